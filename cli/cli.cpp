@@ -1,0 +1,106 @@
+#include "cli/cli.h"
+
+#include <ostream>
+
+#include "cli/commands.h"
+#include "cli/settings_fields.h"
+#include "engine/buffer_plan.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: mervane-cli [OPTIONS] COMMAND [ARGS]\n"
+    "\n"
+    "Options:\n"
+    "  --backend sim|portaudio   audio back end (default sim)\n"
+    "  --room ROOM               the simulated room, e.g. latency=7.4,echo=1.5:0.2,noise=30\n"
+    "  --device NAME             PortAudio device name or index for both directions\n"
+    "  --load FILE               load a .son sonar file or a .par parameter file\n"
+    "  --set FIELD=VALUE         set one setting (repeatable)\n"
+    "  --json                    print one JSON document instead of text\n"
+    "  --help, --version\n"
+    "\n"
+    "Commands:\n"
+    "  settings                  plan the buffers and print every setting\n"
+    "  chirp [--wav FILE]        print the chirp reference and play buffer\n";
+
+bool takesValue(const std::string& option) {
+  return option == "--backend" || option == "--room" || option == "--device" ||
+         option == "--load" || option == "--set";
+}
+
+void applyOption(const std::string& option, const std::string& value, CliRequest& request) {
+  if (option == "--backend") request.backend = value;
+  if (option == "--room") request.room = value;
+  if (option == "--device") request.device = value;
+  if (option == "--load") request.load = value;
+  if (option == "--set") request.sets.push_back(value);
+}
+
+}  // namespace
+
+std::optional<std::string> parseCliRequest(const std::vector<std::string>& words,
+                                           CliRequest& request) {
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    // Global options may also follow the command; anything else there is the command's own.
+    if (w == "--json") {
+      request.json = true;
+    } else if (takesValue(w)) {
+      if (i + 1 >= words.size()) return "option " + w + " needs a value";
+      applyOption(w, words[++i], request);
+    } else if (w.rfind("--", 0) == 0 && w.find('=') != std::string::npos &&
+               takesValue(w.substr(0, w.find('=')))) {
+      applyOption(w.substr(0, w.find('=')), w.substr(w.find('=') + 1), request);
+    } else if (!request.command.empty()) {
+      request.args.push_back(w);
+    } else if (w.rfind("-", 0) == 0) {
+      return "unknown option " + w;
+    } else {
+      request.command = w;
+    }
+  }
+  if (request.command.empty()) return "no command given";
+  if (request.backend != "sim" && request.backend != "portaudio") {
+    return "unknown back end '" + request.backend + "' (sim or portaudio)";
+  }
+  if (request.room && request.backend != "sim") return "--room needs --backend sim";
+  return std::nullopt;
+}
+
+int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
+  for (const std::string& w : argv) {
+    if (w == "--help" || w == "-h") {
+      out << kUsage;
+      return kExitOk;
+    }
+    if (w == "--version") {
+      out << "mervane-cli " << MERVANE_VERSION << "\n";
+      return kExitOk;
+    }
+  }
+  CliRequest request;
+  if (const auto problem = parseCliRequest(argv, request)) {
+    err << "mervane-cli: " << *problem << "\n" << kUsage;
+    return kExitUsage;
+  }
+  const CliCommand* command = findCliCommand(request.command);
+  if (command == nullptr) {
+    err << "mervane-cli: unknown command '" << request.command << "'\n";
+    return kExitUsage;
+  }
+  CliRun run{request, out, err, {}, {}, false};
+  applyDefaultSettings(run.settings);
+  if (request.load) {
+    err << "mervane-cli: --load is not available yet\n";
+    return kExitUsage;
+  }
+  for (const std::string& assignment : request.sets) {
+    if (const std::string problem = setSettingsField(run.settings, assignment); !problem.empty()) {
+      err << "mervane-cli: " << problem << "\n";
+      return kExitUsage;
+    }
+  }
+  run.planOk = planBuffers(run.settings);
+  return command->run(run);
+}

@@ -1,0 +1,40 @@
+#pragma once
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/scan_state.h"
+#include "engine/sonar_settings.h"
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;  // the operation ran and failed
+constexpr int kExitUsage = 2;   // bad usage or bad input
+
+struct CliRequest {
+  std::string backend = "sim";
+  std::optional<std::string> room;
+  std::optional<std::string> device;
+  std::optional<std::string> load;
+  std::vector<std::string> sets;
+  bool json = false;
+  std::string command;
+  std::vector<std::string> args;  // the command's own arguments
+};
+
+// Everything one run works on; built by runCli from the request before the command runs.
+struct CliRun {
+  const CliRequest& request;
+  std::ostream& out;
+  std::ostream& err;
+  SonarSettings settings;
+  ScanState scan;
+  bool planOk = false;
+};
+
+// The whole command line front end, callable in-process so tests see exit codes and output.
+int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err);
+
+// Parses the command-line words after the program name. Returns the reason on bad usage.
+std::optional<std::string> parseCliRequest(const std::vector<std::string>& words,
+                                           CliRequest& request);

@@ -1,0 +1,19 @@
+#include "cli/commands.h"
+
+#include <array>
+
+namespace {
+
+constexpr std::array kCommands{
+    CliCommand{"settings", runSettingsCommand},
+    CliCommand{"chirp", runChirpCommand},
+};
+
+}  // namespace
+
+const CliCommand* findCliCommand(std::string_view name) {
+  for (const CliCommand& c : kCommands) {
+    if (c.name == name) return &c;
+  }
+  return nullptr;
+}

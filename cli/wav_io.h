@@ -1,0 +1,24 @@
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/wave_format.h"
+
+// PCM WAV files through libsndfile, as raw sample bytes in the wave format's own encoding
+// (unsigned 8-bit, or signed 16-bit little-endian), exactly as the devices play and record them.
+
+struct WavRecording {
+  WaveFormat format;
+  std::vector<uint8_t> bytes;
+};
+
+// Writes `bytes` (whole frames only) to `path` via a temporary file, so a failed write leaves no
+// file behind. Returns an empty string on success, else the reason.
+std::string writeWav(const std::string& path, const WaveFormat& format,
+                     std::span<const uint8_t> bytes);
+
+// Reads a PCM WAV of 8 or 16 bits, 1 or 2 channels, at 8000, 11025, 22050 or 44100 Hz, at most
+// `maxBytes` bytes of it. Returns an empty string on success, else the reason.
+std::string readWav(const std::string& path, uint64_t maxBytes, WavRecording& recording);

@@ -1,0 +1,61 @@
+#include "engine/chirp.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/numeric.h"
+
+namespace {
+
+// The angular step uses this decimal, not the full-precision 2 pi: stored chirps and their
+// correlation peaks depend on it.
+constexpr double kTwoPi = 6.2831853;
+
+// Iterations past both spans change nothing, so a huge stale length costs no time.
+uint64_t lastUsefulIndex(uint32_t length, uint64_t bufferIndexEnd, size_t referenceSize) {
+  const uint64_t computed = static_cast<uint64_t>(length) + 4;
+  return std::min<uint64_t>(computed, std::max<uint64_t>(bufferIndexEnd, referenceSize));
+}
+
+}  // namespace
+
+void makeChirp16(double startHz, double endHz, std::span<uint8_t> buffer, uint32_t length,
+                 std::span<int32_t> reference, const WaveFormat& format) {
+  const double step = ((endHz - startHz) / static_cast<double>(length)) * 0.5;
+  double f = startHz * 0.5;
+  const double w = kTwoPi / static_cast<double>(format.samplesPerSec);
+  const uint64_t zeroBytes = std::min<uint64_t>(static_cast<uint64_t>(length) + 4, buffer.size());
+  std::fill_n(buffer.begin(), zeroBytes, uint8_t{0});
+
+  const uint64_t end = lastUsefulIndex(length, buffer.size() / 2 + 1, reference.size());
+  for (uint64_t i = 0; i < end; ++i) {
+    f = f + step;
+    const int32_t v = truncToInt32(std::sin((static_cast<double>(i) * w) * f) * 32767.0);
+    if (i < reference.size()) reference[i] = v;
+    if (i > 2 && i < static_cast<uint64_t>(length) + 2) {
+      const auto sample = static_cast<uint16_t>(static_cast<int16_t>(v));
+      if (2 * i < buffer.size()) buffer[2 * i] = static_cast<uint8_t>(sample & 0xFF);
+      if (2 * i + 1 < buffer.size()) buffer[2 * i + 1] = static_cast<uint8_t>(sample >> 8);
+    }
+  }
+}
+
+void makeChirp8(double startHz, double endHz, std::span<uint8_t> buffer, uint32_t length,
+                std::span<int32_t> reference, const WaveFormat& format) {
+  const double c = static_cast<double>(format.channels);
+  const double step = ((endHz - startHz) / static_cast<double>(length)) / c;
+  double f = startHz / c;
+  const double w = kTwoPi / static_cast<double>(format.samplesPerSec);
+  std::fill_n(buffer.begin(), std::min<uint64_t>(length, buffer.size()), uint8_t{128});
+
+  const uint64_t end = lastUsefulIndex(length, buffer.size(), reference.size());
+  for (uint64_t i = 0; i < end; ++i) {
+    f = f + step;
+    if (f > endHz) return;
+    const int32_t v = truncToInt32(std::sin((static_cast<double>(i) * w) * f) * 127.0);
+    if (i < reference.size()) reference[i] = v;
+    if (i > 2 && i < static_cast<uint64_t>(length) + 2 && i < buffer.size()) {
+      buffer[i] = static_cast<uint8_t>(v + 128);
+    }
+  }
+}

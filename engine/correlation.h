@@ -1,0 +1,26 @@
+#pragma once
+#include <cstdint>
+#include <span>
+
+#include "engine/wave_format.h"
+
+constexpr uint32_t kEnvelopeBins = 439;
+constexpr uint32_t kFallbackOffset = 600;
+
+// Slides template entries 4..count-1 along the recording from lag `start` to lag end (bytes; in
+// 16-bit mode end / 2 samples), stores each lag's raw sum in `sums` and its magnitude scaled so
+// that the best lag equals `level` in `output`. Returns the largest raw magnitude / 255,
+// saturated to 32 bits. Sums are 64-bit, so a loud recording cannot wrap them.
+//
+// Every index is bounded by the spans: a sample, byte or template entry past its span reads as 0
+// (silence), and lags with no room in `output` or `sums` are not computed.
+uint32_t correlateEcho(uint32_t end, uint32_t count, uint32_t start, std::span<int16_t> samples,
+                       std::span<const int32_t> templ, std::span<const uint8_t> recording,
+                       std::span<int32_t> output, std::span<int64_t> sums,
+                       const WaveFormat& format, int32_t level);
+
+// Finds the direct arrival (the sixth value above 120 from `start` on, else 600) and reduces the
+// correlation after it to the 439-bin envelope at the front of `buffer`. With last below start
+// (a chirp longer than the recording) nothing is scanned: found offset 600, bin width 0.
+uint32_t findDirectPath(uint32_t inLength, int32_t outLength, uint32_t start,
+                        std::span<int32_t> buffer, const WaveFormat& format);

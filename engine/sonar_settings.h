@@ -1,0 +1,56 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "engine/wave_format.h"
+
+constexpr size_t kGainBins = 439;        // display bins of one echo envelope
+constexpr uint32_t kMaxPlanBytes = 650250;  // largest record or chirp length a plan accepts
+
+enum Medium : int8_t { kAir = 1, kWater = 2, kSteel = 3, kGranite = 4 };
+
+// The one parameter set of the program, with the five working buffers every ping uses. Buffers
+// are only ever replaced as a whole by planBuffers(); nothing else resizes them.
+struct SonarSettings {
+  uint32_t startFrequency = 0;    // [Hz]
+  uint32_t endFrequency = 0;      // [Hz]
+  uint32_t chirpTime = 0;         // [us]
+  uint32_t recordTime = 0;        // [ms]
+  uint32_t offsetBytes = 0;       // playback-to-record latency [bytes of recording]
+  uint32_t deltaOffsetBytes = 0;  // tolerated excess of the found offset [bytes]
+  uint32_t clockMultiplier = 0;   // 25 ms ticks between timed pings
+  uint32_t tuneScale = 0;         // distance stretch [percent added to 1]
+  int32_t cutOff = 0;
+  int32_t amplification = 0;
+  int32_t gain = 0;
+  uint8_t gainEnabled = 0;
+  std::array<double, kGainBins> gainTable{};
+  int8_t medium = 0;
+  uint8_t chirpShape = 0;
+  uint8_t displayMode = 0;  // 0 = linear colouring, anything else angular
+  WaveFormat waveFormat{};
+  uint32_t inBufferBytes = 0;   // derived: length of one recording [bytes]
+  uint32_t outBufferBytes = 0;  // derived: length of the played chirp [bytes]
+
+  std::vector<uint8_t> playBuffer;
+  std::vector<uint8_t> recordBuffer;
+  std::vector<int32_t> chirpReference;
+  std::vector<int16_t> recordSamples;
+  std::vector<int32_t> correlationBuffer;
+  // Raw signed correlation sums of the latest measurement, one per lag, indexed like
+  // correlationBuffer. Kept in 64 bits so that loud recordings cannot wrap them; the echo
+  // detector reads them because the offset finder overwrites the front of correlationBuffer.
+  std::vector<int64_t> correlationSums;
+};
+
+// The values the reset to defaults gives the parameter set (not the buffers: see planBuffers).
+void applyDefaultSettings(SonarSettings& settings);
+
+// Ramp of the range gain, entry i = i * gain / 4390, as the scale dialog builds it.
+void rebuildGainTable(SonarSettings& settings);
+
+// Speed of sound [m/s] the echogram uses for a medium code; codes outside 1..4 get the fallback
+// speed of the distance scale.
+double speedOfSound(int8_t medium);

@@ -1,0 +1,23 @@
+#pragma once
+#include <cstdint>
+
+// The PCM format record both audio devices and every engine operation are given. Field for field
+// the platform's published 18-byte PCM format record, so files and dialogs map onto it one to one.
+struct WaveFormat {
+  uint16_t formatTag = 0;  // 1 = PCM
+  uint16_t channels = 0;
+  uint32_t samplesPerSec = 0;
+  uint32_t avgBytesPerSec = 0;
+  uint16_t blockAlign = 0;
+  uint16_t bitsPerSample = 0;
+  uint16_t extraSize = 0;
+};
+
+inline bool isSixteenBit(const WaveFormat& format) { return format.bitsPerSample == 16; }
+
+// Block alignment and byte rate follow from channels, bits and rate; every editor of the format
+// recomputes them the same way (16-bit alignment, 32-bit byte rate, both wrapping as stored).
+inline void recomputeDerivedFormat(WaveFormat& format) {
+  format.blockAlign = static_cast<uint16_t>(format.channels * format.bitsPerSample / 8);
+  format.avgBytesPerSec = static_cast<uint32_t>(format.blockAlign) * format.samplesPerSec;
+}

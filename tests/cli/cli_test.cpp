@@ -1,0 +1,108 @@
+#include "cli/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "cli/wav_io.h"
+
+namespace {
+
+struct Result {
+  int code;
+  std::string out, err;
+};
+
+Result cli(std::vector<std::string> words) {
+  std::ostringstream out, err;
+  const int code = runCli(words, out, err);
+  return {code, out.str(), err.str()};
+}
+
+bool has(const std::string& text, const std::string& piece) {
+  return text.find(piece) != std::string::npos;
+}
+
+TEST(CliSettings, DefaultsAsJson) {
+  const Result r = cli({"settings", "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* piece :
+       {"\"startFrequency\":8000", "\"endFrequency\":12000", "\"chirpTime\":2000",
+        "\"recordTime\":48", "\"offsetBytes\":600", "\"deltaOffsetBytes\":2000",
+        "\"clockMultiplier\":4", "\"tuneScale\":2", "\"cutOff\":20", "\"amplification\":300",
+        "\"gain\":0", "\"medium\":1", "\"channels\":2", "\"bitsPerSample\":16",
+        "\"samplesPerSec\":44100", "\"blockAlign\":4", "\"avgBytesPerSec\":176400",
+        "\"inBufferBytes\":9670", "\"outBufferBytes\":352", "\"planOk\":true"}) {
+    EXPECT_TRUE(has(r.out, piece)) << piece << "\n" << r.out;
+  }
+}
+
+TEST(CliSettings, FormatFieldsRecomputeAlignmentAndRate) {
+  const Result r = cli({"--json", "--set", "bitsPerSample=8", "--set", "channels=1", "--set",
+                        "samplesPerSec=8000", "--set", "offsetBytes=75", "settings"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(has(r.out, "\"blockAlign\":1"));
+  EXPECT_TRUE(has(r.out, "\"avgBytesPerSec\":8000"));
+  EXPECT_TRUE(has(r.out, "\"inBufferBytes\":845"));
+  EXPECT_TRUE(has(r.out, "\"outBufferBytes\":32"));
+}
+
+TEST(CliSettings, FailedPlanReportsPlaceholdersAndExitsOne) {
+  const Result r = cli({"--json", "--set", "recordTime=3700", "settings"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(has(r.out, "\"inBufferBytes\":18706"));
+  EXPECT_TRUE(has(r.out, "\"planOk\":false"));
+}
+
+TEST(CliUsage, BadInputExitsTwoAndNamesTheProblem) {
+  struct Case {
+    std::vector<std::string> words;
+    const char* named;
+  };
+  const Case cases[] = {
+      {{"--set", "colour=3", "settings"}, "colour"},
+      {{"--set", "gain=ten", "settings"}, "gain"},
+      {{"--set", "medium=-1", "settings"}, "medium"},
+      {{"--set", "channels=70000", "settings"}, "channels"},
+      {{"frobnicate"}, "frobnicate"},
+      {{"--bogus", "settings"}, "--bogus"},
+      {{"--backend", "portaudio", "--room", "noise=1", "settings"}, "--room"},
+      {{}, "command"},
+  };
+  for (const Case& c : cases) {
+    const Result r = cli(c.words);
+    EXPECT_EQ(r.code, 2) << c.named;
+    EXPECT_TRUE(has(r.err, c.named)) << r.err;
+  }
+  EXPECT_EQ(cli({"--set", "cutOff=-5", "--set", "amplification=-300", "settings"}).code, 0);
+}
+
+TEST(CliChirp, ReferenceAndPlayBufferLengths) {
+  const Result r = cli({"chirp", "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(has(r.out, "\"reference\":[0,17724,29836,32405,24525,8670,-10052,-25525,"));
+  EXPECT_TRUE(has(r.out, "\"playBuffer\":[0,0,0,0,0,0,149,126,"));
+  const size_t refItems = std::count(r.out.begin(), r.out.begin() + r.out.find("playBuffer"), ',');
+  EXPECT_EQ(refItems, 356u);  // 356 values: 355 commas inside, one after the list
+}
+
+TEST(CliChirp, WavHoldsThePlayedPartInTheCurrentFormat) {
+  const auto path = std::filesystem::temp_directory_path() / "mervane_chirp_test.wav";
+  std::filesystem::remove(path);
+  const Result r = cli({"--set", "bitsPerSample=8", "chirp", "--wav", path.string()});
+  ASSERT_EQ(r.code, 0) << r.err;
+  WavRecording wav;
+  ASSERT_EQ(readWav(path.string(), 1u << 20, wav), "");
+  EXPECT_EQ(wav.format.bitsPerSample, 8);
+  EXPECT_EQ(wav.format.channels, 2);
+  EXPECT_EQ(wav.bytes.size(), 176u);
+  EXPECT_EQ(wav.bytes[3], 253);
+  std::filesystem::remove(path);
+
+  const Result failed = cli({"--set", "chirpTime=4000000", "chirp", "--wav", path.string()});
+  EXPECT_EQ(failed.code, 1);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+}  // namespace
