@@ -1,0 +1,21 @@
+#pragma once
+#include <array>
+#include <memory>
+
+#include "app/scan_state.h"
+#include "audio/audio_backend.h"
+#include "audio/wave_pair.h"
+#include "engine/sonar_settings.h"
+
+constexpr size_t kObstructions = 7;
+
+// Everything the program keeps between events, owned by the front end and passed by reference.
+// There are no globals: a test builds as many of these as it likes.
+struct Program {
+  SonarSettings settings;
+  ScanState scan;
+  ScanHistory history;
+  WavePair pair;
+  std::unique_ptr<AudioBackend> backend;
+  std::array<double, kObstructions> obstructionList{};  // metres, nearest first, 0.0 = none
+};

@@ -1,0 +1,51 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The only way the application logic talks to the user. The desktop program implements it with
+// Qt; the command line and the tests implement it without a window.
+
+enum class MessageIcon { kNone, kStop, kInformation };
+enum class MessageOwner { kNoOwner, kMainWindow };
+
+// The file kind follows the filter the user picked, not the file name.
+enum class FileKind { kSonar = 1, kParameters = 2 };
+struct FileChoice {
+  std::string path;
+  FileKind kind = FileKind::kSonar;
+};
+
+// Modal windows the command table runs, by their template numbers.
+enum class DialogId {
+  kAbout = 103,
+  kAnalyze = 106,
+  kOutSignal = 107,
+  kAudioCheck = 108,
+  kWaveFormat = 111,
+  kOffset = 120,
+  kScale = 121,
+};
+
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  // A modal message box with an OK button; an empty caption means the default caption.
+  virtual void showMessage(std::string_view text, std::string_view caption, MessageIcon icon,
+                           MessageOwner owner) = 0;
+  virtual std::optional<FileChoice> chooseFileToOpen() = 0;
+  virtual std::optional<FileChoice> chooseFileToSave() = 0;
+  // Runs a modal dialog to its end and returns its result (1 = OK/Done, 2 = Cancel).
+  virtual int runDialog(DialogId dialog) = 0;
+  // Marks the whole client area for repaint (no erase); the repaint happens later.
+  virtual void requestRepaint() = 0;
+  // Copies the plot surface to the window at once, without a repaint request.
+  virtual void showSurfaceNow() = 0;
+  // Opens the help document.
+  virtual void showHelp() = 0;
+  // Ends the program (the Exit command).
+  virtual void closeMainWindow() = 0;
+  // Called between the steps of long operations (checks, offset search): keeps the window
+  // painted and shows what is going on. Must not run any command or timer tick of its own.
+  virtual void showProgress(std::string_view status) = 0;
+};

@@ -1,0 +1,67 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "engine/wave_format.h"
+
+// The seam between the wave device pair and a sound system. A back end offers exactly what the
+// pair's operations need: open a PCM output or input stream, attach a caller-owned buffer with a
+// done flag, start capture, queue playback, and wake the caller when a buffer is done.
+//
+// What the caller (the WavePair operations) guarantees:
+//  - a header's data/length describe memory that stays valid from prepare until unprepare or
+//    close of the stream (whichever comes first), and the length never exceeds that memory;
+//  - all calls come from one thread (the user-interface thread).
+// What every back end must still check:
+//  - handles: an unknown or closed handle is an error code, never a crash;
+//  - formats it cannot run (channels, bits, rate) are an error code at open;
+//  - it never touches a buffer after unprepare or close returns, even one still queued;
+//  - it sets kHeaderDone on a header exactly when the device has finished with that buffer
+//    (played every byte, or captured `length` bytes), possibly from another thread, and then
+//    wakes waitForDone.
+
+using WaveError = uint32_t;
+constexpr WaveError kWaveOk = 0;
+// Codes of our own, above any code a back end reports itself.
+constexpr WaveError kWaveTimedOut = 0x4D560001;  // a device never finished its buffer
+constexpr WaveError kWaveNotOpen = 0x4D560002;   // an operation on a device that is not open
+
+enum class StreamDirection { kOutput, kInput };
+using StreamHandle = uint32_t;  // 0 = not open
+
+constexpr uint32_t kHeaderDone = 1;
+
+// A buffer given to a device: data, length in bytes and the done flag the device sets.
+struct WaveHeader {
+  uint8_t* data = nullptr;
+  uint32_t length = 0;
+  std::atomic<uint32_t> flags{0};
+
+  bool done() const { return (flags.load(std::memory_order_acquire) & kHeaderDone) != 0; }
+  void clear() {
+    data = nullptr;
+    length = 0;
+    flags.store(0, std::memory_order_release);
+  }
+};
+
+class AudioBackend {
+ public:
+  virtual ~AudioBackend() = default;
+  virtual WaveError open(StreamDirection direction, const WaveFormat& format,
+                         StreamHandle& handle) = 0;
+  virtual WaveError close(StreamHandle handle) = 0;
+  virtual WaveError prepare(StreamHandle handle, WaveHeader& header) = 0;
+  virtual WaveError unprepare(StreamHandle handle, WaveHeader& header) = 0;
+  // Queues a buffer for capture and clears its done flag.
+  virtual WaveError addCaptureBuffer(StreamHandle handle, WaveHeader& header) = 0;
+  virtual WaveError startCapture(StreamHandle handle) = 0;
+  // Starts playing a buffer and clears its done flag.
+  virtual WaveError writePlayback(StreamHandle handle, WaveHeader& header) = 0;
+  // Returns when any buffer of any stream has become done since the last call, or after
+  // timeoutMs. Callers always look at the done flags again afterwards.
+  virtual void waitForDone(uint32_t timeoutMs) = 0;
+  // The text shown to the user for a code (at most 256 characters).
+  virtual std::string errorText(WaveError code) const = 0;
+};

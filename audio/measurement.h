@@ -1,0 +1,28 @@
+#pragma once
+#include <cstdint>
+
+#include "app/scan_state.h"
+#include "audio/wave_pair.h"
+#include "engine/sonar_settings.h"
+
+// The reset to defaults: every setting and the scan state to its start value, a new buffer plan
+// and chirp, and a fresh device pair (the previous one is closed). Returns the code of opening
+// the pair; the caller reports a nonzero code under "WaveOut 1 Error init".
+WaveError resetToDefaults(SonarSettings& settings, ScanState& scan, WavePair& pair,
+                          AudioBackend& backend);
+
+// Who runs a measurement decides how far the correlation reaches.
+enum class MeasureCaller { kManualStep, kTimedPing, kOffsetSearch };
+
+struct MeasurementResult {
+  WaveError warmUp = kWaveOk;
+  WaveError ping = kWaveOk;
+  uint32_t peakAmplitude = 0;  // correlation result: largest magnitude / 255
+  uint32_t foundOffset = 0;    // direct arrival, a lag index
+};
+
+// One warm-up, one ping, the correlation and the offset finder, in that order. Afterwards
+// correlationBuffer holds the 439-bin envelope in front and correlationSums the raw sums.
+// Allocates nothing.
+MeasurementResult runMeasurement(SonarSettings& settings, WavePair& pair, AudioBackend& backend,
+                                 MeasureCaller caller);

@@ -1,0 +1,20 @@
+#pragma once
+#include "app/scan_state.h"
+#include "display/plot_surface.h"
+#include "engine/sonar_settings.h"
+
+// The main picture: a fresh frame with colour key and distance scale, one column per scan with
+// the status strip under the plot, and the replot of a stored history.
+void drawEchogramFrame(PlotSurface& surface, const SonarSettings& settings);
+void drawScanColumn(PlotSurface& surface, const SonarSettings& settings, const ScanState& scan,
+                    StylusPosition stylus);
+void replotHistory(PlotSurface& surface, const SonarSettings& settings,
+                   const ScanHistory& history);
+
+Rgb linearPalette(int32_t level);
+// Colour of a gained history value v against the cut-off c.
+Rgb historyPalette(double v, int32_t cutOff);
+
+// Size of the main window's client area that the layout was made for; the CLI renders this.
+constexpr int kPlotClientWidth = 490;
+constexpr int kPlotClientHeight = 511;
