@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "engine/numeric.h"
+#include "engine/sonar_settings.h"
 
 namespace {
 
@@ -105,4 +106,15 @@ uint32_t findDirectPath(uint32_t inLength, int32_t outLength, uint32_t start,
     if (k < buffer.size()) buffer[k] = static_cast<int32_t>(bin);
   }
   return found;
+}
+
+uint32_t correlateRecording(SonarSettings& s, uint32_t endBytes) {
+  return correlateEcho(endBytes, s.outBufferBytes, s.offsetBytes, s.recordSamples,
+                       s.chirpReference, s.recordBuffer, s.correlationBuffer, s.correlationSums,
+                       s.waveFormat, s.amplification);
+}
+
+uint32_t findDirectArrival(SonarSettings& s) {
+  return findDirectPath(s.inBufferBytes, static_cast<int32_t>(s.outBufferBytes), s.offsetBytes,
+                        s.correlationBuffer, s.waveFormat);
 }

@@ -24,3 +24,12 @@ uint32_t correlateEcho(uint32_t end, uint32_t count, uint32_t start, std::span<i
 // (a chirp longer than the recording) nothing is scanned: found offset 600, bin width 0.
 uint32_t findDirectPath(uint32_t inLength, int32_t outLength, uint32_t start,
                         std::span<int32_t> buffer, const WaveFormat& format);
+
+struct SonarSettings;
+
+// The measurement's analysis on the settings' own buffers: correlateEcho from offsetBytes to
+// `endBytes` with outBufferBytes template entries and amplification as level, and findDirectPath
+// with inBufferBytes and outBufferBytes. Every caller (pings, offset search, analysis of a file)
+// goes through these, so the choice of correlation method lives in one place.
+uint32_t correlateRecording(SonarSettings& settings, uint32_t endBytes);
+uint32_t findDirectArrival(SonarSettings& settings);

@@ -1,0 +1,29 @@
+#pragma once
+#include "app/program.h"
+#include "app/shell.h"
+#include "display/plot_surface.h"
+
+// The application logic behind the main window, free of any window: the front ends feed it
+// events and it answers through the shell. The desktop program and the command line use the same
+// functions.
+struct App {
+  Program& program;
+  Shell& shell;
+  PlotSurface& surface;
+};
+
+// Window creation: reset to defaults and open the device pair (a failure is reported under
+// "WaveOut 1 Error init" and start-up goes on).
+void startApplication(App& app);
+
+// A command identifier from the menu, the menu bar or the toolbar. Returns false for the
+// identifiers that have no handler (they go to default processing and do nothing else).
+bool dispatchCommand(App& app, int commandId);
+
+void timerTick(App& app);                 // every 25 ms
+void keyPressed(App& app, int virtualKey);  // 13 Enter, 38 Up, 40 Down; others do nothing
+void stylusMoved(App& app, int x, int y);   // client coordinates
+
+// The repaint: a fresh frame when the sweep is at its start, then the current column and the
+// status strip, into the plot surface. The front end then shows the surface.
+void paintPlot(App& app);
