@@ -19,7 +19,15 @@
 //  - it never touches a buffer after unprepare or close returns, even one still queued;
 //  - it sets kHeaderDone on a header exactly when the device has finished with that buffer
 //    (played every byte, or captured `length` bytes), possibly from another thread, and then
-//    wakes waitForDone.
+//    wakes waitForDone;
+//  - unprepare of a header that is still queued takes it out of the queue (a capture buffer is
+//    left as far as it was filled, a playback stops), so the caller may free the memory at once;
+//  - a buffer whose length is not a whole number of frames is played or captured up to its last
+//    byte (the partial frame padded with silence on playback);
+//  - it never sends an open notification: waitForDone wakes only for buffers.
+// The pair's operations never wait forever on a device: a buffer that stays unfinished for a
+// few wait slices beyond its own duration ends the operation with kWaveTimedOut, after an
+// unprepare, so a device that wakes up late never writes into memory the caller reused.
 
 using WaveError = uint32_t;
 constexpr WaveError kWaveOk = 0;
@@ -65,3 +73,10 @@ class AudioBackend {
   // The text shown to the user for a code (at most 256 characters).
   virtual std::string errorText(WaveError code) const = 0;
 };
+
+// The texts of our own codes, shared by every back end's errorText; empty for any other code.
+inline std::string ownWaveErrorText(WaveError code) {
+  if (code == kWaveTimedOut) return "The audio device did not finish its buffer in time.";
+  if (code == kWaveNotOpen) return "The audio device is not open.";
+  return {};
+}

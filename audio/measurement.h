@@ -5,14 +5,26 @@
 #include "audio/wave_pair.h"
 #include "engine/sonar_settings.h"
 
+// Who runs a measurement decides how far the correlation reaches.
+enum class MeasureCaller { kManualStep, kTimedPing, kOffsetSearch };
+
 // The reset to defaults: every setting and the scan state to its start value, a new buffer plan
 // and chirp, and a fresh device pair (the previous one is closed). Returns the code of opening
 // the pair; the caller reports a nonzero code under "WaveOut 1 Error init".
 WaveError resetToDefaults(SonarSettings& settings, ScanState& scan, WavePair& pair,
                           AudioBackend& backend);
 
-// Who runs a measurement decides how far the correlation reaches.
-enum class MeasureCaller { kManualStep, kTimedPing, kOffsetSearch };
+// The value-setting part of the reset alone: every setting and the scan state to its start
+// value, without a buffer plan and without touching any device.
+void applyResetValues(SonarSettings& settings, ScanState& scan);
+
+// The end of the correlation for a caller: inBufferBytes for the manual step, the whole record
+// header (inBufferBytes + 1000) for the others.
+uint32_t correlationEndBytes(const SonarSettings& settings, MeasureCaller caller);
+
+// openPair over the planned buffers: playBuffer with outBufferBytes, recordBuffer with
+// inBufferBytes + 1000, in the settings' wave format. Every caller opens the pair this way.
+WaveError openPairForPlan(SonarSettings& settings, WavePair& pair, AudioBackend& backend);
 
 struct MeasurementResult {
   WaveError warmUp = kWaveOk;
@@ -26,3 +38,7 @@ struct MeasurementResult {
 // Allocates nothing.
 MeasurementResult runMeasurement(SonarSettings& settings, WavePair& pair, AudioBackend& backend,
                                  MeasureCaller caller);
+
+// The analysis half of a measurement on whatever recordBuffer holds (correlation and offset
+// finder), for recordings that come from elsewhere. Fills peakAmplitude and foundOffset.
+MeasurementResult analyzeRecording(SonarSettings& settings, MeasureCaller caller);

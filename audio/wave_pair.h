@@ -19,7 +19,12 @@ struct WavePair {
   // Scratch buffer of the warm-up recording; owned here so a ping allocates nothing and a device
   // that is slow to let go of it never writes into freed memory.
   std::array<uint8_t, kWarmUpBytes> warmUpScratch{};
+  // Header of the warm-up recording; kept here, not on the stack, for the same reason.
+  WaveHeader warmUpHeader;
 };
+
+// Whether two formats describe the same device setup (every field the devices look at).
+bool sameWaveFormat(const WaveFormat& a, const WaveFormat& b);
 
 // Opens whichever device is not open yet (reopening both when the format differs from the one
 // they run), then sets up and prepares both headers over the given buffers. Lengths are bounded

@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "audio/measurement.h"
+#include "cli/backend_setup.h"
 #include "cli/commands.h"
 #include "cli/settings_fields.h"
 #include "engine/buffer_plan.h"
@@ -89,18 +91,23 @@ int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
     err << "mervane-cli: unknown command '" << request.command << "'\n";
     return kExitUsage;
   }
-  CliRun run{request, out, err, {}, {}, false};
-  applyDefaultSettings(run.settings);
+  CliRun run{request, out, err, {}, false};
+  Program& program = run.program;
+  applyResetValues(program.settings, program.scan);
   if (request.load) {
     err << "mervane-cli: --load is not available yet\n";
     return kExitUsage;
   }
   for (const std::string& assignment : request.sets) {
-    if (const std::string problem = setSettingsField(run.settings, assignment); !problem.empty()) {
+    if (const std::string problem = setSettingsField(program.settings, assignment);
+        !problem.empty()) {
       err << "mervane-cli: " << problem << "\n";
       return kExitUsage;
     }
   }
-  run.planOk = planBuffers(run.settings);
+  run.planOk = planBuffers(program.settings);
+  if (command->needsAudio()) {
+    if (const int code = setUpAudio(run); code != kExitOk) return code;
+  }
   return command->run(run);
 }

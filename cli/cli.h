@@ -4,8 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/scan_state.h"
-#include "engine/sonar_settings.h"
+#include "app/program.h"
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;  // the operation ran and failed
@@ -22,13 +21,14 @@ struct CliRequest {
   std::vector<std::string> args;  // the command's own arguments
 };
 
-// Everything one run works on; built by runCli from the request before the command runs.
+// Everything one run works on; built by runCli from the request before the command runs: the
+// program with its reset values, the load, the --set fields and the buffer plan applied, and for
+// a command that needs audio also the back end and the device pair opened for the plan.
 struct CliRun {
   const CliRequest& request;
   std::ostream& out;
   std::ostream& err;
-  SonarSettings settings;
-  ScanState scan;
+  Program program;
   bool planOk = false;
 };
 

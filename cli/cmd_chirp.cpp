@@ -28,7 +28,7 @@ int runChirpCommand(CliRun& run) {
       return kExitUsage;
     }
   }
-  const SonarSettings& s = run.settings;
+  const SonarSettings& s = run.program.settings;
   if (!run.planOk) {
     run.err << "mervane-cli: the buffer plan failed, so there is no chirp for these settings\n";
     return kExitFailed;

@@ -14,7 +14,7 @@ struct DerivedValue {
 }  // namespace
 
 int runSettingsCommand(CliRun& run) {
-  const SonarSettings& s = run.settings;
+  const SonarSettings& s = run.program.settings;
   const DerivedValue derived[] = {
       {"blockAlign", s.waveFormat.blockAlign},
       {"avgBytesPerSec", s.waveFormat.avgBytesPerSec},

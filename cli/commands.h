@@ -1,12 +1,21 @@
 #pragma once
+#include <cstdint>
 #include <string_view>
 
 #include "cli/cli.h"
+
+enum class CommandAudio : uint8_t {
+  kNone,     // runs on the settings alone
+  kDevices,  // gets the back end and the device pair, opened for the planned buffers
+};
 
 // One entry per command of the command-line interface.
 struct CliCommand {
   std::string_view name;
   int (*run)(CliRun& run);
+  CommandAudio audio = CommandAudio::kNone;
+
+  bool needsAudio() const { return audio == CommandAudio::kDevices; }
 };
 
 int runSettingsCommand(CliRun& run);

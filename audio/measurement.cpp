@@ -1,0 +1,64 @@
+#include "audio/measurement.h"
+
+#include <algorithm>
+
+#include "engine/buffer_plan.h"
+#include "engine/correlation.h"
+
+namespace {
+
+constexpr uint32_t kRecordHeaderExtraBytes = 1000;
+constexpr uint32_t kStartColumn = 1;
+constexpr uint32_t kStartOffset = 600;
+
+uint32_t withExtraBytes(uint32_t bytes) {
+  return bytes > UINT32_MAX - kRecordHeaderExtraBytes ? UINT32_MAX
+                                                      : bytes + kRecordHeaderExtraBytes;
+}
+
+}  // namespace
+
+void applyResetValues(SonarSettings& settings, ScanState& scan) {
+  scan.scanState = kIdle;
+  scan.scanColumn = kStartColumn;
+  scan.latestScan = 0;
+  scan.tickCount = 0;
+  applyDefaultSettings(settings);
+  for (uint32_t k = 0; k <= 2; ++k) scan.scanOffsets.forScan(k) = kStartOffset;
+}
+
+WaveError openPairForPlan(SonarSettings& settings, WavePair& pair, AudioBackend& backend) {
+  return openPair(backend, pair, settings.waveFormat, settings.playBuffer, settings.outBufferBytes,
+                  settings.recordBuffer, withExtraBytes(settings.inBufferBytes));
+}
+
+WaveError resetToDefaults(SonarSettings& settings, ScanState& scan, WavePair& pair,
+                          AudioBackend& backend) {
+  applyResetValues(settings, scan);
+  planBuffers(settings);  // cannot fail with the default values
+  // Each reset runs on a fresh pair; the abandoned one is closed rather than left running.
+  closePair(backend, pair);
+  return openPairForPlan(settings, pair, backend);
+}
+
+uint32_t correlationEndBytes(const SonarSettings& settings, MeasureCaller caller) {
+  return caller == MeasureCaller::kManualStep ? settings.inBufferBytes
+                                              : withExtraBytes(settings.inBufferBytes);
+}
+
+MeasurementResult analyzeRecording(SonarSettings& settings, MeasureCaller caller) {
+  MeasurementResult result;
+  result.peakAmplitude = correlateRecording(settings, correlationEndBytes(settings, caller));
+  result.foundOffset = findDirectArrival(settings);
+  return result;
+}
+
+MeasurementResult runMeasurement(SonarSettings& settings, WavePair& pair, AudioBackend& backend,
+                                 MeasureCaller caller) {
+  const WaveError warmUp = flushInput(backend, pair, settings.waveFormat);
+  const WaveError ping = pingPair(backend, pair);
+  MeasurementResult result = analyzeRecording(settings, caller);
+  result.warmUp = warmUp;
+  result.ping = ping;
+  return result;
+}
