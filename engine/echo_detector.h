@@ -7,5 +7,10 @@
 constexpr size_t kMaxEchoes = 7;
 
 // Distances [m] of up to seven echoes of the latest measurement, nearest first, measured from the
-// direct arrival `foundOffset` (a lag index) on the raw correlation sums; unused entries are 0.0.
+// direct arrival near `foundOffset` (the offset finder's lag) on the raw correlation sums; unused
+// entries are 0.0. Reports nothing when the offset finder found no direct arrival or no echo
+// stands clearly above the noise of the recording. Reads only; allocates nothing.
 std::array<double, kMaxEchoes> detectEchoes(const SonarSettings& settings, uint32_t foundOffset);
+
+// Seconds of one step of the correlation index: one sample of one channel.
+double secondsPerLag(const WaveFormat& format);

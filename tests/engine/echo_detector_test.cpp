@@ -1,0 +1,194 @@
+#include "engine/echo_detector.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/buffer_plan.h"
+#include "engine/correlation.h"
+
+namespace {
+
+// A recording synthesised from the play buffer: each channel of the played chirp delayed by a
+// fractional number of frames (windowed sinc), scaled, summed, plus Gaussian noise.
+struct Reflector {
+  double metres, gain;
+};
+
+struct Scene {
+  double latencyMs = 7.4;
+  double direct = 0.3;
+  std::vector<Reflector> echoes;
+  double noiseRms = 30.0;  // in 16-bit units
+  uint32_t seed = 1;
+};
+
+double sincDelayed(const std::vector<double>& x, double t) {
+  const int base = static_cast<int>(std::floor(t));
+  double sum = 0.0;
+  for (int k = base - 31; k <= base + 32; ++k) {
+    if (k < 0 || k >= static_cast<int>(x.size())) continue;
+    const double u = t - k;
+    const double w = 0.42 + 0.5 * std::cos(M_PI * u / 32) + 0.08 * std::cos(2 * M_PI * u / 32);
+    sum += x[static_cast<size_t>(k)] * w * (u == 0 ? 1.0 : std::sin(M_PI * u) / (M_PI * u));
+  }
+  return sum;
+}
+
+void record(SonarSettings& s, const Scene& scene) {
+  const WaveFormat& f = s.waveFormat;
+  const bool wide = isSixteenBit(f);
+  const int ch = f.channels;
+  const double full = wide ? 1.0 : 1.0 / 256.0;  // noise is given in 16-bit units
+  const size_t played = wide ? s.outBufferBytes / 2 : s.outBufferBytes;
+  const size_t total = wide ? (s.inBufferBytes + 1000) / 2 : s.inBufferBytes + 1000;
+  std::mt19937 rng(scene.seed);
+  std::normal_distribution<double> noise(0.0, scene.noiseRms * full);
+  const double speed = speedOfSound(s.medium);
+  std::vector<std::vector<double>> channel(static_cast<size_t>(ch));
+  for (size_t i = 0; i < played; ++i) {
+    const double v =
+        wide ? static_cast<int16_t>(s.playBuffer[2 * i] | (s.playBuffer[2 * i + 1] << 8))
+             : static_cast<int>(s.playBuffer[i]) - 128;
+    channel[i % static_cast<size_t>(ch)].push_back(v);
+  }
+  for (size_t i = 0; i < total; ++i) {
+    const auto& x = channel[i % static_cast<size_t>(ch)];
+    const double frame = static_cast<double>(i / static_cast<size_t>(ch));
+    const double direct = scene.latencyMs * 1e-3 * f.samplesPerSec;
+    double v = scene.direct * sincDelayed(x, frame - direct);
+    for (const Reflector& e : scene.echoes) {
+      v += e.gain * sincDelayed(x, frame - direct - 2 * e.metres / speed * f.samplesPerSec);
+    }
+    v += noise(rng);
+    if (wide) {
+      const auto q = static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
+      s.recordBuffer[2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(q) & 0xFF);
+      s.recordBuffer[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(q) >> 8);
+    } else {
+      s.recordBuffer[i] = static_cast<uint8_t>(std::clamp(std::lround(v) + 128, 0L, 255L));
+    }
+  }
+}
+
+std::array<double, kMaxEchoes> measure(SonarSettings& s, const Scene& scene) {
+  record(s, scene);
+  correlateRecording(s, s.inBufferBytes + 1000);
+  return detectEchoes(s, findDirectArrival(s));
+}
+
+enum class Format { kStereo16At44k, kMono8At8k };
+
+SonarSettings planned(Format format, int8_t medium) {
+  SonarSettings s;
+  applyDefaultSettings(s);
+  s.medium = medium;
+  if (format == Format::kMono8At8k) {
+    s.waveFormat.channels = 1;
+    s.waveFormat.bitsPerSample = 8;
+    s.waveFormat.samplesPerSec = 8000;
+    recomputeDerivedFormat(s.waveFormat);
+    s.offsetBytes = 37;
+    // Below the 4 kHz Nyquist limit (the 8-bit mono chirp sweeps from start to 2 x end - start),
+    // and 8 ms long: 64 samples at 8 kHz give the pulse compression a 2 ms chirp has at 44.1 kHz.
+    s.startFrequency = 500;
+    s.endFrequency = 2200;
+    s.chirpTime = 8000;
+  }
+  if (!planBuffers(s)) ADD_FAILURE() << "plan failed";
+  return s;
+}
+
+struct AccuracyCase {
+  std::string name;
+  Format format;
+  int8_t medium;
+  std::vector<Reflector> reflectors;
+  bool noisy;  // noise such that the weakest echo is 6 dB above the noise RMS
+};
+
+class EchoAccuracy : public testing::TestWithParam<AccuracyCase> {};
+
+TEST_P(EchoAccuracy, FindsEveryReflector) {
+  const AccuracyCase& c = GetParam();
+  SonarSettings s = planned(c.format, c.medium);
+  Scene scene;
+  scene.echoes = c.reflectors;
+  double weakest = 1.0;
+  for (const Reflector& r : c.reflectors) weakest = std::min(weakest, r.gain);
+  if (c.noisy) scene.noiseRms = weakest * 32767.0 / 2.0;
+  const double tolerance =
+      c.format == Format::kStereo16At44k ? 0.02 : speedOfSound(c.medium) / 8000.0 / 2.0;
+  for (uint32_t seed = 1; seed <= 3; ++seed) {
+    scene.seed = seed;
+    const auto found = measure(s, scene);
+    std::vector<double> expected;
+    for (const Reflector& r : c.reflectors) expected.push_back(r.metres);
+    std::sort(expected.begin(), expected.end());
+    for (size_t k = 0; k < kMaxEchoes; ++k) {
+      if (k < expected.size()) {
+        EXPECT_NEAR(found[k], expected[k], tolerance) << "seed " << seed << " echo " << k;
+      } else {
+        EXPECT_EQ(found[k], 0.0) << "seed " << seed << " false echo " << k;
+      }
+    }
+  }
+}
+
+std::vector<AccuracyCase> accuracyCases() {
+  std::vector<AccuracyCase> cases;
+  const std::vector<std::pair<std::string, std::vector<Reflector>>> rooms = {
+      {"near", {{0.30, 0.10}}},
+      {"mid", {{1.50, 0.10}}},
+      {"far", {{5.00, 0.08}}},
+      {"pairClose", {{0.80, 0.10}, {1.10, 0.06}}},
+      {"pairWide", {{0.50, 0.12}, {3.20, 0.05}}},
+  };
+  for (const auto& [roomName, reflectors] : rooms) {
+    for (const Format format : {Format::kStereo16At44k, Format::kMono8At8k}) {
+      for (const int8_t medium : {int8_t{kAir}, int8_t{kWater}}) {
+        for (const bool noisy : {false, true}) {
+          std::string name = roomName +
+                             (format == Format::kStereo16At44k ? "_16bit44k" : "_8bit8k") +
+                             (medium == kAir ? "_air" : "_water") + (noisy ? "_noisy" : "_quiet");
+          cases.push_back({name, format, medium, reflectors, noisy});
+        }
+      }
+    }
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EchoAccuracy, testing::ValuesIn(accuracyCases()),
+                         [](const auto& p) { return p.param.name; });
+
+TEST(EchoDetector, NoiseOnlyRoomReportsNothing) {
+  for (const Format format : {Format::kStereo16At44k, Format::kMono8At8k}) {
+    SonarSettings s = planned(format, kAir);
+    for (const double noise : {0.0, 30.0, 1000.0}) {
+      Scene scene;
+      scene.noiseRms = noise;
+      for (uint32_t seed = 1; seed <= 5; ++seed) {
+        scene.seed = seed;
+        const auto found = measure(s, scene);
+        EXPECT_EQ(found[0], 0.0) << "noise " << noise << " seed " << seed;
+      }
+    }
+  }
+}
+
+TEST(EchoDetector, NoDirectArrivalNoReport) {
+  SonarSettings s = planned(Format::kStereo16At44k, kAir);
+  Scene silent;
+  silent.direct = 0.0;
+  silent.echoes = {{1.0, 0.1}};
+  silent.noiseRms = 0.0;
+  record(s, silent);
+  correlateRecording(s, s.inBufferBytes + 1000);
+  EXPECT_EQ(detectEchoes(s, kFallbackOffset)[0], 0.0);
+}
+
+}  // namespace
