@@ -34,6 +34,11 @@ constexpr WaveError kWaveOk = 0;
 // Codes of our own, above any code a back end reports itself.
 constexpr WaveError kWaveTimedOut = 0x4D560001;  // a device never finished its buffer
 constexpr WaveError kWaveNotOpen = 0x4D560002;   // an operation on a device that is not open
+// Misuse every back end reports the same way.
+constexpr WaveError kWaveBadHandle = 0x4D560003;    // unknown or closed handle, wrong direction
+constexpr WaveError kWaveBadFormat = 0x4D560004;    // a format the device cannot run
+constexpr WaveError kWaveBadBuffer = 0x4D560005;    // no memory behind a length, or queued twice
+constexpr WaveError kWaveNotPrepared = 0x4D560006;  // a header that was not prepared
 
 enum class StreamDirection { kOutput, kInput };
 using StreamHandle = uint32_t;  // 0 = not open
@@ -78,5 +83,9 @@ class AudioBackend {
 inline std::string ownWaveErrorText(WaveError code) {
   if (code == kWaveTimedOut) return "The audio device did not finish its buffer in time.";
   if (code == kWaveNotOpen) return "The audio device is not open.";
+  if (code == kWaveBadHandle) return "The audio device handle is not valid.";
+  if (code == kWaveBadFormat) return "The audio device cannot run this wave format.";
+  if (code == kWaveBadBuffer) return "The audio buffer is not valid or is already queued.";
+  if (code == kWaveNotPrepared) return "The audio buffer was not prepared.";
   return {};
 }

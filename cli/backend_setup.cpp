@@ -3,11 +3,27 @@
 #include <ostream>
 
 #include "audio/measurement.h"
+#include "audio/sim_backend.h"
 
 namespace {
 
-// The back end the request names, or null with the reason and exit code set.
+std::unique_ptr<AudioBackend> makeSimBackend(CliRun& run, int& code) {
+  SimRoom room = defaultSimRoom();
+  if (run.request.room) {
+    if (const std::string problem = parseSimRoom(*run.request.room, room); !problem.empty()) {
+      run.err << "mervane-cli: --room: " << problem << "\n";
+      code = kExitUsage;
+      return nullptr;
+    }
+  }
+  // The room's sound travels at the speed the echogram assumes unless the room says otherwise.
+  if (!room.speedMps) room.speedMps = speedOfSound(run.program.settings.medium);
+  return std::make_unique<SimBackend>(room);
+}
+
+// The back end the request names, or null with the reason on stderr and the exit code set.
 std::unique_ptr<AudioBackend> makeBackend(CliRun& run, int& code) {
+  if (run.request.backend == "sim") return makeSimBackend(run, code);
   run.err << "mervane-cli: the " << run.request.backend << " back end is not available yet\n";
   code = kExitFailed;
   return nullptr;

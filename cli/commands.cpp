@@ -7,6 +7,8 @@ namespace {
 constexpr std::array kCommands{
     CliCommand{"settings", runSettingsCommand},
     CliCommand{"chirp", runChirpCommand},
+    CliCommand{"ping", runPingCommand, CommandAudio::kDevices},
+    CliCommand{"analyze", runAnalyzeCommand},
 };
 
 }  // namespace

@@ -20,5 +20,7 @@ struct CliCommand {
 
 int runSettingsCommand(CliRun& run);
 int runChirpCommand(CliRun& run);
+int runPingCommand(CliRun& run);
+int runAnalyzeCommand(CliRun& run);
 
 const CliCommand* findCliCommand(std::string_view name);

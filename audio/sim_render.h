@@ -1,0 +1,61 @@
+#pragma once
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "audio/sim_room.h"
+#include "engine/wave_format.h"
+
+// The sound side of the simulated room: what the loudspeaker played, and what the microphone
+// hears of it at any moment. Time runs in ticks of a clock on which a frame of every common rate
+// (8000, 11025, 16000, 22050, 44100, 48000 Hz) is a whole number of ticks, so streams of the
+// same rate stay on one frame grid and a run is exact and repeatable.
+constexpr uint64_t kSimTicksPerSecond = 7056000;
+
+// Ticks of one frame at `samplesPerSec`, or 0 when the rate is not on the clock's grid.
+uint64_t simTicksPerFrame(uint32_t samplesPerSec);
+
+// A stretch of sound one output device played, in 16-bit units, frames interleaved.
+struct PlayedSegment {
+  uint64_t id = 0;  // for the device that is still playing it
+  uint64_t startTick = 0;
+  uint64_t ticksPerFrame = 1;
+  uint16_t channels = 1;
+  uint64_t frames = 0;  // shortened when playback is stopped early
+  std::vector<float> samples;
+
+  uint64_t endTick() const { return startTick + frames * ticksPerFrame; }
+};
+
+// Decodes bytes handed to an output device (a partial last frame is padded with silence).
+PlayedSegment decodePlayed(std::span<const uint8_t> bytes, const WaveFormat& format,
+                           uint64_t startTick);
+
+// Where a capture buffer sits in time and which input device records it.
+struct CaptureSpan {
+  uint64_t firstTick = 0;   // sampling instant of the buffer's first frame
+  uint64_t firstFrame = 0;  // that frame's number in the input stream
+  uint32_t streamSerial = 0;
+  WaveFormat format;
+};
+
+struct RoomSound {
+  std::span<const SimPath> paths;
+  double noiseRms = 0.0;  // [16-bit units]
+  uint64_t seed = 0;
+};
+
+// Fills `bytes` (up to its last byte, a partial last frame included) with what the microphone
+// records: for each channel, every path's gain times the played sound of the same channel
+// delayed by the path's delay (fractional delays through a windowed-sinc interpolator), plus
+// white noise, rounded and clamped to the format's encoding. `scratch` is reused storage.
+void renderCapture(const RoomSound& room, std::span<const PlayedSegment> played,
+                   const CaptureSpan& capture, std::span<uint8_t> bytes,
+                   std::vector<float>& scratch);
+
+// The room's noise: a standard normal value that depends only on the seed, the input stream,
+// the frame and the channel (counter-based, so the bytes are the same on every run and machine).
+double roomNoise(uint64_t seed, uint32_t streamSerial, uint64_t frame, uint16_t channel);
+
+// How long after the end of a played segment it can still be heard [ticks].
+uint64_t simAudibleTicks(std::span<const SimPath> paths, uint64_t ticksPerFrame);

@@ -1,0 +1,99 @@
+#include "audio/sim_room.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+bool readNumber(std::string_view text, double& value) {
+  if (text.empty()) return false;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && stop == end && std::isfinite(value);
+}
+
+bool readSeed(std::string_view text, uint64_t& value) {
+  if (text.empty()) return false;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && stop == end;
+}
+
+bool inRange(double v, double low, double high) {
+  return v >= low && v <= high;
+}
+
+std::string readEcho(std::string_view value, SimRoom& room) {
+  const size_t colon = value.find(':');
+  SimEcho echo;
+  if (colon == std::string_view::npos || !readNumber(value.substr(0, colon), echo.distanceM) ||
+      !readNumber(value.substr(colon + 1), echo.gain)) {
+    return "echo needs METRES:GAIN, got '" + std::string(value) + "'";
+  }
+  if (!inRange(echo.distanceM, 0.0, kMaxEchoDistanceM) ||
+      !inRange(echo.gain, -kMaxRoomGain, kMaxRoomGain)) {
+    return "echo '" + std::string(value) + "' is out of range";
+  }
+  room.echoes.push_back(echo);
+  return {};
+}
+
+std::string readPair(std::string_view key, std::string_view value, SimRoom& room) {
+  if (key == "echo") return readEcho(value, room);
+  const std::string bad =
+      "room key " + std::string(key) + " has a bad value '" + std::string(value) + "'";
+  if (key == "seed") return readSeed(value, room.seed) ? std::string() : bad;
+  double v = 0.0;
+  const bool number = readNumber(value, v);
+  if (key == "latency") {
+    if (!number || !inRange(v, 0.0, kMaxLatencyMs)) return bad;
+    room.latencyMs = v;
+  } else if (key == "direct") {
+    if (!number || !inRange(v, -kMaxRoomGain, kMaxRoomGain)) return bad;
+    room.directGain = v;
+  } else if (key == "noise") {
+    if (!number || !inRange(v, 0.0, 32768.0)) return bad;
+    room.noiseRms = v;
+  } else if (key == "speed") {
+    if (!number || !inRange(v, kMinSpeedMps, kMaxSpeedMps)) return bad;
+    room.speedMps = v;
+  } else {
+    return "unknown room key '" + std::string(key) + "'";
+  }
+  return {};
+}
+
+}  // namespace
+
+SimRoom defaultSimRoom() {
+  SimRoom room;
+  room.echoes = {{0.80, 0.10}, {1.90, 0.05}};
+  return room;
+}
+
+std::string parseSimRoom(std::string_view text, SimRoom& room) {
+  room = SimRoom{};
+  while (!text.empty()) {
+    const size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    const size_t equals = item.find('=');
+    if (equals == std::string_view::npos) {
+      return "room entry '" + std::string(item) + "' is not key=value";
+    }
+    if (std::string problem = readPair(item.substr(0, equals), item.substr(equals + 1), room);
+        !problem.empty()) {
+      return problem;
+    }
+  }
+  return {};
+}
+
+std::vector<SimPath> roomPaths(const SimRoom& room, double speedMps) {
+  const double latencySeconds = room.latencyMs / 1000.0;
+  std::vector<SimPath> paths{{latencySeconds, room.directGain}};
+  for (const SimEcho& e : room.echoes) {
+    paths.push_back({latencySeconds + 2.0 * e.distanceM / speedMps, e.gain});
+  }
+  return paths;
+}

@@ -1,0 +1,27 @@
+#pragma once
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "app/program.h"
+#include "audio/measurement.h"
+
+class JsonWriter;
+
+// What the command line shows of one measurement.
+struct PingReport {
+  uint32_t foundOffset = 0;
+  uint32_t peakAmplitude = 0;
+  std::vector<int32_t> envelope;     // the echo bins at the front of correlationBuffer
+  std::vector<double> obstructions;  // metres, nearest first, only the ones found
+};
+
+// Finds the echoes of the measurement just analysed into program.obstructionList and gathers
+// the report from the program's buffers.
+PingReport reportMeasurement(Program& program, const MeasurementResult& result);
+
+// The report's keys into an object that the caller has begun.
+void writePingJson(JsonWriter& json, const PingReport& report);
+// "offset 652 peak 123456 echoes 0.80 m 1.90 m" (or "echoes none").
+std::string pingSummary(const PingReport& report);
