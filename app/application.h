@@ -10,6 +10,13 @@ struct App {
   Program& program;
   Shell& shell;
   PlotSurface& surface;
+  // Set while a command, a timed ping or a key step runs. A step that waits (a check, the offset
+  // search, a modal dialog) lets the front end process events; ticks, keys and commands that
+  // arrive meanwhile are dropped, so nothing pings into buffers that are being re-planned.
+  bool busy = false;
+  // The surface shows a replotted history that no scan has drawn over yet: the repaint keeps it
+  // instead of starting a fresh frame at columns 0 and 1.
+  bool replotOnSurface = false;
 };
 
 // Window creation: reset to defaults and open the device pair (a failure is reported under
@@ -20,7 +27,7 @@ void startApplication(App& app);
 // identifiers that have no handler (they go to default processing and do nothing else).
 bool dispatchCommand(App& app, int commandId);
 
-void timerTick(App& app);                 // every 25 ms
+void timerTick(App& app);                   // every 25 ms
 void keyPressed(App& app, int virtualKey);  // 13 Enter, 38 Up, 40 Down; others do nothing
 void stylusMoved(App& app, int x, int y);   // client coordinates
 

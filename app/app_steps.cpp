@@ -1,0 +1,34 @@
+#include "app/app_steps.h"
+
+#include <algorithm>
+
+#include "audio/measurement.h"
+#include "engine/correlation.h"
+
+void reportWaveError(App& app, WaveError code, std::string_view caption) {
+  if (code == kWaveOk) return;
+  app.shell.showMessage(app.program.backend->errorText(code), caption, MessageIcon::kNone,
+                        MessageOwner::kNoOwner);
+}
+
+void runWarmUps(App& app, uint32_t count) {
+  Program& p = app.program;
+  for (uint32_t i = 0; i < count; ++i) flushInput(*p.backend, p.pair, p.settings.waveFormat);
+}
+
+void resetAndReport(App& app) {
+  Program& p = app.program;
+  const WaveError code = resetToDefaults(p.settings, p.scan, p.pair, *p.backend);
+  // The reset starts a fresh sweep at column 1; a replot shown before is no longer current.
+  app.replotOnSurface = false;
+  reportWaveError(app, code, kCaptionResetOpen);
+}
+
+void storeEnvelope(Program& program, uint32_t column) {
+  if (column == 0 || column >= kHistoryColumns) return;
+  const std::vector<int32_t>& envelope = program.settings.correlationBuffer;
+  const size_t bins = std::min<size_t>(kEnvelopeBins, envelope.size());
+  for (size_t row = 0; row < bins; ++row) {
+    program.history.at(column, static_cast<uint32_t>(row)) = envelope[row];
+  }
+}

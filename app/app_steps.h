@@ -1,0 +1,46 @@
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+#include "app/application.h"
+#include "audio/audio_backend.h"
+
+// Small steps shared by the scan cycle, the commands, the checks and the offset search.
+
+inline constexpr std::string_view kCaptionWaveOut = "WaveOut Error";
+inline constexpr std::string_view kCaptionResetOpen = "WaveOut 1 Error init";
+
+// Warm-up recordings run before a Start, a "Single chirp" and the offset search.
+constexpr uint32_t kWarmUpsBeforeRun = 8;
+
+// Marks the app busy for the lifetime of the scope. A scope opened while the app is already busy
+// has not entered: its caller drops the event it was about to handle.
+class BusyScope {
+ public:
+  explicit BusyScope(App& app) : app_(app), entered_(!app.busy) { app_.busy = true; }
+  ~BusyScope() {
+    if (entered_) app_.busy = false;
+  }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+  bool entered() const { return entered_; }
+
+ private:
+  App& app_;
+  bool entered_;
+};
+
+// A device failure: the back end's text for the code in a message box without owner. Does
+// nothing for success.
+void reportWaveError(App& app, WaveError code, std::string_view caption);
+
+// Warm-up recordings whose results are not examined.
+void runWarmUps(App& app, uint32_t count);
+
+// The reset to defaults with its device failure reported under "WaveOut 1 Error init".
+void resetAndReport(App& app);
+
+// Keeps the envelope of the latest measurement (the front of correlationBuffer) as the stored
+// history column, so Save and Replot see what was measured. Column 0 holds the file header and is
+// never written.
+void storeEnvelope(Program& program, uint32_t column);

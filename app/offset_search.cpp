@@ -1,0 +1,94 @@
+#include "app/offset_search.h"
+
+#include <cstdio>
+#include <numeric>
+
+#include "app/app_steps.h"
+#include "audio/measurement.h"
+#include "engine/buffer_plan.h"
+
+namespace {
+
+constexpr std::string_view kCaption = "Search offset";
+
+// The texts print their numbers as signed 32-bit values, like the rest of the program's reports.
+std::string formatted(const char* format, uint32_t a) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, static_cast<int32_t>(a));
+  return text;
+}
+
+std::string formatted(const char* format, uint32_t a, uint32_t b) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, static_cast<int32_t>(a), static_cast<int32_t>(b));
+  return text;
+}
+
+void showProgressOfRun(App& app, uint32_t run) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Search offset: run %u of %u", run, kOffsetSearchRuns);
+  app.shell.showProgress(text);
+}
+
+}  // namespace
+
+uint32_t averageOffsetRuns(const OffsetRuns& foundOffsets) {
+  const uint32_t sum = std::accumulate(foundOffsets.begin() + 1, foundOffsets.end(), uint32_t{0});
+  return sum / (kOffsetSearchRuns - 1);
+}
+
+OffsetSearchOutcome judgeOffsetSearch(uint32_t result, uint32_t peakAmplitude) {
+  OffsetSearchOutcome o;
+  o.result = result;
+  o.peakAmplitude = peakAmplitude;
+  o.strong = peakAmplitude >= kStrongAmplitude;
+  if (o.strong) {
+    o.storedOffset = result - result / 10;
+    o.message =
+        formatted("The found offset is: %d bytes with amplitude of %d", result, peakAmplitude);
+  } else {
+    o.storedOffset = result;
+    o.message = formatted(
+        "The sound amplitude %d to weak!!! Check your sound system, volume and connections.",
+        peakAmplitude);
+  }
+  return o;
+}
+
+uint32_t searchOffset(App& app) {
+  Program& p = app.program;
+  SonarSettings& s = p.settings;
+  resetAndReport(app);
+  s.recordTime = kOffsetSearchRecordTimeMs;
+  s.chirpTime = kOffsetSearchChirpTimeUs;
+  s.offsetBytes = kOffsetSearchStartOffsetBytes;
+  planBuffers(s);
+  reportWaveError(app, openPairForPlan(s, p.pair, *p.backend), kCaptionWaveOut);
+  app.shell.showProgress("Search offset: warming up the microphone");
+  runWarmUps(app, kWarmUpsBeforeRun);
+
+  OffsetRuns found{};
+  for (uint32_t k = 0; k < kOffsetSearchRuns; ++k) {
+    showProgressOfRun(app, k + 1);
+    const MeasurementResult r = runMeasurement(s, p.pair, *p.backend, MeasureCaller::kOffsetSearch);
+    p.scan.peakAmplitude = r.peakAmplitude;
+    found[k] = r.foundOffset;
+  }
+  const uint32_t average = averageOffsetRuns(found);
+  s.deltaOffsetBytes = kOffsetSearchDeltaOffsetBytes;
+  s.offsetBytes = average;
+  return average;
+}
+
+OffsetSearchOutcome searchOffsetCommand(App& app) {
+  app.shell.showMessage(
+      "The device will try to find the offset. Set the sound volume to max. The test will be "
+      "performed 10 times. Be patient. ",
+      kCaption, MessageIcon::kNone, MessageOwner::kMainWindow);
+  const uint32_t result = searchOffset(app);
+  OffsetSearchOutcome outcome = judgeOffsetSearch(result, app.program.scan.peakAmplitude);
+  app.shell.showMessage(outcome.message, kCaption, MessageIcon::kNone, MessageOwner::kMainWindow);
+  app.program.settings.offsetBytes = outcome.storedOffset;
+  if (outcome.strong) app.shell.requestRepaint();
+  return outcome;
+}

@@ -1,0 +1,169 @@
+#include "app/scan_cycle.h"
+
+#include <algorithm>
+#include <array>
+
+#include "app/app_steps.h"
+#include "audio/measurement.h"
+#include "display/echogram.h"
+#include "engine/correlation.h"
+#include "engine/echo_detector.h"
+
+namespace {
+
+constexpr std::string_view kCaptionWarmUp = "Warm up micr. Error!";
+constexpr std::string_view kCaptionManualPing = "WaveOut Error!";
+
+using Envelope = std::array<int32_t, kEnvelopeBins>;
+
+Envelope copyEnvelope(const std::vector<int32_t>& buffer) {
+  Envelope e{};
+  std::copy_n(buffer.begin(), std::min<size_t>(e.size(), buffer.size()), e.begin());
+  return e;
+}
+
+void restoreEnvelope(const Envelope& e, std::vector<int32_t>& buffer) {
+  std::copy_n(e.begin(), std::min<size_t>(e.size(), buffer.size()), buffer.begin());
+}
+
+// What every completed measurement leaves besides its column: the history column and the echoes.
+void keepMeasurement(App& app, uint32_t column, uint32_t foundOffset) {
+  storeEnvelope(app.program, column);
+  app.program.obstructionList = detectEchoes(app.program.settings, foundOffset);
+  app.replotOnSurface = false;
+}
+
+}  // namespace
+
+void startApplication(App& app) {
+  resetAndReport(app);
+}
+
+void timerTick(App& app) {
+  BusyScope scope(app);
+  if (!scope.entered()) return;
+  ScanState& scan = app.program.scan;
+  if (scan.scanState != kRunning) return;
+  ++scan.tickCount;
+  if (scan.tickCount <= app.program.settings.clockMultiplier) return;
+  timedPing(app);
+}
+
+void timedPing(App& app) {
+  Program& p = app.program;
+  ScanState& scan = p.scan;
+  const uint32_t previousColumn = scan.scanColumn;
+  const uint32_t previousLatest = scan.latestScan;
+  // The failed-ping path puts the drawn envelope back; kept on the stack, the ping allocates
+  // nothing.
+  const Envelope previousEnvelope = copyEnvelope(p.settings.correlationBuffer);
+
+  scan.scanColumn = std::min(scan.scanColumn + 1, kLastManualColumn);
+  scan.latestScan = scan.scanColumn;
+  scan.tickCount = 0;
+  const MeasurementResult r =
+      runMeasurement(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
+  if (r.warmUp != kWaveOk || r.ping != kWaveOk) {
+    // The recording is stale: pause rather than draw it, and say so once, not at every tick.
+    scan.scanColumn = previousColumn;
+    scan.latestScan = previousLatest;
+    scan.scanState = kIdle;
+    restoreEnvelope(previousEnvelope, p.settings.correlationBuffer);
+    reportWaveError(app, r.warmUp != kWaveOk ? r.warmUp : r.ping, kCaptionWaveOut);
+    return;
+  }
+  scan.peakAmplitude = r.peakAmplitude;
+  scan.scanOffsets.forScan(scan.scanColumn) = r.foundOffset;
+  keepMeasurement(app, scan.scanColumn, r.foundOffset);
+  app.shell.requestRepaint();
+  if (scan.scanColumn > kLastTimedColumn - 1) {
+    scan.scanState = kComplete;
+    scan.tickCount = 0;
+  }
+}
+
+void singleChirpStep(App& app) {
+  Program& p = app.program;
+  ScanState& scan = p.scan;
+  const bool wasComplete = scan.scanState == kComplete;
+  scan.scanState = kIdle;
+  // A column at or beyond the last one (brought by a file or the keys) starts over like the step
+  // after a complete sweep, so scanOffsets is never indexed past its end.
+  const bool startOver = wasComplete || scan.scanColumn >= kLastManualColumn;
+  const uint32_t column = startOver ? 1 : scan.scanColumn + 1;
+  scan.scanColumn = column;
+  scan.latestScan = column;
+  if (column > kLastManualColumn - 1) scan.scanState = kComplete;
+
+  const MeasurementResult r =
+      runMeasurement(p.settings, p.pair, *p.backend, MeasureCaller::kManualStep);
+  reportWaveError(app, r.warmUp, kCaptionWarmUp);
+  reportWaveError(app, r.ping, kCaptionManualPing);
+  scan.peakAmplitude = r.peakAmplitude;
+  if (r.foundOffset > p.settings.offsetBytes + p.settings.deltaOffsetBytes) {
+    scan.scanColumn = column - 1;
+  }
+  scan.scanOffsets.forScan(column) = r.foundOffset;
+  keepMeasurement(app, column, r.foundOffset);
+}
+
+void startSonar(App& app) {
+  ScanState& scan = app.program.scan;
+  runWarmUps(app, kWarmUpsBeforeRun);
+  if (scan.scanColumn == kLastManualColumn) scan.scanColumn = 0;
+  if (scan.scanState == kComplete) scan.scanColumn = 0;
+  scan.scanState = kRunning;
+  app.replotOnSurface = false;
+  app.shell.requestRepaint();
+}
+
+void pauseSonar(App& app) {
+  app.program.scan.scanState = kIdle;
+  app.shell.requestRepaint();
+}
+
+void stopSonar(App& app) {
+  app.program.scan.scanState = kIdle;
+  app.program.scan.scanColumn = 0;
+  app.replotOnSurface = false;
+  app.shell.requestRepaint();
+}
+
+void singleChirpCommand(App& app) {
+  runWarmUps(app, kWarmUpsBeforeRun);
+  singleChirpStep(app);
+  app.shell.requestRepaint();
+}
+
+void keyPressed(App& app, int virtualKey) {
+  BusyScope scope(app);
+  if (!scope.entered()) return;
+  ScanState& scan = app.program.scan;
+  if (virtualKey == kKeyEnter) {
+    singleChirpStep(app);
+  } else if (virtualKey == kKeyDown) {
+    // Held at 1 (also from column 0, where unsigned arithmetic would wrap); the step then
+    // advances it again, so the same column is measured anew.
+    scan.scanColumn = scan.scanColumn <= 1 ? 1 : scan.scanColumn - 1;
+    singleChirpStep(app);
+  } else if (virtualKey == kKeyUp) {
+    scan.scanColumn = scan.scanColumn + 1 == 0 ? 1 : scan.scanColumn + 1;
+    singleChirpStep(app);
+  }
+  app.shell.requestRepaint();
+}
+
+void stylusMoved(App& app, int x, int y) {
+  app.program.scan.stylusPosition = StylusPosition{x, y};
+  app.shell.requestRepaint();
+}
+
+void paintPlot(App& app) {
+  const Program& p = app.program;
+  // A replot stays until the scan cycle draws again; otherwise columns 0 and 1 start a fresh
+  // frame, and the current column and status strip go on top.
+  const bool keepReplot = app.replotOnSurface && p.scan.scanColumn < 2;
+  if (keepReplot) return;
+  if (p.scan.scanColumn < 2) drawEchogramFrame(app.surface, p.settings);
+  drawScanColumn(app.surface, p.settings, p.scan, p.scan.stylusPosition);
+}

@@ -1,0 +1,321 @@
+#include <algorithm>
+
+#include "app/scan_cycle.h"
+#include "audio/measurement.h"
+#include "engine/correlation.h"
+#include "tests/app/app_fixture.h"
+
+namespace {
+
+using ScanCycleTest = AppTest;
+
+TEST_F(ScanCycleTest, StartsIdleAtColumnOneWithTheDefaultOffsets) {
+  EXPECT_EQ(scan().scanState, kIdle);
+  EXPECT_EQ(scan().scanColumn, 1u);
+  EXPECT_EQ(scan().latestScan, 0u);
+  EXPECT_EQ(scan().scanOffsets.forScan(0), 600u);
+  EXPECT_TRUE(shell.messages.empty());
+}
+
+struct TickCase {
+  const char* name;
+  uint32_t clockMultiplier;
+  int ticks;
+  uint32_t pings;
+};
+
+class TickCountTest : public AppTest, public ::testing::WithParamInterface<TickCase> {};
+
+TEST_P(TickCountTest, PingsOnTheTickAfterClockMultiplierTicks) {
+  program.settings.clockMultiplier = GetParam().clockMultiplier;
+  startSonar(app);
+  const uint32_t first = scan().scanColumn;
+  tick(GetParam().ticks);
+  EXPECT_EQ(scan().scanColumn - first, GetParam().pings);
+  if (GetParam().pings > 0) {
+    EXPECT_EQ(scan().latestScan, scan().scanColumn);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ticks, TickCountTest,
+                         ::testing::Values(TickCase{"fourWaitsFourTicks", 4, 4, 0},
+                                           TickCase{"fourPingsOnFifth", 4, 5, 1},
+                                           TickCase{"fourTwiceInTen", 4, 10, 2},
+                                           TickCase{"fourTwiceInFourteen", 4, 14, 2},
+                                           TickCase{"zeroPingsEveryTick", 0, 3, 3}),
+                         CaseName());
+
+TEST_F(ScanCycleTest, TicksCountOnlyWhileRunning) {
+  program.settings.clockMultiplier = 0;
+  tick(5);
+  EXPECT_EQ(scan().scanColumn, 1u);
+  EXPECT_EQ(scan().tickCount, 0u);
+}
+
+TEST_F(ScanCycleTest, TimedSweepFromColumnZeroEndsCompleteAfterColumn349) {
+  program.settings.clockMultiplier = 0;
+  stopSonar(app);
+  startSonar(app);
+  int pings = 0;
+  while (scan().scanState == kRunning && pings < 400) {
+    tick(1);
+    ++pings;
+  }
+  EXPECT_EQ(pings, 349);
+  EXPECT_EQ(scan().scanColumn, 349u);
+  EXPECT_EQ(scan().scanState, kComplete);
+  EXPECT_EQ(scan().tickCount, 0u);
+  tick(3);
+  EXPECT_EQ(scan().scanColumn, 349u);
+
+  startSonar(app);  // a new sweep begins at column 1
+  tick(1);
+  EXPECT_EQ(scan().scanColumn, 1u);
+}
+
+TEST_F(ScanCycleTest, StartResetsColumn358AndKeepsOthers) {
+  program.settings.clockMultiplier = 0;
+  scan().scanColumn = 358;
+  startSonar(app);
+  tick(1);
+  EXPECT_EQ(scan().scanColumn, 1u);
+
+  scan().scanColumn = 119;
+  tick(1);
+  pauseSonar(app);
+  EXPECT_EQ(scan().scanState, kIdle);
+  tick(3);
+  EXPECT_EQ(scan().scanColumn, 120u);
+  startSonar(app);
+  tick(1);
+  EXPECT_EQ(scan().scanColumn, 121u);
+}
+
+TEST_F(ScanCycleTest, PauseKeepsAPartialTickCount) {
+  startSonar(app);
+  tick(3);
+  pauseSonar(app);
+  startSonar(app);
+  const uint32_t column = scan().scanColumn;
+  tick(2);
+  EXPECT_EQ(scan().scanColumn, column + 1);
+}
+
+TEST_F(ScanCycleTest, StopGoesToColumnZeroAndTheRepaintDrawsAFreshFrame) {
+  program.settings.clockMultiplier = 0;
+  startSonar(app);
+  tick(3);
+  paintPlot(app);
+  surface.setPixel(200, 200, Rgb{1, 2, 3});
+  stopSonar(app);
+  EXPECT_EQ(scan().scanState, kIdle);
+  EXPECT_EQ(scan().scanColumn, 0u);
+  EXPECT_GT(shell.repaints, 0);
+  paintPlot(app);
+  EXPECT_EQ(surface.pixel(200, 200), Rgb{});
+  EXPECT_EQ(surface.pixel(8, 100), (Rgb{255, 255, 255}));  // the box of the new frame
+}
+
+TEST_F(ScanCycleTest, RepaintAtLaterColumnsKeepsEarlierColumns) {
+  program.settings.clockMultiplier = 0;
+  startSonar(app);
+  tick(3);
+  surface.setPixel(200, 200, Rgb{1, 2, 3});
+  paintPlot(app);
+  EXPECT_EQ(surface.pixel(200, 200), (Rgb{1, 2, 3}));
+}
+
+TEST_F(ScanCycleTest, ManualStepsWalkTo358AndStartOverAtOne) {
+  neverHoldBack();
+  for (uint32_t column = 2; column <= 358; ++column) {
+    singleChirpStep(app);
+    ASSERT_EQ(scan().scanColumn, column);
+  }
+  EXPECT_EQ(scan().scanState, kComplete);
+  singleChirpStep(app);
+  EXPECT_EQ(scan().scanColumn, 1u);
+  EXPECT_EQ(scan().scanState, kIdle);
+}
+
+TEST_F(ScanCycleTest, ManualStepHoldsTheColumnBackOnALargeOffsetButATimedPingNever) {
+  program.settings.deltaOffsetBytes = 0;
+  program.settings.offsetBytes = 10;  // every found offset lies beyond 10 + 0
+  scan().scanColumn = 4;
+  singleChirpStep(app);
+  EXPECT_EQ(scan().scanColumn, 4u);
+  EXPECT_EQ(scan().latestScan, 5u);
+  EXPECT_GT(scan().scanOffsets.forScan(5), 10u);
+  singleChirpStep(app);
+  EXPECT_EQ(scan().scanColumn, 4u);
+
+  program.settings.clockMultiplier = 0;
+  startSonar(app);
+  tick(2);
+  EXPECT_EQ(scan().scanColumn, 6u);
+}
+
+TEST_F(ScanCycleTest, ManualStepHeldBackAtColumnOneStaysInRange) {
+  program.settings.deltaOffsetBytes = 0;
+  program.settings.offsetBytes = 10;
+  scan().scanColumn = 0;
+  singleChirpStep(app);
+  EXPECT_EQ(scan().scanColumn, 0u);
+  EXPECT_GT(scan().scanOffsets.forScan(1), 10u);
+}
+
+struct KeyCase {
+  const char* name;
+  uint32_t column;
+  int8_t state;
+  int key;
+  uint32_t columnAfter;
+  int8_t stateAfter;
+};
+
+class KeyTest : public AppTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(KeyTest, StepsFromTheColumnTheKeyLeaves) {
+  neverHoldBack();
+  scan().scanColumn = GetParam().column;
+  scan().scanState = GetParam().state;
+  keyPressed(app, GetParam().key);
+  EXPECT_EQ(scan().scanColumn, GetParam().columnAfter);
+  EXPECT_EQ(scan().scanState, GetParam().stateAfter);
+  EXPECT_EQ(shell.repaints, 1);
+  EXPECT_LE(scan().scanColumn, kLastManualColumn);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, KeyTest,
+    ::testing::Values(KeyCase{"enterAdvances", 5, kIdle, kKeyEnter, 6, kIdle},
+                      KeyCase{"enterEndsARun", 5, kRunning, kKeyEnter, 6, kIdle},
+                      KeyCase{"enterAfterCompleteRestarts", 200, kComplete, kKeyEnter, 1, kIdle},
+                      KeyCase{"enterReachesTheLastColumn", 357, kIdle, kKeyEnter, 358, kComplete},
+                      KeyCase{"enterBeyondTheLastColumnRestarts", 358, kIdle, kKeyEnter, 1, kIdle},
+                      KeyCase{"downMeasuresTheSameColumn", 5, kIdle, kKeyDown, 5, kIdle},
+                      KeyCase{"downAtOneMeasuresTwo", 1, kIdle, kKeyDown, 2, kIdle},
+                      KeyCase{"downAtZeroLikeAtOne", 0, kIdle, kKeyDown, 2, kIdle},
+                      KeyCase{"upSkipsAColumn", 5, kIdle, kKeyUp, 7, kIdle},
+                      KeyCase{"upAtTheEndRestarts", 357, kIdle, kKeyUp, 1, kIdle},
+                      KeyCase{"otherKeyOnlyRepaints", 5, kRunning, 65, 5, kRunning}),
+    CaseName());
+
+TEST_F(ScanCycleTest, UpKeyPressedRepeatedlyNeverLeavesTheTable) {
+  neverHoldBack();
+  for (int i = 0; i < 400; ++i) {
+    keyPressed(app, kKeyUp);
+    ASSERT_GE(scan().scanColumn, 1u);
+    ASSERT_LE(scan().scanColumn, kLastManualColumn);
+  }
+}
+
+TEST_F(ScanCycleTest, SingleChirpCommandEndsARunAfterOneStep) {
+  neverHoldBack();
+  startSonar(app);
+  shell.repaints = 0;
+  ASSERT_TRUE(dispatchCommand(app, 207));
+  EXPECT_EQ(scan().scanColumn, 2u);
+  EXPECT_EQ(scan().scanState, kIdle);
+  EXPECT_EQ(shell.repaints, 1);
+}
+
+TEST_F(ScanCycleTest, EveryPingKeepsItsEnvelopeAsAHistoryColumn) {
+  neverHoldBack();
+  program.history.at(0, 5) = 77;  // header slot
+  singleChirpStep(app);
+  const std::vector<int32_t>& envelope = program.settings.correlationBuffer;
+  for (uint32_t row = 0; row < kEnvelopeBins; ++row) {
+    ASSERT_EQ(program.history.at(2, row), envelope[row]) << row;
+  }
+  EXPECT_TRUE(std::any_of(envelope.begin(), envelope.begin() + kEnvelopeBins,
+                          [](int32_t v) { return v != 0; }));
+  program.settings.clockMultiplier = 0;
+  startSonar(app);
+  tick(1);
+  EXPECT_EQ(program.history.at(3, 100), envelope[100]);
+  EXPECT_EQ(program.history.at(0, 5), 77);
+}
+
+class FailedPingTest : public AppTest, public ::testing::WithParamInterface<BackendCall> {};
+
+TEST_P(FailedPingTest, PausesReportsOnceAndKeepsTheColumn) {
+  constexpr WaveError kCode = 0x4D560002;  // "not open"
+  FaultBackend& fault = useFaults();
+  program.settings.clockMultiplier = 0;
+  startSonar(app);
+  tick(2);
+  ASSERT_EQ(scan().scanColumn, 3u);
+  const uint32_t peak = scan().peakAmplitude;
+  const uint32_t offset = scan().scanOffsets.forScan(3);
+  const std::vector<int32_t> envelope(program.settings.correlationBuffer.begin(),
+                                      program.settings.correlationBuffer.begin() + kEnvelopeBins);
+  const int repaints = shell.repaints;
+
+  fault.failCall(GetParam(), fault.callCount(GetParam()) + 1, kCode);
+  tick(5);
+  EXPECT_EQ(scan().scanState, kIdle);
+  EXPECT_EQ(scan().scanColumn, 3u);
+  EXPECT_EQ(scan().latestScan, 3u);
+  EXPECT_EQ(scan().peakAmplitude, peak);
+  EXPECT_EQ(scan().scanOffsets.forScan(3), offset);
+  EXPECT_EQ(scan().scanOffsets.forScan(4), 0u);
+  EXPECT_TRUE(
+      std::equal(envelope.begin(), envelope.end(), program.settings.correlationBuffer.begin()));
+  EXPECT_EQ(shell.repaints, repaints);
+  ASSERT_EQ(shell.messages.size(), 1u);
+  EXPECT_EQ(shell.messages[0].caption, "WaveOut Error");
+  EXPECT_EQ(shell.messages[0].text, program.backend->errorText(kCode));
+  EXPECT_EQ(shell.messages[0].owner, MessageOwner::kNoOwner);
+
+  startSonar(app);
+  tick(1);
+  EXPECT_EQ(scan().scanColumn, 4u);
+  EXPECT_EQ(scan().scanState, kRunning);
+  EXPECT_EQ(shell.messages.size(), 1u);
+}
+
+// The warm-up ends in an unprepare; the ping is the only one that plays.
+INSTANTIATE_TEST_SUITE_P(Steps, FailedPingTest,
+                         ::testing::Values(BackendCall::kUnprepare, BackendCall::kWritePlayback),
+                         [](const ::testing::TestParamInfo<BackendCall>& p) {
+                           return p.param == BackendCall::kUnprepare ? "warmUp" : "ping";
+                         });
+
+TEST_F(ScanCycleTest, ManualStepReportsEachFailureAndGoesOn) {
+  FaultBackend& fault = useFaults();
+  neverHoldBack();
+  fault.failCall(BackendCall::kUnprepare, fault.callCount(BackendCall::kUnprepare) + 1, 7);
+  fault.failCall(BackendCall::kWritePlayback, fault.callCount(BackendCall::kWritePlayback) + 1, 8);
+  singleChirpStep(app);
+  EXPECT_EQ(shell.captions(), (std::vector<std::string>{"Warm up micr. Error!", "WaveOut Error!"}));
+  EXPECT_EQ(scan().scanColumn, 2u);
+}
+
+TEST_F(ScanCycleTest, StylusMoveIsKeptForTheRepaint) {
+  stylusMoved(app, 40, 250);
+  EXPECT_EQ(scan().stylusPosition.x, 40);
+  EXPECT_EQ(scan().stylusPosition.y, 250);
+  EXPECT_EQ(shell.repaints, 1);
+}
+
+TEST_F(ScanCycleTest, EventsArrivingDuringAWaitingStepAreDropped) {
+  program.settings.clockMultiplier = 0;
+  startSonar(app);
+  const uint32_t column = scan().scanColumn;
+  int injected = 0;
+  shell.onProgress = [&] {
+    ++injected;
+    timerTick(app);
+    keyPressed(app, kKeyEnter);
+    EXPECT_TRUE(dispatchCommand(app, 226));
+  };
+  ASSERT_TRUE(dispatchCommand(app, 233));  // the recording check waits between its steps
+  EXPECT_GT(injected, 0);
+  EXPECT_EQ(scan().scanColumn, column);
+  EXPECT_EQ(scan().scanState, kRunning);
+  EXPECT_FALSE(app.busy);
+  tick(1);
+  EXPECT_EQ(scan().scanColumn, column + 1);
+}
+
+}  // namespace

@@ -1,0 +1,368 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <functional>
+
+#include "app/scan_cycle.h"
+#include "app/sonar_files.h"
+#include "tests/app/app_fixture.h"
+
+namespace {
+
+// ---- the header and the byte image, without files ----
+
+TEST(SonarHeader, DefaultSettingsGiveTheKnownSlotWords) {
+  SonarSettings s;
+  applyDefaultSettings(s);
+  ScanState scan;
+  scan.scanColumn = 200;  // 0xC8: a negative signed byte
+  ScanHistory h;
+  h.at(0, 2) = 1234;  // not a slot: left alone
+  encodeHeader(s, scan, h);
+  const std::vector<std::pair<uint32_t, int32_t>> expected{
+      {0, 1},   {1, 0},   {2, 1234}, {3, 0},    {4, 48}, {7, 7},    {8, 208},  {10, 0},
+      {11, 0},  {12, 31}, {13, 64},  {20, 0},   {21, 0}, {22, 46},  {23, 224}, {30, 2},
+      {31, 88}, {34, 7},  {35, 208}, {37, 0},   {38, 2}, {40, -56}, {50, 4},   {51, 20},
+      {53, 0},  {54, 0},  {100, 2},  {101, 16}, {102, 4}};
+  for (const auto& [slot, value] : expected) EXPECT_EQ(h.at(0, slot), value) << "slot " << slot;
+}
+
+TEST(SonarHeader, BytesAreLittleEndianWordsAndAPartialWordFillsItsLowBytes) {
+  ScanHistory h;
+  h.values[0] = 0x01020304;
+  h.values[1] = -2;
+  EXPECT_EQ(historyBytes(h, 6), (std::vector<uint8_t>{4, 3, 2, 1, 0xFE, 0xFF}));
+  EXPECT_EQ(historyBytes(h, 10'000'000).size(), kHistoryColumns * kHistoryRows * 4);
+
+  ScanHistory loaded;
+  loaded.values[5] = 99;  // cleared by the load
+  const std::vector<uint8_t> bytes{4, 3, 2, 1, 0xFE, 0xFF};
+  loadHistoryBytes(bytes, loaded);
+  EXPECT_EQ(loaded.values[0], 0x01020304);
+  EXPECT_EQ(loaded.values[1], 0xFFFE);
+  EXPECT_EQ(loaded.values[5], 0);
+}
+
+struct SlotCase {
+  const char* name;
+  std::function<void(SonarSettings&)> set;
+  std::function<int64_t(const SonarSettings&)> get;
+  int64_t expected;
+};
+
+class SlotCutTest : public ::testing::TestWithParam<SlotCase> {};
+
+TEST_P(SlotCutTest, ComesBackCutToItsSlots) {
+  SonarSettings saved;
+  applyDefaultSettings(saved);
+  GetParam().set(saved);
+  ScanState scan;
+  ScanHistory h;
+  encodeHeader(saved, scan, h);
+  SonarSettings loaded;
+  applyDefaultSettings(loaded);
+  decodeHeader(h, loaded, scan);
+  EXPECT_EQ(GetParam().get(loaded), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Slots, SlotCutTest,
+    ::testing::Values(
+        SlotCase{"startFrequencyKeepsFourBytes", [](SonarSettings& s) { s.startFrequency = 70000; },
+                 [](const SonarSettings& s) { return s.startFrequency; }, 70000},
+        SlotCase{"endFrequencyKeepsFourBytes",
+                 [](SonarSettings& s) { s.endFrequency = 0x89ABCDEF; },
+                 [](const SonarSettings& s) { return s.endFrequency; }, 0x89ABCDEF},
+        SlotCase{"offsetKeepsTwoBytes", [](SonarSettings& s) { s.offsetBytes = 70000; },
+                 [](const SonarSettings& s) { return s.offsetBytes; }, 4464},
+        SlotCase{"recordTimeKeepsTwoBytes", [](SonarSettings& s) { s.recordTime = 65537; },
+                 [](const SonarSettings& s) { return s.recordTime; }, 1},
+        SlotCase{"deltaOffset", [](SonarSettings& s) { s.deltaOffsetBytes = 1234; },
+                 [](const SonarSettings& s) { return s.deltaOffsetBytes; }, 1234},
+        SlotCase{"tuneScale", [](SonarSettings& s) { s.tuneScale = 300; },
+                 [](const SonarSettings& s) { return s.tuneScale; }, 300},
+        SlotCase{"clockMultiplierOneByte", [](SonarSettings& s) { s.clockMultiplier = 300; },
+                 [](const SonarSettings& s) { return s.clockMultiplier; }, 44},
+        SlotCase{"cutOffSignedByte", [](SonarSettings& s) { s.cutOff = 200; },
+                 [](const SonarSettings& s) { return s.cutOff; }, -56},
+        SlotCase{"negativeCutOff", [](SonarSettings& s) { s.cutOff = -3; },
+                 [](const SonarSettings& s) { return s.cutOff; }, -3},
+        SlotCase{"gainSignedByte", [](SonarSettings& s) { s.gain = 130; },
+                 [](const SonarSettings& s) { return s.gain; }, -126},
+        SlotCase{"gainSwitch", [](SonarSettings& s) { s.gainEnabled = 1; },
+                 [](const SonarSettings& s) { return s.gainEnabled; }, 1},
+        SlotCase{"medium", [](SonarSettings& s) { s.medium = kSteel; },
+                 [](const SonarSettings& s) { return s.medium; }, kSteel},
+        SlotCase{"displayMode", [](SonarSettings& s) { s.displayMode = 200; },
+                 [](const SonarSettings& s) { return s.displayMode; }, 200},
+        SlotCase{"monoEightBitFormat",
+                 [](SonarSettings& s) {
+                   s.waveFormat.channels = 1;
+                   s.waveFormat.bitsPerSample = 8;
+                 },
+                 [](const SonarSettings& s) {
+                   return s.waveFormat.blockAlign * 1000000 + s.waveFormat.avgBytesPerSec;
+                 },
+                 1 * 1000000 + 44100}),
+    CaseName());
+
+struct RateCase {
+  const char* name;
+  uint32_t savedRate;
+  uint32_t loadedRate;  // the rate the loading program had before
+  uint32_t expectedRate;
+};
+
+class RateCodeTest : public ::testing::TestWithParam<RateCase> {};
+
+TEST_P(RateCodeTest, KnownRatesTravelOthersKeepTheCurrentRate) {
+  SonarSettings saved;
+  applyDefaultSettings(saved);
+  saved.waveFormat.samplesPerSec = GetParam().savedRate;
+  saved.waveFormat.channels = 1;
+  ScanState scan;
+  ScanHistory h;
+  encodeHeader(saved, scan, h);
+  SonarSettings loaded;
+  applyDefaultSettings(loaded);
+  loaded.waveFormat.samplesPerSec = GetParam().loadedRate;
+  decodeHeader(h, loaded, scan);
+  EXPECT_EQ(loaded.waveFormat.samplesPerSec, GetParam().expectedRate);
+  EXPECT_EQ(loaded.waveFormat.blockAlign, 2);  // one channel of 16 bits
+  EXPECT_EQ(loaded.waveFormat.avgBytesPerSec, 2 * GetParam().expectedRate);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, RateCodeTest,
+                         ::testing::Values(RateCase{"r8000", 8000, 44100, 8000},
+                                           RateCase{"r11025", 11025, 44100, 11025},
+                                           RateCase{"r22050", 22050, 8000, 22050},
+                                           RateCase{"r44100", 44100, 8000, 44100},
+                                           RateCase{"unknownKeepsCurrent", 48000, 22050, 22050}),
+                         CaseName());
+
+TEST(SonarHeader, UnknownRateCodeInTheFileKeepsTheCurrentRate) {
+  ScanHistory h;
+  h.at(0, 100) = 2;
+  h.at(0, 101) = 8;
+  h.at(0, 102) = 7;
+  SonarSettings s;
+  applyDefaultSettings(s);
+  ScanState scan;
+  decodeHeader(h, s, scan);
+  EXPECT_EQ(s.waveFormat.samplesPerSec, 44100u);
+  EXPECT_EQ(s.waveFormat.blockAlign, 2);
+  EXPECT_EQ(s.waveFormat.avgBytesPerSec, 88200u);
+}
+
+// ---- the File commands through the shell ----
+
+class FileCommandTest : public AppTest {
+ protected:
+  std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
+
+  void save(const std::string& file, FileKind kind) {
+    shell.saveChoices.push_back(FileChoice{file, kind});
+    ASSERT_TRUE(dispatchCommand(app, 202));
+  }
+  void open(const std::string& file, FileKind kind) {
+    shell.openChoices.push_back(FileChoice{file, kind});
+    ASSERT_TRUE(dispatchCommand(app, 199));
+  }
+  static qint64 sizeOf(const std::string& file) {
+    return QFileInfo(QString::fromStdString(file)).size();
+  }
+  static void writeBytes(const std::string& file, const std::vector<uint8_t>& bytes) {
+    QFile f(QString::fromStdString(file));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+  }
+
+  QTemporaryDir dir;
+};
+
+TEST_F(FileCommandTest, SonarFileRoundTripRestoresSettingsAndHistory) {
+  neverHoldBack();
+  for (int i = 0; i < 3; ++i) singleChirpStep(app);
+  program.settings.startFrequency = 70000;
+  program.settings.cutOff = 30;
+  program.settings.gainEnabled = 1;
+  program.history.at(178, 439) = 17;
+  program.history.at(179, 39) = 0x12345678;  // the last whole word
+  program.history.at(179, 40) = 0x12345678;  // only its low half travels
+  const std::vector<int32_t> measured(program.history.values.begin() + 440,
+                                      program.history.values.begin() + 5 * 440);
+  save(path("a.son"), FileKind::kSonar);
+  EXPECT_EQ(sizeOf(path("a.son")), 315202);
+  EXPECT_TRUE(shell.messages.empty());
+
+  const SonarSettings saved = program.settings;
+  program.settings.startFrequency = 1;
+  program.settings.cutOff = 0;
+  program.settings.gainEnabled = 0;
+  std::fill(program.history.values.begin(), program.history.values.end(), 5);
+  startSonar(app);
+  shell.repaints = 0;
+  open(path("a.son"), FileKind::kSonar);
+  EXPECT_TRUE(shell.messages.empty());
+  EXPECT_EQ(program.settings.startFrequency, 70000u);
+  EXPECT_EQ(program.settings.cutOff, 30);
+  EXPECT_EQ(program.settings.gainEnabled, 1);
+  EXPECT_EQ(program.settings.recordTime, saved.recordTime);
+  EXPECT_EQ(program.settings.waveFormat.samplesPerSec, 44100u);
+  EXPECT_TRUE(std::equal(measured.begin(), measured.end(), program.history.values.begin() + 440));
+  EXPECT_EQ(program.history.at(178, 439), 17);
+  EXPECT_EQ(program.history.at(179, 39), 0x12345678);
+  EXPECT_EQ(program.history.at(179, 40), 0x5678);
+  EXPECT_EQ(program.history.at(179, 41), 0);
+  EXPECT_EQ(program.history.at(200, 0), 0);
+  EXPECT_EQ(scan().scanColumn, 0u);
+  EXPECT_EQ(scan().scanState, kIdle);
+  EXPECT_EQ(shell.surfaceShows, 1);
+  EXPECT_EQ(shell.repaints, 1);
+
+  // The echogram stays on the surface through the repaint the load asked for.
+  PlotSurface expected(kPlotClientWidth, kPlotClientHeight);
+  drawEchogramFrame(expected, program.settings);
+  replotHistory(expected, program.settings, program.history);
+  paintPlot(app);
+  EXPECT_EQ(surface.image(), expected.image());
+}
+
+TEST_F(FileCommandTest, ParameterFileWrites1756BytesAndReads878) {
+  program.settings.offsetBytes = 1234;
+  scan().scanColumn = 42;
+  program.history.at(0, 219) = 0x0A0B0C0D;
+  program.history.at(0, 220) = 99;
+  program.history.at(3, 0) = 5;
+  save(path("p.par"), FileKind::kParameters);
+  EXPECT_EQ(sizeOf(path("p.par")), 1756);
+
+  program.settings.offsetBytes = 1;
+  scan().scanColumn = 7;
+  open(path("p.par"), FileKind::kParameters);
+  EXPECT_EQ(program.settings.offsetBytes, 1234u);
+  EXPECT_EQ(scan().scanColumn, 42u);  // a parameter file brings its column
+  EXPECT_EQ(program.history.at(0, 219), 0x0C0D);
+  EXPECT_EQ(program.history.at(0, 220), 0);
+  EXPECT_EQ(program.history.at(3, 0), 0);
+  EXPECT_EQ(shell.surfaceShows, 0);
+}
+
+TEST_F(FileCommandTest, ParameterFileThroughTheSonarFilterIsReadAsASonarFile) {
+  program.history.at(0, 300) = 77;  // beyond the header, inside the 1756 bytes
+  save(path("p.par"), FileKind::kParameters);
+  std::fill(program.history.values.begin(), program.history.values.end(), 0);
+  open(path("p.par"), FileKind::kSonar);
+  EXPECT_EQ(program.history.at(0, 300), 77);
+  EXPECT_EQ(scan().scanColumn, 0u);
+  EXPECT_EQ(shell.surfaceShows, 1);  // replotted
+}
+
+TEST_F(FileCommandTest, LoadedColumnIsBroughtIntoRange) {
+  scan().scanColumn = 200;  // saved as the signed byte -56
+  save(path("p.par"), FileKind::kParameters);
+  open(path("p.par"), FileKind::kParameters);
+  EXPECT_EQ(scan().scanColumn, kLastManualColumn);
+  neverHoldBack();
+  keyPressed(app, kKeyDown);
+  EXPECT_EQ(scan().scanColumn, kLastManualColumn);
+}
+
+TEST_F(FileCommandTest, ShortFileLoadsAsFarAsItGoes) {
+  SonarSettings s = program.settings;
+  s.recordTime = 300;
+  ScanHistory h;
+  encodeHeader(s, scan(), h);
+  writeBytes(path("short.son"), historyBytes(h, 4 * 9));  // slots 0..8
+  program.settings.offsetBytes = 1111;
+  open(path("short.son"), FileKind::kSonar);
+  EXPECT_TRUE(shell.messages.empty());
+  EXPECT_EQ(program.settings.recordTime, 300u);
+  EXPECT_EQ(program.settings.offsetBytes, 0u);  // decoded from the zeros after the end
+  EXPECT_EQ(program.settings.startFrequency, 0u);
+}
+
+TEST_F(FileCommandTest, CancelledOpenKeepsTheSweepButStopsTheRun) {
+  program.history.at(10, 10) = 3;
+  program.settings.offsetBytes = 777;
+  startSonar(app);
+  shell.openChoices.push_back(std::nullopt);
+  ASSERT_TRUE(dispatchCommand(app, 199));
+  EXPECT_EQ(program.history.at(10, 10), 3);
+  EXPECT_EQ(program.settings.offsetBytes, 777u);
+  EXPECT_EQ(scan().scanState, kIdle);
+  EXPECT_TRUE(shell.messages.empty());
+}
+
+TEST_F(FileCommandTest, FailedOpenReportsAndChangesNothing) {
+  program.history.at(10, 10) = 3;
+  program.settings.offsetBytes = 777;
+  open(path("missing.son"), FileKind::kSonar);
+  ASSERT_EQ(shell.messages.size(), 2u);
+  EXPECT_EQ(shell.messages[0].text, "I can't open the file!");
+  EXPECT_EQ(shell.messages[1].text, "Read failed!");
+  for (const FakeShell::Message& m : shell.messages) {
+    EXPECT_EQ(m.caption, "");
+    EXPECT_EQ(m.icon, MessageIcon::kStop);
+    EXPECT_EQ(m.owner, MessageOwner::kMainWindow);
+  }
+  EXPECT_EQ(program.history.at(10, 10), 3);
+  EXPECT_EQ(program.settings.offsetBytes, 777u);
+
+  shell.messages.clear();
+  open(dir.path().toStdString(), FileKind::kSonar);  // a folder cannot be read as a file
+  EXPECT_FALSE(shell.messages.empty());
+  EXPECT_EQ(program.settings.offsetBytes, 777u);
+}
+
+TEST_F(FileCommandTest, FailedSaveLeavesNoFile) {
+  const std::string target = path("no/such/folder/a.son");
+  save(target, FileKind::kSonar);
+  ASSERT_EQ(shell.messages.size(), 2u);
+  EXPECT_EQ(shell.messages[0].text, "cos nie tak");
+  EXPECT_EQ(shell.messages[1].text, "Save failed!");
+  EXPECT_EQ(shell.messages[1].icon, MessageIcon::kStop);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(target)));
+  EXPECT_EQ(program.history.at(0, 4), 48);  // the header was encoded all the same
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 0);
+}
+
+TEST_F(FileCommandTest, CancelledSaveWritesNothing) {
+  shell.saveChoices.push_back(std::nullopt);
+  ASSERT_TRUE(dispatchCommand(app, 202));
+  EXPECT_EQ(program.history.at(0, 4), 0);
+  EXPECT_TRUE(shell.messages.empty());
+}
+
+TEST_F(FileCommandTest, WildSettingsFromAFileNeverReachPastTheBuffers) {
+  SonarSettings wild = program.settings;
+  wild.offsetBytes = 65535;
+  wild.recordTime = 65535;
+  wild.chirpTime = 65535;
+  wild.deltaOffsetBytes = 0;
+  wild.medium = 9;
+  wild.cutOff = -128;
+  ScanState wildScan;
+  wildScan.scanColumn = 255;
+  ScanHistory h;
+  encodeHeader(wild, wildScan, h);
+  writeBytes(path("wild.par"), historyBytes(h, kParameterFileWriteBytes));
+  open(path("wild.par"), FileKind::kParameters);
+  ASSERT_EQ(program.settings.offsetBytes, 65535u);
+  // No new plan: the buffers are the default plan's. Under the sanitizers this catches any read
+  // past them.
+  keyPressed(app, kKeyEnter);
+  keyPressed(app, kKeyDown);
+  paintPlot(app);
+  ASSERT_TRUE(dispatchCommand(app, 242));
+  ASSERT_TRUE(dispatchCommand(app, 247));
+  program.settings.clockMultiplier = 0;
+  startSonar(app);
+  tick(3);
+  paintPlot(app);
+  EXPECT_LE(scan().scanColumn, kLastManualColumn);
+}
+
+}  // namespace
