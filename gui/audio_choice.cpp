@@ -1,0 +1,70 @@
+#include "gui/audio_choice.h"
+
+#include "audio/sim_backend.h"
+#include "audio/sim_room.h"
+#include "engine/sonar_settings.h"
+
+namespace {
+
+// The room's speed of sound is that of the medium a fresh start draws with.
+double startMediumSpeed() {
+  SonarSettings defaults;
+  applyDefaultSettings(defaults);
+  return speedOfSound(defaults.medium);
+}
+
+std::string makeSimulatedRoom(const QProcessEnvironment& env, AudioChoice& choice) {
+  SimRoom room = defaultSimRoom();
+  if (env.contains(QStringLiteral("MERVANE_ROOM"))) {
+    room = SimRoom{};
+    const std::string text = env.value(QStringLiteral("MERVANE_ROOM")).toStdString();
+    if (std::string reason = parseSimRoom(text, room); !reason.empty()) {
+      return "MERVANE_ROOM: " + reason;
+    }
+  }
+  if (!room.speedMps) room.speedMps = startMediumSpeed();
+  choice.backend = std::make_unique<SimBackend>(room, SimPacing::kRealTime);
+  choice.kind = AudioKind::kSimulatedRoom;
+  return {};
+}
+
+std::string makeSoundCard(AudioChoice& choice) {
+  (void)choice;
+  return "the sound card back end is not available in this build";
+}
+
+}  // namespace
+
+std::string readAudioRequest(const QProcessEnvironment& env, AudioRequest& request) {
+  const QString audio = env.value(QStringLiteral("MERVANE_AUDIO"));
+  const bool roomGiven = env.contains(QStringLiteral("MERVANE_ROOM"));
+  if (audio.isEmpty()) {
+    request = roomGiven ? AudioRequest::kSimulatedRoom : AudioRequest::kAutomatic;
+  } else if (audio == QLatin1String("sim")) {
+    request = AudioRequest::kSimulatedRoom;
+  } else if (audio == QLatin1String("portaudio")) {
+    request = AudioRequest::kSoundCard;
+  } else {
+    return "MERVANE_AUDIO: unknown back end '" + audio.toStdString() + "' (sim or portaudio)";
+  }
+  if (roomGiven && request == AudioRequest::kSoundCard) {
+    return "MERVANE_ROOM describes the simulated room; it cannot go with MERVANE_AUDIO=portaudio";
+  }
+  return {};
+}
+
+std::string chooseAudio(const QProcessEnvironment& env, bool (*soundCardReady)(),
+                        AudioChoice& choice) {
+  AudioRequest request = AudioRequest::kAutomatic;
+  if (std::string reason = readAudioRequest(env, request); !reason.empty()) return reason;
+  if (request == AudioRequest::kAutomatic) {
+    request = soundCardReady != nullptr && soundCardReady() ? AudioRequest::kSoundCard
+                                                            : AudioRequest::kSimulatedRoom;
+  }
+  if (request == AudioRequest::kSoundCard) return makeSoundCard(choice);
+  return makeSimulatedRoom(env, choice);
+}
+
+bool systemHasDefaultDevices() {
+  return false;
+}

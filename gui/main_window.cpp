@@ -1,0 +1,175 @@
+#include "gui/main_window.h"
+
+#include <QActionGroup>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "audio/wave_pair.h"
+#include "display/echogram.h"
+#include "gui/plot_widget.h"
+#include "gui/toolbar_icons.h"
+#include "resources/command_layout.h"
+
+namespace {
+
+constexpr int kVirtualKeyEnter = 13;
+constexpr int kVirtualKeyUp = 38;
+constexpr int kVirtualKeyDown = 40;
+constexpr int kLinearModeCommand = 239;
+constexpr int kAngularModeCommand = 240;
+constexpr int kToolIconSizePx = 24;
+
+QString toQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString commandObjectName(int commandId) {
+  return QStringLiteral("cmd%1").arg(commandId);
+}
+
+QString windowTitleFor(AudioKind audio) {
+  QString title = toQString(kWindowTitle);
+  if (audio == AudioKind::kSimulatedRoom) title += QStringLiteral(" - simulated room");
+  return title;
+}
+
+}  // namespace
+
+int virtualKeyFor(int qtKey) {
+  switch (qtKey) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      return kVirtualKeyEnter;
+    case Qt::Key_Up:
+      return kVirtualKeyUp;
+    case Qt::Key_Down:
+      return kVirtualKeyDown;
+    default:
+      return 0;
+  }
+}
+
+MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, QWidget* parent)
+    : QMainWindow(parent),
+      surface_(kPlotClientWidth, kPlotClientHeight),
+      shell_(*this, program_),
+      app_{program_, shell_, surface_} {
+  setObjectName(toQString(kClassName));
+  setWindowTitle(windowTitleFor(audio));
+  program_.backend = std::move(backend);
+
+  // Defaults and devices come first; a device failure is reported and start-up goes on.
+  startApplication(app_);
+
+  plot_ = new PlotWidget(
+      surface_, [this] { paintPlot(app_); }, this);
+  setCentralWidget(plot_);
+  shell_.setPlotWidget(plot_);
+  connect(plot_, &PlotWidget::stylusMoved, this, [this](int x, int y) { stylusMoved(app_, x, y); });
+
+  createMenus();
+  createToolBar();
+  statusBar()->setSizeGripEnabled(false);
+  // Nothing in the window follows a size change, so the window keeps the size of its parts.
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  setContextMenuPolicy(Qt::PreventContextMenu);
+  plot_->setFocus();
+
+  scanTimer_.setTimerType(Qt::PreciseTimer);
+  scanTimer_.setInterval(kScanTimerPeriodMs);
+  connect(&scanTimer_, &QTimer::timeout, this, &MainWindow::onScanTick);
+}
+
+MainWindow::~MainWindow() {
+  scanTimer_.stop();
+  if (program_.backend) closePair(*program_.backend, program_.pair);
+}
+
+void MainWindow::createMenus() {
+  for (const MenuSpec& spec : kMenuBar) {
+    QMenu* menu = menuBar()->addMenu(toQString(spec.title));
+    // The bar button's identifier is kept for reference only; opening a pop-up dispatches
+    // nothing.
+    menu->setObjectName(QStringLiteral("menu%1").arg(spec.barId));
+    menu->menuAction()->setData(spec.barId);
+    for (size_t i = 0; i < spec.itemCount; ++i) {
+      const MenuItemSpec& item = spec.items[i];
+      if (item.isSeparator()) {
+        menu->addSeparator();
+        continue;
+      }
+      QAction* action = menu->addAction(toQString(item.label));
+      action->setData(item.id);
+      action->setObjectName(commandObjectName(item.id));
+      const int id = item.id;
+      connect(action, &QAction::triggered, this, [this, id] { runCommand(id); });
+    }
+  }
+}
+
+void MainWindow::createToolBar() {
+  toolBar_ = new QToolBar(QStringLiteral("Toolbar"), this);
+  toolBar_->setObjectName(QStringLiteral("toolbar%1").arg(kToolbarId));
+  toolBar_->setMovable(false);
+  toolBar_->setFloatable(false);
+  toolBar_->setIconSize(QSize(kToolIconSizePx, kToolIconSizePx));
+  modeGroup_ = new QActionGroup(toolBar_);
+  modeGroup_->setExclusive(true);
+  for (const ToolButtonSpec& spec : kToolbar) {
+    if (spec.style == ToolStyle::kSeparator) {
+      toolBar_->addSeparator();
+      continue;
+    }
+    QAction* action = toolBar_->addAction(toolbarIcon(spec.image), toQString(spec.toolTip));
+    action->setToolTip(toQString(spec.toolTip));
+    action->setData(spec.command);
+    action->setObjectName(commandObjectName(spec.command));
+    if (spec.style == ToolStyle::kCheckGroup) {
+      action->setCheckable(true);
+      action->setChecked(spec.checked);
+      modeGroup_->addAction(action);
+    }
+    const int id = spec.command;
+    connect(action, &QAction::triggered, this, [this, id] { runCommand(id); });
+  }
+  addToolBar(Qt::BottomToolBarArea, toolBar_);
+}
+
+void MainWindow::startScanTimer() {
+  scanTimer_.start();
+}
+
+void MainWindow::runCommand(int commandId) {
+  dispatchCommand(app_, commandId);
+  syncModeButtons();
+}
+
+void MainWindow::bringToFront() {
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  activateWindow();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  keyPressed(app_, virtualKeyFor(event->key()));
+  QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::onScanTick() {
+  // A waiting step lets the event loop run to keep the window painted; it must not ping.
+  if (shell_.isPumpingEvents()) return;
+  timerTick(app_);
+}
+
+void MainWindow::syncModeButtons() {
+  const bool linear = program_.settings.displayMode == 0;
+  for (QAction* action : modeGroup_->actions()) {
+    const int id = action->data().toInt();
+    if (id == kLinearModeCommand) action->setChecked(linear);
+    if (id == kAngularModeCommand) action->setChecked(!linear);
+  }
+}

@@ -1,0 +1,33 @@
+#pragma once
+#include <QWidget>
+#include <functional>
+
+class PlotSurface;
+
+// The main window's client area. It owns no picture of its own: every paint event lets the
+// application draw into the plot surface and then copies the surface to the screen, and mouse
+// moves over it are the stylus.
+class PlotWidget : public QWidget {
+  Q_OBJECT
+
+ public:
+  // `paintSurface` is the application's repaint step (frame when a sweep starts, then the
+  // current column); it runs before every copy except those asked for by showSurfaceNow.
+  PlotWidget(const PlotSurface& surface, std::function<void()> paintSurface,
+             QWidget* parent = nullptr);
+
+  // Copies the surface to the screen at once, without the repaint step.
+  void showSurfaceNow();
+
+ signals:
+  void stylusMoved(int x, int y);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+
+ private:
+  const PlotSurface& surface_;
+  std::function<void()> paintSurface_;
+  bool copyOnly_ = false;
+};

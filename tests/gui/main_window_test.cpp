@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include "case_name.h"
+
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "display/echogram.h"
+#include "gui/plot_widget.h"
+#include "modal_closer.h"
+#include "test_window.h"
+
+namespace {
+
+constexpr int kStart = 201, kPause = 235, kStop = 226;
+constexpr int kLinearEntry = 6, kAngularEntry = 7;
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { window_ = makeTestWindow(); }
+  void TearDown() override {
+    window_.reset();
+    EXPECT_EQ(visibleTopLevelWindows(), 0) << "a test left a window open";
+  }
+
+  ScanState& scan() { return window_->program().scan; }
+
+  std::unique_ptr<MainWindow> window_;
+};
+
+// One line per pop-up: "Title[bar id]: label=id ... | ..." with "|" for a separator.
+QString describeMenus(MainWindow& window) {
+  QStringList lines;
+  for (QAction* bar : window.menuBar()->actions()) {
+    QString line = QStringLiteral("%1[%2]:").arg(bar->text()).arg(bar->data().toInt());
+    for (QAction* item : bar->menu()->actions()) {
+      line += item->isSeparator()
+                  ? QStringLiteral(" |")
+                  : QStringLiteral(" %1=%2").arg(item->text()).arg(item->data().toInt());
+      if (!item->isSeparator()) {
+        EXPECT_EQ(item->objectName(), QStringLiteral("cmd%1").arg(item->data().toInt()));
+      }
+    }
+    lines << line;
+  }
+  return lines.join('\n');
+}
+
+TEST_F(MainWindowTest, MenusCarryEveryItemWithItsIdentifierAndSeparators) {
+  const QString expected = QStringLiteral(
+      "File[401]: Open=199 Save=202 | Exit=300\n"
+      "Analyze[226]: Replot=247 | Make chirp=207 Pley rec. buffer=204 Auto correlate=214 "
+      "Post. Proc.=225 | Analyze window=221 Ruler=246 |\n"
+      "Settings[217]: Set out signal=220 Set wave format=229 Set offset=244 Set scale=245 | "
+      "Use recorded chirp=243 | Info=242\n"
+      "Tests[230]: Check recording=233 Check audio system =227 Check play=248 Search offset=241\n"
+      "Help[404]: About=212 Help=234");
+  EXPECT_EQ(describeMenus(*window_).toStdString(), expected.toStdString());
+}
+
+TEST_F(MainWindowTest, ToolbarHasNineButtonsThreeSeparatorsAndTheirTips) {
+  struct Entry {
+    int id;
+    const char* tip;
+  };
+  // id 0 marks a separator.
+  const Entry expected[] = {{207, "Single chirp"},   {201, "Start sonar"},  {235, "Pause sonar"},
+                            {226, "Stop sonar"},     {238, "Clear screen"}, {0, ""},
+                            {239, "Linear mode"},    {240, "Angular mode"}, {0, ""},
+                            {236, "Analyze window"}, {237, "empty"},        {0, ""}};
+  const QList<QAction*> actions = window_->toolBar()->actions();
+  ASSERT_EQ(actions.size(), 12);
+  for (int i = 0; i < actions.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Entry& want = expected[i];
+    EXPECT_EQ(actions[i]->isSeparator(), want.id == 0);
+    if (want.id == 0) continue;
+    EXPECT_EQ(actions[i]->data().toInt(), want.id);
+    EXPECT_EQ(actions[i]->toolTip(), QString::fromUtf8(want.tip));
+    EXPECT_FALSE(actions[i]->icon().isNull());
+    EXPECT_TRUE(actions[i]->isEnabled());
+  }
+  EXPECT_EQ(window_->toolBarArea(window_->toolBar()), Qt::BottomToolBarArea);
+}
+
+TEST_F(MainWindowTest, ColouringButtonsFormOneCheckGroupStartingLinear) {
+  QAction* linear = toolEntry(*window_, kLinearEntry);
+  QAction* angular = toolEntry(*window_, kAngularEntry);
+  ASSERT_TRUE(linear->isCheckable() && angular->isCheckable());
+  EXPECT_TRUE(linear->isChecked());
+  EXPECT_FALSE(angular->isChecked());
+  for (int i : {0, 1, 2, 3, 4, 9, 10}) EXPECT_FALSE(toolEntry(*window_, i)->isCheckable()) << i;
+
+  angular->trigger();
+  EXPECT_EQ(window_->program().settings.displayMode, 1);
+  EXPECT_TRUE(angular->isChecked());
+  EXPECT_FALSE(linear->isChecked());
+
+  // Linear mode stops the run and starts a fresh echogram.
+  toolEntry(*window_, 1)->trigger();  // Start
+  linear->trigger();
+  EXPECT_EQ(window_->program().settings.displayMode, 0);
+  EXPECT_EQ(scan().scanColumn, 0u);
+  EXPECT_EQ(scan().scanState, kIdle);
+  EXPECT_TRUE(linear->isChecked());
+  EXPECT_FALSE(angular->isChecked());
+}
+
+TEST_F(MainWindowTest, ColouringButtonsFollowTheSettingWhateverChangedIt) {
+  // A loaded file can bring the angular colouring; the next command shows it on the buttons.
+  window_->program().settings.displayMode = 1;
+  menuItem(*window_, 214)->trigger();  // Auto correlate: only repaints
+  EXPECT_TRUE(toolEntry(*window_, kAngularEntry)->isChecked());
+  EXPECT_FALSE(toolEntry(*window_, kLinearEntry)->isChecked());
+}
+
+TEST_F(MainWindowTest, StartPauseStopReachTheScanCycle) {
+  window_->runCommand(kStart);
+  EXPECT_EQ(scan().scanState, kRunning);
+  scan().scanColumn = 120;
+  toolEntry(*window_, 2)->trigger();  // Pause
+  EXPECT_EQ(scan().scanState, kIdle);
+  EXPECT_EQ(scan().scanColumn, 120u);
+  toolEntry(*window_, 1)->trigger();  // Start
+  EXPECT_EQ(scan().scanState, kRunning);
+  toolEntry(*window_, 3)->trigger();  // Stop
+  EXPECT_EQ(scan().scanState, kIdle);
+  EXPECT_EQ(scan().scanColumn, 0u);
+}
+
+TEST_F(MainWindowTest, ScanTimerTicksEvery25MsAndPingsWhileRunning) {
+  EXPECT_EQ(window_->scanTimer().interval(), 25);
+  EXPECT_EQ(window_->scanTimer().timerType(), Qt::PreciseTimer);
+  const uint32_t before = scan().scanColumn;
+  window_->runCommand(kStart);
+  window_->startScanTimer();
+  // clockMultiplier 4: a ping on every fifth tick.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return scan().scanColumn >= before + 2; }, 5000));
+  window_->runCommand(kPause);
+  window_->scanTimer().stop();
+}
+
+struct KeyCase {
+  const char* name;
+  Qt::Key key;
+  uint32_t columnAfter;  // starting from the column the reset leaves (1)
+};
+
+class MainWindowKeyTest : public MainWindowTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(MainWindowKeyTest, KeysReachTheScanCycleAsVirtualKeys) {
+  ASSERT_EQ(scan().scanColumn, 1u);
+  window_->runCommand(kStart);
+  QTest::keyClick(window_->plotWidget(), GetParam().key);
+  EXPECT_EQ(scan().scanColumn, GetParam().columnAfter);
+  // Any key that takes a step ends the timed run.
+  if (GetParam().columnAfter != 1u) {
+    EXPECT_EQ(scan().scanState, kIdle);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, MainWindowKeyTest,
+                         ::testing::Values(KeyCase{"Return", Qt::Key_Return, 2},
+                                           KeyCase{"KeypadEnter", Qt::Key_Enter, 2},
+                                           KeyCase{"UpSkipsAColumn", Qt::Key_Up, 3},
+                                           KeyCase{"DownMeasuresTheSameColumn", Qt::Key_Down, 2},
+                                           KeyCase{"OtherKeyTakesNoStep", Qt::Key_A, 1},
+                                           // Qt's code for '(' is 40, the Down key's number.
+                                           KeyCase{"ParenthesisIsNotDown", Qt::Key_ParenLeft, 1}),
+                         caseName<KeyCase>);
+
+TEST_F(MainWindowTest, MouseMovesOverThePlotAreTheStylus) {
+  PlotWidget* plot = window_->plotWidget();
+  EXPECT_TRUE(plot->hasMouseTracking());
+  const QPointF at(120, 130);
+  QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(plot, &move);
+  EXPECT_EQ(scan().stylusPosition.x, 120);
+  EXPECT_EQ(scan().stylusPosition.y, 130);
+}
+
+TEST_F(MainWindowTest, PlotIsTheFixedClientAreaAndShowsTheSurfaceAfterTheRepaintStep) {
+  PlotWidget* plot = window_->plotWidget();
+  EXPECT_EQ(plot->size(), QSize(kPlotClientWidth, kPlotClientHeight));
+  EXPECT_EQ(plot->minimumSize(), plot->maximumSize());
+  window_->runCommand(kStop);  // column 0: the next repaint draws a fresh frame
+  const QImage shown = plot->grab().toImage();
+  ASSERT_EQ(shown.size(), QSize(kPlotClientWidth, kPlotClientHeight));
+  // The top stripe of the colour key is lit, and what is shown is the surface.
+  const QPoint key(4, 45);
+  EXPECT_NE(shown.pixelColor(key), QColor(Qt::black));
+  const QImage& surface = window_->app().surface.image();
+  for (const QPoint p : {key, QPoint(200, 200), QPoint(489, 510)}) {
+    EXPECT_EQ(shown.pixel(p), surface.pixel(p)) << p.x() << "," << p.y();
+  }
+}
+
+TEST_F(MainWindowTest, RulerReportIsShownOwnedByTheWindowWithPlainLineEnds) {
+  QString caption, text;
+  QWidget* owner = nullptr;
+  ModalCloser closer([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    caption = box->windowTitle();
+    text = box->text();
+    owner = box->parentWidget();
+  });
+  menuItem(*window_, 246)->trigger();
+  ASSERT_TRUE(closer.sawModal());
+  EXPECT_EQ(caption, QStringLiteral("Ruler"));
+  EXPECT_EQ(owner, window_.get());
+  EXPECT_FALSE(text.contains('\r'));
+  EXPECT_TRUE(text.startsWith(QStringLiteral("Obstruction #1 0.00[m]\nObstruction #2")));
+  EXPECT_EQ(text.count('\n'), 7);
+}
+
+TEST_F(MainWindowTest, TitleSaysWhenTheRoomIsSimulated) {
+  EXPECT_EQ(window_->windowTitle(), QStringLiteral("Mervane Application - simulated room"));
+}
+
+TEST_F(MainWindowTest, ExitClosesTheWindow) {
+  window_->show();
+  ASSERT_TRUE(window_->isVisible());
+  menuItem(*window_, 300)->trigger();
+  EXPECT_FALSE(window_->isVisible());
+}
+
+}  // namespace

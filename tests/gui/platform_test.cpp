@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include "case_name.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "audio/sim_backend.h"
+#include "gui/audio_choice.h"
+#include "gui/single_instance.h"
+#include "gui/toolbar_icons.h"
+#include "resources/command_layout.h"
+
+namespace {
+
+TEST(SingleInstance, SecondStartAsksTheFirstToComeToTheFront) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath(QStringLiteral("instance"));
+  SingleInstance first(name);
+  ASSERT_EQ(first.claim(), InstanceRole::kFirst);
+  QSignalSpy activations(&first, &SingleInstance::activationRequested);
+
+  SingleInstance second(name);
+  EXPECT_EQ(second.claim(), InstanceRole::kAnotherIsRunning);
+  EXPECT_TRUE(second.otherAnswered());
+  EXPECT_TRUE(activations.count() > 0 || activations.wait(2000));
+}
+
+TEST(SingleInstance, FirstAgainOnceTheRunningOneHasEnded) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath(QStringLiteral("instance"));
+  {
+    SingleInstance first(name);
+    ASSERT_EQ(first.claim(), InstanceRole::kFirst);
+  }
+  SingleInstance next(name);
+  EXPECT_EQ(next.claim(), InstanceRole::kFirst);
+}
+
+TEST(SingleInstance, SocketLeftBehindByACrashDoesNotBlockTheNextStart) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath(QStringLiteral("instance"));
+  QFile leftover(name);
+  ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+  leftover.close();
+
+  SingleInstance first(name);
+  ASSERT_EQ(first.claim(), InstanceRole::kFirst);
+  // The new first instance is reachable: a later start gets through to it.
+  SingleInstance second(name);
+  EXPECT_EQ(second.claim(), InstanceRole::kAnotherIsRunning);
+  EXPECT_TRUE(second.otherAnswered());
+}
+
+TEST(SingleInstance, NameIsPerUser) {
+  const QString name = instanceName();
+  EXPECT_FALSE(name.isEmpty());
+  EXPECT_TRUE(name.contains(QStringLiteral("mervane")));
+}
+
+struct AudioEnvCase {
+  const char* name;
+  const char* audio;  // nullptr: unset
+  const char* room;   // nullptr: unset
+  bool soundCardReady;
+  AudioRequest request;
+  bool valid;
+};
+
+class AudioRequestTest : public ::testing::TestWithParam<AudioEnvCase> {};
+
+TEST_P(AudioRequestTest, EnvironmentDecidesTheBackEnd) {
+  const AudioEnvCase& c = GetParam();
+  QProcessEnvironment env;
+  if (c.audio != nullptr) env.insert(QStringLiteral("MERVANE_AUDIO"), QString::fromUtf8(c.audio));
+  if (c.room != nullptr) env.insert(QStringLiteral("MERVANE_ROOM"), QString::fromUtf8(c.room));
+  AudioRequest request = AudioRequest::kAutomatic;
+  const std::string reason = readAudioRequest(env, request);
+  EXPECT_EQ(reason.empty(), c.valid) << reason;
+  if (c.valid) {
+    EXPECT_EQ(request, c.request);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environment, AudioRequestTest,
+    ::testing::Values(
+        AudioEnvCase{"NothingSet", nullptr, nullptr, false, AudioRequest::kAutomatic, true},
+        AudioEnvCase{"Sim", "sim", nullptr, false, AudioRequest::kSimulatedRoom, true},
+        AudioEnvCase{"PortAudio", "portaudio", nullptr, false, AudioRequest::kSoundCard, true},
+        AudioEnvCase{"RoomImpliesSim", nullptr, "latency=5", false, AudioRequest::kSimulatedRoom,
+                     true},
+        AudioEnvCase{"UnknownBackEnd", "alsa", nullptr, false, AudioRequest::kAutomatic, false},
+        AudioEnvCase{"RoomWithSoundCard", "portaudio", "latency=5", false, AudioRequest::kSoundCard,
+                     false}),
+    caseName<AudioEnvCase>);
+
+bool noSoundCard() {
+  return false;
+}
+
+TEST(AudioChoice, WithoutASoundCardTheRoomIsSimulated) {
+  AudioChoice choice;
+  EXPECT_EQ(chooseAudio(QProcessEnvironment(), &noSoundCard, choice), "");
+  EXPECT_EQ(choice.kind, AudioKind::kSimulatedRoom);
+  EXPECT_NE(dynamic_cast<SimBackend*>(choice.backend.get()), nullptr);
+}
+
+TEST(AudioChoice, MalformedRoomIsReportedNotIgnored) {
+  QProcessEnvironment env;
+  env.insert(QStringLiteral("MERVANE_ROOM"), QStringLiteral("latency=fast"));
+  AudioChoice choice;
+  const std::string reason = chooseAudio(env, &noSoundCard, choice);
+  EXPECT_NE(reason.find("MERVANE_ROOM"), std::string::npos) << reason;
+  EXPECT_EQ(choice.backend, nullptr);
+}
+
+TEST(ToolbarImages, EveryButtonButTheEmptyOneHasAPicture) {
+  auto paintedPixels = [](const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) count += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
+    }
+    return count;
+  };
+  for (int i = 0; i < kToolbarImageCount - 1; ++i) {
+    const QImage image = renderToolbarImage(i, kToolbarImageSize);
+    EXPECT_EQ(image.size(), QSize(18, 18));
+    EXPECT_GT(paintedPixels(image), 20) << "image " << i;
+  }
+  EXPECT_EQ(paintedPixels(renderToolbarImage(8, 18)), 0);  // "empty"
+  EXPECT_EQ(paintedPixels(renderToolbarImage(9, 18)), 0);  // no such image
+  EXPECT_EQ(paintedPixels(renderToolbarImage(-1, 18)), 0);
+}
+
+}  // namespace
