@@ -5,7 +5,7 @@ MERVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Packages the program needs to build and run.
 MERVANE_BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libsndfile1-dev portaudio19-dev libfftw3-dev
+  qt6-base-dev qt6-svg-dev libsndfile1-dev portaudio19-dev libfftw3-dev
   libasound2-plugins fonts-dejavu-core
 )
 # What the test suite needs on top: test frameworks, a PulseAudio server for the real-audio
