@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "audio/measurement.h"
+#include "audio/portaudio_backend.h"
 #include "audio/sim_backend.h"
 
 namespace {
@@ -24,9 +25,13 @@ std::unique_ptr<AudioBackend> makeSimBackend(CliRun& run, int& code) {
 // The back end the request names, or null with the reason on stderr and the exit code set.
 std::unique_ptr<AudioBackend> makeBackend(CliRun& run, int& code) {
   if (run.request.backend == "sim") return makeSimBackend(run, code);
-  run.err << "mervane-cli: the " << run.request.backend << " back end is not available yet\n";
-  code = kExitFailed;
-  return nullptr;
+  auto backend = std::make_unique<PortAudioBackend>(run.request.device.value_or(""));
+  if (!backend->deviceProblem().empty()) {
+    run.err << "mervane-cli: --device: " << backend->deviceProblem() << "\n";
+    code = kExitUsage;
+    return nullptr;
+  }
+  return backend;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "audio/measurement.h"
 #include "cli/backend_setup.h"
+#include "cli/cli_shell.h"
 #include "cli/commands.h"
 #include "cli/settings_fields.h"
 #include "engine/buffer_plan.h"
@@ -24,7 +25,15 @@ constexpr const char* kUsage =
     "\n"
     "Commands:\n"
     "  settings                  plan the buffers and print every setting\n"
-    "  chirp [--wav FILE]        print the chirp reference and play buffer\n";
+    "  chirp [--wav FILE]        print the chirp reference and play buffer\n"
+    "  ping [--count N]          N measurements, each as a timed ping takes it\n"
+    "  analyze FILE.wav          analyse a recording as one measurement, without devices\n"
+    "  devices                   list the PortAudio devices, marking the defaults\n"
+    "  sweep [--columns N] [--save FILE.son] [--png FILE.png]\n"
+    "                            timed pings as the main window takes them, then save and draw\n"
+    "  search-offset             find the playback-to-record latency (the Search offset command)\n"
+    "  render FILE.son --png OUT.png\n"
+    "                            draw a sonar file's echogram as File Open shows it\n";
 
 bool takesValue(const std::string& option) {
   return option == "--backend" || option == "--room" || option == "--device" ||
@@ -95,8 +104,7 @@ int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
   Program& program = run.program;
   applyResetValues(program.settings, program.scan);
   if (request.load) {
-    err << "mervane-cli: --load is not available yet\n";
-    return kExitUsage;
+    if (const int code = loadRequestedFile(run, *request.load); code != kExitOk) return code;
   }
   for (const std::string& assignment : request.sets) {
     if (const std::string problem = setSettingsField(program.settings, assignment);

@@ -9,6 +9,10 @@ constexpr std::array kCommands{
     CliCommand{"chirp", runChirpCommand},
     CliCommand{"ping", runPingCommand, CommandAudio::kDevices},
     CliCommand{"analyze", runAnalyzeCommand},
+    CliCommand{"devices", runDevicesCommand},
+    CliCommand{"sweep", runSweepCommand, CommandAudio::kDevices},
+    CliCommand{"search-offset", runSearchOffsetCommand, CommandAudio::kDevices},
+    CliCommand{"render", runRenderCommand},
 };
 
 }  // namespace

@@ -22,5 +22,9 @@ int runSettingsCommand(CliRun& run);
 int runChirpCommand(CliRun& run);
 int runPingCommand(CliRun& run);
 int runAnalyzeCommand(CliRun& run);
+int runDevicesCommand(CliRun& run);
+int runSweepCommand(CliRun& run);
+int runSearchOffsetCommand(CliRun& run);
+int runRenderCommand(CliRun& run);
 
 const CliCommand* findCliCommand(std::string_view name);

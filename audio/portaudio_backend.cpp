@@ -1,0 +1,358 @@
+#include "audio/portaudio_backend.h"
+
+#include <alsa/asoundlib.h>
+#include <dlfcn.h>
+#include <portaudio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "audio/wave_pair.h"
+
+// What the callback of one stream works on; it touches nothing else.
+struct CallbackLink {
+  StartGate gate;
+  TransferHalf* out = nullptr;
+  TransferHalf* in = nullptr;
+  uint32_t outFrameBytes = 0;
+  uint32_t inFrameBytes = 0;
+  uint8_t silence = 0;
+  DoneSignal* done = nullptr;
+};
+
+struct PortAudioBackend::Stream {
+  PaStream* pa = nullptr;
+  Half* out = nullptr;
+  Half* in = nullptr;
+  CallbackLink link;
+};
+
+namespace {
+
+// Short enough that a wake-up lost between the check and the sleep costs little.
+constexpr auto kWaitSlice = std::chrono::milliseconds(5);
+// How long a running callback may take to let go of its buffers before the stream is stopped.
+constexpr auto kFlushTimeout = std::chrono::milliseconds(500);
+
+WaveError fromPa(PaError e) {
+  return static_cast<WaveError>(static_cast<int32_t>(e));
+}
+
+bool isPaCode(WaveError code) {
+  const auto e = static_cast<int32_t>(code);
+  return e >= paNotInitialized && e < paNotInitialized + 100;
+}
+
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+void quietJack(const char*) {}
+
+// ALSA and JACK report every probe PortAudio makes on stderr; the user should see only ours.
+void silenceLibraryChatter() {
+  snd_lib_error_set_handler(quietAlsa);
+  using Reporter = void (*)(void (*)(const char*));
+  for (const char* name : {"jack_set_error_function", "jack_set_info_function"}) {
+    if (void* set = dlsym(RTLD_DEFAULT, name)) reinterpret_cast<Reporter>(set)(quietJack);
+  }
+}
+
+bool isRunnablePcm(const WaveFormat& f) {
+  return f.formatTag == 1 && (f.channels == 1 || f.channels == 2) &&
+         (f.bitsPerSample == 8 || f.bitsPerSample == 16) &&
+         f.blockAlign == f.channels * f.bitsPerSample / 8 && f.samplesPerSec > 0;
+}
+
+PaStreamParameters streamParameters(int device, const WaveFormat& f, StreamDirection d) {
+  PaStreamParameters p{};
+  p.device = device;
+  p.channelCount = f.channels;
+  p.sampleFormat = f.bitsPerSample == 8 ? paUInt8 : paInt16;
+  const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+  p.suggestedLatency = info == nullptr                ? 0.05
+                       : d == StreamDirection::kInput ? info->defaultLowInputLatency
+                                                      : info->defaultLowOutputLatency;
+  return p;
+}
+
+int streamCallback(const void* input, void* output, unsigned long frames,
+                   const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
+  const CallbackLink& link = *static_cast<const CallbackLink*>(user);
+  beginBlock(link.gate, link.out, link.in);
+  if (link.out != nullptr && output != nullptr) {
+    playInto(*link.out, {static_cast<uint8_t*>(output), frames * link.outFrameBytes},
+             link.outFrameBytes, link.silence, *link.done);
+  }
+  if (link.in != nullptr && input != nullptr) {
+    captureFrom(*link.in, {static_cast<const uint8_t*>(input), frames * link.inFrameBytes},
+                link.inFrameBytes, *link.done);
+  }
+  return paContinue;
+}
+
+int findDevice(const std::string& wanted) {
+  const int count = Pa_GetDeviceCount();
+  if (!wanted.empty() && std::all_of(wanted.begin(), wanted.end(), ::isdigit) &&
+      wanted.size() < 6) {
+    const int index = std::stoi(wanted);
+    return index < count ? index : paNoDevice;
+  }
+  for (int i = 0; i < count; ++i) {
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+    if (info != nullptr && info->name != nullptr && wanted == info->name) return i;
+  }
+  return paNoDevice;
+}
+
+}  // namespace
+
+PortAudioBackend::PortAudioBackend(const std::string& device) {
+  silenceLibraryChatter();
+  initError_ = fromPa(Pa_Initialize());
+  if (initError_ != kWaveOk) return;
+  inputDevice_ = Pa_GetDefaultInputDevice();
+  outputDevice_ = Pa_GetDefaultOutputDevice();
+  if (device.empty()) return;
+  const int found = findDevice(device);
+  if (found == paNoDevice) {
+    deviceProblem_ = "there is no audio device '" + device + "' (mervane-cli devices lists them)";
+  } else {
+    inputDevice_ = outputDevice_ = found;
+  }
+}
+
+PortAudioBackend::~PortAudioBackend() {
+  while (!streams_.empty()) stopStream(streams_.back().get());
+  if (initError_ == kWaveOk) Pa_Terminate();
+}
+
+PortAudioBackend::Half* PortAudioBackend::find(StreamHandle handle) {
+  const auto it = halves_.find(handle);
+  return it == halves_.end() ? nullptr : &it->second;
+}
+
+WaveError PortAudioBackend::open(StreamDirection direction, const WaveFormat& format,
+                                 StreamHandle& handle) {
+  handle = 0;
+  if (initError_ != kWaveOk) return initError_;
+  if (!deviceProblem_.empty()) return fromPa(paInvalidDevice);
+  if (!isRunnablePcm(format)) return kWaveBadFormat;
+  const bool input = direction == StreamDirection::kInput;
+  const int device = input ? inputDevice_ : outputDevice_;
+  if (device == paNoDevice) return fromPa(paDeviceUnavailable);
+  const PaStreamParameters p = streamParameters(device, format, direction);
+  const PaError supported = Pa_IsFormatSupported(input ? &p : nullptr, input ? nullptr : &p,
+                                                 static_cast<double>(format.samplesPerSec));
+  if (supported != paFormatIsSupported) return fromPa(supported);
+
+  const StreamHandle opened = nextHandle_++;
+  Half& half = halves_[opened];
+  half.direction = direction;
+  half.format = format;
+  half.device = device;
+  // The partner of a pair: an open half of the other direction, same format, no stream yet.
+  for (auto& [other, partner] : halves_) {
+    if (other == opened || partner.stream != nullptr || partner.direction == direction ||
+        !sameWaveFormat(partner.format, format)) {
+      continue;
+    }
+    const WaveError e = input ? startStream(&partner, &half) : startStream(&half, &partner);
+    if (e != kWaveOk) {
+      halves_.erase(opened);
+      return e;
+    }
+    break;
+  }
+  handle = opened;
+  return kWaveOk;
+}
+
+WaveError PortAudioBackend::startStream(Half* out, Half* in) {
+  auto s = std::make_unique<Stream>();
+  s->out = out;
+  s->in = in;
+  s->link.done = &done_;
+  PaStreamParameters outParams{}, inParams{};
+  const WaveFormat& format = out != nullptr ? out->format : in->format;
+  if (out != nullptr) {
+    outParams = streamParameters(out->device, out->format, StreamDirection::kOutput);
+    s->link.out = out->transfer.get();
+    s->link.outFrameBytes = out->format.blockAlign;
+    s->link.silence = out->format.bitsPerSample == 8 ? 128 : 0;
+  }
+  if (in != nullptr) {
+    inParams = streamParameters(in->device, in->format, StreamDirection::kInput);
+    s->link.in = in->transfer.get();
+    s->link.inFrameBytes = in->format.blockAlign;
+  }
+  PaError e = Pa_OpenStream(&s->pa, in != nullptr ? &inParams : nullptr,
+                            out != nullptr ? &outParams : nullptr,
+                            static_cast<double>(format.samplesPerSec), paFramesPerBufferUnspecified,
+                            paNoFlag, streamCallback, &s->link);
+  if (e != paNoError) return fromPa(e);
+  if (e = Pa_StartStream(s->pa); e != paNoError) {
+    Pa_CloseStream(s->pa);
+    return fromPa(e);
+  }
+  if (out != nullptr) out->stream = s.get();
+  if (in != nullptr) in->stream = s.get();
+  streams_.push_back(std::move(s));
+  return kWaveOk;
+}
+
+// After this no callback runs for the stream's halves; what they had queued stays in their
+// rings and is taken up again by the next stream either half gets.
+void PortAudioBackend::stopStream(Stream* stream) {
+  Pa_AbortStream(stream->pa);
+  Pa_CloseStream(stream->pa);
+  if (stream->out != nullptr) stream->out->stream = nullptr;
+  if (stream->in != nullptr) stream->in->stream = nullptr;
+  std::erase_if(streams_, [&](const auto& s) { return s.get() == stream; });
+}
+
+WaveError PortAudioBackend::attach(Half& half) {
+  if (half.stream != nullptr) return kWaveOk;
+  const bool input = half.direction == StreamDirection::kInput;
+  return startStream(input ? nullptr : &half, input ? &half : nullptr);
+}
+
+// Makes the callback let go of every buffer of the half, then queues again all but `cancelled`
+// (from their start: only a cancelled buffer is ever cut short in practice).
+void PortAudioBackend::takeBack(Half& half, const WaveHeader* cancelled) {
+  TransferHalf& t = *half.transfer;
+  if (half.stream != nullptr && Pa_IsStreamActive(half.stream->pa) == 1) {
+    const uint32_t wanted = t.flushRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
+    const auto deadline = std::chrono::steady_clock::now() + kFlushTimeout;
+    while (t.flushDone.load(std::memory_order_acquire) != wanted) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        stopStream(half.stream);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  if (half.stream == nullptr || Pa_IsStreamActive(half.stream->pa) != 1) {
+    dropQueued(t);
+    t.flushDone.store(t.flushRequest.load(std::memory_order_acquire), std::memory_order_release);
+  }
+  std::erase_if(half.queued, [&](WaveHeader* h) { return h == cancelled || h->done(); });
+  for (WaveHeader* h : half.queued) t.queue.push(h);
+}
+
+WaveError PortAudioBackend::close(StreamHandle handle) {
+  Half* half = find(handle);
+  if (half == nullptr) return kWaveBadHandle;
+  if (half->stream != nullptr) stopStream(half->stream);
+  halves_.erase(handle);
+  return kWaveOk;
+}
+
+WaveError PortAudioBackend::prepare(StreamHandle handle, WaveHeader& header) {
+  Half* half = find(handle);
+  if (half == nullptr) return kWaveBadHandle;
+  if (header.data == nullptr && header.length != 0) return kWaveBadBuffer;
+  if (std::find(half->prepared.begin(), half->prepared.end(), &header) == half->prepared.end()) {
+    half->prepared.push_back(&header);
+  }
+  return kWaveOk;
+}
+
+WaveError PortAudioBackend::unprepare(StreamHandle handle, WaveHeader& header) {
+  Half* half = find(handle);
+  if (half == nullptr) return kWaveBadHandle;
+  const auto it = std::find(half->prepared.begin(), half->prepared.end(), &header);
+  if (it == half->prepared.end()) return kWaveNotPrepared;
+  half->prepared.erase(it);
+  const bool queued =
+      std::find(half->queued.begin(), half->queued.end(), &header) != half->queued.end();
+  if (queued && !header.done()) takeBack(*half, &header);
+  std::erase(half->queued, &header);
+  return kWaveOk;
+}
+
+WaveError PortAudioBackend::enqueue(Half& half, WaveHeader& header) {
+  if (std::find(half.prepared.begin(), half.prepared.end(), &header) == half.prepared.end()) {
+    return kWaveNotPrepared;
+  }
+  std::erase_if(half.queued, [](WaveHeader* h) { return h->done(); });
+  if (std::find(half.queued.begin(), half.queued.end(), &header) != half.queued.end() ||
+      half.queued.size() >= HeaderRing::kCapacity) {
+    return kWaveBadBuffer;
+  }
+  header.flags.store(0, std::memory_order_release);
+  // In a duplex stream a capture buffer waits for the playback queued right after it (or for
+  // the next wait), so that both start in the same callback.
+  if (half.stream != nullptr) half.stream->link.gate.hold();
+  half.queued.push_back(&header);
+  half.transfer->queue.push(&header);
+  return attach(half);
+}
+
+WaveError PortAudioBackend::addCaptureBuffer(StreamHandle handle, WaveHeader& header) {
+  Half* half = find(handle);
+  if (half == nullptr || half->direction != StreamDirection::kInput) return kWaveBadHandle;
+  return enqueue(*half, header);
+}
+
+WaveError PortAudioBackend::startCapture(StreamHandle handle) {
+  Half* half = find(handle);
+  if (half == nullptr || half->direction != StreamDirection::kInput) return kWaveBadHandle;
+  if (const WaveError e = attach(*half); e != kWaveOk) return e;
+  half->transfer->capturing.store(true, std::memory_order_release);
+  return kWaveOk;
+}
+
+WaveError PortAudioBackend::writePlayback(StreamHandle handle, WaveHeader& header) {
+  Half* half = find(handle);
+  if (half == nullptr || half->direction != StreamDirection::kOutput) return kWaveBadHandle;
+  const WaveError e = enqueue(*half, header);
+  if (half->stream != nullptr) half->stream->link.gate.release();
+  return e;
+}
+
+void PortAudioBackend::waitForDone(uint32_t timeoutMs) {
+  for (const auto& stream : streams_) stream->link.gate.release();
+  std::unique_lock lock(waitMutex_);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (done_.count.load(std::memory_order_acquire) == seenDone_) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) break;
+    done_.wake.wait_for(lock,
+                        std::min<std::chrono::steady_clock::duration>(deadline - now, kWaitSlice));
+  }
+  seenDone_ = done_.count.load(std::memory_order_acquire);
+}
+
+std::string PortAudioBackend::errorText(WaveError code) const {
+  return portAudioErrorText(code);
+}
+
+std::string portAudioErrorText(WaveError code) {
+  if (std::string own = ownWaveErrorText(code); !own.empty()) return own;
+  if (!isPaCode(code)) return "Audio error " + std::to_string(code) + ".";
+  const auto e = static_cast<PaError>(static_cast<int32_t>(code));
+  std::string text = Pa_GetErrorText(e);
+  if (e == paUnanticipatedHostError) {
+    const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+    if (host != nullptr && host->errorText != nullptr) text += std::string(": ") + host->errorText;
+  }
+  return text.substr(0, 256);
+}
+
+WaveError listAudioDevices(std::vector<AudioDeviceInfo>& devices) {
+  devices.clear();
+  silenceLibraryChatter();
+  if (const PaError e = Pa_Initialize(); e != paNoError) return fromPa(e);
+  const int defaultIn = Pa_GetDefaultInputDevice();
+  const int defaultOut = Pa_GetDefaultOutputDevice();
+  for (int i = 0; i < Pa_GetDeviceCount(); ++i) {
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+    if (info == nullptr) continue;
+    const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+    devices.push_back({i, info->name != nullptr ? info->name : "",
+                       api != nullptr && api->name != nullptr ? api->name : "",
+                       info->maxInputChannels, info->maxOutputChannels, i == defaultIn,
+                       i == defaultOut});
+  }
+  Pa_Terminate();
+  return kWaveOk;
+}

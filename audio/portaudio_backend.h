@@ -1,0 +1,86 @@
+#pragma once
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/audio_backend.h"
+#include "audio/duplex_transfer.h"
+
+// Real sound through PortAudio. An output and an input device opened with the same format become
+// the two halves of ONE full-duplex callback stream, started as soon as both are open and kept
+// running while they stay open: separate streams or the blocking API lose sound or let the
+// playback-to-record latency wander, a single running duplex stream keeps it constant to the
+// sample once it has settled. A half with no partner (the stand-alone play and record) gets a
+// stream of its own when it first needs one. Playback sounds a queued buffer, else silence;
+// capture fills a queued buffer, else the frames are dropped.
+class PortAudioBackend final : public AudioBackend {
+ public:
+  // `device`: empty for the system defaults, else a device name or index as listAudioDevices
+  // gives them, used for both directions.
+  explicit PortAudioBackend(const std::string& device = {});
+  ~PortAudioBackend() override;
+  PortAudioBackend(const PortAudioBackend&) = delete;
+  PortAudioBackend& operator=(const PortAudioBackend&) = delete;
+
+  // Why the named device cannot be used (no such name or index), empty when it can.
+  const std::string& deviceProblem() const { return deviceProblem_; }
+
+  WaveError open(StreamDirection direction, const WaveFormat& format,
+                 StreamHandle& handle) override;
+  WaveError close(StreamHandle handle) override;
+  WaveError prepare(StreamHandle handle, WaveHeader& header) override;
+  WaveError unprepare(StreamHandle handle, WaveHeader& header) override;
+  WaveError addCaptureBuffer(StreamHandle handle, WaveHeader& header) override;
+  WaveError startCapture(StreamHandle handle) override;
+  WaveError writePlayback(StreamHandle handle, WaveHeader& header) override;
+  void waitForDone(uint32_t timeoutMs) override;
+  std::string errorText(WaveError code) const override;
+
+ private:
+  struct Stream;
+  struct Half {
+    StreamDirection direction = StreamDirection::kOutput;
+    WaveFormat format;
+    int device = -1;
+    std::vector<WaveHeader*> prepared;
+    std::vector<WaveHeader*> queued;  // what the callback may hold, oldest first
+    Stream* stream = nullptr;
+    std::unique_ptr<TransferHalf> transfer = std::make_unique<TransferHalf>();
+  };
+
+  Half* find(StreamHandle handle);
+  WaveError attach(Half& half);
+  WaveError startStream(Half* out, Half* in);
+  void stopStream(Stream* stream);
+  void takeBack(Half& half, const WaveHeader* cancelled);
+  WaveError enqueue(Half& half, WaveHeader& header);
+
+  WaveError initError_;
+  std::string deviceProblem_;
+  int inputDevice_ = -1;
+  int outputDevice_ = -1;
+  std::map<StreamHandle, Half> halves_;
+  std::vector<std::unique_ptr<Stream>> streams_;
+  StreamHandle nextHandle_ = 1;
+  DoneSignal done_;
+  std::mutex waitMutex_;
+  uint64_t seenDone_ = 0;
+};
+
+struct AudioDeviceInfo {
+  int index = 0;
+  std::string name;
+  std::string hostApi;
+  int maxInputChannels = 0;
+  int maxOutputChannels = 0;
+  bool defaultInput = false;
+  bool defaultOutput = false;
+};
+
+// Every PortAudio device, through a PortAudio session of its own. Returns kWaveOk or the error
+// of starting PortAudio; PortAudioBackend::errorText gives its text.
+WaveError listAudioDevices(std::vector<AudioDeviceInfo>& devices);
+// The text of a PortAudio or own code without a back end object.
+std::string portAudioErrorText(WaveError code);
