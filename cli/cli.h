@@ -1,10 +1,13 @@
 #pragma once
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/program.h"
+
+class CliFrontEnd;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;  // the operation ran and failed
@@ -30,6 +33,9 @@ struct CliRun {
   std::ostream& err;
   Program program;
   bool planOk = false;
+  // The window-free main window (shell, plot surface, App over `program`), made on first use
+  // by the commands that draw or load files.
+  std::unique_ptr<CliFrontEnd> frontEnd{};
 };
 
 // The whole command line front end, callable in-process so tests see exit codes and output.

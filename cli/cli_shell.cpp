@@ -1,0 +1,104 @@
+#include "cli/cli_shell.h"
+
+#include <QGuiApplication>
+#include <algorithm>
+#include <cctype>
+#include <ostream>
+
+#include "app/sonar_files.h"
+#include "display/echogram.h"
+
+namespace {
+
+// Message texts use "\r\n" line breaks; a terminal wants "\n".
+std::string terminalText(std::string_view text) {
+  std::string t;
+  for (const char c : text) {
+    if (c != '\r') t += c;
+  }
+  while (!t.empty() && t.back() == '\n') t.pop_back();
+  return t;
+}
+
+std::string messageLine(const CliShell::Message& m) {
+  return m.caption.empty() ? m.text : m.caption + ": " + m.text;
+}
+
+bool endsWithNoCase(const std::string& s, std::string_view suffix) {
+  if (s.size() < suffix.size()) return false;
+  return std::equal(suffix.begin(), suffix.end(), s.end() - static_cast<ptrdiff_t>(suffix.size()),
+                    [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+}
+
+// Qt's own chatter (a missing runtime folder, font notes) is not for the user of a command line;
+// only critical messages pass.
+void quietQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) qt_message_output(type, context, text);
+}
+
+// The offscreen platform needs no display, and the command line never shows a window.
+std::unique_ptr<QGuiApplication> makeGuiIfNone(int& argc, char** argv) {
+  if (QGuiApplication::instance() != nullptr) return nullptr;
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  qInstallMessageHandler(quietQtMessages);
+  return std::make_unique<QGuiApplication>(argc, argv);
+}
+
+}  // namespace
+
+void CliShell::showMessage(std::string_view text, std::string_view caption, MessageIcon,
+                           MessageOwner) {
+  messages_.push_back({terminalText(text), std::string(caption)});
+  if (echo_) err_ << messageLine(messages_.back()) << "\n";
+}
+
+bool CliShell::takeRepaint() {
+  const bool pending = repaintPending_;
+  repaintPending_ = false;
+  return pending;
+}
+
+std::string CliShell::messagesSince(size_t first) const {
+  std::string lines;
+  for (size_t i = first; i < messages_.size(); ++i) lines += messageLine(messages_[i]) + "\n";
+  return lines;
+}
+
+CliFrontEnd::CliFrontEnd(Program& program, std::ostream& err, bool echoMessages)
+    : gui_(makeGuiIfNone(argc_, argv_)),
+      shell_(err, echoMessages),
+      surface_(kPlotClientWidth, kPlotClientHeight),
+      app_{program, shell_, surface_} {}
+
+CliFrontEnd::~CliFrontEnd() {
+  if (gui_) qInstallMessageHandler(nullptr);
+}
+
+void CliFrontEnd::paintIfRequested() {
+  if (shell_.takeRepaint()) paintPlot(app_);
+}
+
+CliFrontEnd& frontEndOf(CliRun& run) {
+  if (!run.frontEnd) {
+    run.frontEnd = std::make_unique<CliFrontEnd>(run.program, run.err, !run.request.json);
+  }
+  return *run.frontEnd;
+}
+
+int loadRequestedFile(CliRun& run, const std::string& path) {
+  FileKind kind;
+  if (endsWithNoCase(path, ".son")) {
+    kind = FileKind::kSonar;
+  } else if (endsWithNoCase(path, ".par")) {
+    kind = FileKind::kParameters;
+  } else {
+    run.err << "mervane-cli: --load: '" << path
+            << "' is neither a sonar file (.son) nor a parameter file (.par)\n";
+    return kExitUsage;
+  }
+  if (openChosenFile(frontEndOf(run).app(), FileChoice{path, kind}) != FileOutcome::kDone) {
+    run.err << "mervane-cli: --load: cannot read '" << path << "'\n";
+    return kExitUsage;
+  }
+  return kExitOk;
+}

@@ -1,0 +1,79 @@
+#pragma once
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "cli/cli.h"
+#include "display/plot_surface.h"
+
+class QGuiApplication;
+
+// The shell of the command line: there is no window and no dialog. Messages are kept and, in
+// text mode, printed on stderr as "caption: text"; file dialogs are cancelled and modal dialogs
+// end as if cancelled (2). A repaint request is remembered until the caller paints.
+class CliShell final : public Shell {
+ public:
+  struct Message {
+    std::string text;
+    std::string caption;
+  };
+
+  CliShell(std::ostream& err, bool echoMessages) : err_(err), echo_(echoMessages) {}
+
+  void showMessage(std::string_view text, std::string_view caption, MessageIcon icon,
+                   MessageOwner owner) override;
+  std::optional<FileChoice> chooseFileToOpen() override { return std::nullopt; }
+  std::optional<FileChoice> chooseFileToSave() override { return std::nullopt; }
+  int runDialog(DialogId) override { return 2; }
+  void requestRepaint() override { repaintPending_ = true; }
+  void showSurfaceNow() override {}
+  void showHelp() override {}
+  void closeMainWindow() override {}
+  void showProgress(std::string_view) override {}
+
+  // Whether a repaint was requested since the last call.
+  bool takeRepaint();
+  const std::vector<Message>& messages() const { return messages_; }
+  // "caption: text" of the messages from index `first` on, one per line, for reports on stderr.
+  std::string messagesSince(size_t first) const;
+
+ private:
+  std::ostream& err_;
+  bool echo_;
+  bool repaintPending_ = false;
+  std::vector<Message> messages_;
+};
+
+// The main window without a window: an offscreen QGuiApplication (drawing text needs one), the
+// plot surface of the desktop window's client area, the shell, and the App over the run's
+// program. Made by the commands that draw or load, on first use.
+class CliFrontEnd {
+ public:
+  CliFrontEnd(Program& program, std::ostream& err, bool echoMessages);
+  ~CliFrontEnd();
+  CliFrontEnd(const CliFrontEnd&) = delete;
+  CliFrontEnd& operator=(const CliFrontEnd&) = delete;
+
+  App& app() { return app_; }
+  CliShell& shell() { return shell_; }
+  PlotSurface& surface() { return surface_; }
+  // The repaint of the main window, when one was requested.
+  void paintIfRequested();
+
+ private:
+  int argc_ = 1;
+  char name_[12] = "mervane-cli";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QGuiApplication> gui_;  // only when the process has none yet
+  CliShell shell_;
+  PlotSurface surface_;
+  App app_;
+};
+
+CliFrontEnd& frontEndOf(CliRun& run);
+
+// --load: the file as File Open loads it, its kind by the extension (.son or .par). Returns
+// kExitOk, or kExitUsage for another extension or a file that cannot be read.
+int loadRequestedFile(CliRun& run, const std::string& path);

@@ -1,0 +1,62 @@
+#include <algorithm>
+#include <ostream>
+
+#include "app/sonar_files.h"
+#include "cli/cli_shell.h"
+#include "cli/commands.h"
+#include "cli/json.h"
+
+namespace {
+
+// The drawn scan columns (1 to 357) that hold any stored value; column 0 is the file header.
+uint32_t storedColumns(const ScanHistory& h) {
+  uint32_t count = 0;
+  for (uint32_t c = 1; c < kScanColumns; ++c) {
+    const auto first = h.values.begin() + c * kHistoryRows;
+    if (std::any_of(first, first + kHistoryRows, [](int32_t v) { return v != 0; })) ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+int runRenderCommand(CliRun& run) {
+  std::optional<std::string> file, png;
+  bool understood = true;
+  const auto& args = run.request.args;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--png" && i + 1 < args.size()) {
+      png = args[++i];
+    } else if (!file && args[i].rfind("--", 0) != 0) {
+      file = args[i];
+    } else {
+      understood = false;
+    }
+  }
+  if (!understood || !file || !png) {
+    run.err << "mervane-cli: render takes FILE.son --png OUT.png\n";
+    return kExitUsage;
+  }
+  CliFrontEnd& front = frontEndOf(run);
+  if (openChosenFile(front.app(), FileChoice{*file, FileKind::kSonar}) != FileOutcome::kDone) {
+    run.err << "mervane-cli: cannot read '" << *file << "'\n";
+    return kExitUsage;
+  }
+  if (!front.surface().savePng(*png)) {
+    run.err << "mervane-cli: cannot write '" << *png << "'\n";
+    return kExitFailed;
+  }
+  const uint32_t columns = storedColumns(run.program.history);
+  if (run.request.json) {
+    JsonWriter json;
+    json.beginObject();
+    json.number("columns", columns);
+    json.number("scanColumn", run.program.scan.scanColumn);
+    json.endObject();
+    run.out << json.text() << "\n";
+  } else {
+    run.out << "render: " << columns << " columns, scan column " << run.program.scan.scanColumn
+            << ", picture " << *png << "\n";
+  }
+  return kExitOk;
+}
