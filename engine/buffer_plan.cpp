@@ -3,6 +3,7 @@
 #include <new>
 
 #include "engine/chirp.h"
+#include "engine/correlation.h"
 #include "engine/numeric.h"
 
 namespace {
@@ -92,5 +93,6 @@ bool planBuffers(SonarSettings& s) {
   } else if (s.waveFormat.bitsPerSample == 16) {
     makeChirp16(start, end, s.playBuffer, s.outBufferBytes, s.chirpReference, s.waveFormat);
   }
+  s.correlationWorkspace = planCorrelation(s);
   return true;
 }

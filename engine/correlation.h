@@ -1,5 +1,7 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "engine/wave_format.h"
@@ -16,8 +18,31 @@ constexpr uint32_t kFallbackOffset = 600;
 // (silence), and lags with no room in `output` or `sums` are not computed.
 uint32_t correlateEcho(uint32_t end, uint32_t count, uint32_t start, std::span<int16_t> samples,
                        std::span<const int32_t> templ, std::span<const uint8_t> recording,
-                       std::span<int32_t> output, std::span<int64_t> sums,
-                       const WaveFormat& format, int32_t level);
+                       std::span<int32_t> output, std::span<int64_t> sums, const WaveFormat& format,
+                       int32_t level);
+
+// FFT plans and spectrum for one buffer plan's template (fft_correlation.h); opaque here.
+struct CorrelationWorkspace;
+
+// Template taps in use (count - 4) from which a plan gets a workspace and correlates through the
+// FFT; below it the direct sums are faster. Measured with mervane-bench (correlateCrossover).
+constexpr size_t kFftMinTaps = 2048;
+
+// The same correlation with a workspace made for the settings' plan: long templates go through
+// the FFT when the workspace fits the call, everything else is summed directly. Either way the
+// sums, outputs and result are bit for bit those of correlateEchoReference. A null workspace, or
+// one made for another template or fewer lags, means the direct path.
+uint32_t correlateEcho(uint32_t end, uint32_t count, uint32_t start, std::span<int16_t> samples,
+                       std::span<const int32_t> templ, std::span<const uint8_t> recording,
+                       std::span<int32_t> output, std::span<int64_t> sums, const WaveFormat& format,
+                       int32_t level, CorrelationWorkspace* workspace);
+
+// The plain 64-bit definition, one multiply-add per tap and lag: the yardstick for tests and
+// benchmarks. Far too slow for long chirps.
+uint32_t correlateEchoReference(uint32_t end, uint32_t count, uint32_t start,
+                                std::span<int16_t> samples, std::span<const int32_t> templ,
+                                std::span<const uint8_t> recording, std::span<int32_t> output,
+                                std::span<int64_t> sums, const WaveFormat& format, int32_t level);
 
 // Finds the direct arrival (the sixth value above 120 from `start` on, else 600) and reduces the
 // correlation after it to the 439-bin envelope at the front of `buffer`. With last below start
@@ -33,3 +58,8 @@ struct SonarSettings;
 // goes through these, so the choice of correlation method lives in one place.
 uint32_t correlateRecording(SonarSettings& settings, uint32_t endBytes);
 uint32_t findDirectArrival(SonarSettings& settings);
+
+// The workspace for the settings' current plan (buffers, template, lengths), or null where the
+// direct path is as fast: templates below the measured crossover, or builds without FFTW. Made by
+// planBuffers, in milliseconds (the FFT plans are estimated, not measured).
+std::shared_ptr<CorrelationWorkspace> planCorrelation(const SonarSettings& settings);

@@ -2,12 +2,15 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engine/wave_format.h"
 
 constexpr size_t kGainBins = 439;        // display bins of one echo envelope
 constexpr uint32_t kMaxPlanBytes = 650250;  // largest record or chirp length a plan accepts
+
+struct CorrelationWorkspace;  // engine/fft_correlation.h
 
 enum Medium : int8_t { kAir = 1, kWater = 2, kSteel = 3, kGranite = 4 };
 
@@ -43,6 +46,10 @@ struct SonarSettings {
   // correlationBuffer. Kept in 64 bits so that loud recordings cannot wrap them; the echo
   // detector reads them because the offset finder overwrites the front of correlationBuffer.
   std::vector<int64_t> correlationSums;
+  // FFT plans and the template's spectrum for long chirps, made by planBuffers with the buffers
+  // (null where the direct sums are as fast). Copies of the settings share it; the correlation
+  // checks that it still fits the template and lengths of each call and sums directly otherwise.
+  std::shared_ptr<CorrelationWorkspace> correlationWorkspace;
 };
 
 // The values the reset to defaults gives the parameter set (not the buffers: see planBuffers).

@@ -1,0 +1,110 @@
+// Benchmarks of the signal engine: the correlation at the plans the program accepts, against the
+// plain 64-bit definition, and the crossover between the direct and the FFT sums.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+
+#include "engine/buffer_plan.h"
+#include "engine/correlation.h"
+#include "engine/fft_correlation.h"
+#include "engine/sonar_settings.h"
+
+namespace {
+
+struct PlanTimes {
+  uint32_t recordTimeMs, chirpTimeUs, offsetBytes;
+};
+
+constexpr PlanTimes kDefault{48, 2000, 600};
+constexpr PlanTimes kOffsetSearch{120, 2000, 10};
+constexpr PlanTimes kLongChirp{900, 900000, 600};
+constexpr PlanTimes kLargest{3600, 3686000, 600};
+
+// A planned parameter set whose recording is full-scale pseudo-random noise, the same every run:
+// the worst case for the sums' magnitudes and the same work as any real recording.
+SonarSettings plannedWithNoise(const PlanTimes& p) {
+  SonarSettings s;
+  applyDefaultSettings(s);
+  s.recordTime = p.recordTimeMs;
+  s.chirpTime = p.chirpTimeUs;
+  s.offsetBytes = p.offsetBytes;
+  if (!planBuffers(s)) return s;
+  std::mt19937 random(12345);
+  for (uint8_t& b : s.recordBuffer) b = static_cast<uint8_t>(random());
+  return s;
+}
+
+uint32_t timedPingEnd(const SonarSettings& s) { return s.inBufferBytes + 1000; }
+
+void correlateFast(benchmark::State& state, PlanTimes p) {
+  SonarSettings s = plannedWithNoise(p);
+  for (auto _ : state) benchmark::DoNotOptimize(correlateRecording(s, timedPingEnd(s)));
+  state.counters["fft"] = s.correlationWorkspace ? 1 : 0;
+}
+
+void correlateReference(benchmark::State& state, PlanTimes p) {
+  SonarSettings s = plannedWithNoise(p);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(correlateEchoReference(
+        timedPingEnd(s), s.outBufferBytes, s.offsetBytes, s.recordSamples, s.chirpReference,
+        s.recordBuffer, s.correlationBuffer, s.correlationSums, s.waveFormat, s.amplification));
+  }
+}
+
+void findDirectPathDefault(benchmark::State& state) {
+  SonarSettings s = plannedWithNoise(kDefault);
+  correlateRecording(s, timedPingEnd(s));
+  for (auto _ : state) benchmark::DoNotOptimize(findDirectArrival(s));
+}
+
+// The same correlation summed directly (no workspace) and through a workspace forced at any
+// template length: the two curves cross where planCorrelation switches. range(0) is the chirp
+// time [us], range(1) the record time [ms].
+void crossover(benchmark::State& state, bool viaFft) {
+  SonarSettings s = plannedWithNoise({static_cast<uint32_t>(state.range(1)),
+                                      static_cast<uint32_t>(state.range(0)), 600});
+  const std::span<const int32_t> templ = s.chirpReference;
+  const auto taps = templ.subspan(4, s.outBufferBytes - 4);
+  const uint64_t lags = timedPingEnd(s) / 2 + 1;
+  const auto workspace = viaFft ? makeCorrelationWorkspace(taps, lags) : nullptr;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(correlateEcho(
+        timedPingEnd(s), s.outBufferBytes, s.offsetBytes, s.recordSamples, s.chirpReference,
+        s.recordBuffer, s.correlationBuffer, s.correlationSums, s.waveFormat, s.amplification,
+        workspace.get()));
+  }
+  state.counters["taps"] = static_cast<double>(taps.size());
+  state.counters["lags"] = static_cast<double>(lags - s.offsetBytes);
+}
+
+void crossoverArgs(benchmark::internal::Benchmark* b) {
+  for (int recordMs : {48, 900}) {
+    for (int chirpUs : {3000, 6000, 9000, 12000, 18000, 24000, 48000}) b->Args({chirpUs, recordMs});
+  }
+}
+
+const bool registered = [] {
+  using benchmark::RegisterBenchmark;
+  const auto ms = benchmark::kMillisecond;
+  RegisterBenchmark("correlateEcho/default", correlateFast, kDefault)->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark("correlateEcho/offsetSearch", correlateFast, kOffsetSearch)
+      ->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark("correlateEcho/longChirp", correlateFast, kLongChirp)->Unit(ms);
+  RegisterBenchmark("correlateEcho/largest", correlateFast, kLargest)->Unit(ms);
+  RegisterBenchmark("correlateReference/default", correlateReference, kDefault)
+      ->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark("correlateReference/offsetSearch", correlateReference, kOffsetSearch)
+      ->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark("findDirectPath/default", findDirectPathDefault)
+      ->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark("correlateCrossover/direct", crossover, false)
+      ->Apply(crossoverArgs)
+      ->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark("correlateCrossover/fft", crossover, true)
+      ->Apply(crossoverArgs)
+      ->Unit(benchmark::kMicrosecond);
+  return true;
+}();
+
+}  // namespace

@@ -1,0 +1,120 @@
+// Direct correlation: exact integer sums with 32-bit vector multiply-adds.
+//
+// A 16-bit sample times a 16-bit tap needs up to 31 bits, so 32-bit accumulators would overflow
+// after two products. Each sample is therefore split into balanced base-256 digits
+// (x = 256 * high + low, both at most 128 in magnitude); a pair of digit-times-tap products stays
+// within 2^24, so an accumulator takes 127 pairs before it is widened into the 64-bit sums. The
+// 8-bit samples are a single digit. All of it is integer arithmetic: the result equals the plain
+// 64-bit loop bit for bit.
+#include <algorithm>
+#include <array>
+
+#include "engine/correlation_sums.h"
+#include "engine/direct_kernels.h"
+
+namespace {
+
+constexpr size_t kLagTile = 1024;                     // lags sharing one set of digit pairs
+constexpr size_t kTapBlock = 2 * 8 * kPairsPerChunk;  // taps per pass over a tile (1920)
+constexpr size_t kWindow = kLagTile + kTapBlock;      // digit pairs one pass reads at most
+
+// About 41 KB on the stack: nothing is allocated, whatever the plan.
+struct TileScratch {
+  std::array<int16_t, kWindow + 1> values;
+  alignas(kKernelAlignment) std::array<int32_t, kWindow> low;
+  alignas(kKernelAlignment) std::array<int32_t, kWindow> high;
+  std::array<int32_t, kTapBlock / 2> tapPairs;
+  alignas(kKernelAlignment) std::array<int64_t, kLagTile> sums;
+};
+
+int32_t sampleAt(const SampleSource& s, uint64_t i) {
+  if (s.isWide) return i < s.wide.size() ? s.wide[i] : 0;
+  return i < s.narrow.size() ? static_cast<int32_t>(s.narrow[i]) - 128 : 0;
+}
+
+// Templates beyond 16 bits never come from the chirp synthesis; they take the plain loop.
+void wideTapSums(const SampleSource& source, std::span<const int32_t> taps, uint64_t firstIndex,
+                 std::span<int64_t> sums) {
+  for (size_t m = 0; m < sums.size(); ++m) {
+    int64_t sum = 0;
+    for (size_t j = 0; j < taps.size(); ++j) {
+      sum += static_cast<int64_t>(sampleAt(source, firstIndex + m + j)) * taps[j];
+    }
+    sums[m] = sum;
+  }
+}
+
+// Tap pairs, padded with zero taps to whole groups; returns their count.
+size_t packTaps(std::span<const int32_t> taps, std::span<int32_t> pairs) {
+  const size_t used = (taps.size() + 1) / 2;
+  const size_t count = (used + kPairGroup - 1) / kPairGroup * kPairGroup;
+  auto tap = [&](size_t j) { return static_cast<int16_t>(j < taps.size() ? taps[j] : 0); };
+  for (size_t p = 0; p < count; ++p) pairs[p] = packPair(tap(2 * p), tap(2 * p + 1));
+  return count;
+}
+
+MERVANE_VECTOR_CLONES void packLowDigits(const int16_t* values, size_t count, int32_t* pairs) {
+  for (size_t k = 0; k < count; ++k)
+    pairs[k] = packPair(lowDigit(values[k]), lowDigit(values[k + 1]));
+}
+
+MERVANE_VECTOR_CLONES void packHighDigits(const int16_t* values, size_t count, int32_t* pairs) {
+  for (size_t k = 0; k < count; ++k) {
+    pairs[k] = packPair(highDigit(values[k]), highDigit(values[k + 1]));
+  }
+}
+
+// Digit pairs of `count` consecutive samples from `from` on.
+void packDigits(const SampleSource& source, uint64_t from, size_t count, bool twoPlanes,
+                TileScratch& t) {
+  gatherSamples(source, from, std::span(t.values).first(count + 1));
+  packLowDigits(t.values.data(), count, t.low.data());
+  if (twoPlanes) packHighDigits(t.values.data(), count, t.high.data());
+}
+
+}  // namespace
+
+void gatherSamples(const SampleSource& source, uint64_t from, std::span<int16_t> dst) {
+  size_t copied = 0;
+  if (source.isWide && from < source.wide.size()) {
+    copied = static_cast<size_t>(std::min<uint64_t>(dst.size(), source.wide.size() - from));
+    std::copy_n(source.wide.begin() + static_cast<ptrdiff_t>(from), copied, dst.begin());
+  } else if (!source.isWide && from < source.narrow.size()) {
+    copied = static_cast<size_t>(std::min<uint64_t>(dst.size(), source.narrow.size() - from));
+    const uint8_t* bytes = source.narrow.data() + from;
+    for (size_t k = 0; k < copied; ++k) dst[k] = static_cast<int16_t>(bytes[k] - 128);
+  }
+  std::fill(dst.begin() + static_cast<ptrdiff_t>(copied), dst.end(), int16_t{0});
+}
+
+bool tapsFitSixteenBits(std::span<const int32_t> taps) {
+  return std::all_of(taps.begin(), taps.end(),
+                     [](int32_t t) { return t >= INT16_MIN && t <= INT16_MAX; });
+}
+
+void directSums(const SampleSource& source, std::span<const int32_t> taps, uint64_t firstIndex,
+                std::span<int64_t> sums) {
+  if (!tapsFitSixteenBits(taps)) {
+    wideTapSums(source, taps, firstIndex, sums);
+    return;
+  }
+  static const PairKernel kernel = bestPairKernel();
+  const bool twoPlanes = source.isWide;  // 8-bit samples have no high digit
+  TileScratch t;
+  for (size_t lag0 = 0; lag0 < sums.size(); lag0 += kLagTile) {
+    const size_t lags = std::min(kLagTile, sums.size() - lag0);
+    const size_t blocks = (lags + kKernelLags - 1) / kKernelLags;
+    std::fill_n(t.sums.begin(), blocks * kKernelLags, int64_t{0});
+    for (size_t j0 = 0; j0 < taps.size(); j0 += kTapBlock) {
+      const size_t pairs =
+          packTaps(taps.subspan(j0, std::min(kTapBlock, taps.size() - j0)), t.tapPairs);
+      packDigits(source, firstIndex + lag0 + j0, blocks * kKernelLags + 2 * pairs, twoPlanes, t);
+      for (size_t b = 0; b < blocks; ++b) {
+        const size_t at = b * kKernelLags;
+        kernel(t.low.data() + at, twoPlanes ? t.high.data() + at : nullptr, t.tapPairs.data(),
+               pairs, t.sums.data() + at);
+      }
+    }
+    std::copy_n(t.sums.begin(), lags, sums.begin() + static_cast<ptrdiff_t>(lag0));
+  }
+}
