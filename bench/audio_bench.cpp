@@ -1,0 +1,50 @@
+// Benchmarks of one measurement on the simulated room at the defaults: warm-up, ping, correlation
+// and offset finder as the timed ping runs them, and the analysis half alone.
+#include <benchmark/benchmark.h>
+
+#include "audio/measurement.h"
+#include "audio/sim_backend.h"
+
+namespace {
+
+struct SimulatedProgram {
+  SonarSettings settings;
+  ScanState scan;
+  WavePair pair;
+  SimBackend backend{[] {
+    SimRoom room = defaultSimRoom();
+    room.speedMps = speedOfSound(kAir);
+    return room;
+  }()};
+
+  SimulatedProgram() { resetToDefaults(settings, scan, pair, backend); }
+  ~SimulatedProgram() { closePair(backend, pair); }
+};
+
+void simulatedRoom(benchmark::State& state) {
+  SimulatedProgram p;
+  for (auto _ : state) {
+    const MeasurementResult r =
+        runMeasurement(p.settings, p.pair, p.backend, MeasureCaller::kTimedPing);
+    benchmark::DoNotOptimize(r.foundOffset);
+  }
+}
+
+// The correlation and the offset finder on the room's last recording: what a measurement costs
+// beyond producing its sound.
+void analysisOnly(benchmark::State& state) {
+  SimulatedProgram p;
+  runMeasurement(p.settings, p.pair, p.backend, MeasureCaller::kTimedPing);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(analyzeRecording(p.settings, MeasureCaller::kTimedPing).foundOffset);
+  }
+}
+
+const bool registered = [] {
+  benchmark::RegisterBenchmark("measurement/simulatedRoom", simulatedRoom)
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("measurement/analysis", analysisOnly)->Unit(benchmark::kMicrosecond);
+  return true;
+}();
+
+}  // namespace
