@@ -141,19 +141,21 @@ WaveError pingPair(AudioBackend& backend, WavePair& pair) {
   if (const WaveError e = backend.addCaptureBuffer(pair.in, pair.inHeader); e != kWaveOk) {
     return e;
   }
-  if (const WaveError e = backend.startCapture(pair.in); e != kWaveOk) return e;
-  if (const WaveError e = backend.writePlayback(pair.out, pair.outHeader); e != kWaveOk) {
-    return e;
-  }
+  WaveError failed = backend.startCapture(pair.in);
+  if (failed == kWaveOk) failed = backend.writePlayback(pair.out, pair.outHeader);
   const WaveFormat& format = pair.openFormat;
-  if (waitUntilDone(backend, pair.outHeader, kPlaySliceMs,
-                    bufferDurationMs(pair.outHeader.length, format)) != kWaveOk ||
-      waitUntilDone(backend, pair.inHeader, kRecordSliceMs,
-                    bufferDurationMs(pair.inHeader.length, format)) != kWaveOk) {
-    recoverPairHeaders(backend, pair);
-    return kWaveTimedOut;
+  if (failed == kWaveOk) {
+    failed = waitUntilDone(backend, pair.outHeader, kPlaySliceMs,
+                           bufferDurationMs(pair.outHeader.length, format));
   }
-  return kWaveOk;
+  if (failed == kWaveOk) {
+    failed = waitUntilDone(backend, pair.inHeader, kRecordSliceMs,
+                           bufferDurationMs(pair.inHeader.length, format));
+  }
+  // A record header left queued would be filled behind the caller's back and refused by the
+  // next ping as queued twice.
+  if (failed != kWaveOk) recoverPairHeaders(backend, pair);
+  return failed;
 }
 
 WaveError flushInput(AudioBackend& backend, WavePair& pair, const WaveFormat& format) {

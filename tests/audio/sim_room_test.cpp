@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include "audio/sim_room.h"
+
+namespace {
+
+TEST(SimRoomParse, KeysOverTheDefaultsWithoutReflectors) {
+  SimRoom room;
+  ASSERT_EQ(
+      parseSimRoom("latency=3.25,echo=1.5:0.2,noise=0,echo=0.4:-0.1,seed=77,speed=1480", room), "");
+  EXPECT_DOUBLE_EQ(room.latencyMs, 3.25);
+  EXPECT_DOUBLE_EQ(room.directGain, 0.3);
+  EXPECT_DOUBLE_EQ(room.noiseRms, 0.0);
+  EXPECT_EQ(room.seed, 77u);
+  EXPECT_DOUBLE_EQ(room.speedMps.value_or(0.0), 1480.0);
+  ASSERT_EQ(room.echoes.size(), 2u);
+  EXPECT_DOUBLE_EQ(room.echoes[1].distanceM, 0.4);
+  EXPECT_DOUBLE_EQ(room.echoes[1].gain, -0.1);
+
+  ASSERT_EQ(parseSimRoom("", room), "");
+  EXPECT_TRUE(room.echoes.empty());
+  EXPECT_FALSE(room.speedMps.has_value());
+  EXPECT_EQ(defaultSimRoom().echoes.size(), 2u);
+}
+
+struct BadRoom {
+  const char* text;
+  const char* named;  // what the message must name
+};
+
+class SimRoomRejects : public testing::TestWithParam<BadRoom> {};
+
+TEST_P(SimRoomRejects, WithAMessageNamingTheProblem) {
+  SimRoom room;
+  const std::string problem = parseSimRoom(GetParam().text, room);
+  EXPECT_NE(problem.find(GetParam().named), std::string::npos) << problem;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimRoomRejects,
+    testing::Values(BadRoom{"colour=3", "colour"}, BadRoom{"latency=fast", "latency"},
+                    BadRoom{"latency=-1", "latency"}, BadRoom{"latency=7.4ms", "latency"},
+                    BadRoom{"noise=nan", "noise"}, BadRoom{"speed=0", "speed"},
+                    BadRoom{"seed=-3", "seed"}, BadRoom{"echo=2", "echo"},
+                    BadRoom{"echo=1:x", "echo"}, BadRoom{"echo=5000:0.1", "echo"},
+                    BadRoom{"latency", "latency"}, BadRoom{"latency=1,,noise=2", "''"}));
+
+TEST(SimRoomPaths, EchoesArriveTwoDistancesOverSpeedAfterTheDirectSound) {
+  SimRoom room = defaultSimRoom();
+  const auto paths = roomPaths(room, 340.0);
+  ASSERT_EQ(paths.size(), 3u);
+  EXPECT_DOUBLE_EQ(paths[0].delaySeconds, 0.0074);
+  EXPECT_NEAR(paths[1].delaySeconds - paths[0].delaySeconds, 1.6 / 340.0, 1e-12);
+  EXPECT_NEAR(paths[2].delaySeconds - paths[0].delaySeconds, 3.8 / 340.0, 1e-12);
+  EXPECT_DOUBLE_EQ(paths[2].gain, 0.05);
+}
+
+}  // namespace
