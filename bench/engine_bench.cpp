@@ -35,7 +35,9 @@ SonarSettings plannedWithNoise(const PlanTimes& p) {
   return s;
 }
 
-uint32_t timedPingEnd(const SonarSettings& s) { return s.inBufferBytes + 1000; }
+uint32_t timedPingEnd(const SonarSettings& s) {
+  return s.inBufferBytes + 1000;
+}
 
 void correlateFast(benchmark::State& state, PlanTimes p) {
   SonarSettings s = plannedWithNoise(p);
@@ -62,17 +64,17 @@ void findDirectPathDefault(benchmark::State& state) {
 // template length: the two curves cross where planCorrelation switches. range(0) is the chirp
 // time [us], range(1) the record time [ms].
 void crossover(benchmark::State& state, bool viaFft) {
-  SonarSettings s = plannedWithNoise({static_cast<uint32_t>(state.range(1)),
-                                      static_cast<uint32_t>(state.range(0)), 600});
+  SonarSettings s = plannedWithNoise(
+      {static_cast<uint32_t>(state.range(1)), static_cast<uint32_t>(state.range(0)), 600});
   const std::span<const int32_t> templ = s.chirpReference;
   const auto taps = templ.subspan(4, s.outBufferBytes - 4);
   const uint64_t lags = timedPingEnd(s) / 2 + 1;
   const auto workspace = viaFft ? makeCorrelationWorkspace(taps, lags) : nullptr;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(correlateEcho(
-        timedPingEnd(s), s.outBufferBytes, s.offsetBytes, s.recordSamples, s.chirpReference,
-        s.recordBuffer, s.correlationBuffer, s.correlationSums, s.waveFormat, s.amplification,
-        workspace.get()));
+    benchmark::DoNotOptimize(correlateEcho(timedPingEnd(s), s.outBufferBytes, s.offsetBytes,
+                                           s.recordSamples, s.chirpReference, s.recordBuffer,
+                                           s.correlationBuffer, s.correlationSums, s.waveFormat,
+                                           s.amplification, workspace.get()));
   }
   state.counters["taps"] = static_cast<double>(taps.size());
   state.counters["lags"] = static_cast<double>(lags - s.offsetBytes);
@@ -87,7 +89,8 @@ void crossoverArgs(benchmark::internal::Benchmark* b) {
 const bool registered = [] {
   using benchmark::RegisterBenchmark;
   const auto ms = benchmark::kMillisecond;
-  RegisterBenchmark("correlateEcho/default", correlateFast, kDefault)->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark("correlateEcho/default", correlateFast, kDefault)
+      ->Unit(benchmark::kMicrosecond);
   RegisterBenchmark("correlateEcho/offsetSearch", correlateFast, kOffsetSearch)
       ->Unit(benchmark::kMicrosecond);
   RegisterBenchmark("correlateEcho/longChirp", correlateFast, kLongChirp)->Unit(ms);
@@ -96,8 +99,7 @@ const bool registered = [] {
       ->Unit(benchmark::kMicrosecond);
   RegisterBenchmark("correlateReference/offsetSearch", correlateReference, kOffsetSearch)
       ->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark("findDirectPath/default", findDirectPathDefault)
-      ->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark("findDirectPath/default", findDirectPathDefault)->Unit(benchmark::kMicrosecond);
   RegisterBenchmark("correlateCrossover/direct", crossover, false)
       ->Apply(crossoverArgs)
       ->Unit(benchmark::kMicrosecond);
