@@ -1,0 +1,151 @@
+#include <QFileInfo>
+#include <QImage>
+#include <QTemporaryDir>
+#include <sstream>
+
+#include "app/scan_cycle.h"
+#include "app/sonar_files.h"
+#include "audio/measurement.h"
+#include "cli/cli.h"
+#include "engine/buffer_plan.h"
+#include "tests/app/app_fixture.h"
+
+namespace {
+
+struct CliResult {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+CliResult runWords(const std::vector<std::string>& words) {
+  std::ostringstream out, err;
+  const int code = runCli(words, out, err);
+  return {code, out.str(), err.str()};
+}
+
+class CliCommandTest : public ::testing::Test {
+ protected:
+  std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
+  static bool exists(const std::string& file) {
+    return QFileInfo::exists(QString::fromStdString(file));
+  }
+  QTemporaryDir dir;
+};
+
+// The sweep the command line runs, step by step in-process: the same start, the same room, the
+// same ticks with a repaint after each, then Save and Replot.
+QImage replotOfTheSameSweep(const std::string& savePath, uint32_t columns) {
+  Program program;
+  applyResetValues(program.settings, program.scan);
+  planBuffers(program.settings);
+  program.backend = makeRoom();
+  openPairForPlan(program.settings, program.pair, *program.backend);
+  FakeShell shell;
+  PlotSurface surface(kPlotClientWidth, kPlotClientHeight);
+  App app{program, shell, surface};
+  paintPlot(app);
+  dispatchCommand(app, 201);
+  while (program.scan.latestScan < columns + 1) timerTick(app);
+  saveChosenFile(app, FileChoice{savePath, FileKind::kSonar});
+  dispatchCommand(app, 247);
+  return surface.image();
+}
+
+TEST_F(CliCommandTest, SweepSavesAFileThatRendersAsTheSweepsReplot) {
+  const CliResult sweep = runWords(
+      {"sweep", "--columns", "20", "--save", path("s.son"), "--png", path("e.png"), "--json"});
+  ASSERT_EQ(sweep.code, 0) << sweep.err;
+  EXPECT_NE(sweep.out.find("\"columns\":20"), std::string::npos) << sweep.out;
+  EXPECT_EQ(QFileInfo(QString::fromStdString(path("s.son"))).size(), 315202);
+  const QImage live(QString::fromStdString(path("e.png")));
+  EXPECT_EQ(live.size(), QSize(491, 512));
+
+  const CliResult render = runWords({"render", path("s.son"), "--png", path("r.png"), "--json"});
+  ASSERT_EQ(render.code, 0) << render.err;
+  EXPECT_EQ(render.out, "{\"columns\":20,\"scanColumn\":0}\n");
+  const QImage rendered =
+      QImage(QString::fromStdString(path("r.png"))).convertToFormat(QImage::Format_RGB32);
+  const QImage expected =
+      replotOfTheSameSweep(path("again.son"), 20).convertToFormat(QImage::Format_RGB32);
+  EXPECT_EQ(rendered, expected);
+}
+
+TEST_F(CliCommandTest, SweepRunsToTheEndOfTheSweepByDefault) {
+  const CliResult sweep = runWords({"sweep"});
+  ASSERT_EQ(sweep.code, 0) << sweep.err;
+  EXPECT_EQ(sweep.out.rfind("sweep: 348 columns, last offset ", 0), 0u) << sweep.out;
+}
+
+TEST_F(CliCommandTest, AFailedSaveWritesNoFileAndNoPicture) {
+  const CliResult sweep = runWords(
+      {"sweep", "--columns", "2", "--save", path("missing/s.son"), "--png", path("e.png")});
+  EXPECT_EQ(sweep.code, 1);
+  EXPECT_NE(sweep.err.find("Save failed!"), std::string::npos) << sweep.err;
+  EXPECT_FALSE(exists(path("e.png")));
+}
+
+TEST_F(CliCommandTest, SearchOffsetFindsTheRoomsLatency) {
+  const CliResult r = runWords({"--room", "latency=5", "--json", "search-offset"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  // 5 ms at 44100 Hz are 441 values of the stereo recording.
+  const auto at = r.out.find("\"result\":");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const int result = std::stoi(r.out.substr(at + 9));
+  EXPECT_NEAR(result, 441, 12);
+  EXPECT_NE(r.out.find("\"offsetBytes\":" + std::to_string(result - result / 10)),
+            std::string::npos);
+  EXPECT_NE(r.out.find("\"strong\":true"), std::string::npos);
+  EXPECT_NE(r.out.find("\"message\":\"The found offset is: " + std::to_string(result) + " bytes"),
+            std::string::npos);
+}
+
+struct BadCase {
+  const char* name;
+  std::vector<std::string> words;
+  int code;
+};
+
+class CliBadInputTest : public CliCommandTest, public ::testing::WithParamInterface<BadCase> {};
+
+TEST_P(CliBadInputTest, EndsWithoutOutputFiles) {
+  std::vector<std::string> words = GetParam().words;
+  for (std::string& w : words) {
+    if (w.rfind("@", 0) == 0) w = path(w.c_str() + 1);
+  }
+  const CliResult r = runWords(words);
+  EXPECT_EQ(r.code, GetParam().code) << r.err;
+  EXPECT_FALSE(r.err.empty());
+  EXPECT_FALSE(exists(path("out.png")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CliBadInputTest,
+    ::testing::Values(BadCase{"loadOtherExtension", {"--load", "@a.txt", "settings"}, 2},
+                      BadCase{"loadMissingSonarFile", {"--load", "@none.son", "settings"}, 2},
+                      BadCase{"renderMissingFile", {"render", "@none.son", "--png", "@out.png"}, 2},
+                      BadCase{"renderWithoutPicture", {"render", "@none.son"}, 2},
+                      BadCase{"sweepBadColumns", {"sweep", "--columns", "0"}, 2},
+                      BadCase{"searchOffsetArgument", {"search-offset", "now"}, 2}),
+    CaseName());
+
+TEST_F(CliCommandTest, LoadedParameterFileSetsTheSettingsBeforeSet) {
+  {
+    Program program;
+    applyResetValues(program.settings, program.scan);
+    program.settings.offsetBytes = 1234;
+    program.settings.cutOff = 7;
+    FakeShell shell;
+    PlotSurface surface(kPlotClientWidth, kPlotClientHeight);
+    App app{program, shell, surface};
+    ASSERT_EQ(saveChosenFile(app, FileChoice{path("p.par"), FileKind::kParameters}),
+              FileOutcome::kDone);
+  }
+  const CliResult r =
+      runWords({"--load", path("p.par"), "--set", "cutOff=9", "--json", "settings"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"offsetBytes\":1234"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"cutOff\":9"), std::string::npos) << r.out;
+}
+
+}  // namespace
