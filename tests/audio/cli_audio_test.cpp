@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "audio_test_support.h"
+#include "cli/cli.h"
+#include "cli/wav_io.h"
+
+namespace {
+
+struct Result {
+  int code;
+  std::string out, err;
+};
+
+Result cli(const std::vector<std::string>& words) {
+  std::ostringstream out, err;
+  const int code = runCli(words, out, err);
+  return {code, out.str(), err.str()};
+}
+
+std::vector<long> numbersAfter(const std::string& json, const std::string& key) {
+  std::vector<long> values;
+  const std::regex pattern("\"" + key + "\":(-?[0-9]+)");
+  for (auto it = std::sregex_iterator(json.begin(), json.end(), pattern);
+       it != std::sregex_iterator(); ++it) {
+    values.push_back(std::stol((*it)[1]));
+  }
+  return values;
+}
+
+std::vector<long> firstEnvelope(const std::string& json) {
+  const size_t at = json.find("\"envelope\":[") + 12;
+  std::vector<long> values;
+  std::istringstream list(json.substr(at, json.find(']', at) - at));
+  for (std::string item; std::getline(list, item, ',');) values.push_back(std::stol(item));
+  return values;
+}
+
+size_t strongestBin(const std::vector<long>& envelope, size_t from, size_t to) {
+  return static_cast<size_t>(std::max_element(envelope.begin() + static_cast<std::ptrdiff_t>(from),
+                                              envelope.begin() + static_cast<std::ptrdiff_t>(to)) -
+                             envelope.begin());
+}
+
+// The default room: the same five pings on every run, the direct sound at 7.4 ms and the two
+// reflectors' peaks in the bins of 0.80 m and 1.90 m (9 lags a bin, 418 and 993 lags behind
+// the direct sound at 337.6 m/s).
+TEST(CliPing, TheDefaultRoomIsRepeatableAndWhereItShouldBe) {
+  const Result a = cli({"ping", "--count", "5", "--json"});
+  const Result b = cli({"--json", "ping", "--count", "5"});
+  ASSERT_EQ(a.code, 0) << a.err;
+  EXPECT_EQ(a.out, b.out);
+  const auto offsets = numbersAfter(a.out, "foundOffset");
+  ASSERT_EQ(offsets.size(), 5u);
+  for (const long o : offsets) EXPECT_NEAR(o, 652.7, 8.0);
+  const auto envelope = firstEnvelope(a.out);
+  ASSERT_EQ(envelope.size(), 439u);
+  const double trueDirect = 652.7;
+  EXPECT_NEAR(strongestBin(envelope, 20, 80), (trueDirect + 418.0 - offsets[0]) / 9.0, 1.5);
+  EXPECT_NEAR(strongestBin(envelope, 80, 200), (trueDirect + 992.8 - offsets[0]) / 9.0, 1.5);
+
+  const Result text = cli({"ping", "--count", "2"});
+  ASSERT_EQ(text.code, 0);
+  EXPECT_EQ(text.out.rfind("ping 1: offset ", 0), 0u) << text.out;
+  EXPECT_NE(text.out.find("\nping 2: offset "), std::string::npos);
+}
+
+// A recording of the simulated room written to a WAV file analyses to the same result as the
+// measurement that made it.
+TEST(CliAnalyze, AWavOfAMeasurementGivesTheSameResult) {
+  SimRig rig;
+  ASSERT_EQ(rig.open(), kWaveOk);
+  const MeasurementResult measured = rig.measure();
+  const std::vector<int32_t> envelope(rig.settings.correlationBuffer.begin(),
+                                      rig.settings.correlationBuffer.begin() + 439);
+  const auto path = std::filesystem::temp_directory_path() / "mervane_analyze_test.wav";
+  const std::span<const uint8_t> recorded(rig.settings.recordBuffer.data(),
+                                          rig.settings.inBufferBytes + 1000);
+  ASSERT_EQ(writeWav(path.string(), rig.settings.waveFormat, recorded), "");
+
+  const Result r = cli({"analyze", path.string(), "--json"});
+  std::filesystem::remove(path);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(numbersAfter(r.out, "foundOffset"), std::vector<long>{long(measured.foundOffset)});
+  EXPECT_EQ(numbersAfter(r.out, "peakAmplitude"), std::vector<long>{long(measured.peakAmplitude)});
+  const auto analysed = firstEnvelope(r.out);
+  EXPECT_TRUE(std::equal(analysed.begin(), analysed.end(), envelope.begin(), envelope.end()));
+}
+
+struct Failing {
+  std::vector<std::string> words;
+  int code;
+  const char* named;  // what stderr must name
+};
+
+class CliAudioFailures : public testing::TestWithParam<Failing> {};
+
+TEST_P(CliAudioFailures, ExitWithTheReason) {
+  const Result r = cli(GetParam().words);
+  EXPECT_EQ(r.code, GetParam().code) << r.err;
+  EXPECT_NE(r.err.find(GetParam().named), std::string::npos) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CliAudioFailures,
+    testing::Values(Failing{{"--room", "bogus=1", "ping"}, 2, "bogus"},
+                    Failing{{"--room", "echo=1", "ping"}, 2, "echo"},
+                    Failing{{"ping", "--count", "0"}, 2, "--count"},
+                    Failing{{"ping", "--count", "two"}, 2, "--count"},
+                    Failing{{"ping", "--loud"}, 2, "--loud"}, Failing{{"analyze"}, 2, "FILE.wav"},
+                    Failing{{"analyze", "/nonexistent/x.wav"}, 2, "/nonexistent/x.wav"},
+                    Failing{{"--set", "recordTime=3700", "ping"}, 1, "plan"},
+                    // a rate the room's devices cannot run: the device's own text
+                    Failing{{"--set", "samplesPerSec=12345", "ping"}, 1, "wave format"}));
+
+}  // namespace
