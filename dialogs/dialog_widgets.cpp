@@ -1,0 +1,66 @@
+#include "dialogs/dialog_widgets.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+
+#include "dialogs/field_text.h"
+
+ModalDialog::ModalDialog(QWidget* parent) : QDialog(parent) {
+  setModal(true);
+  // The templates' own caption, the same for every settings window.
+  setWindowTitle(QStringLiteral("Dialog"));
+}
+
+QLineEdit* makeNumberField(const char* id, QWidget* parent, FieldChars chars) {
+  auto* field = new QLineEdit(parent);
+  field->setObjectName(QString::fromLatin1(id));
+  if (chars == FieldChars::kDigitsOnly) {
+    field->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), field));
+  }
+  field->setAlignment(Qt::AlignRight);
+  return field;
+}
+
+QLineEdit* makeDisplayField(const char* id, QWidget* parent) {
+  QLineEdit* field = makeNumberField(id, parent);
+  field->setEnabled(false);
+  return field;
+}
+
+QLabel* makeLabel(const QString& text, QWidget* parent, Qt::Alignment align, const char* id) {
+  auto* label = new QLabel(text, parent);
+  label->setAlignment(align | Qt::AlignVCenter);
+  if (id != nullptr) label->setObjectName(QString::fromLatin1(id));
+  return label;
+}
+
+QPushButton* makeButton(const char* id, const QString& text, QWidget* parent) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(QString::fromLatin1(id));
+  return button;
+}
+
+QDialogButtonBox* makeDoneButtons(ModalDialog* dialog, std::function<void()> onDone) {
+  auto* box = new QDialogButtonBox(dialog);
+  QPushButton* ok = box->addButton(QDialogButtonBox::Ok);
+  ok->setObjectName(QStringLiteral("1"));
+  ok->setDefault(true);
+  QPushButton* cancel = box->addButton(QDialogButtonBox::Cancel);
+  cancel->setObjectName(QStringLiteral("2"));
+  cancel->setAutoDefault(false);
+  QObject::connect(ok, &QAbstractButton::clicked, dialog, std::move(onDone));
+  QObject::connect(cancel, &QAbstractButton::clicked, dialog, &ModalDialog::reject);
+  return box;
+}
+
+uint32_t fieldValue(const QLineEdit* field) {
+  return readUnsignedField(field->text().toStdString());
+}
+
+void setFieldValue(QLineEdit* field, uint32_t value) {
+  field->setText(QString::fromStdString(unsignedFieldText(value)));
+}

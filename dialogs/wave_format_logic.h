@@ -1,0 +1,41 @@
+#pragma once
+#include <array>
+#include <cstdint>
+
+#include "app/program.h"
+#include "app/shell.h"
+
+// Channels, sample width and rate, as the wave-format dialog edits them. The latency offsets
+// follow the rate.
+
+inline constexpr std::array<uint32_t, 4> kDialogRates = {8000, 11025, 22050, 44100};
+
+struct WaveFormatControls {
+  bool stereoChecked = false;         // "Stereo/mono": checked is stereo
+  bool sixteenBitChecked = false;     // "8/16 bits": checked is 16 bits
+  std::array<bool, 4> rateChecked{};  // in the order of kDialogRates
+};
+
+// The offsets a rate brings: offset at 16 bits (halved at 8 bits) and the delta offset.
+struct RateOffsets {
+  uint32_t rate = 0;
+  uint32_t offsetBytes16 = 0;
+  uint32_t deltaOffsetBytes = 0;
+};
+inline constexpr std::array<RateOffsets, 4> kRateOffsets = {{
+    {8000, 75, 125},
+    {11025, 150, 250},
+    {22050, 300, 500},
+    {44100, 600, 1000},
+}};
+
+WaveFormatControls waveFormatControlsFor(const WaveFormat& format);
+
+// Stores channels, bits and rate, the rate's offsets (every OK replaces the offsets, even with
+// the format unchanged), block align and byte rate. An unchecked rate group keeps the rate; a
+// rate outside the table keeps the offsets.
+void readWaveFormatControls(SonarSettings& settings, const WaveFormatControls& controls);
+
+// OK: store, re-plan (defaults when that fails), reopen the devices in the planned format and
+// ping once (ping failure under "WaveOut Error1").
+void commitWaveFormat(Program& program, Shell& shell, const WaveFormatControls& controls);
