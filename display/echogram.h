@@ -8,13 +8,22 @@
 void drawEchogramFrame(PlotSurface& surface, const SonarSettings& settings);
 void drawScanColumn(PlotSurface& surface, const SonarSettings& settings, const ScanState& scan,
                     StylusPosition stylus);
-void replotHistory(PlotSurface& surface, const SonarSettings& settings,
-                   const ScanHistory& history);
+// Draws the stored columns into the surface only; the caller shows the surface afterwards.
+void replotHistory(PlotSurface& surface, const SonarSettings& settings, const ScanHistory& history);
 
 Rgb linearPalette(int32_t level);
 // Colour of a gained history value v against the cut-off c.
 Rgb historyPalette(double v, int32_t cutOff);
+// Colour of a bin value (after the cut-off) in angular mode: weak echoes red, strong ones blue,
+// values below zero wrapping through the low eight bits.
+Rgb angularPalette(double value);
+// Colour of key stripe k (1 = top, the strongest, to 12 = bottom, the weakest).
+Rgb historyKeyColour(int stripe);
 
 // Size of the main window's client area that the layout was made for; the CLI renders this.
 constexpr int kPlotClientWidth = 490;
 constexpr int kPlotClientHeight = 511;
+
+// Layout of the plot box: scan column c is drawn at x = c + kPlotLeft, bin i at y = i + kPlotTop.
+constexpr int kPlotLeft = 9;
+constexpr int kPlotTop = 30;

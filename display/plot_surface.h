@@ -1,6 +1,8 @@
 #pragma once
+#include <QFont>
 #include <QImage>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,16 +23,26 @@ struct PixelPoint {
 
 enum class TextAlign { kLeft, kRight };
 enum class TextClip { kClipped, kUnclipped };
+// A dashed line is 4 pixels on, 4 off, counted from its start point.
+enum class LineStyle { kSolid, kDashed };
+
+constexpr Rgb kTextColour{250, 250, 50};
 
 // One line of text as drawn, kept so tests can check strings and their rectangles.
 struct DrawnText {
   PixelRect rect;
   std::string text;
   TextAlign align = TextAlign::kLeft;
+  TextClip clip = TextClip::kClipped;
 };
 
 // The persistent off-screen picture of a window: one pixel wider and higher than the client
-// area, black at creation. Every write is clipped to the image.
+// area, black at creation. Every write is clipped to the image, so a client area smaller than a
+// layout only loses what falls outside it.
+//
+// Text is drawn with QPainter, which in Qt 6 needs a QGuiApplication to exist (the offscreen
+// platform will do: QT_QPA_PLATFORM=offscreen). The desktop program, the command line and the
+// tests each create one before drawing text. Everything else works without one.
 class PlotSurface {
  public:
   PlotSurface(int clientWidth, int clientHeight);
@@ -41,20 +53,32 @@ class PlotSurface {
   void fillRect(PixelRect rect, Rgb colour);
   void setPixel(int x, int y, Rgb colour);
   Rgb pixel(int x, int y) const;  // black outside the image
-  void drawLine(PixelPoint from, PixelPoint to, Rgb colour, int width = 1);
-  // One line of text in RGB(250, 250, 50) on black, vertically centred in the rectangle.
+  // Pixel exact: every pixel of the line but its end point, stamped `width` pixels square
+  // (centred on the line, the odd pixel up and to the left).
+  void drawLine(PixelPoint from, PixelPoint to, Rgb colour, int width = 1,
+                LineStyle style = LineStyle::kSolid);
+  // One line of text in RGB(250, 250, 50), vertically centred in the rectangle, on a black cell
+  // as wide as the text.
   void drawText(PixelRect rect, std::string_view text, TextAlign align = TextAlign::kLeft,
                 TextClip clip = TextClip::kClipped);
 
   const QImage& image() const { return image_; }
   bool savePng(const std::string& path) const;  // via a temporary file: all or nothing
 
+  // The log keeps the newest texts only (kTextLogLimit), so a window that repaints for hours
+  // does not grow it without bound; filling the whole picture empties it.
+  static constexpr size_t kTextLogLimit = 1024;
   const std::vector<DrawnText>& textLog() const { return textLog_; }
   void clearTextLog() { textLog_.clear(); }
 
  private:
+  void fillPixels(PixelRect rect, Rgb colour);
+  void logText(DrawnText entry);
+  const QFont& textFont();
+
   int clientWidth_;
   int clientHeight_;
   QImage image_;
   std::vector<DrawnText> textLog_;
+  std::optional<QFont> font_;
 };
