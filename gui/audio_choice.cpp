@@ -1,5 +1,9 @@
 #include "gui/audio_choice.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "audio/portaudio_backend.h"
 #include "audio/sim_backend.h"
 #include "audio/sim_room.h"
 #include "engine/sonar_settings.h"
@@ -28,9 +32,11 @@ std::string makeSimulatedRoom(const QProcessEnvironment& env, AudioChoice& choic
   return {};
 }
 
-std::string makeSoundCard(AudioChoice& choice) {
-  (void)choice;
-  return "the sound card back end is not available in this build";
+void makeSoundCard(AudioChoice& choice) {
+  // The system's default devices; a device that then fails to open is reported by the start-up
+  // like any device error, and the window still comes up.
+  choice.backend = std::make_unique<PortAudioBackend>();
+  choice.kind = AudioKind::kSoundCard;
 }
 
 }  // namespace
@@ -61,7 +67,10 @@ std::string chooseAudio(const QProcessEnvironment& env, bool (*soundCardReady)()
     request = soundCardReady != nullptr && soundCardReady() ? AudioRequest::kSoundCard
                                                             : AudioRequest::kSimulatedRoom;
   }
-  if (request == AudioRequest::kSoundCard) return makeSoundCard(choice);
+  if (request == AudioRequest::kSoundCard) {
+    makeSoundCard(choice);
+    return {};
+  }
   return makeSimulatedRoom(env, choice);
 }
 

@@ -3,7 +3,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <QThread>
 
 #ifdef Q_OS_UNIX
@@ -25,7 +24,9 @@ QString userTag() {
 }  // namespace
 
 QString instanceName() {
-  const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  // Asking QStandardPaths for the runtime folder when the session has none makes Qt create one
+  // and complain about it on every start; the temporary folder does as well then.
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
   if (!runtime.isEmpty() && QDir(runtime).exists()) {
     return QDir(runtime).filePath(QStringLiteral("mervane-instance"));
   }

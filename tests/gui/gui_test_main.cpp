@@ -3,6 +3,18 @@
 #include <QApplication>
 #include <QStandardPaths>
 
+#include "test_window.h"
+
+namespace {
+
+// Every window a test opens is closed by that test.
+class NoWindowLeftOpen : public ::testing::Environment {
+ public:
+  void TearDown() override { EXPECT_EQ(visibleTopLevelWindows(), 0); }
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
   // The window tests need no screen.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -13,5 +25,6 @@ int main(int argc, char** argv) {
   // Closing a window in a test must not end the test's event loops.
   QApplication::setQuitOnLastWindowClosed(false);
   ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new NoWindowLeftOpen);
   return RUN_ALL_TESTS();
 }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "case_name.h"
+#include "test_helpers.h"
 
 #include <QKeyEvent>
 #include <QMessageBox>

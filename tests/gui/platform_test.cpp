@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "case_name.h"
+#include "test_helpers.h"
 
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "audio/portaudio_backend.h"
 #include "audio/sim_backend.h"
 #include "gui/audio_choice.h"
 #include "gui/single_instance.h"
@@ -100,13 +101,42 @@ INSTANTIATE_TEST_SUITE_P(
 bool noSoundCard() {
   return false;
 }
-
-TEST(AudioChoice, WithoutASoundCardTheRoomIsSimulated) {
-  AudioChoice choice;
-  EXPECT_EQ(chooseAudio(QProcessEnvironment(), &noSoundCard, choice), "");
-  EXPECT_EQ(choice.kind, AudioKind::kSimulatedRoom);
-  EXPECT_NE(dynamic_cast<SimBackend*>(choice.backend.get()), nullptr);
+bool soundCardReady() {
+  return true;
 }
+
+struct ChoiceCase {
+  const char* name;
+  const char* audio;  // nullptr: unset
+  bool (*ready)();
+  AudioKind kind;
+};
+
+class AudioChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(AudioChoiceTest, MakesTheBackEndOfItsKind) {
+  const ChoiceCase& c = GetParam();
+  QProcessEnvironment env;
+  if (c.audio != nullptr) env.insert(QStringLiteral("MERVANE_AUDIO"), QString::fromUtf8(c.audio));
+  AudioChoice choice;
+  EXPECT_EQ(chooseAudio(env, c.ready, choice), "");
+  EXPECT_EQ(choice.kind, c.kind);
+  const bool simulated = dynamic_cast<SimBackend*>(choice.backend.get()) != nullptr;
+  const bool soundCard = dynamic_cast<PortAudioBackend*>(choice.backend.get()) != nullptr;
+  EXPECT_EQ(simulated, c.kind == AudioKind::kSimulatedRoom);
+  EXPECT_EQ(soundCard, c.kind == AudioKind::kSoundCard);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Choices, AudioChoiceTest,
+    ::testing::Values(
+        ChoiceCase{"NoSoundCardMeansTheRoom", nullptr, &noSoundCard, AudioKind::kSimulatedRoom},
+        ChoiceCase{"ReadySoundCardIsUsed", nullptr, &soundCardReady, AudioKind::kSoundCard},
+        ChoiceCase{"SimWinsOverASoundCard", "sim", &soundCardReady, AudioKind::kSimulatedRoom},
+        // Asked for explicitly, the sound card is used even when none looks ready: its error
+        // then tells the user why.
+        ChoiceCase{"PortAudioAskedFor", "portaudio", &noSoundCard, AudioKind::kSoundCard}),
+    caseName<ChoiceCase>);
 
 TEST(AudioChoice, MalformedRoomIsReportedNotIgnored) {
   QProcessEnvironment env;

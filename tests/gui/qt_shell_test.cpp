@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "case_name.h"
+#include "test_helpers.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
@@ -91,6 +91,7 @@ ModalCloser chooseInNextFileDialog(const QString& filter, const QString& fileNam
     ASSERT_GE(index, 0);
     types->setCurrentIndex(index);
     emit types->activated(index);
+    emit types->textActivated(filter);
     // Typing the name is what a user does; it also lets the dialog add its default suffix.
     auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     ASSERT_NE(edit, nullptr);
