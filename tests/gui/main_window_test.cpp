@@ -218,6 +218,39 @@ TEST_F(MainWindowTest, RulerReportIsShownOwnedByTheWindowWithPlainLineEnds) {
   EXPECT_EQ(text.count('\n'), 7);
 }
 
+struct DialogCase {
+  const char* name;
+  DialogId id;
+};
+
+class MainWindowDialogTest : public MainWindowTest,
+                             public ::testing::WithParamInterface<DialogCase> {};
+
+TEST_P(MainWindowDialogTest, ShellRunsEachDialogModallyOverTheWindow) {
+  // The audio check reports its recording in a message box before its own window shows.
+  int dialogs = 0;
+  QWidget* owner = nullptr;
+  ModalCloser closer([&](QWidget* modal) {
+    if (qobject_cast<QMessageBox*>(modal) != nullptr) return;
+    ASSERT_NE(qobject_cast<QDialog*>(modal), nullptr);
+    ++dialogs;
+    owner = modal->parentWidget();
+  });
+  window_->app().shell.runDialog(GetParam().id);
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(owner, window_.get());
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogs, MainWindowDialogTest,
+                         ::testing::Values(DialogCase{"About", DialogId::kAbout},
+                                           DialogCase{"Analyze", DialogId::kAnalyze},
+                                           DialogCase{"OutSignal", DialogId::kOutSignal},
+                                           DialogCase{"AudioCheck", DialogId::kAudioCheck},
+                                           DialogCase{"WaveFormat", DialogId::kWaveFormat},
+                                           DialogCase{"Offset", DialogId::kOffset},
+                                           DialogCase{"Scale", DialogId::kScale}),
+                         caseName<DialogCase>);
+
 TEST_F(MainWindowTest, TitleSaysWhenTheRoomIsSimulated) {
   EXPECT_EQ(window_->windowTitle(), QStringLiteral("Mervane Application - simulated room"));
 }
