@@ -75,5 +75,11 @@ std::string chooseAudio(const QProcessEnvironment& env, bool (*soundCardReady)()
 }
 
 bool systemHasDefaultDevices() {
-  return false;
+  std::vector<AudioDeviceInfo> devices;
+  if (listAudioDevices(devices) != kWaveOk) return false;
+  const bool input = std::any_of(devices.begin(), devices.end(),
+                                 [](const AudioDeviceInfo& d) { return d.defaultInput; });
+  const bool output = std::any_of(devices.begin(), devices.end(),
+                                  [](const AudioDeviceInfo& d) { return d.defaultOutput; });
+  return input && output;
 }

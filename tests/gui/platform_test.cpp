@@ -138,6 +138,21 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"PortAudioAskedFor", "portaudio", &noSoundCard, AudioKind::kSoundCard}),
     caseName<ChoiceCase>);
 
+// Needs the private PulseAudio server of scripts/pulse-test-server.sh (./test starts it), whose
+// default devices are what a desktop with sound offers.
+TEST(AudioChoice, WithDefaultDevicesTheSoundCardIsChosenByItself) {
+  if (qEnvironmentVariable("MERVANE_PULSE_READY") != QLatin1String("1")) {
+    if (qEnvironmentVariable("CI") == QLatin1String("true")) {
+      FAIL() << "no PulseAudio test server is running";
+    }
+    GTEST_SKIP() << "no PulseAudio test server (./test starts one)";
+  }
+  EXPECT_TRUE(systemHasDefaultDevices());
+  AudioChoice choice;
+  EXPECT_EQ(chooseAudio(QProcessEnvironment(), &systemHasDefaultDevices, choice), "");
+  EXPECT_EQ(choice.kind, AudioKind::kSoundCard);
+}
+
 TEST(AudioChoice, MalformedRoomIsReportedNotIgnored) {
   QProcessEnvironment env;
   env.insert(QStringLiteral("MERVANE_ROOM"), QStringLiteral("latency=fast"));
