@@ -75,7 +75,9 @@ inline double roundNearest(double v) {
 struct CorrelationWorkspace {
   size_t length = 0;
   std::vector<int32_t> taps;
-  ComplexArray spectrum;  // conj(DFT(taps)) / length: correlation, normalised
+  // conj(DFT(taps)) / length for bins 0 .. length / 2; the taps are real, so the upper bins are
+  // the mirrored conjugates and need not be stored.
+  ComplexArray spectrum;
   ComplexArray work;
   fftw_plan forward = nullptr;
   fftw_plan backward = nullptr;
@@ -111,7 +113,7 @@ void computeSpectrum(CorrelationWorkspace& w) {
   }
   fftw_execute(w.forward);
   const double norm = 1.0 / static_cast<double>(w.length);
-  for (size_t k = 0; k < w.length; ++k) {
+  for (size_t k = 0; k <= w.length / 2; ++k) {
     w.spectrum[k][0] = z[k][0] * norm;
     w.spectrum[k][1] = -z[k][1] * norm;
   }
@@ -133,14 +135,20 @@ void loadDigits(CorrelationWorkspace& w, const SampleSource& source, uint64_t fr
   std::fill(flat + 2 * count, flat + 2 * w.length, 0.0);
 }
 
+inline void multiply(fftw_complex& z, double re, double im) {
+  const double zr = z[0] * re - z[1] * im;
+  const double zi = z[0] * im + z[1] * re;
+  z[0] = zr;
+  z[1] = zi;
+}
+
 void multiplySpectrum(CorrelationWorkspace& w) {
   fftw_complex* z = w.work.get();
   const fftw_complex* s = w.spectrum.get();
-  for (size_t k = 0; k < w.length; ++k) {
-    const double re = z[k][0] * s[k][0] - z[k][1] * s[k][1];
-    const double im = z[k][0] * s[k][1] + z[k][1] * s[k][0];
-    z[k][0] = re;
-    z[k][1] = im;
+  const size_t half = w.length / 2;
+  for (size_t k = 0; k <= half; ++k) multiply(z[k], s[k][0], s[k][1]);
+  for (size_t k = half + 1; k < w.length; ++k) {
+    multiply(z[k], s[w.length - k][0], -s[w.length - k][1]);
   }
 }
 
@@ -167,7 +175,7 @@ std::shared_ptr<CorrelationWorkspace> makeCorrelationWorkspace(std::span<const i
     auto w = std::make_shared<CorrelationWorkspace>();
     w->length = fastLength(static_cast<size_t>(need));
     w->taps.assign(taps.begin(), taps.end());
-    w->spectrum = allocateComplex(w->length);
+    w->spectrum = allocateComplex(w->length / 2 + 1);
     w->work = allocateComplex(w->length);
     if (!w->spectrum || !w->work || !makePlans(*w)) return nullptr;
     computeSpectrum(*w);
