@@ -31,7 +31,7 @@
 namespace {
 
 constexpr double kMaxResidual = 0.125;
-constexpr size_t kThreadedLength = size_t{1} << 15;  // shorter transforms lose time to threads
+constexpr size_t kThreadedLength = size_t{1} << 17;  // shorter ones gain nothing from threads
 constexpr size_t kGatherChunk = 4096;
 
 // FFTW's planner is process-wide state and not thread-safe; plans are made and destroyed under
