@@ -31,7 +31,8 @@
 
 using WaveError = uint32_t;
 constexpr WaveError kWaveOk = 0;
-// Codes of our own, above any code a back end reports itself.
+// Codes of our own, apart from any code a back end reports itself (PortAudio's negative codes
+// are kept as their 32-bit pattern, far above these).
 constexpr WaveError kWaveTimedOut = 0x4D560001;  // a device never finished its buffer
 constexpr WaveError kWaveNotOpen = 0x4D560002;   // an operation on a device that is not open
 // Misuse every back end reports the same way.
@@ -73,7 +74,8 @@ class AudioBackend {
   // Starts playing a buffer and clears its done flag.
   virtual WaveError writePlayback(StreamHandle handle, WaveHeader& header) = 0;
   // Returns when any buffer of any stream has become done since the last call, or after
-  // timeoutMs. Callers always look at the done flags again afterwards.
+  // timeoutMs (of the back end's own time: the simulated room lets it pass virtually). Callers
+  // always look at the done flags again afterwards.
   virtual void waitForDone(uint32_t timeoutMs) = 0;
   // The text shown to the user for a code (at most 256 characters).
   virtual std::string errorText(WaveError code) const = 0;

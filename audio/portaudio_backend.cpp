@@ -89,6 +89,13 @@ int streamCallback(const void* input, void* output, unsigned long frames,
   return paContinue;
 }
 
+// Pa_Terminate leaves ALSA's parsed configuration cached for the process; once no PortAudio
+// session is left, it is released too, so a leak checker sees only our own memory.
+void endPortAudioSession() {
+  Pa_Terminate();
+  if (Pa_GetDeviceCount() == paNotInitialized) snd_config_update_free_global();
+}
+
 int findDevice(const std::string& wanted) {
   const int count = Pa_GetDeviceCount();
   if (!wanted.empty() && std::all_of(wanted.begin(), wanted.end(), ::isdigit) &&
@@ -122,7 +129,7 @@ PortAudioBackend::PortAudioBackend(const std::string& device) {
 
 PortAudioBackend::~PortAudioBackend() {
   while (!streams_.empty()) stopStream(streams_.back().get());
-  if (initError_ == kWaveOk) Pa_Terminate();
+  if (initError_ == kWaveOk) endPortAudioSession();
 }
 
 PortAudioBackend::Half* PortAudioBackend::find(StreamHandle handle) {
@@ -353,6 +360,6 @@ WaveError listAudioDevices(std::vector<AudioDeviceInfo>& devices) {
                        info->maxInputChannels, info->maxOutputChannels, i == defaultIn,
                        i == defaultOut});
   }
-  Pa_Terminate();
+  endPortAudioSession();
   return kWaveOk;
 }

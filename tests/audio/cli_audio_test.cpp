@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <sstream>
 
 #include "audio_test_support.h"
 #include "cli/cli.h"
 #include "cli/wav_io.h"
+#include "json_scan.h"
 
 namespace {
 
@@ -19,16 +19,6 @@ Result cli(const std::vector<std::string>& words) {
   std::ostringstream out, err;
   const int code = runCli(words, out, err);
   return {code, out.str(), err.str()};
-}
-
-std::vector<long> numbersAfter(const std::string& json, const std::string& key) {
-  std::vector<long> values;
-  const std::regex pattern("\"" + key + "\":(-?[0-9]+)");
-  for (auto it = std::sregex_iterator(json.begin(), json.end(), pattern);
-       it != std::sregex_iterator(); ++it) {
-    values.push_back(std::stol((*it)[1]));
-  }
-  return values;
 }
 
 std::vector<long> firstEnvelope(const std::string& json) {
