@@ -51,39 +51,53 @@ MERVANE_AVX512 void widen512(__m512i acc, int shift, int64_t* sums) {
 
 constexpr int kRegs512 = static_cast<int>(kKernelLags / 16);
 
-// Accumulators, data and windows of one plane fit the 32 vector registers (8 + 9 + 2); the two
-// planes are summed one after the other so that nothing spills to the stack.
+// One step of K groups of tap pairs over one plane. The window at offset 2q past register r
+// serves tap pair q of the first group for lags 16r.., pair q of the second group for lags
+// 16(r - 1).., and so on, so each window cut by valignd feeds up to K multiply-adds. Even and odd
+// pairs go to separate accumulators so that dependent vpdpwssd do not wait on each other.
+template <int K>
+MERVANE_AVX512 inline void groupsStep512(const int32_t* plane, const int32_t* taps,
+                                         __m512i (&acc)[2][kRegs512]) {
+  __m512i data[kRegs512 + K];
+#pragma GCC unroll 16
+  for (int r = 0; r < kRegs512 + K; ++r) data[r] = _mm512_load_si512(plane + 16 * r);
+#define MERVANE_PAIR_STEP(q)                                                                   \
+  _Pragma("GCC unroll 16") for (int r = 0; r < kRegs512 + K - 1; ++r) {                        \
+    const __m512i w =                                                                          \
+        (q) == 0 ? data[r] : _mm512_maskz_alignr_epi32(0xFFFF, data[r + 1], data[r], 2 * (q)); \
+    _Pragma("GCC unroll 4") for (int i = 0; i < K; ++i) {                                      \
+      if (r - i >= 0 && r - i < kRegs512) {                                                    \
+        const __m512i t = _mm512_set1_epi32(taps[static_cast<int>(kPairGroup) * i + (q)]);     \
+        acc[(q) % 2][r - i] = _mm512_dpwssd_epi32(acc[(q) % 2][r - i], w, t);                  \
+      }                                                                                        \
+    }                                                                                          \
+  }
+  MERVANE_PAIR_STEP(0)
+  MERVANE_PAIR_STEP(1)
+  MERVANE_PAIR_STEP(2)
+  MERVANE_PAIR_STEP(3)
+  MERVANE_PAIR_STEP(4)
+  MERVANE_PAIR_STEP(5)
+  MERVANE_PAIR_STEP(6)
+  MERVANE_PAIR_STEP(7)
+#undef MERVANE_PAIR_STEP
+}
+
 MERVANE_AVX512 void plane512(const int32_t* plane, const int32_t* tapPairs, size_t p0, size_t p1,
                              int shift, int64_t* sums) {
-  __m512i acc[kRegs512];
+  constexpr size_t kWide = 4;  // groups per step while enough remain
+  __m512i acc[2][kRegs512];
 #pragma GCC unroll 8
-  for (int r = 0; r < kRegs512; ++r) acc[r] = _mm512_setzero_si512();
-  for (size_t g = p0; g < p1; g += kPairGroup) {
-    __m512i data[kRegs512 + 1];
-#pragma GCC unroll 9
-    for (int r = 0; r <= kRegs512; ++r) data[r] = _mm512_load_si512(plane + 2 * g + 16 * r);
-    const int32_t* taps = tapPairs + g;
-#define MERVANE_PAIR_STEP(q)                                                                     \
-  {                                                                                              \
-    const __m512i t = _mm512_set1_epi32(taps[q]);                                                \
-    _Pragma("GCC unroll 8") for (int r = 0; r < kRegs512; ++r) {                                 \
-      const __m512i w =                                                                          \
-          (q) == 0 ? data[r] : _mm512_maskz_alignr_epi32(0xFFFF, data[r + 1], data[r], 2 * (q)); \
-      acc[r] = _mm512_dpwssd_epi32(acc[r], w, t);                                                \
-    }                                                                                            \
+  for (int r = 0; r < kRegs512; ++r) acc[0][r] = acc[1][r] = _mm512_setzero_si512();
+  size_t g = p0;
+  for (; g + kWide * kPairGroup <= p1; g += kWide * kPairGroup) {
+    groupsStep512<kWide>(plane + 2 * g, tapPairs + g, acc);
   }
-    MERVANE_PAIR_STEP(0)
-    MERVANE_PAIR_STEP(1)
-    MERVANE_PAIR_STEP(2)
-    MERVANE_PAIR_STEP(3)
-    MERVANE_PAIR_STEP(4)
-    MERVANE_PAIR_STEP(5)
-    MERVANE_PAIR_STEP(6)
-    MERVANE_PAIR_STEP(7)
-#undef MERVANE_PAIR_STEP
-  }
+  for (; g < p1; g += kPairGroup) groupsStep512<1>(plane + 2 * g, tapPairs + g, acc);
 #pragma GCC unroll 8
-  for (int r = 0; r < kRegs512; ++r) widen512(acc[r], shift, sums + 16 * r);
+  for (int r = 0; r < kRegs512; ++r) {
+    widen512(_mm512_add_epi32(acc[0][r], acc[1][r]), shift, sums + 16 * r);
+  }
 }
 
 MERVANE_AVX512 void pairKernelAvx512(const int32_t* low, const int32_t* high,
