@@ -41,8 +41,13 @@ SingleInstance::SingleInstance(const QString& name, QObject* parent)
 
 InstanceRole SingleInstance::claim(int waitMs) {
   if (!lock_.tryLock(0)) {
-    otherAnswered_ = askOtherInstance(waitMs);
-    return InstanceRole::kAnotherIsRunning;
+    if (lock_.error() == QLockFile::LockFailedError) {
+      otherAnswered_ = askOtherInstance(waitMs);
+      return InstanceRole::kAnotherIsRunning;
+    }
+    // The lock cannot even be written (a read-only or missing folder): better to run without
+    // the single-instance guard than not to run at all.
+    return InstanceRole::kFirst;
   }
   server_ = std::make_unique<QLocalServer>();
   server_->setSocketOptions(QLocalServer::UserAccessOption);

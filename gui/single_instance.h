@@ -19,7 +19,8 @@ class SingleInstance : public QObject {
   explicit SingleInstance(const QString& name, QObject* parent = nullptr);
 
   // Decides the role. As kAnotherIsRunning it has already asked the other instance to come to
-  // the front (or found that it does not answer within waitMs).
+  // the front (or found that it does not answer within waitMs). Where no lock file can be made
+  // at all, every start is kFirst.
   InstanceRole claim(int waitMs = 3000);
   // Only for kAnotherIsRunning: whether the other instance took the request.
   bool otherAnswered() const { return otherAnswered_; }

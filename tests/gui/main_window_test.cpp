@@ -149,6 +149,10 @@ struct KeyCase {
   uint32_t columnAfter;  // starting from the column the reset leaves (1)
 };
 
+void PrintTo(const KeyCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
 class MainWindowKeyTest : public MainWindowTest, public ::testing::WithParamInterface<KeyCase> {};
 
 TEST_P(MainWindowKeyTest, KeysReachTheScanCycleAsVirtualKeys) {
@@ -222,6 +226,10 @@ struct DialogCase {
   const char* name;
   DialogId id;
 };
+
+void PrintTo(const DialogCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class MainWindowDialogTest : public MainWindowTest,
                              public ::testing::WithParamInterface<DialogCase> {};

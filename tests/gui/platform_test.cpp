@@ -55,6 +55,12 @@ TEST(SingleInstance, SocketLeftBehindByACrashDoesNotBlockTheNextStart) {
   EXPECT_TRUE(second.otherAnswered());
 }
 
+TEST(SingleInstance, StartsAllTheSameWhereNoLockCanBeWritten) {
+  QTemporaryDir dir;
+  SingleInstance first(dir.filePath(QStringLiteral("missing-folder/instance")));
+  EXPECT_EQ(first.claim(200), InstanceRole::kFirst);
+}
+
 TEST(SingleInstance, NameIsPerUser) {
   const QString name = instanceName();
   EXPECT_FALSE(name.isEmpty());
@@ -69,6 +75,10 @@ struct AudioEnvCase {
   AudioRequest request;
   bool valid;
 };
+
+void PrintTo(const AudioEnvCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class AudioRequestTest : public ::testing::TestWithParam<AudioEnvCase> {};
 
@@ -111,6 +121,10 @@ struct ChoiceCase {
   bool (*ready)();
   AudioKind kind;
 };
+
+void PrintTo(const ChoiceCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class AudioChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
 

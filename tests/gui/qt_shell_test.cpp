@@ -38,6 +38,10 @@ struct MessageCase {
   QMessageBox::Icon shownIcon;
 };
 
+void PrintTo(const MessageCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
 class QtShellMessageTest : public QtShellTest, public ::testing::WithParamInterface<MessageCase> {};
 
 TEST_P(QtShellMessageTest, MessageBoxHasCaptionIconOwnerAndOneOkButton) {
@@ -139,6 +143,10 @@ struct SaveCase {
   FileKind kind;
   const char* savedAs;
 };
+
+void PrintTo(const SaveCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class QtShellSaveTest : public QtShellTest, public ::testing::WithParamInterface<SaveCase> {};
 
