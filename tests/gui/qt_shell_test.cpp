@@ -114,15 +114,8 @@ TEST_F(QtShellTest, OpenDialogOffersBothFiltersAndTheChosenFilterDecidesTheKind)
   QString title;
   QStringList filters;
   // A .son file read through the Parameters filter is read as a parameter file.
-  ModalCloser closer([&](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    ASSERT_NE(dialog, nullptr);
-    title = dialog->windowTitle();
-    filters = dialog->nameFilters();
-    dialog->selectNameFilter(QString::fromLatin1(kParametersFilter));
-    dialog->selectFile(path);
-    static_cast<QDialog*>(dialog)->accept();  // the file dialog's own accept, as OK runs it
-  });
+  ModalCloser closer =
+      chooseInNextFileDialog(QString::fromLatin1(kParametersFilter), path, &title, &filters);
   const std::optional<FileChoice> choice = shell_.chooseFileToOpen();
   ASSERT_TRUE(choice.has_value());
   EXPECT_EQ(title, QStringLiteral("Open File"));
