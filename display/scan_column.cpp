@@ -16,6 +16,11 @@ constexpr Rgb kBarEmpty{0, 40, 0};
 constexpr Rgb kBarFilled{200, 255, 0};
 constexpr Rgb kBarBeyondTolerance{255, 0, 0};
 constexpr Rgb kStrongest{150, 0, 100};
+constexpr PixelRect kStylusReadingRect{410, 480, 490, 510};
+constexpr PixelRect kCaptionRect{0, 469, 348, 479};
+// The caption's glyphs reach a little above and below its rectangle; the band between the plot
+// box and the offset bar holds nothing else.
+constexpr PixelRect kCaptionBand{0, 462, 360, 487};
 
 struct MeterBar {
   double above;  // lit when the level in millions exceeds this
@@ -43,7 +48,10 @@ void drawStylusReading(PlotSurface& surface, const SonarSettings& s, StylusPosit
   const double metresPerRow =
       (echoTimeMs * 0.001 * speedOfSound(s.medium) * (1.0 / 980.0)) * (s.tuneScale * 0.01 + 1.0);
   const double reading = metresPerRow * (static_cast<double>(stylus.y) - kPlotTop);
-  surface.drawText({410, 480, 490, 510}, formatText("%3.2fm", reading + 0.0));  // no "-0.00m"
+  // Text only blanks the cell it covers: without clearing, "9.50m" over "10.25m" would read
+  // "9.50mm".
+  surface.fillRect(kStylusReadingRect, Rgb{0, 0, 0});
+  surface.drawText(kStylusReadingRect, formatText("%3.2fm", reading + 0.0));  // no "-0.00m"
 }
 
 // The bar grows with the found offset's excess over the set offset, 8 bytes a pixel. The excess
@@ -103,7 +111,9 @@ void drawScanColumn(PlotSurface& surface, const SonarSettings& settings, const S
   const uint32_t found = scan.scanOffsets.forScan(scan.latestScan);
   drawStylusReading(surface, settings, stylus);
   drawOffsetBar(surface, settings, found);
-  surface.drawText({0, 469, 348, 479},
+  // A shorter caption must not leave the tail of the previous one behind.
+  surface.fillRect(kCaptionBand, Rgb{0, 0, 0});
+  surface.drawText(kCaptionRect,
                    formatText("Scan %d Offset %d bytes", static_cast<int32_t>(scan.scanColumn),
                               static_cast<int32_t>(found)),
                    TextAlign::kLeft, TextClip::kUnclipped);

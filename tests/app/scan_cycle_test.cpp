@@ -319,3 +319,38 @@ TEST_F(ScanCycleTest, EventsArrivingDuringAWaitingStepAreDropped) {
 }
 
 }  // namespace
+
+namespace {
+
+// The default simulated room has reflectors at 0.80 m and 1.90 m: a timed ping and a manual step
+// both leave them in the Ruler's report, and a ping in an empty room clears them again.
+TEST_F(ScanCycleTest, RulerShowsTheEchoesOfTheLatestPing) {
+  const auto rulerText = [&] {
+    shell.messages.clear();
+    dispatchCommand(app, 246);
+    return shell.messages.empty() ? std::string() : shell.messages.back().text;
+  };
+  const std::string expected =
+      "Obstruction #1 0.80[m]\r\nObstruction #2 1.90[m]\r\nObstruction #3 0.00[m]\r\n";
+
+  program.settings.clockMultiplier = 0;
+  startSonar(app);
+  tick(1);
+  EXPECT_EQ(rulerText().substr(0, expected.size()), expected);
+
+  pauseSonar(app);
+  program.obstructionList = {};
+  neverHoldBack();
+  keyPressed(app, kKeyEnter);
+  EXPECT_EQ(rulerText().substr(0, expected.size()), expected);
+
+  SimRoom empty = defaultSimRoom();
+  empty.echoes.clear();
+  closePair(*program.backend, program.pair);
+  program.backend = makeRoom(empty);
+  ASSERT_EQ(openPairForPlan(program.settings, program.pair, *program.backend), kWaveOk);
+  keyPressed(app, kKeyEnter);
+  EXPECT_EQ(rulerText().substr(0, 24), "Obstruction #1 0.00[m]\r\n");
+}
+
+}  // namespace

@@ -196,3 +196,31 @@ TEST(ScanColumn, CaptionNamesColumnAndOffsetOfTheLatestScan) {
 }
 
 }  // namespace
+
+namespace {
+
+// A repaint over an older one must look exactly like a repaint on a fresh surface: shorter texts
+// (stylus reading, caption) leave nothing of the longer ones behind.
+TEST(StatusStrip, ShorterTextsLeaveNoTailOfTheLongerOnes) {
+  SonarSettings s = displaytest::defaultSettings();
+  s.correlationBuffer[kBin] = 200;
+  ScanState wide = scanAt(kColumn);
+  wide.scanColumn = 123;
+  wide.latestScan = 123;
+  wide.scanOffsets.forScan(123) = 123456;
+  ScanState narrow = scanAt(kColumn);
+
+  PlotSurface reused(kPlotClientWidth, kPlotClientHeight);
+  drawScanColumn(reused, s, wide, {0, 500});
+  drawScanColumn(reused, s, narrow, {0, 40});
+  // Below the plot box; the columns of the two paints differ in x on purpose.
+  PlotSurface clean(kPlotClientWidth, kPlotClientHeight);
+  drawScanColumn(clean, s, narrow, {0, 40});
+  for (int y = 449; y < kPlotClientHeight; ++y) {
+    for (int x = 0; x < kPlotClientWidth; ++x) {
+      ASSERT_EQ(reused.pixel(x, y), clean.pixel(x, y)) << "at " << x << ", " << y;
+    }
+  }
+}
+
+}  // namespace
