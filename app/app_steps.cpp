@@ -5,12 +5,6 @@
 #include "audio/measurement.h"
 #include "engine/correlation.h"
 
-void reportWaveError(App& app, WaveError code, std::string_view caption) {
-  if (code == kWaveOk) return;
-  app.shell.showMessage(app.program.backend->errorText(code), caption, MessageIcon::kNone,
-                        MessageOwner::kNoOwner);
-}
-
 void runWarmUps(App& app, uint32_t count) {
   Program& p = app.program;
   for (uint32_t i = 0; i < count; ++i) flushInput(*p.backend, p.pair, p.settings.waveFormat);

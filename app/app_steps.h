@@ -3,12 +3,10 @@
 #include <string_view>
 
 #include "app/application.h"
+#include "app/device_report.h"
 #include "audio/audio_backend.h"
 
 // Small steps shared by the scan cycle, the commands, the checks and the offset search.
-
-inline constexpr std::string_view kCaptionWaveOut = "WaveOut Error";
-inline constexpr std::string_view kCaptionResetOpen = "WaveOut 1 Error init";
 
 // Warm-up recordings run before a Start, a "Single chirp" and the offset search.
 constexpr uint32_t kWarmUpsBeforeRun = 8;
@@ -30,9 +28,9 @@ class BusyScope {
   bool entered_;
 };
 
-// A device failure: the back end's text for the code in a message box without owner. Does
-// nothing for success.
-void reportWaveError(App& app, WaveError code, std::string_view caption);
+inline void reportWaveError(App& app, WaveError code, std::string_view caption) {
+  reportWaveError(app.program, app.shell, code, caption);
+}
 
 // Warm-up recordings whose results are not examined.
 void runWarmUps(App& app, uint32_t count);

@@ -3,12 +3,6 @@
 #include "audio/measurement.h"
 #include "engine/buffer_plan.h"
 
-void reportWaveError(Program& program, Shell& shell, WaveError code, std::string_view caption) {
-  if (code == kWaveOk) return;
-  shell.showMessage(program.backend->errorText(code), caption, MessageIcon::kNone,
-                    MessageOwner::kNoOwner);
-}
-
 bool replanOrReset(Program& program, Shell& shell) {
   if (planBuffers(program.settings)) return true;
   const WaveError code =

@@ -1,6 +1,7 @@
 #pragma once
 #include <string_view>
 
+#include "app/device_report.h"
 #include "app/program.h"
 #include "app/shell.h"
 
@@ -9,12 +10,7 @@
 // reported with the back end's text under the caption of the step and the sequence goes on.
 // The program's back end must exist.
 
-inline constexpr std::string_view kCaptionWaveOut = "WaveOut Error";
 inline constexpr std::string_view kCaptionWaveFormatPing = "WaveOut Error1";
-inline constexpr std::string_view kCaptionResetOpen = "WaveOut 1 Error init";
-
-// Shows the back end's text for a nonzero code; does nothing for success.
-void reportWaveError(Program& program, Shell& shell, WaveError code, std::string_view caption);
 
 // planBuffers; when the settings cannot be planned, the reset to defaults takes their place (it
 // reports its own device failure under "WaveOut 1 Error init"). Returns whether the plan held.
