@@ -89,14 +89,14 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::createMenus() {
-  for (const MenuSpec& spec : kMenuBar) {
-    QMenu* menu = menuBar()->addMenu(toQString(spec.title));
+  for (const MenuSpec& entry : kMenuBar) {
+    QMenu* menu = menuBar()->addMenu(toQString(entry.title));
     // The bar button's identifier is kept for reference only; opening a pop-up dispatches
     // nothing.
-    menu->setObjectName(QStringLiteral("menu%1").arg(spec.barId));
-    menu->menuAction()->setData(spec.barId);
-    for (size_t i = 0; i < spec.itemCount; ++i) {
-      const MenuItemSpec& item = spec.items[i];
+    menu->setObjectName(QStringLiteral("menu%1").arg(entry.barId));
+    menu->menuAction()->setData(entry.barId);
+    for (size_t i = 0; i < entry.itemCount; ++i) {
+      const MenuItemSpec& item = entry.items[i];
       if (item.isSeparator()) {
         menu->addSeparator();
         continue;
@@ -118,21 +118,21 @@ void MainWindow::createToolBar() {
   toolBar_->setIconSize(QSize(kToolIconSizePx, kToolIconSizePx));
   modeGroup_ = new QActionGroup(toolBar_);
   modeGroup_->setExclusive(true);
-  for (const ToolButtonSpec& spec : kToolbar) {
-    if (spec.style == ToolStyle::kSeparator) {
+  for (const ToolButtonSpec& entry : kToolbar) {
+    if (entry.style == ToolStyle::kSeparator) {
       toolBar_->addSeparator();
       continue;
     }
-    QAction* action = toolBar_->addAction(toolbarIcon(spec.image), toQString(spec.toolTip));
-    action->setToolTip(toQString(spec.toolTip));
-    action->setData(spec.command);
-    action->setObjectName(commandObjectName(spec.command));
-    if (spec.style == ToolStyle::kCheckGroup) {
+    QAction* action = toolBar_->addAction(toolbarIcon(entry.image), toQString(entry.toolTip));
+    action->setToolTip(toQString(entry.toolTip));
+    action->setData(entry.command);
+    action->setObjectName(commandObjectName(entry.command));
+    if (entry.style == ToolStyle::kCheckGroup) {
       action->setCheckable(true);
-      action->setChecked(spec.checked);
+      action->setChecked(entry.checked);
       modeGroup_->addAction(action);
     }
-    const int id = spec.command;
+    const int id = entry.command;
     connect(action, &QAction::triggered, this, [this, id] { runCommand(id); });
   }
   addToolBar(Qt::BottomToolBarArea, toolBar_);
