@@ -1,9 +1,10 @@
 // Benchmarks of one measurement on the simulated room at the defaults: warm-up, ping, correlation
-// and offset finder as the timed ping runs them, and the analysis half alone.
+// and offset finder as the timed ping runs them, the analysis half alone, and the echo distances.
 #include <benchmark/benchmark.h>
 
 #include "audio/measurement.h"
 #include "audio/sim_backend.h"
+#include "engine/echo_detector.h"
 
 namespace {
 
@@ -40,10 +41,20 @@ void analysisOnly(benchmark::State& state) {
   }
 }
 
+// The echo distances of the room's last recording (two reflectors), as every ping takes them.
+void echoDistances(benchmark::State& state) {
+  SimulatedProgram p;
+  const MeasurementResult r =
+      runMeasurement(p.settings, p.pair, p.backend, MeasureCaller::kTimedPing);
+  for (auto _ : state) benchmark::DoNotOptimize(detectEchoes(p.settings, r.foundOffset));
+}
+
 const bool registered = [] {
   benchmark::RegisterBenchmark("measurement/simulatedRoom", simulatedRoom)
       ->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("measurement/analysis", analysisOnly)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("detectEchoes/defaultRoom", echoDistances)
+      ->Unit(benchmark::kMicrosecond);
   return true;
 }();
 

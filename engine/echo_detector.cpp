@@ -26,6 +26,7 @@ constexpr double kNoiseFactor = 5.0;       // threshold over the noise floor (RM
 constexpr double kDirectFraction = 0.02;   // and over what a fit of the direct sound leaves
 constexpr double kDirectOverNoise = 20.0;  // a direct arrival the offset finder missed
 constexpr int kMaxArrivals = 1 + static_cast<int>(kMaxEchoes);
+constexpr int kMaxFitPoints = 256;  // residual samples a fit looks at, about
 
 // X(tau) for |tau| <= halfWidth, centred at index halfWidth.
 struct ChirpResponse {
@@ -42,15 +43,25 @@ struct FractionalDelay {
   std::array<double, 2 * kInterpTaps> weights{};
   double fraction = 0.0;  // in [0, 1)
 
+  // sin(pi t) for t = k - fraction is -(-1)^k sin(pi fraction), and the window's cosines step
+  // by a fixed angle: three calls of the math library instead of a hundred per kernel.
   static FractionalDelay of(double fraction) {
     FractionalDelay d;
     d.fraction = fraction;
+    const double step = M_PI / kInterpTaps;
+    const double stepCos = std::cos(step), stepSin = std::sin(step);
+    const double sinPiFraction = std::sin(M_PI * fraction);
+    double c = std::cos(step * (-kInterpTaps + 1 - fraction));
+    double sn = std::sin(step * (-kInterpTaps + 1 - fraction));
     for (int k = -kInterpTaps + 1; k <= kInterpTaps; ++k) {
       const double t = k - fraction;
-      const double window = 0.42 + 0.5 * std::cos(M_PI * t / kInterpTaps) +
-                            0.08 * std::cos(2.0 * M_PI * t / kInterpTaps);
-      const double sinc = t == 0.0 ? 1.0 : std::sin(M_PI * t) / (M_PI * t);
+      const double window = 0.42 + 0.5 * c + 0.08 * (2.0 * c * c - 1.0);
+      const double sinPiT = (k % 2 == 0 ? -1.0 : 1.0) * sinPiFraction;
+      const double sinc = t == 0.0 ? 1.0 : sinPiT / (M_PI * t);
       d.weights[k + kInterpTaps - 1] = window * sinc;
+      const double next = c * stepCos - sn * stepSin;
+      sn = sn * stepCos + c * stepSin;
+      c = next;
     }
     return d;
   }
@@ -87,29 +98,36 @@ struct Arrival {
 };
 
 // The played samples: the first outBufferBytes bytes of the play buffer, as signed values.
+uint64_t playedSamples(const SonarSettings& s) {
+  const uint64_t playedBytes = std::min<uint64_t>(s.outBufferBytes, s.playBuffer.size());
+  return isSixteenBit(s.waveFormat) ? playedBytes / 2 : playedBytes;
+}
+
 int32_t playedSample(const SonarSettings& s, uint64_t i) {
-  const uint32_t playedBytes = std::min<uint64_t>(s.outBufferBytes, s.playBuffer.size());
   if (isSixteenBit(s.waveFormat)) {
-    if (2 * i + 1 >= playedBytes) return 0;
     return static_cast<int16_t>(s.playBuffer[2 * i] | (s.playBuffer[2 * i + 1] << 8));
   }
-  return i < playedBytes ? static_cast<int32_t>(s.playBuffer[i]) - 128 : 0;
+  return static_cast<int32_t>(s.playBuffer[i]) - 128;
 }
 
 void computeResponse(const SonarSettings& s, ChirpResponse& x) {
-  const size_t taps = std::min<size_t>(s.outBufferBytes, s.chirpReference.size());
+  const auto taps =
+      static_cast<int64_t>(std::min<size_t>(s.outBufferBytes, s.chirpReference.size()));
+  const auto played = static_cast<int64_t>(playedSamples(s));
   const double perLag = std::max<double>(1.0, static_cast<double>(taps));
   x.halfWidth = static_cast<int>(
       std::clamp<double>(kModelBudget / perLag / 2.0, 8.0, 1.0 * kMaxModelHalfWidth));
   x.halfWidth = std::min<int>(x.halfWidth, static_cast<int>(taps) + 4);
   for (int tau = -x.halfWidth; tau <= x.halfWidth; ++tau) {
+    // Template tap j meets played sample j + tau; taps 0..3 stay out, as in the correlation.
+    const int64_t from = std::max<int64_t>(4, -tau);
+    const int64_t to = std::min<int64_t>(taps, played - tau);
     double sum = 0.0;
-    for (size_t j = 4; j < taps; ++j) {
-      const int64_t i = static_cast<int64_t>(j) + tau;
-      if (i >= 0)
-        sum += static_cast<double>(playedSample(s, static_cast<uint64_t>(i))) * s.chirpReference[j];
+    for (int64_t j = from; j < to; ++j) {
+      sum += static_cast<double>(playedSample(s, static_cast<uint64_t>(j + tau))) *
+             s.chirpReference[static_cast<size_t>(j)];
     }
-    x.values[tau + x.halfWidth] = sum;
+    x.values[static_cast<size_t>(tau + x.halfWidth)] = sum;
   }
   x.peak = x.at(0);
 }
@@ -132,16 +150,39 @@ struct Residual {
   }
 };
 
-// Residual energy left over `window` lags around `peak` by the best-scaled copy of X delayed to
-// `lag`; sets that scale.
-double misfit(const Residual& r, uint64_t peak, int window, double lag, double& scale) {
+// The residual around a peak, taken once per fit: while one arrival is fitted the others stay
+// put, so only the candidate's own model changes from one trial delay to the next. Wide lobes
+// are sampled every `stride` lags (never coarser than a quarter carrier period) to bound the work.
+struct FitWindow {
+  std::array<double, 2 * kMaxModelHalfWidth + 8> residual{};
+  int64_t firstLag = 0;
+  int stride = 1;
+  int points = 0;
+};
+
+void takeWindow(const Residual& r, uint64_t peak, int window, int period, FitWindow& w) {
+  const int maxPoints = static_cast<int>(w.residual.size());
+  w.stride = std::max(1, std::min((2 * window + 1) / kMaxFitPoints, period / 4));
+  const int64_t from =
+      std::max<int64_t>(static_cast<int64_t>(peak) - window, static_cast<int64_t>(r.first));
+  const int64_t to =
+      std::min<int64_t>(static_cast<int64_t>(peak) + window, static_cast<int64_t>(r.last));
+  w.firstLag = from;
+  w.points = 0;
+  for (int64_t l = from; l <= to && w.points < maxPoints; l += w.stride) {
+    w.residual[static_cast<size_t>(w.points++)] = r.at(static_cast<uint64_t>(l));
+  }
+}
+
+// Residual energy left in the window by the best-scaled copy of X delayed to `lag`; sets that
+// scale.
+double misfit(const FitWindow& w, const ChirpResponse& x, double lag, double& scale) {
   const Arrival a = Arrival::make(lag, 1.0);
   double rm = 0, mm = 0, rr = 0;
-  for (int tau = -window; tau <= window; ++tau) {
-    const int64_t l = static_cast<int64_t>(peak) + tau;
-    if (l < static_cast<int64_t>(r.first) || l > static_cast<int64_t>(r.last)) continue;
-    const double m = a.modelAt(static_cast<uint64_t>(l), r.x);
-    const double v = r.at(static_cast<uint64_t>(l));
+  for (int i = 0; i < w.points; ++i) {
+    const auto l = static_cast<uint64_t>(w.firstLag + int64_t{i} * w.stride);
+    const double m = a.modelAt(l, x);
+    const double v = w.residual[static_cast<size_t>(i)];
     rm += v * m;
     mm += m * m;
     rr += v * v;
@@ -156,53 +197,60 @@ double misfit(const Residual& r, uint64_t peak, int window, double lag, double& 
 // main lobe (where the envelope tells the cycles apart), picks the cycle, then a golden-section
 // search settles the delay. (A first-order fit over a few lags was biased by about 0.04 lag,
 // which left 2-3 % of a strong direct arrival behind as false echoes.)
-Arrival fitArrival(const Residual& r, uint64_t peak, int window, double searchLags) {
+Arrival fitArrival(const Residual& r, uint64_t peak, int window, int period, double searchLags) {
+  FitWindow w;
+  takeWindow(r, peak, window, period, w);
+  // About 32 trial delays a carrier period, whatever its length in lags (16 picked the wrong
+  // cycle of two overlapping echoes in noise); the golden section narrows the +-step around the
+  // best one to below 1e-4 lag.
+  const double step = std::max(0.25, period / 32.0);
+  searchLags = std::max(searchLags, step);
   double best = static_cast<double>(peak);
   double bestMisfit = INFINITY;
   double scale = 0.0;
-  for (double lag = peak - searchLags; lag <= peak + searchLags; lag += 0.25) {
-    const double m = misfit(r, peak, window, lag, scale);
+  for (double lag = peak - searchLags; lag <= peak + searchLags; lag += step) {
+    const double m = misfit(w, r.x, lag, scale);
     if (m < bestMisfit) {
       bestMisfit = m;
       best = lag;
     }
   }
   constexpr double kGolden = 0.6180339887498949;
-  double lo = best - 0.25;
-  double hi = best + 0.25;
+  double lo = best - step;
+  double hi = best + step;
   double a = hi - kGolden * (hi - lo);
   double b = lo + kGolden * (hi - lo);
-  double fa = misfit(r, peak, window, a, scale);
-  double fb = misfit(r, peak, window, b, scale);
-  for (int i = 0; i < 30; ++i) {
+  double fa = misfit(w, r.x, a, scale);
+  double fb = misfit(w, r.x, b, scale);
+  for (int i = 0; i < 22; ++i) {
     if (fa < fb) {
       hi = b;
       b = a;
       fb = fa;
       a = hi - kGolden * (hi - lo);
-      fa = misfit(r, peak, window, a, scale);
+      fa = misfit(w, r.x, a, scale);
     } else {
       lo = a;
       a = b;
       fa = fb;
       b = lo + kGolden * (hi - lo);
-      fb = misfit(r, peak, window, b, scale);
+      fb = misfit(w, r.x, b, scale);
     }
   }
   const double lag = 0.5 * (lo + hi);
-  misfit(r, peak, window, lag, scale);
+  misfit(w, r.x, lag, scale);
   return Arrival::make(lag, scale);
 }
 
 // Arrivals closer than a main lobe bias each other's fits; each is fitted again against the
 // residual of all the others, so two overlapping echoes are not reported as three.
-void refitAll(Residual& r, int lobe) {
+void refitAll(Residual& r, int lobe, int period) {
   for (int pass = 0; pass < 2; ++pass) {
     for (int k = 0; k < r.count; ++k) {
       const Arrival kept = r.arrivals[k];
       r.arrivals[k].amplitude = 0.0;
       const auto peak = static_cast<uint64_t>(std::llround(kept.lag));
-      r.arrivals[k] = fitArrival(r, peak, lobe, 1.0);
+      r.arrivals[k] = fitArrival(r, peak, lobe, period, 1.0);
     }
   }
 }
@@ -294,7 +342,7 @@ std::array<double, kMaxEchoes> detectEchoes(const SonarSettings& s, uint32_t fou
   const uint64_t directPeak =
       finderFound ? strongestLag(r, foundOffset, std::min<uint64_t>(last, foundOffset + 2 * lobe))
                   : strongestLag(r, first, last);
-  r.arrivals[r.count++] = fitArrival(r, directPeak, lobe, 0.75 * period);
+  r.arrivals[r.count++] = fitArrival(r, directPeak, lobe, period, 0.75 * period);
   const double directPeakValue = std::abs(r.arrivals[0].amplitude) * x.peak;
 
   const uint64_t searchFrom = directPeak + lobe;
@@ -308,8 +356,8 @@ std::array<double, kMaxEchoes> detectEchoes(const SonarSettings& s, uint32_t fou
   while (found < kMaxEchoes && r.count < kMaxArrivals) {
     const uint64_t peak = strongestLag(r, searchFrom, last);
     if (std::abs(r.at(peak)) <= threshold) break;
-    r.arrivals[r.count++] = fitArrival(r, peak, lobe, 0.75 * period);
-    refitAll(r, lobe);
+    r.arrivals[r.count++] = fitArrival(r, peak, lobe, period, 0.75 * period);
+    refitAll(r, lobe, period);
     ++found;
   }
   for (size_t k = 0; k < found; ++k) {
