@@ -1,8 +1,13 @@
 #include <algorithm>
 #include <array>
+#include <sstream>
 
 #include "app/scan_cycle.h"
 #include "audio/measurement.h"
+#include "cli/cli.h"
+#include "cli/cli_shell.h"
+#include "cli/commands.h"
+#include "engine/buffer_plan.h"
 #include "engine/correlation.h"
 #include "tests/app/app_fixture.h"
 
@@ -275,6 +280,61 @@ TEST_F(DeviceFaultTest, ADeviceThatCompletesTwiceKeepsTheSweepGoing) {
   faults->clearFaults();
   tick(2);  // a buffer still queued from the stale completions is drained first
   expectSweepRestarts();
+}
+
+// The command line on the same faulty device: a sweep or pings that meet a failing device end
+// with exit code 1, the device's own text on stderr and nothing on stdout.
+class CliDeviceFaultTest : public ::testing::Test {
+ protected:
+  CliDeviceFaultTest() {
+    applyResetValues(run.program.settings, run.program.scan);
+    run.planOk = planBuffers(run.program.settings);
+    auto fault = std::make_unique<FaultBackend>(makeRoom());
+    faults = fault.get();
+    run.program.backend = std::move(fault);
+    openPairForPlan(run.program.settings, run.program.pair, *run.program.backend);
+  }
+
+  int command(int (*runCommand)(CliRun&), std::vector<std::string> args) {
+    request.args = std::move(args);
+    return runCommand(run);
+  }
+
+  CliRequest request;
+  std::ostringstream out, err;
+  CliRun run{request, out, err, {}, false};
+  FaultBackend* faults = nullptr;
+};
+
+TEST_F(CliDeviceFaultTest, SweepStopsAtTheFailingPing) {
+  // Start's warm-ups do not play: the sixth playback is the sixth timed ping.
+  faults->failCallsFrom(BackendCall::kWritePlayback, 6, kGone);
+  EXPECT_EQ(command(runSweepCommand, {"--columns", "20"}), kExitFailed);
+  EXPECT_NE(err.str().find("WaveOut Error: " + faults->errorText(kGone)), std::string::npos)
+      << err.str();
+  EXPECT_NE(err.str().find("the sweep stopped after 5 columns"), std::string::npos) << err.str();
+  EXPECT_TRUE(out.str().empty());
+}
+
+TEST_F(CliDeviceFaultTest, SweepOnADeviceThatNeverFinishes) {
+  faults->setCompletion(FaultCompletion::kNever);
+  EXPECT_EQ(command(runSweepCommand, {}), kExitFailed);
+  EXPECT_NE(err.str().find(faults->errorText(kWaveTimedOut)), std::string::npos) << err.str();
+  EXPECT_TRUE(out.str().empty());
+}
+
+TEST_F(CliDeviceFaultTest, PingNamesTheStepAndThePing) {
+  faults->failCall(BackendCall::kWritePlayback, 2, kGone);
+  EXPECT_EQ(command(runPingCommand, {"--count", "3"}), kExitFailed);
+  EXPECT_EQ(err.str(),
+            "mervane-cli: play and record of ping 2 failed: " + faults->errorText(kGone) + "\n");
+  EXPECT_TRUE(out.str().empty());
+
+  err.str("");
+  faults->setCompletion(FaultCompletion::kNever);
+  EXPECT_EQ(command(runPingCommand, {}), kExitFailed);
+  EXPECT_EQ(err.str(),
+            "mervane-cli: the warm-up failed: " + faults->errorText(kWaveTimedOut) + "\n");
 }
 
 }  // namespace
