@@ -7,7 +7,16 @@
 
 void runWarmUps(App& app, uint32_t count) {
   Program& p = app.program;
-  for (uint32_t i = 0; i < count; ++i) flushInput(*p.backend, p.pair, p.settings.waveFormat);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (flushInput(*p.backend, p.pair, p.settings.waveFormat) != kWaveOk) return;
+  }
+}
+
+bool takeUpPair(App& app, std::string_view caption) {
+  Program& p = app.program;
+  const WaveError code = openPairForPlan(p.settings, p.pair, *p.backend);
+  reportWaveError(app, code, caption);
+  return code == kWaveOk;
 }
 
 void resetAndReport(App& app) {

@@ -32,8 +32,15 @@ inline void reportWaveError(App& app, WaveError code, std::string_view caption) 
   reportWaveError(app.program, app.shell, code, caption);
 }
 
-// Warm-up recordings whose results are not examined.
+// Warm-up recordings whose results are not examined. A failing one ends the series: the device
+// would fail the rest the same way, and a device that never finishes would block the window for
+// each of them.
 void runWarmUps(App& app, uint32_t count);
+
+// Takes the device pair up for the planned buffers: opens whichever device is not open (one that
+// failed to open before may be back) and prepares both headers again (a failed ping may have
+// left them released). A failure is reported under `caption`; returns whether the pair is ready.
+bool takeUpPair(App& app, std::string_view caption);
 
 // The reset to defaults with its device failure reported under "WaveOut 1 Error init".
 void resetAndReport(App& app);

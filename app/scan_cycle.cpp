@@ -61,8 +61,13 @@ void timedPing(App& app) {
   scan.scanColumn = std::min(scan.scanColumn + 1, kLastManualColumn);
   scan.latestScan = scan.scanColumn;
   scan.tickCount = 0;
-  const MeasurementResult r =
-      runMeasurement(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
+  // The run pauses on a failed warm-up anyway: no ping after it, which on a device that never
+  // finishes would keep the window waiting for nothing.
+  MeasurementResult r;
+  r.warmUp = flushInput(*p.backend, p.pair, p.settings.waveFormat);
+  if (r.warmUp == kWaveOk) {
+    r = pingAndAnalyze(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
+  }
   if (r.warmUp != kWaveOk || r.ping != kWaveOk) {
     // The recording is stale: pause rather than draw it, and say so once, not at every tick.
     scan.scanColumn = previousColumn;
@@ -85,6 +90,9 @@ void timedPing(App& app) {
 void singleChirpStep(App& app) {
   Program& p = app.program;
   ScanState& scan = p.scan;
+  // A pair that failed to open is opened now (the device may be back). If it still cannot be, the
+  // step says so once and measures nothing, rather than failing its warm-up and ping as well.
+  if ((p.pair.out == 0 || p.pair.in == 0) && !takeUpPair(app, kCaptionManualPing)) return;
   const bool wasComplete = scan.scanState == kComplete;
   scan.scanState = kIdle;
   // A column at or beyond the last one (brought by a file or the keys) starts over like the step
@@ -109,6 +117,13 @@ void singleChirpStep(App& app) {
 
 void startSonar(App& app) {
   ScanState& scan = app.program.scan;
+  // Every run starts on a pair taken up again, so a device that failed earlier and is back works
+  // at once. One that is still gone is reported here, once, and the run does not start.
+  if (!takeUpPair(app, kCaptionWaveOut)) {
+    if (scan.scanState == kRunning) scan.scanState = kIdle;
+    app.shell.requestRepaint();
+    return;
+  }
   runWarmUps(app, kWarmUpsBeforeRun);
   if (scan.scanColumn == kLastManualColumn) scan.scanColumn = 0;
   if (scan.scanState == kComplete) scan.scanColumn = 0;

@@ -8,10 +8,19 @@ void FaultBackend::failCall(BackendCall call, uint32_t nth, WaveError code) {
   faults_.push_back({call, nth, code});
 }
 
+void FaultBackend::failCallsFrom(BackendCall call, uint32_t nth, WaveError code) {
+  faults_.push_back({call, nth, code, true});
+}
+
+void FaultBackend::clearFaults() {
+  faults_.clear();
+  completion_ = FaultCompletion::kNormal;
+}
+
 WaveError FaultBackend::injected(BackendCall call) {
   const uint32_t n = ++counts_[static_cast<size_t>(call)];
   for (const Fault& f : faults_) {
-    if (f.call == call && f.nth == n) return f.code;
+    if (f.call == call && (f.nth == n || (f.onward && n > f.nth))) return f.code;
   }
   return kWaveOk;
 }

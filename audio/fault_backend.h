@@ -36,6 +36,11 @@ class FaultBackend final : public AudioBackend {
 
   // The nth (1-based, counted from construction) call of `call` returns `code`.
   void failCall(BackendCall call, uint32_t nth, WaveError code);
+  // Every call of `call` from the nth on returns `code`: a device that is gone until
+  // clearFaults() brings it back.
+  void failCallsFrom(BackendCall call, uint32_t nth, WaveError code);
+  // Forgets every injected fault and lets buffers complete normally again; the counts go on.
+  void clearFaults();
   void setCompletion(FaultCompletion completion) { completion_ = completion; }
   uint32_t callCount(BackendCall call) const { return counts_[static_cast<size_t>(call)]; }
   AudioBackend& inner() { return *inner_; }
@@ -56,6 +61,7 @@ class FaultBackend final : public AudioBackend {
     BackendCall call;
     uint32_t nth;
     WaveError code;
+    bool onward = false;  // also every later call
   };
   struct Shadow {
     StreamHandle handle = 0;

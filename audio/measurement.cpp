@@ -56,9 +56,15 @@ MeasurementResult analyzeRecording(SonarSettings& settings, MeasureCaller caller
 MeasurementResult runMeasurement(SonarSettings& settings, WavePair& pair, AudioBackend& backend,
                                  MeasureCaller caller) {
   const WaveError warmUp = flushInput(backend, pair, settings.waveFormat);
+  MeasurementResult result = pingAndAnalyze(settings, pair, backend, caller);
+  result.warmUp = warmUp;
+  return result;
+}
+
+MeasurementResult pingAndAnalyze(SonarSettings& settings, WavePair& pair, AudioBackend& backend,
+                                 MeasureCaller caller) {
   const WaveError ping = pingPair(backend, pair);
   MeasurementResult result = analyzeRecording(settings, caller);
-  result.warmUp = warmUp;
   result.ping = ping;
   return result;
 }

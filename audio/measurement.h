@@ -39,6 +39,11 @@ struct MeasurementResult {
 MeasurementResult runMeasurement(SonarSettings& settings, WavePair& pair, AudioBackend& backend,
                                  MeasureCaller caller);
 
+// A measurement whose warm-up the caller ran itself: the ping, the correlation and the offset
+// finder. Allocates nothing.
+MeasurementResult pingAndAnalyze(SonarSettings& settings, WavePair& pair, AudioBackend& backend,
+                                 MeasureCaller caller);
+
 // The analysis half of a measurement on whatever recordBuffer holds (correlation and offset
 // finder), for recordings that come from elsewhere. Fills peakAmplitude and foundOffset.
 MeasurementResult analyzeRecording(SonarSettings& settings, MeasureCaller caller);

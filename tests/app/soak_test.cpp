@@ -1,0 +1,230 @@
+#include <malloc.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <iostream>
+#include <new>
+
+#include "app/scan_cycle.h"
+#include "audio/measurement.h"
+#include "tests/app/app_fixture.h"
+
+// Ten thousand timed pings on the simulated room, through the program's events as the window
+// sends them: ticks while the scan runs, the repaint each ping asks for, and a Start whenever a
+// sweep is complete. After a warm-up, nothing may pile up: no streams, prepared headers or
+// played sound in the device, no heap, and no allocation at all in a ping.
+
+namespace {
+
+std::atomic<uint64_t> allocations{0};        // by the program
+std::atomic<uint64_t> deviceAllocations{0};  // by the simulated device, apart
+thread_local bool inDevice = false;
+
+void* counted(std::size_t size, std::size_t alignment) {
+  (inDevice ? deviceAllocations : allocations).fetch_add(1, std::memory_order_relaxed);
+  if (size == 0) size = 1;
+  void* p = alignment > alignof(std::max_align_t)
+                ? std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)
+                : std::malloc(size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+
+}  // namespace
+
+// Every allocation through new in this test binary is counted.
+void* operator new(std::size_t size) {
+  return counted(size, 0);
+}
+void* operator new[](std::size_t size) {
+  return counted(size, 0);
+}
+void* operator new(std::size_t size, std::align_val_t a) {
+  return counted(size, static_cast<std::size_t>(a));
+}
+void* operator new[](std::size_t size, std::align_val_t a) {
+  return counted(size, static_cast<std::size_t>(a));
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+  std::free(p);
+}
+
+namespace {
+
+// The simulated room stands in for a sound card: what it allocates is its own business, counted
+// apart from the program's.
+class CountedApart final : public AudioBackend {
+ public:
+  explicit CountedApart(std::unique_ptr<SimBackend> room) : room_(std::move(room)) {}
+  SimBackend& room() { return *room_; }
+
+  WaveError open(StreamDirection d, const WaveFormat& f, StreamHandle& h) override {
+    return apart([&] { return room_->open(d, f, h); });
+  }
+  WaveError close(StreamHandle h) override {
+    return apart([&] { return room_->close(h); });
+  }
+  WaveError prepare(StreamHandle h, WaveHeader& w) override {
+    return apart([&] { return room_->prepare(h, w); });
+  }
+  WaveError unprepare(StreamHandle h, WaveHeader& w) override {
+    return apart([&] { return room_->unprepare(h, w); });
+  }
+  WaveError addCaptureBuffer(StreamHandle h, WaveHeader& w) override {
+    return apart([&] { return room_->addCaptureBuffer(h, w); });
+  }
+  WaveError startCapture(StreamHandle h) override {
+    return apart([&] { return room_->startCapture(h); });
+  }
+  WaveError writePlayback(StreamHandle h, WaveHeader& w) override {
+    return apart([&] { return room_->writePlayback(h, w); });
+  }
+  void waitForDone(uint32_t ms) override {
+    apart([&] {
+      room_->waitForDone(ms);
+      return kWaveOk;
+    });
+  }
+  std::string errorText(WaveError code) const override { return room_->errorText(code); }
+
+ private:
+  template <typename Call>
+  static WaveError apart(Call call) {
+    inDevice = true;
+    const WaveError e = call();
+    inDevice = false;
+    return e;
+  }
+  std::unique_ptr<SimBackend> room_;
+};
+
+// MERVANE_SOAK_PINGS shortens the run where time is short (a sanitizer build).
+int soakPings() {
+  const char* text = std::getenv("MERVANE_SOAK_PINGS");
+  const int n = text != nullptr ? std::atoi(text) : 0;
+  return n > 0 ? n : 10000;
+}
+constexpr int kWarmUpPings = 400;  // more than one whole sweep, so every path has run once
+
+// Allocations made while `step` runs.
+template <typename Step>
+uint64_t allocationsIn(Step step) {
+  const uint64_t before = allocations.load(std::memory_order_relaxed);
+  step();
+  return allocations.load(std::memory_order_relaxed) - before;
+}
+
+struct SoakCounts {
+  int pings = 0;
+  uint64_t inPings = 0;   // allocations inside the ticks that pinged
+  uint64_t inPaints = 0;  // allocations inside the repaints
+  uint64_t inStarts = 0;  // allocations inside the Start commands
+  uint64_t inDevice = 0;  // allocations of the simulated device, all along
+};
+
+class SoakTest : public ::testing::Test {
+ protected:
+  SoakTest() {
+    auto device = std::make_unique<CountedApart>(makeRoom());
+    room = &device->room();
+    program.backend = std::move(device);
+    startApplication(app);
+    program.settings.clockMultiplier = 0;  // a ping on every tick
+  }
+
+  // Runs the window's events until `pings` timed pings have run.
+  SoakCounts run(int pings) {
+    SoakCounts c;
+    const uint64_t device = deviceAllocations.load();
+    while (c.pings < pings) {
+      if (program.scan.scanState != kRunning) {
+        c.inStarts += allocationsIn([&] { dispatchCommand(app, 201); });
+      }
+      const int repaints = shell.repaints;
+      c.inPings += allocationsIn([&] { timerTick(app); });
+      ++c.pings;
+      if (shell.repaints != repaints) c.inPaints += allocationsIn([&] { paintPlot(app); });
+    }
+    c.inDevice = deviceAllocations.load() - device;
+    return c;
+  }
+
+  Program program;
+  FakeShell shell;
+  PlotSurface surface{kPlotClientWidth, kPlotClientHeight};
+  App app{program, shell, surface};
+  SimBackend* room = nullptr;
+};
+
+TEST_F(SoakTest, TimedPingsHoldNothingMore) {
+  const int pings = std::max(soakPings(), 2 * kWarmUpPings);
+  run(kWarmUpPings);
+  const size_t heapBefore = mallinfo2().uordblks;
+  const size_t playedBefore = room->playedSegments();
+  const int repaintsBefore = shell.repaints;
+
+  SoakCounts c = run((pings - kWarmUpPings) / 2);
+  const size_t heapHalfway = mallinfo2().uordblks;
+  const SoakCounts second = run(pings - kWarmUpPings - c.pings);
+  const size_t heapAfter = mallinfo2().uordblks;
+  c.pings += second.pings;
+  c.inPings += second.inPings;
+  c.inPaints += second.inPaints;
+  c.inStarts += second.inStarts;
+  c.inDevice += second.inDevice;
+
+  std::cout << "soak: " << pings << " pings (" << c.pings << " after the warm-up); heap in use "
+            << heapBefore << " -> " << heapHalfway << " -> " << heapAfter << " bytes; streams "
+            << room->openStreams() << ", prepared headers " << room->preparedHeaders()
+            << ", played segments " << playedBefore << " -> " << room->playedSegments()
+            << "; allocations: in pings " << c.inPings << " (the device " << c.inDevice
+            << "), repaints " << c.inPaints << ", starts " << c.inStarts << "\n";
+
+  EXPECT_TRUE(shell.messages.empty());
+  EXPECT_GT(shell.repaints, repaintsBefore);
+  EXPECT_EQ(room->openStreams(), 2u);
+  EXPECT_EQ(room->preparedHeaders(), 2u);
+  EXPECT_LE(room->playedSegments(), playedBefore + 1);
+  EXPECT_EQ(c.inPings, 0u) << "a timed ping allocated";
+  // Whatever the drawing, a Start or the device takes, it gives back: the heap in use does not
+  // grow from one half of the run to the next (a little slack for the allocator's bookkeeping).
+  EXPECT_LE(heapAfter, heapHalfway + 16 * 1024);
+  EXPECT_LE(heapAfter, heapBefore + 64 * 1024);
+  // The sweep is at a proper column and the device still measures the room.
+  EXPECT_LE(program.scan.scanColumn, 349u);
+  EXPECT_NEAR(program.scan.scanOffsets.forScan(program.scan.latestScan), 652.7, 10.0);
+}
+
+// The engine's share of a ping on its own: the correlation and the offset finder allocate
+// nothing, whatever the recording.
+TEST_F(SoakTest, TheAnalysisOfAPingAllocatesNothing) {
+  run(2);
+  EXPECT_EQ(allocationsIn([&] { analyzeRecording(program.settings, MeasureCaller::kTimedPing); }),
+            0u);
+  EXPECT_EQ(allocationsIn([&] { analyzeRecording(program.settings, MeasureCaller::kManualStep); }),
+            0u);
+}
+
+}  // namespace
