@@ -26,7 +26,7 @@ constexpr double kNoiseFactor = 5.0;       // threshold over the noise floor (RM
 constexpr double kDirectFraction = 0.02;   // and over what a fit of the direct sound leaves
 constexpr double kDirectOverNoise = 20.0;  // a direct arrival the offset finder missed
 constexpr int kMaxArrivals = 1 + static_cast<int>(kMaxEchoes);
-constexpr int kMaxFitPoints = 256;  // residual samples a fit looks at, about
+constexpr int kMaxFitPoints = 256;  // residual samples a fit looks at, at most
 
 // X(tau) for |tau| <= halfWidth, centred at index halfWidth.
 struct ChirpResponse {
@@ -151,18 +151,19 @@ struct Residual {
 };
 
 // The residual around a peak, taken once per fit: while one arrival is fitted the others stay
-// put, so only the candidate's own model changes from one trial delay to the next. Wide lobes
-// are sampled every `stride` lags (never coarser than a quarter carrier period) to bound the work.
+// put, so only the candidate's own model changes from one trial delay to the next. A lobe wider
+// than kMaxFitPoints lags (long or odd chirps only) is sampled every `stride` lags, so that no
+// plan makes a fit take more than a few milliseconds.
 struct FitWindow {
-  std::array<double, 2 * kMaxModelHalfWidth + 8> residual{};
+  std::array<double, kMaxFitPoints> residual{};
   int64_t firstLag = 0;
   int stride = 1;
   int points = 0;
 };
 
-void takeWindow(const Residual& r, uint64_t peak, int window, int period, FitWindow& w) {
+void takeWindow(const Residual& r, uint64_t peak, int window, FitWindow& w) {
   const int maxPoints = static_cast<int>(w.residual.size());
-  w.stride = std::max(1, std::min((2 * window + 1) / kMaxFitPoints, period / 4));
+  w.stride = std::max(1, (2 * window + kMaxFitPoints) / kMaxFitPoints);
   const int64_t from =
       std::max<int64_t>(static_cast<int64_t>(peak) - window, static_cast<int64_t>(r.first));
   const int64_t to =
@@ -199,7 +200,7 @@ double misfit(const FitWindow& w, const ChirpResponse& x, double lag, double& sc
 // which left 2-3 % of a strong direct arrival behind as false echoes.)
 Arrival fitArrival(const Residual& r, uint64_t peak, int window, int period, double searchLags) {
   FitWindow w;
-  takeWindow(r, peak, window, period, w);
+  takeWindow(r, peak, window, w);
   // About 32 trial delays a carrier period, whatever its length in lags (16 picked the wrong
   // cycle of two overlapping echoes in noise); the golden section narrows the +-step around the
   // best one to below 1e-4 lag.
