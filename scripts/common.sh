@@ -42,3 +42,43 @@ build_tree() {
   cmake -S "$MERVANE_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
   cmake --build "$dir" -j2 -- --quiet
 }
+
+# The sanitizer tree: one clang build with AddressSanitizer, UndefinedBehaviorSanitizer and the
+# libFuzzer targets, serving both the sanitized test suite and the fuzzers.
+MERVANE_SANITIZE_TREE=$MERVANE_ROOT/build/sanitize
+MERVANE_SANITIZE_ARGS=(
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  -DMERVANE_SANITIZE=ON -DMERVANE_FUZZ=ON -DMERVANE_BENCH=OFF
+)
+MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings)
+
+# Every sanitizer finding ends the process that made it, with a stack; leaks are findings too.
+# Tests that load ALSA's plugins set their own LSAN_OPTIONS (tests/audio/lsan.supp).
+export_sanitizer_options() {
+  export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1
+  export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+  export LSAN_OPTIONS=suppressions=$MERVANE_ROOT/tests/lsan.supp:fast_unwind_on_malloc=0
+}
+
+# Runs one fuzz target of the sanitizer tree for the given seconds over the repository's seeds.
+# New inputs go to a work folder in the tree, never into the repository; a finding is written
+# there as crash-*, leak-*, timeout-* or oom-* and the run fails. The log is
+# build/sanitize/fuzz-work/TARGET/log.
+run_fuzz_target() {
+  local target=$1 seconds=$2
+  shift 2
+  local work=$MERVANE_SANITIZE_TREE/fuzz-work/$target
+  mkdir -p "$work/corpus" "$work/findings"
+  local status=0
+  "$MERVANE_SANITIZE_TREE/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=20 \
+    -rss_limit_mb=2560 -print_final_stats=1 -artifact_prefix="$work/findings/" "$@" \
+    "$work/corpus" "$MERVANE_ROOT/fuzz/corpus/$target" >"$work/log" 2>&1 || status=$?
+  local runs
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log" | tail -n 1)
+  if [ "$status" -ne 0 ]; then
+    say "fuzz_$target found a fault (see $work/log):"
+    grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error)|Test unit written' "$work/log" >&2 || tail -n 30 "$work/log" >&2
+    return 1
+  fi
+  say "fuzz_$target: ${runs:-?} inputs in ${seconds}s, no finding"
+}
