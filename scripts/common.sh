@@ -57,7 +57,7 @@ MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings)
 export_sanitizer_options() {
   export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1
   export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-  export LSAN_OPTIONS=suppressions=$MERVANE_ROOT/tests/lsan.supp:fast_unwind_on_malloc=0
+  export LSAN_OPTIONS=suppressions=$MERVANE_ROOT/tests/audio/lsan.supp:fast_unwind_on_malloc=0
 }
 
 # Runs one fuzz target of the sanitizer tree for the given seconds over the repository's seeds.
