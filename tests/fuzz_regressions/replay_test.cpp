@@ -67,6 +67,20 @@ INSTANTIATE_TEST_SUITE_P(Fuzz, StoredInputTest, ::testing::ValuesIn(storedInputs
                            return p.param.name;
                          });
 
+// Inputs in fuzz/open/<target>/ still fail (a finding in code this suite does not own yet); they
+// are listed here, skipped, so the suite keeps reminding of them. Move one to regressions/ when
+// its fault is mended.
+TEST(StoredInputs, OpenFindings) {
+  const fs::path dir = fs::path(MERVANE_FUZZ_DIR) / "open";
+  std::string open;
+  if (fs::is_directory(dir)) {
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+      if (entry.is_regular_file()) open += " " + fs::relative(entry.path(), dir).string();
+    }
+  }
+  if (!open.empty()) GTEST_SKIP() << "open fuzz findings:" << open;
+}
+
 // The corpus must be there: without it the cases above silently shrink to nothing.
 TEST(StoredInputs, EveryTargetHasSeeds) {
   for (const char* target : {"load_file", "analyze_wav", "settings"}) {
