@@ -23,6 +23,10 @@ struct StoredInput {
   std::string name;
 };
 
+void PrintTo(const StoredInput& input, std::ostream* os) {
+  *os << input.path.string();
+}
+
 std::vector<StoredInput> storedInputs() {
   std::vector<StoredInput> inputs;
   for (const char* kind : {"regressions", "corpus"}) {
