@@ -8,8 +8,8 @@
 
 // Any bytes as a sonar file and as a parameter file, each loaded into a freshly started program,
 // followed by what the main window does with the loaded settings without a new plan: repaints,
-// a replot, the manual steps, a timed ping on the simulated room, the Info and Ruler reports and
-// the analyze window at the ends of its sliders.
+// a replot, a manual step (Enter, Up or Down), a timed ping on the simulated room, the Info and
+// Ruler reports and the analyze window at the ends of its sliders.
 void runLoadFileInput(std::span<const uint8_t> bytes);
 
 // Any bytes as the WAV file of `analyze`.

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 
 #include "app/scan_cycle.h"
 #include "app/sonar_files.h"
@@ -18,15 +19,14 @@ void repaint(FuzzApp& f) {
 }
 
 // Everything the window may do next with the loaded settings; none of it plans the buffers anew.
-void useLoadedSettings(FuzzApp& f) {
+// One manual step per load (each is a whole measurement); the input's length picks the key.
+void useLoadedSettings(FuzzApp& f, int key) {
   App& app = f.app;
   repaint(f);
   dispatchCommand(app, kCommandReplot);
   repaint(f);
-  for (int key : {kKeyEnter, kKeyUp, kKeyDown}) {
-    keyPressed(app, key);
-    repaint(f);
-  }
+  keyPressed(app, key);
+  repaint(f);
   // A timed ping as the timer starts it, whatever interval the file asked for.
   dispatchCommand(app, kCommandStart);
   timerTick(app);
@@ -37,10 +37,10 @@ void useLoadedSettings(FuzzApp& f) {
   drawAnalyzeAtExtremes(app.program.settings);
 }
 
-void loadAs(FileKind kind, const ScratchFile& file) {
+void loadAs(FileKind kind, const ScratchFile& file, int key) {
   FuzzApp f;
   openChosenFile(f.app, FileChoice{file.path(), kind});
-  useLoadedSettings(f);
+  useLoadedSettings(f, key);
 }
 
 }  // namespace
@@ -48,6 +48,8 @@ void loadAs(FileKind kind, const ScratchFile& file) {
 void runLoadFileInput(std::span<const uint8_t> bytes) {
   // Nothing past the sonar file's length is ever read.
   const ScratchFile file(".son", bytes.first(std::min(bytes.size(), kSonarFileBytes)));
-  loadAs(FileKind::kSonar, file);
-  loadAs(FileKind::kParameters, file);
+  constexpr std::array kKeys{kKeyEnter, kKeyUp, kKeyDown};
+  const int key = kKeys[bytes.size() % kKeys.size()];
+  loadAs(FileKind::kSonar, file, key);
+  loadAs(FileKind::kParameters, file, key);
 }
