@@ -47,7 +47,7 @@ build_tree() {
 # libFuzzer targets, serving both the sanitized test suite and the fuzzers.
 MERVANE_SANITIZE_TREE=$MERVANE_ROOT/build/sanitize
 MERVANE_SANITIZE_ARGS=(
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++
   -DMERVANE_SANITIZE=ON -DMERVANE_FUZZ=ON -DMERVANE_BENCH=OFF
 )
 MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings)
