@@ -85,18 +85,20 @@ CliFrontEnd& frontEndOf(CliRun& run) {
   return *run.frontEnd;
 }
 
+std::optional<FileKind> fileKindOf(const std::string& path) {
+  if (endsWithNoCase(path, ".son")) return FileKind::kSonar;
+  if (endsWithNoCase(path, ".par")) return FileKind::kParameters;
+  return std::nullopt;
+}
+
 int loadRequestedFile(CliRun& run, const std::string& path) {
-  FileKind kind;
-  if (endsWithNoCase(path, ".son")) {
-    kind = FileKind::kSonar;
-  } else if (endsWithNoCase(path, ".par")) {
-    kind = FileKind::kParameters;
-  } else {
+  const std::optional<FileKind> kind = fileKindOf(path);
+  if (!kind) {
     run.err << "mervane-cli: --load: '" << path
             << "' is neither a sonar file (.son) nor a parameter file (.par)\n";
     return kExitUsage;
   }
-  if (openChosenFile(frontEndOf(run).app(), FileChoice{path, kind}) != FileOutcome::kDone) {
+  if (openChosenFile(frontEndOf(run).app(), FileChoice{path, *kind}) != FileOutcome::kDone) {
     run.err << "mervane-cli: --load: cannot read '" << path << "'\n";
     return kExitUsage;
   }

@@ -74,6 +74,9 @@ class CliFrontEnd {
 
 CliFrontEnd& frontEndOf(CliRun& run);
 
+// The kind of a data file by its extension: .son a sonar file, .par a parameter file (any case).
+std::optional<FileKind> fileKindOf(const std::string& path);
+
 // --load: the file as File Open loads it, its kind by the extension (.son or .par). Returns
 // kExitOk, or kExitUsage for another extension or a file that cannot be read.
 int loadRequestedFile(CliRun& run, const std::string& path);

@@ -39,7 +39,7 @@ std::optional<std::string> parseSweepArgs(const std::vector<std::string>& args, 
       a.png = args[++i];
     } else {
       return "sweep takes [--columns N] (1 to " + std::to_string(kMaxColumns) +
-             ") [--save FILE.son] [--png FILE.png], got '" + args[i] + "'";
+             ") [--save FILE.son|FILE.par] [--png FILE.png], got '" + args[i] + "'";
     }
   }
   return std::nullopt;
@@ -115,8 +115,11 @@ int runSweepCommand(CliRun& run) {
     run.err << "mervane-cli: the sweep stopped after " << pings << " columns\n";
     return kExitFailed;
   }
+  // A .par name saves the settings alone; any other name a sonar file.
+  const FileKind saveKind =
+      args.save ? fileKindOf(*args.save).value_or(FileKind::kSonar) : FileKind::kSonar;
   if (args.save &&
-      saveChosenFile(front.app(), FileChoice{*args.save, FileKind::kSonar}) != FileOutcome::kDone) {
+      saveChosenFile(front.app(), FileChoice{*args.save, saveKind}) != FileOutcome::kDone) {
     if (run.request.json) run.err << front.shell().messagesSince(firstMessage);
     run.err << "mervane-cli: cannot save '" << *args.save << "'\n";
     return kExitFailed;

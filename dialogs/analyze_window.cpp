@@ -23,12 +23,6 @@ QSlider* makeSlider(const char* id, const QString& text, int minimum, int maximu
 
 }  // namespace
 
-int analyzeStartMaximum(uint32_t inBufferBytes) {
-  if (inBufferBytes < 241) return 0;
-  const uint32_t last = inBufferBytes - 241;
-  return last > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(last);
-}
-
 AnalyzeWindow::AnalyzeWindow(const Program& program, QWidget* parent)
     : ModalDialog(parent), program_(program) {
   const uint32_t inBytes = program_.settings.inBufferBytes;

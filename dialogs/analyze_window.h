@@ -1,6 +1,7 @@
 #pragma once
 #include "app/program.h"
 #include "dialogs/dialog_widgets.h"
+#include "display/analyze_traces.h"
 
 class QSlider;
 class SurfaceView;
@@ -24,11 +25,3 @@ class AnalyzeWindow : public ModalDialog {
   QSlider* amplification_;
   SurfaceView* view_;
 };
-
-// The start slider's last position: 241 bytes before the end of the recording, 0 for a
-// recording shorter than that.
-int analyzeStartMaximum(uint32_t inBufferBytes);
-
-// Client area the trace layout was made for: grid to x = 480, labels to y = 488.
-constexpr int kAnalyzeClientWidth = 480;
-constexpr int kAnalyzeClientHeight = 488;

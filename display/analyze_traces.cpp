@@ -69,6 +69,12 @@ void drawLabels(PlotSurface& surface, int32_t start, int zoom) {
 
 }  // namespace
 
+int analyzeStartMaximum(uint32_t inBufferBytes) {
+  if (inBufferBytes < 241) return 0;
+  const uint32_t last = inBufferBytes - 241;
+  return last > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(last);
+}
+
 void drawAnalyzeTraces(PlotSurface& surface, const SonarSettings& settings, int sliderStart,
                        int zoom, int amplification) {
   const bool sixteenBit = isSixteenBit(settings.waveFormat);

@@ -5,6 +5,12 @@
 // Slider ranges of the analyze window.
 constexpr int kAnalyzeMinZoom = 1, kAnalyzeMaxZoom = 8;
 constexpr int kAnalyzeMinAmplification = 1, kAnalyzeMaxAmplification = 10;
+// The start slider's last position: 241 bytes before the end of the recording, 0 for a
+// recording shorter than that.
+int analyzeStartMaximum(uint32_t inBufferBytes);
+// Client area the trace layout was made for: grid to x = 480, labels to y = 488.
+constexpr int kAnalyzeClientWidth = 480;
+constexpr int kAnalyzeClientHeight = 488;
 
 // The analyze window's picture: grid, start and end labels, and the traces of the played chirp,
 // the recording and the correlation from `sliderStart` (bytes of the recording) on, `zoom`

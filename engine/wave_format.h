@@ -13,11 +13,16 @@ struct WaveFormat {
   uint16_t extraSize = 0;
 };
 
-inline bool isSixteenBit(const WaveFormat& format) { return format.bitsPerSample == 16; }
+inline bool isSixteenBit(const WaveFormat& format) {
+  return format.bitsPerSample == 16;
+}
 
 // Block alignment and byte rate follow from channels, bits and rate; every editor of the format
 // recomputes them the same way (16-bit alignment, 32-bit byte rate, both wrapping as stored).
+// The product of channels and bits is a 32-bit word that wraps (a file may bring 65535 of each),
+// divided as a signed number, truncating towards zero.
 inline void recomputeDerivedFormat(WaveFormat& format) {
-  format.blockAlign = static_cast<uint16_t>(format.channels * format.bitsPerSample / 8);
+  const auto bits = static_cast<int32_t>(uint32_t{format.channels} * format.bitsPerSample);
+  format.blockAlign = static_cast<uint16_t>(bits / 8);
   format.avgBytesPerSec = static_cast<uint32_t>(format.blockAlign) * format.samplesPerSec;
 }

@@ -42,3 +42,53 @@ build_tree() {
   cmake -S "$MERVANE_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
   cmake --build "$dir" -j2 -- --quiet
 }
+
+# The sanitizer tree: one clang build with AddressSanitizer, UndefinedBehaviorSanitizer and the
+# libFuzzer targets, serving both the sanitized test suite and the fuzzers.
+MERVANE_SANITIZE_TREE=$MERVANE_ROOT/build/sanitize
+# Line tables are all a sanitizer report needs, and build much faster than full debug info.
+MERVANE_SANITIZE_ARGS=(
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG"
+  -DMERVANE_SANITIZE=ON -DMERVANE_FUZZ=ON -DMERVANE_BENCH=OFF
+)
+MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings)
+
+# Every sanitizer finding ends the process that made it, with a stack; leaks are findings too.
+# Tests that load ALSA's plugins set their own LSAN_OPTIONS (tests/audio/lsan.supp).
+export_sanitizer_options() {
+  export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1
+  export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+  export LSAN_OPTIONS=suppressions=$MERVANE_ROOT/tests/audio/lsan.supp:fast_unwind_on_malloc=0
+}
+
+# Runs one fuzz target of the sanitizer tree for the given seconds over the repository's seeds,
+# on one core (libFuzzer's fork mode with one job, so a slow input is reported and the run goes
+# on). New inputs go to a work folder in the tree, never into the repository. A crash, a leak or
+# a sanitizer finding fails the run and is kept there as crash-* or leak-*; an input that takes
+# longer than 20 s is kept as timeout-* and reported without failing. The log is
+# build/sanitize/fuzz-work/TARGET/log.
+run_fuzz_target() {
+  local target=$1 seconds=$2
+  shift 2
+  local work=$MERVANE_SANITIZE_TREE/fuzz-work/$target
+  mkdir -p "$work/corpus" "$work/findings"
+  local status=0
+  "$MERVANE_SANITIZE_TREE/fuzz/fuzz_$target" -fork=1 -ignore_timeouts=1 -ignore_ooms=0 \
+    -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 -artifact_prefix="$work/findings/" \
+    "$@" "$work/corpus" "$MERVANE_ROOT/fuzz/corpus/$target" >"$work/log" 2>&1 || status=$?
+  local last runs timeouts
+  last=$(grep -E '^#[0-9]+: cov:' "$work/log" | tail -n 1)
+  runs=$(sed -E 's/^#([0-9]+):.*/\1/' <<<"$last")
+  timeouts=$(sed -nE 's/.*oom\/timeout\/crash: [0-9]+\/([0-9]+)\/.*/\1/p' <<<"$last")
+  if [ "$status" -ne 0 ]; then
+    say "fuzz_$target found a fault after ${runs:-?} inputs (see $work/log):"
+    grep -E '^(==[0-9]+==ERROR|SUMMARY)|runtime error|Test unit written' "$work/log" >&2 ||
+      tail -n 30 "$work/log" >&2
+    return 1
+  fi
+  say "fuzz_$target: ${runs:-?} inputs in ${seconds}s, no crash"
+  if [ "${timeouts:-0}" -gt 0 ]; then
+    say "fuzz_$target: $timeouts inputs took over 20 s; they are in $work/findings"
+  fi
+}

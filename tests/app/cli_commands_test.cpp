@@ -71,6 +71,18 @@ TEST_F(CliCommandTest, SweepSavesAFileThatRendersAsTheSweepsReplot) {
   EXPECT_EQ(rendered, expected);
 }
 
+// The name decides the kind, as with --load: a parameter file is the settings alone, and loading
+// it gives the sweep's settings back.
+TEST_F(CliCommandTest, SweepSavesAParameterFileByItsName) {
+  const CliResult sweep =
+      runWords({"sweep", "--columns", "2", "--set", "chirpTime=3000", "--save", path("p.PAR")});
+  ASSERT_EQ(sweep.code, 0) << sweep.err;
+  EXPECT_EQ(QFileInfo(QString::fromStdString(path("p.PAR"))).size(), 1756);
+  const CliResult settings = runWords({"--load", path("p.PAR"), "settings", "--json"});
+  ASSERT_EQ(settings.code, 0) << settings.err;
+  EXPECT_NE(settings.out.find("\"chirpTime\":3000"), std::string::npos) << settings.out;
+}
+
 TEST_F(CliCommandTest, SweepRunsToTheEndOfTheSweepByDefault) {
   const CliResult sweep = runWords({"sweep"});
   ASSERT_EQ(sweep.code, 0) << sweep.err;

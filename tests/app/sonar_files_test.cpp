@@ -156,6 +156,21 @@ TEST(SonarHeader, UnknownRateCodeInTheFileKeepsTheCurrentRate) {
   EXPECT_EQ(s.waveFormat.avgBytesPerSec, 88200u);
 }
 
+// Channel and bit counts near 65535 make a product beyond 31 bits: it wraps to a negative word,
+// and the signed division and 16-bit alignment follow from that, as for any other product.
+TEST(SonarHeader, HugeChannelAndBitCountsWrapTheAlignment) {
+  ScanHistory h;
+  h.at(0, 100) = 0xFFE0;  // 65504 channels
+  h.at(0, 101) = 0xFEFF;  // 65279 bits
+  h.at(0, 102) = 4;
+  SonarSettings s;
+  ScanState scan;
+  decodeHeader(h, s, scan);
+  // 65504 * 65279 = 4276035616 wraps to -18931680; / 8 = -2366460; low 16 bits 58372.
+  EXPECT_EQ(s.waveFormat.blockAlign, 58372);
+  EXPECT_EQ(s.waveFormat.avgBytesPerSec, 58372u * 44100u);
+}
+
 // ---- the File commands through the shell ----
 
 class FileCommandTest : public AppTest {

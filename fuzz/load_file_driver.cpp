@@ -1,0 +1,55 @@
+#include <algorithm>
+#include <array>
+
+#include "app/scan_cycle.h"
+#include "app/sonar_files.h"
+#include "fuzz/drivers.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+constexpr int kCommandStart = 201;
+constexpr int kCommandInfo = 242;
+constexpr int kCommandRuler = 246;
+constexpr int kCommandReplot = 247;
+
+// The repaint the front end runs after each request.
+void repaint(FuzzApp& f) {
+  paintPlot(f.app);
+}
+
+// Everything the window may do next with the loaded settings; none of it plans the buffers anew.
+// One manual step per load (each is a whole measurement); the input's length picks the key.
+void useLoadedSettings(FuzzApp& f, int key) {
+  App& app = f.app;
+  repaint(f);
+  dispatchCommand(app, kCommandReplot);
+  repaint(f);
+  keyPressed(app, key);
+  repaint(f);
+  // A timed ping as the timer starts it, whatever interval the file asked for.
+  dispatchCommand(app, kCommandStart);
+  timerTick(app);
+  if (app.program.scan.scanState == kRunning) timedPing(app);
+  repaint(f);
+  dispatchCommand(app, kCommandInfo);
+  dispatchCommand(app, kCommandRuler);
+  drawAnalyzeAtExtremes(app.program.settings);
+}
+
+void loadAs(FileKind kind, const ScratchFile& file, int key) {
+  FuzzApp f;
+  openChosenFile(f.app, FileChoice{file.path(), kind});
+  useLoadedSettings(f, key);
+}
+
+}  // namespace
+
+void runLoadFileInput(std::span<const uint8_t> bytes) {
+  // Nothing past the sonar file's length is ever read.
+  const ScratchFile file(".son", bytes.first(std::min(bytes.size(), kSonarFileBytes)));
+  constexpr std::array kKeys{kKeyEnter, kKeyUp, kKeyDown};
+  const int key = kKeys[bytes.size() % kKeys.size()];
+  loadAs(FileKind::kSonar, file, key);
+  loadAs(FileKind::kParameters, file, key);
+}
