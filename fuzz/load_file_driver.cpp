@@ -8,30 +8,20 @@
 
 namespace {
 
-constexpr int kCommandStart = 201;
-constexpr int kCommandInfo = 242;
-constexpr int kCommandRuler = 246;
-constexpr int kCommandReplot = 247;
-
-// The repaint the front end runs after each request.
-void repaint(FuzzApp& f) {
-  paintPlot(f.app);
-}
-
 // Everything the window may do next with the loaded settings; none of it plans the buffers anew.
 // One manual step per load (each is a whole measurement); the input's length picks the key.
 void useLoadedSettings(FuzzApp& f, int key) {
   App& app = f.app;
-  repaint(f);
+  paintPlot(app);
   dispatchCommand(app, kCommandReplot);
-  repaint(f);
+  paintPlot(app);
   keyPressed(app, key);
-  repaint(f);
+  paintPlot(app);
   // A timed ping as the timer starts it, whatever interval the file asked for.
   dispatchCommand(app, kCommandStart);
   timerTick(app);
   if (app.program.scan.scanState == kRunning) timedPing(app);
-  repaint(f);
+  paintPlot(app);
   dispatchCommand(app, kCommandInfo);
   dispatchCommand(app, kCommandRuler);
   drawAnalyzeAtExtremes(app.program.settings);

@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr int kCommandStart = 201;
-constexpr int kCommandInfo = 242;
-
 // Every field at any value its type holds, as a file or a script may leave it; the wave format's
 // derived fields are recomputed, as every editor of the format does.
 void setEveryField(SonarSettings& s, InputReader& in) {

@@ -59,8 +59,8 @@ class StoredInputTest : public ::testing::TestWithParam<StoredInput> {};
 
 TEST_P(StoredInputTest, RunsThrough) {
   const StoredInput& input = GetParam();
-  const std::vector<uint8_t> bytes = readAll(input.path);
   ASSERT_TRUE(fs::exists(input.path)) << input.path;
+  const std::vector<uint8_t> bytes = readAll(input.path);
   if (input.target == "load_file") runLoadFileInput(bytes);
   if (input.target == "analyze_wav") runAnalyzeWavInput(bytes);
   if (input.target == "settings") runSettingsInput(bytes);
