@@ -5,6 +5,7 @@
 #include "app/scan_state.h"
 #include "audio/audio_backend.h"
 #include "audio/wave_pair.h"
+#include "engine/echo_tracker.h"
 #include "engine/sonar_settings.h"
 
 constexpr size_t kObstructions = 7;
@@ -18,4 +19,6 @@ struct Program {
   WavePair pair;
   std::unique_ptr<AudioBackend> backend;
   std::array<double, kObstructions> obstructionList{};  // metres, nearest first, 0.0 = none
+  // The sound path learned from the pings and the run's average, behind obstructionList.
+  EchoTracker echoTracker;
 };

@@ -7,7 +7,7 @@
 #include "audio/measurement.h"
 #include "display/echogram.h"
 #include "engine/correlation.h"
-#include "engine/echo_detector.h"
+#include "engine/echo_tracker.h"
 
 namespace {
 
@@ -26,10 +26,13 @@ void restoreEnvelope(const Envelope& e, std::vector<int32_t>& buffer) {
   std::copy_n(e.begin(), std::min<size_t>(e.size(), buffer.size()), buffer.begin());
 }
 
-// What every completed measurement leaves besides its column: the history column and the echoes.
+// What every completed measurement leaves besides its column: the history column, and the echo
+// distances of the latest few pings combined (what the Ruler shows).
 void keepMeasurement(App& app, uint32_t column, uint32_t foundOffset) {
-  storeEnvelope(app.program, column);
-  app.program.obstructionList = detectEchoes(app.program.settings, foundOffset);
+  Program& p = app.program;
+  storeEnvelope(p, column);
+  observeMeasurement(p.settings, foundOffset, p.echoTracker);
+  p.obstructionList = averagedEchoes(p.echoTracker);
   app.replotOnSurface = false;
 }
 
@@ -125,6 +128,8 @@ void startSonar(App& app) {
     return;
   }
   runWarmUps(app, kWarmUpsBeforeRun);
+  // A run's echo distances combine its own pings only.
+  restartEchoAverage(app.program.echoTracker, kLatestAveragedPings);
   if (scan.scanColumn == kLastManualColumn) scan.scanColumn = 0;
   if (scan.scanState == kComplete) scan.scanColumn = 0;
   scan.scanState = kRunning;

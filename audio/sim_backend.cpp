@@ -129,6 +129,9 @@ WaveError SimBackend::writePlayback(StreamHandle handle, WaveHeader& header) {
   const uint64_t start = s->queue.empty() ? now_ : s->queue.back().doneTick;
   PlayedSegment sound = decodePlayed({header.data, header.length}, s->format, start);
   sound.id = nextSegmentId_++;
+  if (room_.realistic()) {
+    hearSegment(impulseFor(s->format.samplesPerSec), room_.shoebox.has_value(), sound);
+  }
   Queued q{&header, sound.frames};
   q.startTick = start;
   q.doneTick = sound.endTick();
@@ -213,7 +216,8 @@ void SimBackend::complete(Stream& s, const Queued& q) {
   if (s.direction == StreamDirection::kInput) {
     const CaptureSpan span{s.captureStartTick + q.firstFrame * s.ticksPerFrame, q.firstFrame,
                            s.serial, s.format};
-    const RoomSound sound{paths_, room_.noiseRms, room_.seed};
+    const RoomSound sound{paths_,        room_.noiseRms, room_.seed,     room_.realistic(),
+                          room_.pinkRms, room_.dcOffset, room_.clipLevel};
     renderCapture(sound, played_, span, {q.header->data, q.header->length}, scratch_);
   }
   q.header->flags.fetch_or(kHeaderDone, std::memory_order_acq_rel);
@@ -229,8 +233,20 @@ void SimBackend::forgetInaudible() {
     }
   }
   std::erase_if(played_, [&](const PlayedSegment& p) {
-    return p.endTick() + simAudibleTicks(paths_, p.ticksPerFrame) < earliest;
+    const uint64_t until = room_.realistic()
+                               ? simHeardUntilTick(p)
+                               : p.endTick() + simAudibleTicks(paths_, p.ticksPerFrame);
+    return until < earliest;
   });
+}
+
+const RoomImpulse& SimBackend::impulseFor(uint32_t samplesPerSec) {
+  for (const RoomImpulse& r : impulses_) {
+    if (r.samplesPerSec == samplesPerSec) return r;
+  }
+  const double speed = room_.speedMps.value_or(speedOfSound(kAir));
+  impulses_.push_back(buildRoomImpulse(room_, speed, samplesPerSec));
+  return impulses_.back();
 }
 
 std::string SimBackend::errorText(WaveError code) const {

@@ -18,7 +18,9 @@ enum class SimPacing : uint8_t {
 // capture starts at startCapture and frames captured while no buffer is queued are lost;
 // playback of a buffer starts when it is written (or when the one before it ends); a capture
 // buffer is done once its last frame has been sampled, and then holds what the room made of
-// everything played so far. The same room, seed and call sequence give the same bytes.
+// everything played so far. The same room, seed and call sequence give the same bytes. A
+// realistic room (a shoebox or a coloured device) convolves each played buffer with its impulse
+// response once, when it is written, and captures then only add up what each buffer sounds like.
 class SimBackend final : public AudioBackend {
  public:
   // `room.speedMps` must be set (the caller knows the medium); unset means air.
@@ -70,6 +72,7 @@ class SimBackend final : public AudioBackend {
   void advanceTo(uint64_t tick);
   void complete(Stream& s, const Queued& q);
   void forgetInaudible();
+  const RoomImpulse& impulseFor(uint32_t samplesPerSec);
 
   SimRoom room_;
   std::vector<SimPath> paths_;
@@ -80,4 +83,6 @@ class SimBackend final : public AudioBackend {
   std::vector<PlayedSegment> played_;
   uint64_t nextSegmentId_ = 1;
   std::vector<float> scratch_;
+  // A realistic room's responses, one per rate that has played, made at its first chirp.
+  std::vector<RoomImpulse> impulses_;
 };

@@ -5,30 +5,14 @@
 #include <cmath>
 #include <numbers>
 
+#include "audio/sim_fft.h"
+#include "audio/sim_kernel.h"
+
 namespace {
 
-// Windowed-sinc fractional delay: 32 taps under a Blackman window. Its passband error stays far
-// below the 16-bit noise floor up to 0.8 of the Nyquist frequency, which covers every chirp the
-// dialogs allow, and an integer delay is an exact copy.
-constexpr int kHalfTaps = 16;
-constexpr int kTaps = 2 * kHalfTaps;
-using Kernel = std::array<double, kTaps>;
-
-double blackman(double u) {
-  const double a = std::numbers::pi * u / kHalfTaps;
-  return 0.42 + 0.5 * std::cos(a) + 0.08 * std::cos(2.0 * a);
-}
-
-// Tap k weighs sample n0 - kHalfTaps + 1 + k for the position n0 + frac. `cut` below 1 lowers
-// the interpolator's band edge when a slower input samples a faster output.
-void makeKernel(double frac, double cut, Kernel& kernel) {
-  for (int k = 0; k < kTaps; ++k) {
-    const double u = frac + kHalfTaps - 1 - k;
-    const double x = std::numbers::pi * cut * u;
-    const double sinc = std::abs(x) < 1e-12 ? 1.0 : std::sin(x) / x;
-    kernel[k] = cut * sinc * blackman(u);
-  }
-}
+constexpr int kHalfTaps = kSimHalfTaps;
+constexpr int kTaps = kSimTaps;
+constexpr int kPinkRows = 16;
 
 uint64_t splitMix64(uint64_t& state) {
   uint64_t z = (state += 0x9E3779B97F4A7C15ull);
@@ -60,7 +44,7 @@ void addPath(const SimPath& path, const PlayedSegment& seg, const CaptureSpan& c
   const double cut = std::min(1.0, outTpf / inTpf);
   const auto from = static_cast<uint64_t>(std::max(0.0, firstF));
   const auto to = static_cast<uint64_t>(std::clamp(lastF + 1.0, 0.0, double(captureFrames)));
-  Kernel kernel{};
+  SimKernel kernel{};
   double kernelFrac = -1.0;
   for (uint64_t f = from; f < to; ++f) {
     const double p = (base + static_cast<double>(f) * inTpf) / outTpf;
@@ -75,7 +59,7 @@ void addPath(const SimPath& path, const PlayedSegment& seg, const CaptureSpan& c
       continue;
     }
     if (frac != kernelFrac) {
-      makeKernel(frac, cut, kernel);
+      makeSimKernel(frac, cut, kernel);
       kernelFrac = frac;
     }
     for (uint16_t c = 0; c < channels; ++c) {
@@ -86,6 +70,44 @@ void addPath(const SimPath& path, const PlayedSegment& seg, const CaptureSpan& c
         sum += kernel[k] * seg.samples[static_cast<uint64_t>(n) * seg.channels + c];
       }
       out[c] += static_cast<float>(path.gain * sum);
+    }
+  }
+}
+
+// Adds what a realistic room made of one segment to the accumulator of the capture. Sound of
+// another rate than the capture's is not heard (the program never records at another rate than
+// it plays).
+void addHeard(const PlayedSegment& seg, const CaptureSpan& capture, uint64_t captureFrames,
+              uint64_t inTicksPerFrame, std::span<float> acc) {
+  if (seg.heardFrames == 0 || seg.ticksPerFrame != inTicksPerFrame) return;
+  const auto tpf = static_cast<int64_t>(inTicksPerFrame);
+  const int64_t offset =
+      static_cast<int64_t>(capture.firstTick) - static_cast<int64_t>(seg.startTick);
+  const int64_t whole = offset >= 0 ? offset / tpf : -((-offset + tpf - 1) / tpf);
+  const double frac = static_cast<double>(offset - whole * tpf) / static_cast<double>(tpf);
+  // Capture frame f hears heard sample (whole - heardStartFrame + f) + frac.
+  const int64_t shift = whole - seg.heardStartFrame;
+  const auto heardFrames = static_cast<int64_t>(seg.heardFrames);
+  const int64_t from = std::max<int64_t>(0, -shift - kHalfTaps);
+  const int64_t to =
+      std::min<int64_t>(static_cast<int64_t>(captureFrames), heardFrames - shift + kHalfTaps);
+  const uint16_t channels = capture.format.channels;
+  SimKernel kernel{};
+  if (frac != 0.0) makeSimKernel(frac, 1.0, kernel);
+  for (uint16_t c = 0; c < channels; ++c) {
+    const float* heard = &seg.heard[std::min<size_t>(c, kSimMicChannels - 1) * seg.heardFrames];
+    for (int64_t f = from; f < to; ++f) {
+      const int64_t n0 = f + shift;
+      double v = 0.0;
+      if (frac == 0.0) {
+        if (n0 >= 0 && n0 < heardFrames) v = heard[n0];
+      } else {
+        for (int k = 0; k < kTaps; ++k) {
+          const int64_t n = n0 - kHalfTaps + 1 + k;
+          if (n >= 0 && n < heardFrames) v += kernel[static_cast<size_t>(k)] * heard[n];
+        }
+      }
+      acc[static_cast<size_t>(f) * channels + c] += static_cast<float>(v);
     }
   }
 }
@@ -153,18 +175,74 @@ void renderCapture(const RoomSound& room, std::span<const PlayedSegment> played,
   const uint64_t frames = (bytes.size() + frameBytes - 1) / frameBytes;
   scratch.assign(frames * format.channels, 0.0f);
   for (const PlayedSegment& seg : played) {
+    if (room.realistic) {
+      addHeard(seg, capture, frames, inTpf, scratch);
+      continue;
+    }
     for (const SimPath& path : room.paths) addPath(path, seg, capture, frames, inTpf, scratch);
   }
+  const double clip = room.clipLevel * 32767.0;
   for (uint64_t f = 0; f < frames; ++f) {
     for (uint16_t c = 0; c < format.channels; ++c) {
       const uint64_t index = f * format.channels + c;
-      const double noise = room.noiseRms == 0.0
-                               ? 0.0
-                               : room.noiseRms * roomNoise(room.seed, capture.streamSerial,
-                                                           capture.firstFrame + f, c);
-      storeSample(capture, scratch[index] + noise, index, bytes);
+      const uint64_t frame = capture.firstFrame + f;
+      double v = scratch[index] + room.dcOffset;
+      if (room.noiseRms != 0.0) {
+        v += room.noiseRms * roomNoise(room.seed, capture.streamSerial, frame, c);
+      }
+      if (room.pinkRms != 0.0) {
+        v += room.pinkRms * roomPinkNoise(room.seed, capture.streamSerial, frame, c);
+      }
+      if (room.clipLevel < 1.0) v = std::clamp(v, -clip, clip);
+      storeSample(capture, v, index, bytes);
     }
   }
+}
+
+double roomPinkNoise(uint64_t seed, uint32_t streamSerial, uint64_t frame, uint16_t channel) {
+  // Each row uniform on [-sqrt 3, sqrt 3] (unit variance); sixteen rows sum to variance 16.
+  constexpr double kRowScale = 1.7320508075688772 / 4.0;
+  double sum = 0.0;
+  for (int row = 0; row < kPinkRows; ++row) {
+    uint64_t state = seed ^ 0x5049'4E4B'0000'0000ull;  // apart from the white noise's states
+    state ^= splitMix64(state) + (static_cast<uint64_t>(streamSerial) << 32) + channel;
+    state ^= splitMix64(state) + (static_cast<uint64_t>(row) << 56) + (frame >> row);
+    sum += (2.0 * unitInterval(splitMix64(state)) - 1.0) * kRowScale;
+  }
+  return sum;
+}
+
+void hearSegment(const RoomImpulse& impulse, bool oneLoudspeaker, PlayedSegment& seg) {
+  if (seg.frames == 0 || impulse.frames() == 0) return;
+  std::vector<double> source(seg.frames);
+  std::vector<std::vector<double>> heard;
+  for (size_t mic = 0; mic < kSimMicChannels; ++mic) {
+    const size_t own = std::min<size_t>(mic, seg.channels - 1u);
+    for (uint64_t f = 0; f < seg.frames; ++f) {
+      const float* frame = &seg.samples[f * seg.channels];
+      double v = 0.0;
+      if (oneLoudspeaker) {
+        for (uint16_t c = 0; c < seg.channels; ++c) v += frame[c];
+        v /= seg.channels;
+      } else {
+        v = frame[own];
+      }
+      source[f] = v;
+    }
+    heard.push_back(convolve(source, impulse.channels[mic]));
+  }
+  seg.heardFrames = heard[0].size();
+  seg.heardStartFrame = impulse.startFrame;
+  seg.heard.resize(seg.heardFrames * kSimMicChannels);
+  for (size_t mic = 0; mic < kSimMicChannels; ++mic) {
+    std::copy(heard[mic].begin(), heard[mic].end(), seg.heard.begin() + mic * seg.heardFrames);
+  }
+}
+
+uint64_t simHeardUntilTick(const PlayedSegment& seg) {
+  const int64_t lastFrame =
+      seg.heardStartFrame + static_cast<int64_t>(seg.heardFrames) + kHalfTaps + 1;
+  return seg.startTick + static_cast<uint64_t>(std::max<int64_t>(0, lastFrame)) * seg.ticksPerFrame;
 }
 
 uint64_t simAudibleTicks(std::span<const SimPath> paths, uint64_t ticksPerFrame) {

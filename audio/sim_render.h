@@ -3,6 +3,7 @@
 #include <span>
 #include <vector>
 
+#include "audio/sim_impulse.h"
 #include "audio/sim_room.h"
 #include "engine/wave_format.h"
 
@@ -23,6 +24,12 @@ struct PlayedSegment {
   uint16_t channels = 1;
   uint64_t frames = 0;  // shortened when playback is stopped early
   std::vector<float> samples;
+  // A realistic room: what each microphone hears of it (kSimMicChannels responses of
+  // `heardFrames` frames, one after the other), the first `heardStartFrame` frames after the
+  // segment starts; at the segment's own rate.
+  std::vector<float> heard;
+  uint64_t heardFrames = 0;
+  int64_t heardStartFrame = 0;
 
   uint64_t endTick() const { return startTick + frames * ticksPerFrame; }
 };
@@ -30,6 +37,11 @@ struct PlayedSegment {
 // Decodes bytes handed to an output device (a partial last frame is padded with silence).
 PlayedSegment decodePlayed(std::span<const uint8_t> bytes, const WaveFormat& format,
                            uint64_t startTick);
+
+// Convolves a segment with a realistic room's response (at the segment's rate). Through a shoebox
+// the one loudspeaker plays the mean of the output channels; without one, each output channel
+// reaches its own input channel as in the plain room.
+void hearSegment(const RoomImpulse& impulse, bool oneLoudspeaker, PlayedSegment& segment);
 
 // Where a capture buffer sits in time and which input device records it.
 struct CaptureSpan {
@@ -40,15 +52,20 @@ struct CaptureSpan {
 };
 
 struct RoomSound {
-  std::span<const SimPath> paths;
-  double noiseRms = 0.0;  // [16-bit units]
+  std::span<const SimPath> paths;  // the plain room's paths
+  double noiseRms = 0.0;           // [16-bit units]
   uint64_t seed = 0;
+  bool realistic = false;  // hear the segments' `heard` sound instead of the paths
+  double pinkRms = 0.0;    // [16-bit units]
+  double dcOffset = 0.0;   // [16-bit units]
+  double clipLevel = 1.0;  // fraction of full scale
 };
 
 // Fills `bytes` (up to its last byte, a partial last frame included) with what the microphone
 // records: for each channel, every path's gain times the played sound of the same channel
-// delayed by the path's delay (fractional delays through a windowed-sinc interpolator), plus
-// white noise, rounded and clamped to the format's encoding. `scratch` is reused storage.
+// delayed by the path's delay (fractional delays through a windowed-sinc interpolator), or the
+// realistic room's heard sound; plus white and pink noise and the DC offset, clipped, rounded
+// and clamped to the format's encoding. `scratch` is reused storage.
 void renderCapture(const RoomSound& room, std::span<const PlayedSegment> played,
                    const CaptureSpan& capture, std::span<uint8_t> bytes,
                    std::vector<float>& scratch);
@@ -57,5 +74,11 @@ void renderCapture(const RoomSound& room, std::span<const PlayedSegment> played,
 // the frame and the channel (counter-based, so the bytes are the same on every run and machine).
 double roomNoise(uint64_t seed, uint32_t streamSerial, uint64_t frame, uint16_t channel);
 
+// Pink noise of unit RMS, counter-based like roomNoise (Voss-McCartney: sixteen random rows,
+// row r renewed every 2^r frames, for a 1/f spectrum over the whole band of speech and chirps).
+double roomPinkNoise(uint64_t seed, uint32_t streamSerial, uint64_t frame, uint16_t channel);
+
 // How long after the end of a played segment it can still be heard [ticks].
 uint64_t simAudibleTicks(std::span<const SimPath> paths, uint64_t ticksPerFrame);
+// The same for a segment a realistic room has heard.
+uint64_t simHeardUntilTick(const PlayedSegment& segment);

@@ -3,14 +3,9 @@
 #include <charconv>
 #include <cmath>
 
-namespace {
+#include "audio/sim_room_keys.h"
 
-bool readNumber(std::string_view text, double& value) {
-  if (text.empty()) return false;
-  const char* end = text.data() + text.size();
-  const auto [stop, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && stop == end && std::isfinite(value);
-}
+namespace {
 
 bool readSeed(std::string_view text, uint64_t& value) {
   if (text.empty()) return false;
@@ -19,19 +14,15 @@ bool readSeed(std::string_view text, uint64_t& value) {
   return ec == std::errc() && stop == end;
 }
 
-bool inRange(double v, double low, double high) {
-  return v >= low && v <= high;
-}
-
 std::string readEcho(std::string_view value, SimRoom& room) {
   const size_t colon = value.find(':');
   SimEcho echo;
-  if (colon == std::string_view::npos || !readNumber(value.substr(0, colon), echo.distanceM) ||
-      !readNumber(value.substr(colon + 1), echo.gain)) {
+  if (colon == std::string_view::npos || !readRoomNumber(value.substr(0, colon), echo.distanceM) ||
+      !readRoomNumber(value.substr(colon + 1), echo.gain)) {
     return "echo needs METRES:GAIN, got '" + std::string(value) + "'";
   }
-  if (!inRange(echo.distanceM, 0.0, kMaxEchoDistanceM) ||
-      !inRange(echo.gain, -kMaxRoomGain, kMaxRoomGain)) {
+  if (!inRoomRange(echo.distanceM, 0.0, kMaxEchoDistanceM) ||
+      !inRoomRange(echo.gain, -kMaxRoomGain, kMaxRoomGain)) {
     return "echo '" + std::string(value) + "' is out of range";
   }
   room.echoes.push_back(echo);
@@ -43,19 +34,20 @@ std::string readPair(std::string_view key, std::string_view value, SimRoom& room
   const std::string bad =
       "room key " + std::string(key) + " has a bad value '" + std::string(value) + "'";
   if (key == "seed") return readSeed(value, room.seed) ? std::string() : bad;
+  if (isRealisticRoomKey(key)) return readRealisticRoomKey(key, value, room);
   double v = 0.0;
-  const bool number = readNumber(value, v);
+  const bool number = readRoomNumber(value, v);
   if (key == "latency") {
-    if (!number || !inRange(v, 0.0, kMaxLatencyMs)) return bad;
+    if (!number || !inRoomRange(v, 0.0, kMaxLatencyMs)) return bad;
     room.latencyMs = v;
   } else if (key == "direct") {
-    if (!number || !inRange(v, -kMaxRoomGain, kMaxRoomGain)) return bad;
+    if (!number || !inRoomRange(v, -kMaxRoomGain, kMaxRoomGain)) return bad;
     room.directGain = v;
   } else if (key == "noise") {
-    if (!number || !inRange(v, 0.0, 32768.0)) return bad;
+    if (!number || !inRoomRange(v, 0.0, 32768.0)) return bad;
     room.noiseRms = v;
   } else if (key == "speed") {
-    if (!number || !inRange(v, kMinSpeedMps, kMaxSpeedMps)) return bad;
+    if (!number || !inRoomRange(v, kMinSpeedMps, kMaxSpeedMps)) return bad;
     room.speedMps = v;
   } else {
     return "unknown room key '" + std::string(key) + "'";
@@ -73,6 +65,7 @@ SimRoom defaultSimRoom() {
 
 std::string parseSimRoom(std::string_view text, SimRoom& room) {
   room = SimRoom{};
+  bool first = true;
   while (!text.empty()) {
     const size_t comma = text.find(',');
     const std::string_view item = text.substr(0, comma);
@@ -81,12 +74,14 @@ std::string parseSimRoom(std::string_view text, SimRoom& room) {
     if (equals == std::string_view::npos) {
       return "room entry '" + std::string(item) + "' is not key=value";
     }
-    if (std::string problem = readPair(item.substr(0, equals), item.substr(equals + 1), room);
-        !problem.empty()) {
+    const std::string_view key = item.substr(0, equals);
+    if (key == "preset" && !first) return "room key preset must come first";
+    if (std::string problem = readPair(key, item.substr(equals + 1), room); !problem.empty()) {
       return problem;
     }
+    first = false;
   }
-  return {};
+  return checkRoomGeometry(room);
 }
 
 std::vector<SimPath> roomPaths(const SimRoom& room, double speedMps) {

@@ -26,21 +26,42 @@ int deviceFailure(CliRun& run, const char* step, uint32_t ping, WaveError code) 
   return kExitFailed;
 }
 
+void printAverage(CliRun& run, JsonWriter* json, uint32_t pings) {
+  const std::vector<double> echoes = foundDistances(averagedEchoes(run.program.echoTracker));
+  if (json != nullptr) {
+    json->beginObject("average");
+    json->number("pings", pings);
+    json->beginArray("obstructions");
+    for (const double d : echoes) json->real({}, d, 3);
+    json->endArray();
+    json->endObject();
+    return;
+  }
+  PingReport report;
+  report.obstructions = echoes;
+  run.out << "average of " << pings << " pings: " << echoSummary(report) << "\n";
+}
+
 }  // namespace
 
 int runPingCommand(CliRun& run) {
   uint32_t count = 1;
+  bool average = false;
   const auto& args = run.request.args;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--count" && i + 1 < args.size() && readCount(args[i + 1], count)) {
       ++i;
+    } else if (args[i] == "--average") {
+      average = true;
     } else {
-      run.err << "mervane-cli: ping takes only --count N (1 to " << kMaxPingCount << "), got '"
-              << args[i] << "'\n";
+      run.err << "mervane-cli: ping takes only --count N (1 to " << kMaxPingCount
+              << ") and --average, got '" << args[i] << "'\n";
       return kExitUsage;
     }
   }
   Program& p = run.program;
+  // --average combines every ping of this command, each with the same weight.
+  restartEchoAverage(p.echoTracker, 0);
   for (int i = 0; i < kStartWarmUps; ++i) {
     if (const WaveError e = flushInput(*p.backend, p.pair, p.settings.waveFormat); e != kWaveOk) {
       return deviceFailure(run, "the warm-up", 0, e);
@@ -64,12 +85,14 @@ int runPingCommand(CliRun& run) {
       json.endObject();
     }
     json.endArray();
+    if (average) printAverage(run, &json, count);
     json.endObject();
     run.out << json.text() << "\n";
   } else {
     for (size_t i = 0; i < reports.size(); ++i) {
       run.out << "ping " << i + 1 << ": " << pingSummary(reports[i]) << "\n";
     }
+    if (average) printAverage(run, nullptr, count);
   }
   return kExitOk;
 }

@@ -6,25 +6,30 @@
 
 #include "cli/json.h"
 #include "engine/correlation.h"
-#include "engine/echo_detector.h"
+#include "engine/echo_tracker.h"
 
 PingReport reportMeasurement(Program& program, const MeasurementResult& result) {
   SonarSettings& s = program.settings;
   program.scan.peakAmplitude = result.peakAmplitude;
-  const auto echoes = detectEchoes(s, result.foundOffset);
-  std::copy_n(echoes.begin(), std::min(echoes.size(), program.obstructionList.size()),
-              program.obstructionList.begin());
+  observeMeasurement(s, result.foundOffset, program.echoTracker);
+  program.obstructionList = latestEchoes(program.echoTracker);
 
   PingReport report;
   report.foundOffset = result.foundOffset;
   report.peakAmplitude = result.peakAmplitude;
   const size_t bins = std::min<size_t>(kEnvelopeBins, s.correlationBuffer.size());
   report.envelope.assign(s.correlationBuffer.begin(), s.correlationBuffer.begin() + bins);
-  for (const double d : program.obstructionList) {
-    if (d > 0.0) report.obstructions.push_back(d);
-  }
-  std::sort(report.obstructions.begin(), report.obstructions.end());
+  report.obstructions = foundDistances(program.obstructionList);
   return report;
+}
+
+std::vector<double> foundDistances(const EchoDistances& distances) {
+  std::vector<double> found;
+  for (const double d : distances) {
+    if (d > 0.0) found.push_back(d);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 void writePingJson(JsonWriter& json, const PingReport& report) {
@@ -38,7 +43,14 @@ void writePingJson(JsonWriter& json, const PingReport& report) {
 
 std::string pingSummary(const PingReport& report) {
   std::ostringstream line;
-  line << "offset " << report.foundOffset << " peak " << report.peakAmplitude << " echoes";
+  line << "offset " << report.foundOffset << " peak " << report.peakAmplitude << " "
+       << echoSummary(report);
+  return line.str();
+}
+
+std::string echoSummary(const PingReport& report) {
+  std::ostringstream line;
+  line << "echoes";
   if (report.obstructions.empty()) line << " none";
   line << std::fixed << std::setprecision(2);
   for (const double d : report.obstructions) line << " " << d << " m";

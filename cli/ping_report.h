@@ -17,11 +17,17 @@ struct PingReport {
   std::vector<double> obstructions;  // metres, nearest first, only the ones found
 };
 
-// Finds the echoes of the measurement just analysed into program.obstructionList and gathers
-// the report from the program's buffers.
+// Finds the echoes of the measurement just analysed (on its own, while the program's tracker
+// learns from it and adds it to its average) into program.obstructionList and gathers the report
+// from the program's buffers.
 PingReport reportMeasurement(Program& program, const MeasurementResult& result);
+
+// The distances that hold an echo, nearest first.
+std::vector<double> foundDistances(const EchoDistances& distances);
 
 // The report's keys into an object that the caller has begun.
 void writePingJson(JsonWriter& json, const PingReport& report);
 // "offset 652 peak 123456 echoes 0.80 m 1.90 m" (or "echoes none").
 std::string pingSummary(const PingReport& report);
+// "echoes 0.80 m 1.90 m" (or "echoes none").
+std::string echoSummary(const PingReport& report);

@@ -43,7 +43,9 @@ bool allocate(const BufferSizes& n, NewBuffers& b) {
   return true;
 }
 
-uint32_t saturatingDouble(uint32_t v) { return v > UINT32_MAX / 2 ? UINT32_MAX : 2 * v; }
+uint32_t saturatingDouble(uint32_t v) {
+  return v > UINT32_MAX / 2 ? UINT32_MAX : 2 * v;
+}
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/numeric.h"
+#include "engine/sonar_settings.h"
 
 namespace {
 
@@ -58,4 +59,19 @@ void makeChirp8(double startHz, double endHz, std::span<uint8_t> buffer, uint32_
       buffer[i] = static_cast<uint8_t>(v + 128);
     }
   }
+}
+
+ChirpSweep chirpSweep(const SonarSettings& s) {
+  const double start = s.startFrequency;
+  const double end = s.endFrequency;
+  ChirpSweep sweep{start, end, 0.5 * static_cast<double>(s.waveFormat.samplesPerSec)};
+  if (s.waveFormat.bitsPerSample == 8) {
+    sweep.toHz = 2.0 * end - start;
+  } else if (s.waveFormat.bitsPerSample == 16) {
+    // The 16-bit synthesis steps through the interleaved values at the frame rate's pace.
+    const double perValue = 0.5 * s.waveFormat.channels;
+    sweep.fromHz = perValue * start;
+    sweep.toHz = perValue * end;
+  }
+  return sweep;
 }

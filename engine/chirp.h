@@ -1,4 +1,6 @@
 #pragma once
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <span>
 
@@ -11,3 +13,19 @@ void makeChirp16(double startHz, double endHz, std::span<uint8_t> buffer, uint32
                  std::span<int32_t> reference, const WaveFormat& format);
 void makeChirp8(double startHz, double endHz, std::span<uint8_t> buffer, uint32_t length,
                 std::span<int32_t> reference, const WaveFormat& format);
+
+struct SonarSettings;
+
+// The frequencies the played chirp sweeps through [Hz], as the synthesis makes them for the
+// settings' format: from start to end at 16 bits in stereo (channels / 2 times both at 16 bits
+// in general, so half of them in mono); from start to 2 x end - start at 8 bits.
+struct ChirpSweep {
+  double fromHz = 0.0;
+  double toHz = 0.0;
+  double nyquistHz = 0.0;  // half the sampling rate
+
+  // Whether any of it lies at or above the Nyquist frequency, where it folds back into a
+  // different chirp than the one the correlation looks for.
+  bool folds() const { return std::max(std::abs(fromHz), std::abs(toHz)) >= nyquistHz; }
+};
+ChirpSweep chirpSweep(const SonarSettings& settings);

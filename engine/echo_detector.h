@@ -1,16 +1,13 @@
 #pragma once
-#include <array>
 #include <cstdint>
 
+#include "engine/echo_tracker.h"
 #include "engine/sonar_settings.h"
 
-constexpr size_t kMaxEchoes = 7;
-
-// Distances [m] of up to seven echoes of the latest measurement, nearest first, measured from the
-// direct arrival near `foundOffset` (the offset finder's lag) on the raw correlation sums; unused
-// entries are 0.0. Reports nothing when the offset finder found no direct arrival or no echo
-// stands clearly above the noise of the recording. Reads only; allocates nothing.
-std::array<double, kMaxEchoes> detectEchoes(const SonarSettings& settings, uint32_t foundOffset);
-
-// Seconds of one step of the correlation index: one sample of one channel.
-double secondsPerLag(const WaveFormat& format);
+// Distances [m] of up to seven echoes of one measurement on its own, nearest first, measured
+// from the direct arrival near `foundOffset` (the offset finder's lag); unused entries are 0.0.
+// Learns the sound path from this one measurement, in a tracker of its own (which it allocates):
+// for the analysis of a single recording. The program keeps one tracker over its pings instead
+// (echo_tracker.h). Reports nothing when no direct arrival or no echo stands clearly above the
+// noise and clutter of the recording, or when the chirp folds at the Nyquist frequency.
+EchoDistances detectEchoes(const SonarSettings& settings, uint32_t foundOffset);

@@ -33,10 +33,15 @@ void rebuildGainTable(SonarSettings& s) {
 
 double speedOfSound(int8_t medium) {
   switch (medium) {
-    case kAir: return 337.6;
-    case kWater: return 1491.0;
-    case kSteel: return 4513.0;
-    case kGranite: return 500.0;
-    default: return 30.818181818181817;
+    case kAir:
+      return 337.6;
+    case kWater:
+      return 1491.0;
+    case kSteel:
+      return 4513.0;
+    case kGranite:
+      return 500.0;
+    default:
+      return 30.818181818181817;
   }
 }

@@ -7,7 +7,7 @@
 
 #include "engine/wave_format.h"
 
-constexpr size_t kGainBins = 439;        // display bins of one echo envelope
+constexpr size_t kGainBins = 439;           // display bins of one echo envelope
 constexpr uint32_t kMaxPlanBytes = 650250;  // largest record or chirp length a plan accepts
 
 struct CorrelationWorkspace;  // engine/fft_correlation.h

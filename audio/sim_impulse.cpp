@@ -1,0 +1,83 @@
+#include "audio/sim_impulse.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "audio/sim_fft.h"
+#include "audio/sim_kernel.h"
+#include "audio/sim_render.h"
+#include "audio/sim_response.h"
+#include "audio/sim_shoebox.h"
+
+namespace {
+
+// The diffuse tail's own noise stream, apart from every input stream's.
+constexpr uint32_t kTailStream = 0xFFFFFFFFu;
+
+// The paths to the microphone of one channel: the shoebox's arrivals (or the plain room's direct
+// sound) and the reflectors of echo= keys, which echo 2 d / speed after that microphone's direct
+// sound.
+std::vector<SimPath> channelPaths(const SimRoom& room, size_t channel, double speed) {
+  if (!room.shoebox) return roomPaths(room, speed);
+  std::vector<SimPath> paths;
+  for (const ShoeboxArrival& a : shoeboxArrivals(room, channel, speed)) {
+    paths.push_back({a.delaySeconds, a.gain});
+  }
+  const double direct = paths.front().delaySeconds;
+  for (const SimEcho& e : room.echoes) {
+    paths.push_back({direct + 2.0 * e.distanceM / speed, e.gain});
+  }
+  return paths;
+}
+
+void addImpulse(std::vector<double>& response, double position, double gain) {
+  const double whole = std::floor(position);
+  SimKernel kernel{};
+  makeSimKernel(position - whole, 1.0, kernel);
+  const auto n0 = static_cast<int64_t>(whole);
+  for (int k = 0; k < kSimTaps; ++k) {
+    const int64_t at = n0 - kSimHalfTaps + 1 + k;
+    if (at >= 0 && at < static_cast<int64_t>(response.size())) {
+      response[static_cast<size_t>(at)] += gain * kernel[static_cast<size_t>(k)];
+    }
+  }
+}
+
+}  // namespace
+
+RoomImpulse buildRoomImpulse(const SimRoom& room, double speed, uint32_t samplesPerSec) {
+  RoomImpulse impulse;
+  impulse.samplesPerSec = samplesPerSec;
+  const double rate = samplesPerSec;
+  std::vector<std::vector<SimPath>> paths;
+  double first = INFINITY;
+  double last = 0.0;
+  for (size_t c = 0; c < kSimMicChannels; ++c) {
+    paths.push_back(channelPaths(room, c, speed));
+    for (const SimPath& p : paths.back()) {
+      first = std::min(first, p.delaySeconds);
+      last = std::max(last, p.delaySeconds);
+    }
+  }
+  const bool tail = room.shoebox && room.shoebox->tailGain > 0.0;
+  if (tail) last = std::max(last, shoeboxTailEnd(room, speed));
+  const int64_t start = static_cast<int64_t>(std::floor(first * rate)) - kSimHalfTaps;
+  const auto length = static_cast<size_t>(std::ceil(last * rate) - start + kSimHalfTaps + 1);
+  const ResponseFilter filter = designResponse(room.speaker, room.microphone, rate);
+  impulse.startFrame = start - filter.leadTaps;
+  for (size_t c = 0; c < kSimMicChannels; ++c) {
+    std::vector<double> response(length, 0.0);
+    for (const SimPath& p : paths[c]) addImpulse(response, p.delaySeconds * rate - start, p.gain);
+    if (tail) {
+      for (size_t k = 0; k < length; ++k) {
+        const double at = static_cast<double>(start + static_cast<int64_t>(k)) / rate;
+        const double rms = shoeboxTailRms(room, at, rate, speed);
+        if (rms > 0.0) {
+          response[k] += rms * roomNoise(room.seed, kTailStream, k, static_cast<uint16_t>(c));
+        }
+      }
+    }
+    impulse.channels.push_back(convolve(response, filter.taps));
+  }
+  return impulse;
+}

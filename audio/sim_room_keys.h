@@ -1,0 +1,21 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "audio/sim_room.h"
+
+// The keys of the realistic room, apart from the plain room's keys in sim_room.cpp.
+
+bool readRoomNumber(std::string_view text, double& value);
+inline bool inRoomRange(double v, double low, double high) {
+  return v >= low && v <= high;
+}
+
+bool isRealisticRoomKey(std::string_view key);
+// Reads one realistic-room key into `room`; a key of the shoebox makes the room a shoebox (the
+// default one, unless a preset or an earlier key made it already). Returns the reason on a bad
+// value.
+std::string readRealisticRoomKey(std::string_view key, std::string_view value, SimRoom& room);
+
+// Once every key is read: the loudspeaker and every microphone must be inside the shoebox.
+std::string checkRoomGeometry(const SimRoom& room);

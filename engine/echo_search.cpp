@@ -1,0 +1,444 @@
+#include "engine/echo_search.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <tuple>
+#include <utility>
+
+#include "engine/fractional_delay.h"
+
+namespace {
+
+constexpr double kCfarFactor = 5.0;  // an echo's peak over the level of noise and clutter
+// A lag is tried as an echo from half that factor on: its own side lobes still count in the
+// level around it until it is fitted and subtracted.
+constexpr double kCandidateFactor = 2.5;
+constexpr double kFloorQuantile = 0.25;  // the quietest blocks tell the noise
+// An echo leaves at most this share of the energy within its main lobe once subtracted.
+constexpr double kUnexplained = 0.5;
+// Share of a found arrival's envelope that an echo near it must reach.
+constexpr double kMismatch = 0.5;
+constexpr int kCfarBlocksEachSide = 8;  // blocks of the clutter level on either side
+constexpr int kCfarGuardBlocks = 1;     // blocks next to the candidate left out of it
+constexpr int kMaxRejected = 24;        // candidates the CFAR may turn down in one search
+constexpr int kRefitPasses = 2;
+
+// Lags after its peak that the shape's main lobe covers: beyond the last lag where |shape|
+// still reaches a quarter of its peak.
+int mainLobe(const ArrivalShape& s) {
+  double peak = 0.0;
+  int at = 0;
+  for (int t = -s.before; t <= s.after(); ++t) {
+    if (std::abs(s.at(t)) > peak) {
+      peak = std::abs(s.at(t));
+      at = t;
+    }
+  }
+  int last = at + 1;
+  for (int t = at + 1; t <= s.after(); ++t) {
+    if (std::abs(s.at(t)) >= 0.25 * peak) last = t;
+  }
+  return std::max(2, last - at + 2);
+}
+
+// Lags of one period of the carrier: four times the first zero of the shape's autocorrelation,
+// found between the whole lags where it changes sign.
+double carrierPeriod(const ArrivalShape& s) {
+  const auto autocorrelation = [&](int lag) {
+    double sum = 0.0;
+    for (int t = -s.before; t <= s.after(); ++t) sum += s.at(t) * s.at(t + lag);
+    return sum;
+  };
+  double previous = autocorrelation(0);
+  for (int lag = 1; lag <= s.before + s.after(); ++lag) {
+    const double r = autocorrelation(lag);
+    if (r <= 0.0) return 4.0 * (lag - 1 + previous / (previous - r));
+    previous = r;
+  }
+  return 2.0;
+}
+
+double peakOf(const ArrivalShape& s) {
+  double peak = 0.0;
+  for (const double v : s.values) peak = std::max(peak, std::abs(v));
+  return peak;
+}
+
+class Search {
+ public:
+  Search(std::span<const double> signal, const ArrivalShape& shape, const EchoSearchLimits& limits,
+         EchoSearchScratch& scratch)
+      : shape_(shape), limits_(limits), s_(scratch), lobe_(mainLobe(shape)) {
+    for (const double v : shape.values) energy_ += v * v;
+    period_ = carrierPeriod(shape);
+    s_.envelope.resize(std::min(shape.values.size(), s_.envelope.capacity()));
+    for (size_t i = 0; i < s_.envelope.size(); ++i) {
+      s_.envelope[i] = std::hypot(shape.values[i], shape.quadrature[i]);
+    }
+    s_.residual.assign(signal.begin(), signal.end());
+    last_ = limits.firstLag + static_cast<int64_t>(signal.size()) - 1;
+  }
+
+  EchoSearchResult run();
+
+ private:
+  double residual(int64_t lag) const {
+    const int64_t i = lag - limits_.firstLag;
+    return i < 0 || i >= static_cast<int64_t>(s_.residual.size())
+               ? 0.0
+               : s_.residual[static_cast<size_t>(i)];
+  }
+  void add(const FoundArrival& a, double sign);
+  // polarity: +1 or -1 for an arrival of that sign, 0 for either.
+  FoundArrival fit(double guess, int reach, double polarity);
+  std::pair<double, double> matchedAt(int64_t d) const;
+  void measureBlocks();
+  double levelAt(int64_t lag) const;
+  double energyNear(int64_t lag) const;
+  double quietFloor();
+  std::pair<int64_t, double> candidate() const;
+  int64_t strongestLag(int64_t from, int64_t to) const;
+  bool rejected(int64_t lag) const;
+  bool merged(size_t k) const;
+  // Echoes have the direct arrival's sign.
+  double echoSign() const { return arrivals_[0].amplitude < 0.0 ? -1.0 : 1.0; }
+  size_t reportable() const;
+  void refitNear(size_t index);
+
+  const ArrivalShape& shape_;
+  const EchoSearchLimits& limits_;
+  EchoSearchScratch& s_;
+  int lobe_;
+  double period_ = 2.0;  // of the carrier, in lags
+  double energy_ = 0.0;
+  int64_t last_ = 0;
+  int64_t blocksFrom_ = 0;  // where the echoes' range starts, one main lobe after the direct
+  double floor_ = 0.0;
+  // The direct arrival, the echoes and the arrivals merged into a stronger one nearby.
+  std::array<FoundArrival, kMaxSearchArrivals> arrivals_{};
+  size_t count_ = 0;
+  std::array<int64_t, kMaxRejected> rejected_{};
+  int rejectedCount_ = 0;
+};
+
+// residual += sign * amplitude * shape(lag - a.lag) wherever the shape reaches.
+void Search::add(const FoundArrival& a, double sign) {
+  const double whole = std::floor(a.lag);
+  const FractionalDelay delay = FractionalDelay::of(a.lag - whole);
+  const auto base = static_cast<int64_t>(whole);
+  const auto sample = [&](int64_t t) { return shape_.at(t); };
+  for (int64_t n = -shape_.before - kInterpTaps; n <= shape_.after() + kInterpTaps; ++n) {
+    const int64_t i = base + n - limits_.firstLag;
+    if (i < 0 || i >= static_cast<int64_t>(s_.residual.size())) continue;
+    s_.residual[static_cast<size_t>(i)] += sign * a.amplitude * delay.apply(sample, n);
+  }
+}
+
+// The matched filters of the shape and of its quadrature on the residual at whole lag d.
+std::pair<double, double> Search::matchedAt(int64_t d) const {
+  const int64_t from = std::max<int64_t>(-shape_.before, limits_.firstLag - d);
+  const int64_t to = std::min<int64_t>(shape_.after(), last_ - d);
+  double in = 0.0, quadrature = 0.0;
+  for (int64_t t = from; t <= to; ++t) {
+    const double r = s_.residual[static_cast<size_t>(d + t - limits_.firstLag)];
+    const auto i = static_cast<size_t>(t + shape_.before);
+    in += r * shape_.values[i];
+    quadrature += r * shape_.quadrature[i];
+  }
+  return {in, quadrature};
+}
+
+// The arrival whose scaled, delayed shape best matches the residual within `reach` lags of
+// `guess`. The matched filter's carrier is nearly as high one half-period off its peak, but its
+// envelope is not: the envelope's peak (parabola through the largest whole lag and its
+// neighbours) picks the cycle, then the filter's own peak within a quarter period of it is found
+// between the lags (its output is as band-limited as the signal, so its windowed-sinc
+// interpolation is exact to far below the noise), golden-section searched.
+FoundArrival Search::fit(double guess, int reach, double polarity) {
+  const auto centre = static_cast<int64_t>(std::llround(guess));
+  const auto halfPeriod = static_cast<int64_t>(std::ceil(0.5 * period_));
+  const int64_t from = centre - reach - halfPeriod - kInterpTaps - 1;
+  const auto count = static_cast<size_t>(2 * (reach + halfPeriod + kInterpTaps + 1) + 1);
+  s_.matched.resize(std::min(count, s_.matched.capacity()));
+  s_.quadrature.resize(s_.matched.size());
+  for (size_t k = 0; k < s_.matched.size(); ++k) {
+    std::tie(s_.matched[k], s_.quadrature[k]) = matchedAt(from + static_cast<int64_t>(k));
+  }
+  const auto matched = [&](int64_t d) {
+    const int64_t k = d - from;
+    return k < 0 || k >= static_cast<int64_t>(s_.matched.size())
+               ? 0.0
+               : s_.matched[static_cast<size_t>(k)];
+  };
+  const auto envelope = [&](int64_t d) {
+    const int64_t k = d - from;
+    if (k < 0 || k >= static_cast<int64_t>(s_.matched.size())) return 0.0;
+    const auto i = static_cast<size_t>(k);
+    return s_.matched[i] * s_.matched[i] + s_.quadrature[i] * s_.quadrature[i];
+  };
+  int64_t best = centre;
+  for (int64_t d = centre - reach; d <= centre + reach; ++d) {
+    if (envelope(d) > envelope(best)) best = d;
+  }
+  const double left = envelope(best - 1), middle = envelope(best), right = envelope(best + 1);
+  const double curve = left - 2.0 * middle + right;
+  const double peak = static_cast<double>(best) +
+                      (curve < 0.0 ? std::clamp(0.5 * (left - right) / curve, -0.5, 0.5) : 0.0);
+  // Value at position p = n - f with n whole, signed as the arrival must be.
+  const auto at = [&](double p) {
+    const double n = std::ceil(p);
+    return FractionalDelay::of(n - p).apply(matched, static_cast<int64_t>(n));
+  };
+  const auto score = [&](double p) {
+    const double v = at(p);
+    return polarity == 0.0 ? std::abs(v) : polarity * v;
+  };
+  // The carrier's peak of that sign within half a period of the envelope's: a coarse look over
+  // the period, then a golden-section search around the best of it.
+  constexpr int kCoarse = 16;
+  double start = peak;
+  double startScore = -INFINITY;
+  for (int i = 0; i < kCoarse; ++i) {
+    const double p = peak + period_ * ((i + 0.5) / kCoarse - 0.5);
+    const double v = score(p);
+    if (v > startScore) {
+      startScore = v;
+      start = p;
+    }
+  }
+  constexpr double kGolden = 0.6180339887498949;
+  double lo = start - period_ / kCoarse;
+  double hi = start + period_ / kCoarse;
+  double a = hi - kGolden * (hi - lo);
+  double b = lo + kGolden * (hi - lo);
+  double fa = score(a);
+  double fb = score(b);
+  for (int i = 0; i < 24; ++i) {
+    if (fa > fb) {
+      hi = b;
+      b = a;
+      fb = fa;
+      a = hi - kGolden * (hi - lo);
+      fa = score(a);
+    } else {
+      lo = a;
+      a = b;
+      fa = fb;
+      b = lo + kGolden * (hi - lo);
+      fb = score(b);
+    }
+  }
+  const double lag = 0.5 * (lo + hi);
+  return FoundArrival{lag, energy_ > 0.0 ? at(lag) / energy_ : 0.0};
+}
+
+// Noise and clutter along the range, per block of one main lobe from `from` on: each block's
+// RMS, and its level: the median RMS of the blocks on either side, leaving out the blocks next
+// to it, never below the floor.
+void Search::measureBlocks() {
+  const int64_t block = lobe_;
+  const auto blocks = static_cast<size_t>(std::min<int64_t>(
+      (last_ - blocksFrom_) / block + 1, static_cast<int64_t>(s_.blockRms.capacity())));
+  s_.blockRms.resize(blocks);
+  s_.blockLevel.resize(blocks);
+  for (size_t b = 0; b < blocks; ++b) {
+    const int64_t from = blocksFrom_ + static_cast<int64_t>(b) * block;
+    double sum = 0.0;
+    for (int64_t l = from; l < from + block; ++l) sum += residual(l) * residual(l);
+    s_.blockRms[b] = std::sqrt(sum / static_cast<double>(block));
+  }
+  for (size_t b = 0; b < blocks; ++b) {
+    std::array<double, 2 * kCfarBlocksEachSide> levels{};
+    size_t n = 0;
+    for (int side = -1; side <= 1; side += 2) {
+      for (int k = kCfarGuardBlocks + 1; k <= kCfarBlocksEachSide; ++k) {
+        const int64_t at = static_cast<int64_t>(b) + side * k;
+        if (at >= 0 && at < static_cast<int64_t>(blocks))
+          levels[n++] = s_.blockRms[static_cast<size_t>(at)];
+      }
+    }
+    double level = 0.0;
+    if (n > 0) {
+      const auto middle = levels.begin() + static_cast<std::ptrdiff_t>(n / 2);
+      std::nth_element(levels.begin(), middle, levels.begin() + static_cast<std::ptrdiff_t>(n));
+      level = *middle;
+    }
+    s_.blockLevel[b] = std::max(level, floor_);
+  }
+}
+
+double Search::energyNear(int64_t lag) const {
+  double sum = 0.0;
+  for (int64_t l = lag - lobe_; l <= lag + lobe_; ++l) sum += residual(l) * residual(l);
+  return sum;
+}
+
+// The level a lag is judged against: the noise and clutter around it, and near every arrival
+// found so far (the direct one included) a share of that arrival's envelope: no learned shape
+// fits a real arrival exactly, and what it leaves is no echo.
+double Search::levelAt(int64_t lag) const {
+  const int64_t b = (lag - blocksFrom_) / lobe_;
+  double level = lag < blocksFrom_ || b >= static_cast<int64_t>(s_.blockLevel.size())
+                     ? floor_
+                     : s_.blockLevel[static_cast<size_t>(b)];
+  for (size_t k = 0; k < count_; ++k) {
+    const int64_t offset = lag - std::llround(arrivals_[k].lag) + shape_.before;
+    if (offset < 0 || offset >= static_cast<int64_t>(s_.envelope.size())) continue;
+    level = std::max(level, kMismatch / kCfarFactor * std::abs(arrivals_[k].amplitude) *
+                                s_.envelope[static_cast<size_t>(offset)]);
+  }
+  return level;
+}
+
+// The noise: the RMS of the quietest blocks.
+double Search::quietFloor() {
+  measureBlocks();
+  if (s_.blockRms.empty()) return 0.0;
+  s_.blockLevel.assign(s_.blockRms.begin(), s_.blockRms.end());
+  const auto at =
+      s_.blockLevel.begin() +
+      static_cast<std::ptrdiff_t>(kFloorQuantile * static_cast<double>(s_.blockLevel.size() - 1));
+  std::nth_element(s_.blockLevel.begin(), at, s_.blockLevel.end());
+  return *at;
+}
+
+// Two arrivals closer than the main lobe are not told apart by the chirp: the weaker one is part
+// of the stronger (a loudspeaker near a desk hears the direct sound and the wall each with its
+// own bounce off the desk, a few millimetres or centimetres later). It stays subtracted, and is
+// not reported.
+bool Search::merged(size_t k) const {
+  // Walls reflect sound as it comes: an echo is a copy of the direct arrival of the same sign. A
+  // fit whose best peak of that sign is still of the other stands between two arrivals too close
+  // to tell apart.
+  if (arrivals_[k].amplitude * arrivals_[0].amplitude < 0.0) return true;
+  for (size_t j = 0; j < count_; ++j) {
+    if (j != k && std::abs(arrivals_[j].lag - arrivals_[k].lag) < lobe_ &&
+        std::abs(arrivals_[j].amplitude) > std::abs(arrivals_[k].amplitude)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+size_t Search::reportable() const {
+  size_t n = 0;
+  for (size_t k = 1; k < count_; ++k) n += merged(k) ? 0 : 1;
+  return n;
+}
+
+bool Search::rejected(int64_t lag) const {
+  for (int k = 0; k < rejectedCount_; ++k) {
+    if (std::abs(lag - rejected_[static_cast<size_t>(k)]) <= lobe_) return true;
+  }
+  return false;
+}
+
+int64_t Search::strongestLag(int64_t from, int64_t to) const {
+  int64_t best = -1;
+  double bestValue = -1.0;
+  for (int64_t lag = from; lag <= to; ++lag) {
+    const double v = std::abs(residual(lag));
+    if (v > bestValue) {
+      bestValue = v;
+      best = lag;
+    }
+  }
+  return best;
+}
+
+// The lag that stands highest above the level around it, and how high.
+std::pair<int64_t, double> Search::candidate() const {
+  int64_t best = -1;
+  double bestRatio = 0.0;
+  for (int64_t lag = blocksFrom_; lag <= last_; ++lag) {
+    const double level = levelAt(lag);
+    const double ratio = level > 0.0 ? std::abs(residual(lag)) / level : 0.0;
+    if (ratio > bestRatio && !rejected(lag)) {
+      bestRatio = ratio;
+      best = lag;
+    }
+  }
+  return {best, bestRatio};
+}
+
+// Arrivals closer than the shape's length bias each other's fits: each one that overlaps the
+// arrival `index` is fitted again against the residual of all the others.
+void Search::refitNear(size_t index) {
+  const double reachOfShape = shape_.before + shape_.after() + 2 * kInterpTaps;
+  for (int pass = 0; pass < kRefitPasses; ++pass) {
+    for (size_t k = 0; k < count_; ++k) {
+      if (std::abs(arrivals_[k].lag - arrivals_[index].lag) > reachOfShape) continue;
+      add(arrivals_[k], 1.0);
+      arrivals_[k] = fit(arrivals_[k].lag, 1, k == 0 ? 0.0 : echoSign());
+      add(arrivals_[k], -1.0);
+    }
+  }
+}
+
+EchoSearchResult Search::run() {
+  EchoSearchResult result;
+  if (energy_ <= 0.0 || last_ < limits_.firstLag) return result;
+  const double peak = peakOf(shape_);
+  const int64_t directFrom = std::max(limits_.firstLag, limits_.directFrom);
+  const int64_t directTo = std::min(last_, limits_.directTo);
+  if (directFrom > directTo) return result;
+  const int64_t directPeak = strongestLag(directFrom, directTo);
+  arrivals_[count_++] = fit(static_cast<double>(directPeak), lobe_, 0.0);
+  result.direct = arrivals_[0];
+  add(arrivals_[0], -1.0);
+
+  blocksFrom_ = static_cast<int64_t>(std::ceil(arrivals_[0].lag)) + lobe_;
+  if (blocksFrom_ >= last_) return result;
+  floor_ = quietFloor();
+  if (std::abs(result.direct.amplitude) * peak < limits_.directOverNoise * floor_) return {};
+
+  while (count_ < arrivals_.size() && reportable() < kMaxSearchEchoes &&
+         rejectedCount_ < kMaxRejected) {
+    measureBlocks();
+    const auto [lag, ratio] = candidate();
+    if (lag < 0 || ratio <= kCandidateFactor) break;
+    const FoundArrival echo = fit(static_cast<double>(lag), std::max(2, lobe_ / 2), echoSign());
+    const int64_t at = std::llround(echo.lag);
+    const double before = energyNear(at);
+    add(echo, -1.0);
+    // Judged against what is left around it once its own side lobes are gone; and it must be
+    // an arrival, a copy of the shape, that explains most of what stood there.
+    measureBlocks();
+    const double level = levelAt(at);
+    const double left = energyNear(at);
+    if (std::abs(echo.amplitude) * peak <= kCfarFactor * level || left > kUnexplained * before) {
+      add(echo, 1.0);
+      rejected_[static_cast<size_t>(rejectedCount_++)] = lag;
+      continue;
+    }
+    arrivals_[count_++] = echo;
+    refitNear(count_ - 1);
+  }
+  result.direct = arrivals_[0];
+  for (size_t k = 1; k < count_ && result.echoCount < result.echoes.size(); ++k) {
+    if (!merged(k)) result.echoes[result.echoCount++] = arrivals_[k];
+  }
+  result.arrivals = arrivals_;
+  result.arrivalCount = count_;
+  return result;
+}
+
+}  // namespace
+
+void reserveEchoSearch(EchoSearchScratch& scratch, size_t signalLags, size_t shapeLags) {
+  scratch.envelope.reserve(shapeLags);
+  scratch.residual.reserve(signalLags);
+  scratch.matched.reserve(4 * static_cast<size_t>(kInterpTaps) + 4096);
+  scratch.quadrature.reserve(scratch.matched.capacity());
+  scratch.blockRms.reserve(signalLags / 2 + 1);
+  scratch.blockLevel.reserve(signalLags / 2 + 1);
+}
+
+EchoSearchResult searchEchoes(std::span<const double> signal, const ArrivalShape& shape,
+                              const EchoSearchLimits& limits, EchoSearchScratch& scratch) {
+  if (signal.size() > scratch.residual.capacity())
+    signal = signal.first(scratch.residual.capacity());
+  Search search(signal, shape, limits, scratch);
+  return search.run();
+}

@@ -1,0 +1,81 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+// The search for echoes in a correlation: a CLEAN-style search with thresholds that follow the
+// noise and the clutter along the range (CFAR).
+//  [model]   every arrival (the direct sound and each echo) is a scaled, delayed copy of one
+//            shape: the response of one arrival through this loudspeaker, microphone and format,
+//            sampled at whole lags;
+//  [direct]  the direct arrival near lag 0 is fitted and its whole response subtracted;
+//  [cfar]    a lag counts as an echo when it stands kCfarFactor times above the noise and
+//            clutter around it: the median RMS of the blocks on either side, never below the
+//            noise (the RMS of the quietest blocks); near every arrival found so far, the
+//            direct one included, it must also reach a share of that arrival's envelope, since
+//            no learned shape fits a real arrival exactly;
+//  [echoes]  the strongest lag left is fitted to a fraction of a lag, recorded and subtracted if
+//            it passes, and every arrival near it is fitted again against the others, up to the
+//            limit of echoes. A fit takes the peak of the matched filter's envelope (filters with
+//            the shape and its quadrature), which tells the carrier's cycles apart, then the
+//            filter's own peak on that cycle.
+
+constexpr size_t kMaxSearchEchoes = 7;
+
+// The response of one arrival at lags -before .. values.size() - 1 - before, and its quadrature
+// (the same response with every frequency shifted by 90 degrees) at the same lags.
+struct ArrivalShape {
+  std::span<const double> values;
+  std::span<const double> quadrature;
+  int before = 0;
+
+  int after() const { return static_cast<int>(values.size()) - 1 - before; }
+  double at(int64_t lag) const {
+    const int64_t i = lag + before;
+    return i < 0 || i >= static_cast<int64_t>(values.size()) ? 0.0 : values[static_cast<size_t>(i)];
+  }
+};
+
+struct FoundArrival {
+  double lag = 0.0;  // fractional lag of the shape's lag 0
+  double amplitude = 0.0;
+};
+
+constexpr size_t kMaxSearchArrivals = 1 + 2 * kMaxSearchEchoes;
+
+struct EchoSearchResult {
+  FoundArrival direct;
+  std::array<FoundArrival, kMaxSearchEchoes> echoes{};  // the reported ones, strongest first
+  size_t echoCount = 0;
+  // Every arrival subtracted: the direct one first, then the echoes and those merged into a
+  // stronger one nearby.
+  std::array<FoundArrival, kMaxSearchArrivals> arrivals{};
+  size_t arrivalCount = 0;
+};
+
+// What the search may use; sized by the caller once (see echoSearchScratchFor), never during a
+// search.
+struct EchoSearchScratch {
+  std::vector<double> residual;
+  std::vector<double> matched;     // the matched filter around one candidate
+  std::vector<double> quadrature;  // and its quadrature
+  std::vector<double> blockRms;    // RMS of the residual per block of one main lobe
+  std::vector<double> blockLevel;  // noise and clutter around each block
+  std::vector<double> envelope;    // of the shape
+};
+void reserveEchoSearch(EchoSearchScratch& scratch, size_t signalLags, size_t shapeLags);
+
+struct EchoSearchLimits {
+  int64_t firstLag = 0;    // lag of signal[0]
+  int64_t directFrom = 0;  // the direct arrival's peak lies in these lags
+  int64_t directTo = 0;
+  // A direct arrival the offset finder did not confirm must stand this far above the noise.
+  double directOverNoise = 0.0;
+};
+
+// Searches `signal` for the direct arrival and up to kMaxSearchEchoes echoes after it. The
+// signal and the shape are only read; the scratch must hold signal.size() lags.
+EchoSearchResult searchEchoes(std::span<const double> signal, const ArrivalShape& shape,
+                              const EchoSearchLimits& limits, EchoSearchScratch& scratch);

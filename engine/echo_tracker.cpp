@@ -1,0 +1,405 @@
+// [key]       the chirp and format the learned paths belong to;
+// [channels]  each channel's samples correlated with its own played chirp;
+// [anchor]    each channel's direct arrival, kept on the lag the path was learned at;
+// [combine]   the channels weighted by their direct arrival and added;
+// [fallback]  long chirps and many channels: the program's own sums against the ideal chirp;
+// [distances] the echo search on the latest measurement or the run's average.
+#include "engine/echo_tracker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+
+#include "engine/chirp.h"
+#include "engine/correlation.h"
+#include "engine/correlation_sums.h"
+
+namespace {
+
+constexpr int kAlignReach = 2;          // lags the anchor may move to stay on the learned path
+constexpr int64_t kDirectReach = 3;     // lags around the anchor where the direct peak may lie
+constexpr double kRingSeconds = 0.004;  // a ringing response is learned over this long
+constexpr double kUnconfirmedDirectOverNoise = 20.0;
+constexpr int kIdealMaxHalfWidth = 1024;  // lags of the ideal response kept on each side
+constexpr double kIdealBudget = 8.0e6;    // multiply-adds spent on the ideal response
+
+bool directFound(uint32_t foundOffset) {
+  return foundOffset != kFallbackOffset;
+}
+
+double playedValue(const SonarSettings& s, size_t i) {
+  if (isSixteenBit(s.waveFormat)) {
+    if (2 * i + 1 >= s.playBuffer.size()) return 0.0;
+    return static_cast<int16_t>(s.playBuffer[2 * i] | (s.playBuffer[2 * i + 1] << 8));
+  }
+  return i < s.playBuffer.size() ? static_cast<double>(s.playBuffer[i]) - 128.0 : 0.0;
+}
+
+double recordedValue(const SonarSettings& s, size_t i) {
+  if (isSixteenBit(s.waveFormat)) {
+    if (2 * i + 1 >= s.recordBuffer.size()) return 0.0;
+    return static_cast<int16_t>(s.recordBuffer[2 * i] | (s.recordBuffer[2 * i + 1] << 8));
+  }
+  return i < s.recordBuffer.size() ? static_cast<double>(s.recordBuffer[i]) - 128.0 : 0.0;
+}
+
+// Values of the play buffer that are played: the first outBufferBytes bytes.
+size_t playedValues(const SonarSettings& s) {
+  const size_t bytes = std::min<size_t>(s.outBufferBytes, s.playBuffer.size());
+  return isSixteenBit(s.waveFormat) ? bytes / 2 : bytes;
+}
+
+// Values that both kinds of caller correlated: the manual step stops at inBufferBytes.
+size_t recordedValues(const SonarSettings& s) {
+  const size_t bytes = std::min<size_t>(s.inBufferBytes, s.recordBuffer.size());
+  return isSixteenBit(s.waveFormat) ? bytes / 2 : bytes;
+}
+
+uint64_t hashPlayed(const SonarSettings& s, size_t values) {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a over the played bytes
+  const size_t bytes = isSixteenBit(s.waveFormat) ? 2 * values : values;
+  for (size_t i = 0; i < bytes && i < s.playBuffer.size(); ++i) {
+    h = (h ^ s.playBuffer[i]) * 1099511628211ull;
+  }
+  return h;
+}
+
+// [channels] r[k] = sum_j played[j] recording[k + j] for `lags` lags.
+MERVANE_VECTOR_CLONES void correlateChannel(const double* played, size_t taps,
+                                            const double* recording, double* r, size_t lags) {
+  std::fill_n(r, lags, 0.0);
+  for (size_t j = 0; j < taps; ++j) {
+    const double t = played[j];
+    const double* y = recording + j;
+    for (size_t k = 0; k < lags; ++k) r[k] += t * y[k];
+  }
+}
+
+struct Channels {
+  size_t count = 0;
+  size_t taps = 0;       // played frames of each channel
+  int64_t firstLag = 0;  // frame lag of correlation[0]
+  size_t lags = 0;
+  std::array<int64_t, 2> anchors{};
+  std::array<double, 2> strengths{};
+};
+
+// [key] A new chirp or format starts the paths and the average afresh.
+void keyTo(const SonarSettings& s, size_t taps, EchoTracker& t) {
+  const EchoTracker::Key key{s.waveFormat.channels,
+                             s.waveFormat.bitsPerSample,
+                             s.waveFormat.samplesPerSec,
+                             s.outBufferBytes,
+                             s.startFrequency,
+                             s.endFrequency,
+                             hashPlayed(s, playedValues(s))};
+  if (key == t.key && t.paths[0].lags() > 1) return;
+  t.key = key;
+  t.knownEchoCount = 0;
+  const auto ring = static_cast<int>(kRingSeconds * s.waveFormat.samplesPerSec);
+  for (size_t c = 0; c < key.channels; ++c) {
+    startPath(t.paths[c], std::span<const double>(&t.played[c * kMaxChirpFrames], taps), ring);
+  }
+  restartEchoAverage(t, t.averageLimit);
+}
+
+void takePlayed(const SonarSettings& s, EchoTracker& t, const Channels& ch) {
+  for (size_t c = 0; c < ch.count; ++c) {
+    double* played = &t.played[c * kMaxChirpFrames];
+    for (size_t j = 0; j < ch.taps; ++j) played[j] = playedValue(s, j * ch.count + c);
+  }
+}
+
+// [channels] Each channel's samples (less their mean: a DC offset is no echo) and correlation
+// with its played chirp. False when the recording holds no lag to correlate.
+bool correlateChannels(const SonarSettings& s, EchoTracker& t, Channels& ch) {
+  const size_t values = recordedValues(s);
+  const size_t frames = values / ch.count;
+  // From a path's length before the first lag the program correlates, so that a direct arrival
+  // right there still has its whole response to learn from.
+  const int64_t offsetFrame = s.offsetBytes / ch.count;
+  ch.firstLag = std::max<int64_t>(0, offsetFrame - static_cast<int64_t>(ch.taps) - kShapeGuardLags);
+  if (frames < ch.taps + static_cast<size_t>(ch.firstLag) + 1) return false;
+  ch.lags = std::min(frames - ch.taps - static_cast<size_t>(ch.firstLag) + 1, kTrackedLags);
+  const size_t span = ch.lags + ch.taps - 1;
+  for (size_t c = 0; c < ch.count; ++c) {
+    const double* played = &t.played[c * kMaxChirpFrames];
+    double* y = &t.recording[c * (kTrackedLags + kMaxChirpFrames)];
+    double mean = 0.0;
+    for (size_t f = 0; f < span; ++f) {
+      y[f] = recordedValue(s, (static_cast<size_t>(ch.firstLag) + f) * ch.count + c);
+      mean += y[f];
+    }
+    mean /= static_cast<double>(span);
+    for (size_t f = 0; f < span; ++f) y[f] -= mean;
+    correlateChannel(played, ch.taps, y, &t.correlation[c * kTrackedLags], ch.lags);
+  }
+  return true;
+}
+
+double correlationAt(const EchoTracker& t, const Channels& ch, size_t c, int64_t lag) {
+  const int64_t i = lag - ch.firstLag;
+  return i < 0 || i >= static_cast<int64_t>(ch.lags)
+             ? 0.0
+             : t.correlation[c * kTrackedLags + static_cast<size_t>(i)];
+}
+
+// [anchor] The direct arrival's lag in each channel: the peak of its correlation's envelope
+// where the offset finder put it (or anywhere): where the carrier peaks depends on the channel's
+// phase, the envelope does not, so the channels' anchors stay on the same instant. Once a path is
+// learned, the anchor moves by up to kAlignReach lags to where the learned mean matches best, so
+// that every ping adds to the mean on the same lag.
+void anchorChannels(EchoTracker& t, int64_t from, int64_t to, Channels& ch) {
+  for (size_t c = 0; c < ch.count; ++c) {
+    const int64_t span = to - from + 1;
+    const auto count = static_cast<size_t>(std::clamp<int64_t>(span, 1, kTrackedLags));
+    double* r = &t.correlation[c * kTrackedLags + static_cast<size_t>(from - ch.firstLag)];
+    double* quadrature = t.combined.data();  // free until the channels are combined
+    quadratureOf({r, count}, {quadrature, count}, 0);
+    int64_t best = from;
+    double bestEnvelope = -1.0;
+    for (size_t i = 0; i < count; ++i) {
+      const double e = r[i] * r[i] + quadrature[i] * quadrature[i];
+      if (e > bestEnvelope) {
+        bestEnvelope = e;
+        best = from + static_cast<int64_t>(i);
+      }
+    }
+    const ChannelPath& path = t.paths[c];
+    if (path.pings > 0) {
+      const int64_t peak = best;
+      double bestMatch = -INFINITY;
+      for (int64_t shift = -kAlignReach; shift <= kAlignReach; ++shift) {
+        double match = 0.0;
+        for (int tau = -path.before; tau <= path.after; ++tau) {
+          match += path.mean[static_cast<size_t>(tau + path.before)] *
+                   correlationAt(t, ch, c, peak + shift + tau);
+        }
+        if (match > bestMatch) {
+          bestMatch = match;
+          best = peak + shift;
+        }
+      }
+    }
+    ch.anchors[c] = best;
+  }
+}
+
+// [anchor] Adds each channel's direct arrival to its path and fits the path again; then weighs
+// the channel by the strength of its direct arrival under the path's model (or the ideal
+// chirp's, while nothing is learned).
+void learnChannels(EchoTracker& t, Channels& ch) {
+  for (size_t c = 0; c < ch.count; ++c) {
+    ChannelPath& path = t.paths[c];
+    const int64_t first = ch.anchors[c] - path.before - ch.firstLag;
+    if (first >= 0 && first + static_cast<int64_t>(path.lags()) <= static_cast<int64_t>(ch.lags)) {
+      learnPath(path, {&t.correlation[c * kTrackedLags + static_cast<size_t>(first)], path.lags()},
+                kPathMemoryPings, {t.knownEchoes.data(), t.knownEchoCount});
+    }
+    const std::vector<double>& model = path.fitted ? path.model : path.ideal;
+    double match = 0.0, energy = 0.0;
+    for (int tau = -path.before; tau <= path.after; ++tau) {
+      const double m = model[static_cast<size_t>(tau + path.before)];
+      match += m * correlationAt(t, ch, c, ch.anchors[c] + tau);
+      energy += m * m;
+    }
+    ch.strengths[c] = energy > 0.0 ? match / energy : 0.0;
+  }
+}
+
+// [combine] sum_c A_c r_c(anchor_c + lag) / sum_c A_c^2, and the same weighting of the models:
+// the direct arrival becomes the shape itself at lag 0, an echo a scaled copy of it.
+void combineChannels(EchoTracker& t, const Channels& ch) {
+  double norm = 0.0;
+  for (size_t c = 0; c < ch.count; ++c) norm += ch.strengths[c] * ch.strengths[c];
+  t.combinedLags = 0;
+  if (!(norm > 0.0)) return;
+  int64_t from = INT64_MIN, to = INT64_MAX;
+  for (size_t c = 0; c < ch.count; ++c) {
+    from = std::max(from, ch.firstLag - ch.anchors[c]);
+    to = std::min(to, ch.firstLag + static_cast<int64_t>(ch.lags) - 1 - ch.anchors[c]);
+  }
+  if (to < from) return;
+  t.combinedFirstLag = from;
+  t.combinedLags = std::min<size_t>(static_cast<size_t>(to - from + 1), kTrackedLags);
+  for (size_t i = 0; i < t.combinedLags; ++i) {
+    double v = 0.0;
+    for (size_t c = 0; c < ch.count; ++c) {
+      v +=
+          ch.strengths[c] * correlationAt(t, ch, c, ch.anchors[c] + from + static_cast<int64_t>(i));
+    }
+    t.combined[i] = v / norm;
+  }
+  t.shapeBefore = t.paths[0].before;
+  t.shapeLags = 0;
+  for (size_t c = 0; c < ch.count; ++c) {
+    const ChannelPath& path = t.paths[c];
+    t.shapeLags = std::max(t.shapeLags, path.fitted ? path.modelLags : path.lags());
+  }
+  for (size_t i = 0; i < t.shapeLags; ++i) {
+    double v = 0.0;
+    for (size_t c = 0; c < ch.count; ++c) {
+      const ChannelPath& path = t.paths[c];
+      const double m = path.fitted ? (i < path.modelLags ? path.model[i] : 0.0)
+                                   : (i < path.lags() ? path.ideal[i] : 0.0);
+      v += ch.strengths[c] * ch.strengths[c] * m;
+    }
+    t.shape[i] = v / norm;
+  }
+  quadratureOf({t.shape.data(), t.shapeLags}, {t.shapeQuadrature.data(), t.shapeLags}, 0);
+  t.directFrom = -kDirectReach;
+  t.directTo = kDirectReach;
+}
+
+void addToAverage(EchoTracker& t) {
+  if (t.averagePings == 0 || t.averageFirstLag != t.combinedFirstLag ||
+      t.averageLags != t.combinedLags) {
+    // The first ping of a run, or a recording of another length: the average starts with it.
+    t.averagePings = 0;
+    t.averageFirstLag = t.combinedFirstLag;
+    t.averageLags = t.combinedLags;
+  }
+  const uint32_t limit = t.averageLimit == 0 ? UINT32_MAX : t.averageLimit;
+  t.averagePings = std::min(t.averagePings + 1, limit);
+  const double weight = 1.0 / t.averagePings;
+  for (size_t i = 0; i < t.combinedLags; ++i) {
+    t.average[i] += (t.combined[i] - t.average[i]) * weight;
+  }
+}
+
+// [fallback] The program's correlation sums against the correlation of the played part of the
+// play buffer with the template: the ideal chirp's arrival, as far as the budget reaches.
+void observeIdeal(const SonarSettings& s, uint32_t foundOffset, EchoTracker& t) {
+  const uint64_t end = isSixteenBit(s.waveFormat) ? s.inBufferBytes / 2 : s.inBufferBytes;
+  const uint64_t first = s.offsetBytes;
+  const uint64_t last = std::min<uint64_t>(end, s.correlationSums.size());
+  if (last < first + 3) return;
+  t.combinedFirstLag = static_cast<int64_t>(first);
+  t.combinedLags = std::min<size_t>(last - first, kTrackedLags);
+  for (size_t i = 0; i < t.combinedLags; ++i) {
+    t.combined[i] = static_cast<double>(s.correlationSums[first + i]);
+  }
+  const auto taps =
+      static_cast<int64_t>(std::min<size_t>(s.outBufferBytes, s.chirpReference.size()));
+  const auto played = static_cast<int64_t>(playedValues(s));
+  const double perLag = std::max<double>(1.0, static_cast<double>(taps));
+  int half =
+      static_cast<int>(std::clamp(kIdealBudget / perLag / 2.0, 8.0, 1.0 * kIdealMaxHalfWidth));
+  half = std::min<int>({half, static_cast<int>(taps) + 4, (kMaxShapeLags - 1) / 2});
+  t.shapeBefore = half;
+  t.shapeLags = static_cast<size_t>(2 * half + 1);
+  for (int tau = -half; tau <= half; ++tau) {
+    // Template tap j meets played value j + tau; taps 0..3 stay out, as in the correlation.
+    double sum = 0.0;
+    for (int64_t j = std::max<int64_t>(4, -tau); j < std::min<int64_t>(taps, played - tau); ++j) {
+      sum +=
+          playedValue(s, static_cast<size_t>(j + tau)) * s.chirpReference[static_cast<size_t>(j)];
+    }
+    t.shape[static_cast<size_t>(tau + half)] = sum;
+  }
+  quadratureOf({t.shape.data(), t.shapeLags}, {t.shapeQuadrature.data(), t.shapeLags}, 0);
+  const bool confirmed = directFound(foundOffset) && foundOffset >= first && foundOffset < last;
+  t.directConfirmed = confirmed;
+  t.directFrom = confirmed ? foundOffset : static_cast<int64_t>(first);
+  t.directTo =
+      confirmed ? foundOffset + 2 * static_cast<int64_t>(half) : static_cast<int64_t>(last);
+  t.metresPerLag = secondsPerCorrelationLag(s.waveFormat) * speedOfSound(s.medium) / 2.0;
+  t.source = EchoSource::kIdeal;
+  t.averagePings = 0;  // no average of the fallback: its lags are the program's own
+}
+
+EchoDistances distancesOf(EchoTracker& t, std::span<const double> signal, int64_t firstLag) {
+  EchoDistances metres{};
+  if (signal.empty() || t.shapeLags == 0) return metres;
+  const ArrivalShape shape{
+      {t.shape.data(), t.shapeLags}, {t.shapeQuadrature.data(), t.shapeLags}, t.shapeBefore};
+  const EchoSearchLimits limits{firstLag, t.directFrom, t.directTo,
+                                t.directConfirmed ? 0.0 : kUnconfirmedDirectOverNoise};
+  const EchoSearchResult found = searchEchoes(signal, shape, limits, t.search);
+  t.knownEchoCount = 0;
+  for (size_t k = 1; k < found.arrivalCount && found.direct.amplitude != 0.0; ++k) {
+    t.knownEchoes[t.knownEchoCount++] = {found.arrivals[k].lag,
+                                         found.arrivals[k].amplitude / found.direct.amplitude};
+  }
+  size_t n = 0;
+  for (size_t k = 0; k < found.echoCount && n < metres.size(); ++k) {
+    const double d = (found.echoes[k].lag - found.direct.lag) * t.metresPerLag;
+    if (!(d > 0.0)) continue;
+    size_t at = n++;  // nearest first
+    for (; at > 0 && metres[at - 1] > d; --at) metres[at] = metres[at - 1];
+    metres[at] = d;
+  }
+  return metres;
+}
+
+}  // namespace
+
+double secondsPerCorrelationLag(const WaveFormat& format) {
+  const double valuesPerSecond = static_cast<double>(format.samplesPerSec) * format.channels;
+  return valuesPerSecond > 0 ? 1.0 / valuesPerSecond : 0.0;
+}
+
+EchoTracker::EchoTracker()
+    : combined(kTrackedLags, 0.0),
+      shape(kMaxShapeLags, 0.0),
+      shapeQuadrature(kMaxShapeLags, 0.0),
+      average(kTrackedLags, 0.0),
+      played(2 * kMaxChirpFrames, 0.0),
+      recording(2 * (kTrackedLags + kMaxChirpFrames), 0.0),
+      correlation(2 * kTrackedLags, 0.0) {
+  reserveEchoSearch(search, kTrackedLags, kMaxShapeLags);
+}
+
+void observeMeasurement(const SonarSettings& s, uint32_t foundOffset, EchoTracker& t) {
+  t.source = EchoSource::kNothing;
+  t.combinedLags = 0;
+  const WaveFormat& f = s.waveFormat;
+  if (f.samplesPerSec == 0 || f.channels == 0 || (f.bitsPerSample != 8 && f.bitsPerSample != 16)) {
+    return;
+  }
+  if (chirpSweep(s).folds()) {
+    t.source = EchoSource::kFolded;
+    return;
+  }
+  Channels ch;
+  ch.count = f.channels;
+  ch.taps = playedValues(s) / ch.count;
+  if (ch.count > t.paths.size() || ch.taps > static_cast<size_t>(kMaxChirpFrames) || ch.taps < 8) {
+    observeIdeal(s, foundOffset, t);
+    return;
+  }
+  takePlayed(s, t, ch);
+  keyTo(s, ch.taps, t);
+  if (!correlateChannels(s, t, ch)) return;
+  const int64_t lastLag = ch.firstLag + static_cast<int64_t>(ch.lags) - 1;
+  const int64_t foundFrame = static_cast<int64_t>(foundOffset / ch.count);
+  t.directConfirmed =
+      directFound(foundOffset) && foundFrame >= ch.firstLag && foundFrame <= lastLag;
+  const int64_t from = t.directConfirmed ? std::max(ch.firstLag, foundFrame - 2) : ch.firstLag;
+  const int64_t to = t.directConfirmed
+                         ? std::min(lastLag, foundFrame + 2 * static_cast<int64_t>(ch.taps) + 8)
+                         : lastLag;
+  anchorChannels(t, from, to, ch);
+  learnChannels(t, ch);
+  combineChannels(t, ch);
+  if (t.combinedLags == 0) return;
+  t.metresPerLag = speedOfSound(s.medium) / (2.0 * f.samplesPerSec);
+  t.source = EchoSource::kLearned;
+  addToAverage(t);
+}
+
+EchoDistances latestEchoes(EchoTracker& t) {
+  if (t.source != EchoSource::kLearned && t.source != EchoSource::kIdeal) return {};
+  return distancesOf(t, {t.combined.data(), t.combinedLags}, t.combinedFirstLag);
+}
+
+EchoDistances averagedEchoes(EchoTracker& t) {
+  if (t.source != EchoSource::kLearned || t.averagePings == 0) return latestEchoes(t);
+  return distancesOf(t, {t.average.data(), t.averageLags}, t.averageFirstLag);
+}
+
+void restartEchoAverage(EchoTracker& t, uint32_t pings) {
+  t.averagePings = 0;
+  t.averageLimit = pings;
+  std::fill(t.average.begin(), t.average.end(), 0.0);
+}
