@@ -10,7 +10,11 @@
 
 namespace {
 
-constexpr double kCfarFactor = 5.0;  // an echo's peak over the level of noise and clutter
+constexpr double kCfarFactor = 4.0;  // an echo's peak over the level of noise and clutter
+// and over the noise alone: random peaks of noise stand out more often than a clutter of weak
+// reflections, which are real.
+constexpr double kNoiseFactor = 5.5;
+constexpr int64_t kNoiseLags = 32;  // lags before the direct arrival that tell the noise
 // A lag is tried as an echo from half that factor on: its own side lobes still count in the
 // level around it until it is fitted and subtracted.
 constexpr double kCandidateFactor = 2.5;
@@ -23,6 +27,9 @@ constexpr int kCfarBlocksEachSide = 8;  // blocks of the clutter level on either
 constexpr int kCfarGuardBlocks = 1;     // blocks next to the candidate left out of it
 constexpr int kMaxRejected = 24;        // candidates the CFAR may turn down in one search
 constexpr int kRefitPasses = 2;
+constexpr int kDirectParts = 3;  // the direct arrival and the parts that come with it
+// A part of the direct arrival is fitted while the residual in its main lobe reaches this share.
+constexpr double kDirectPartShare = 0.05;
 
 // Lags after its peak that the shape's main lobe covers: beyond the last lag where |shape|
 // still reaches a quarter of its peak.
@@ -90,13 +97,15 @@ class Search {
                : s_.residual[static_cast<size_t>(i)];
   }
   void add(const FoundArrival& a, double sign);
-  // polarity: +1 or -1 for an arrival of that sign, 0 for either.
-  FoundArrival fit(double guess, int reach, double polarity);
+  // polarity: +1 or -1 for an arrival of that sign, 0 for either; the lag found stays within
+  // `within` of the guess.
+  FoundArrival fit(double guess, int reach, double polarity, double within = INFINITY);
   std::pair<double, double> matchedAt(int64_t d) const;
   void measureBlocks();
   double levelAt(int64_t lag) const;
   double energyNear(int64_t lag) const;
   double quietFloor();
+  double noiseBeforeDirect() const;
   std::pair<int64_t, double> candidate() const;
   int64_t strongestLag(int64_t from, int64_t to) const;
   bool rejected(int64_t lag) const;
@@ -105,6 +114,13 @@ class Search {
   double echoSign() const { return arrivals_[0].amplitude < 0.0 ? -1.0 : 1.0; }
   size_t reportable() const;
   void refitNear(size_t index);
+  void fitDirectCluster(double peak);
+  FoundArrival fitDirectAgain() {
+    return std::isfinite(limits_.directWithin)
+               ? fit(0.0, static_cast<int>(std::ceil(limits_.directWithin)), 1.0,
+                     limits_.directWithin)
+               : fit(arrivals_[0].lag, 1, 0.0);
+  }
 
   const ArrivalShape& shape_;
   const EchoSearchLimits& limits_;
@@ -115,8 +131,10 @@ class Search {
   int64_t last_ = 0;
   int64_t blocksFrom_ = 0;  // where the echoes' range starts, one main lobe after the direct
   double floor_ = 0.0;
+  double noise_ = 0.0;
   // The direct arrival, the echoes and the arrivals merged into a stronger one nearby.
   std::array<FoundArrival, kMaxSearchArrivals> arrivals_{};
+  std::array<bool, kMaxSearchArrivals> partOfDirect_{};
   size_t count_ = 0;
   std::array<int64_t, kMaxRejected> rejected_{};
   int rejectedCount_ = 0;
@@ -155,7 +173,7 @@ std::pair<double, double> Search::matchedAt(int64_t d) const {
 // neighbours) picks the cycle, then the filter's own peak within a quarter period of it is found
 // between the lags (its output is as band-limited as the signal, so its windowed-sinc
 // interpolation is exact to far below the noise), golden-section searched.
-FoundArrival Search::fit(double guess, int reach, double polarity) {
+FoundArrival Search::fit(double guess, int reach, double polarity, double within) {
   const auto centre = static_cast<int64_t>(std::llround(guess));
   const auto halfPeriod = static_cast<int64_t>(std::ceil(0.5 * period_));
   const int64_t from = centre - reach - halfPeriod - kInterpTaps - 1;
@@ -201,6 +219,7 @@ FoundArrival Search::fit(double guess, int reach, double polarity) {
   double startScore = -INFINITY;
   for (int i = 0; i < kCoarse; ++i) {
     const double p = peak + period_ * ((i + 0.5) / kCoarse - 0.5);
+    if (std::abs(p - guess) > within) continue;
     const double v = score(p);
     if (v > startScore) {
       startScore = v;
@@ -208,8 +227,8 @@ FoundArrival Search::fit(double guess, int reach, double polarity) {
     }
   }
   constexpr double kGolden = 0.6180339887498949;
-  double lo = start - period_ / kCoarse;
-  double hi = start + period_ / kCoarse;
+  double lo = std::max(start - period_ / kCoarse, guess - within);
+  double hi = std::min(start + period_ / kCoarse, guess + within);
   double a = hi - kGolden * (hi - lo);
   double b = lo + kGolden * (hi - lo);
   double fa = score(a);
@@ -233,8 +252,8 @@ FoundArrival Search::fit(double guess, int reach, double polarity) {
   return FoundArrival{lag, energy_ > 0.0 ? at(lag) / energy_ : 0.0};
 }
 
-// Noise and clutter along the range, per block of one main lobe from `from` on: each block's
-// RMS, and its level: the median RMS of the blocks on either side, leaving out the blocks next
+// Noise and clutter along the range, per block of one main lobe from the echoes' range on: each
+// block's RMS, and its level: the RMS of the blocks on either side, leaving out the blocks next
 // to it, never below the floor.
 void Search::measureBlocks() {
   const int64_t block = lobe_;
@@ -249,22 +268,18 @@ void Search::measureBlocks() {
     s_.blockRms[b] = std::sqrt(sum / static_cast<double>(block));
   }
   for (size_t b = 0; b < blocks; ++b) {
-    std::array<double, 2 * kCfarBlocksEachSide> levels{};
+    double power = 0.0;
     size_t n = 0;
     for (int side = -1; side <= 1; side += 2) {
       for (int k = kCfarGuardBlocks + 1; k <= kCfarBlocksEachSide; ++k) {
         const int64_t at = static_cast<int64_t>(b) + side * k;
-        if (at >= 0 && at < static_cast<int64_t>(blocks))
-          levels[n++] = s_.blockRms[static_cast<size_t>(at)];
+        if (at < 0 || at >= static_cast<int64_t>(blocks)) continue;
+        const double rms = s_.blockRms[static_cast<size_t>(at)];
+        power += rms * rms;
+        ++n;
       }
     }
-    double level = 0.0;
-    if (n > 0) {
-      const auto middle = levels.begin() + static_cast<std::ptrdiff_t>(n / 2);
-      std::nth_element(levels.begin(), middle, levels.begin() + static_cast<std::ptrdiff_t>(n));
-      level = *middle;
-    }
-    s_.blockLevel[b] = std::max(level, floor_);
+    s_.blockLevel[b] = std::max(n > 0 ? std::sqrt(power / static_cast<double>(n)) : 0.0, floor_);
   }
 }
 
@@ -291,6 +306,17 @@ double Search::levelAt(int64_t lag) const {
   return level;
 }
 
+// The noise alone: the RMS of the lags before the direct arrival's response begins, where nothing
+// of this ping has arrived yet; 0 when the recording holds too few of them.
+double Search::noiseBeforeDirect() const {
+  const int64_t to =
+      static_cast<int64_t>(std::floor(arrivals_[0].lag)) - shape_.before - kInterpTaps;
+  if (to - limits_.firstLag + 1 < kNoiseLags) return 0.0;
+  double sum = 0.0;
+  for (int64_t lag = limits_.firstLag; lag <= to; ++lag) sum += residual(lag) * residual(lag);
+  return std::sqrt(sum / static_cast<double>(to - limits_.firstLag + 1));
+}
+
 // The noise: the RMS of the quietest blocks.
 double Search::quietFloor() {
   measureBlocks();
@@ -300,7 +326,9 @@ double Search::quietFloor() {
       s_.blockLevel.begin() +
       static_cast<std::ptrdiff_t>(kFloorQuantile * static_cast<double>(s_.blockLevel.size() - 1));
   std::nth_element(s_.blockLevel.begin(), at, s_.blockLevel.end());
-  return *at;
+  // A block of one main lobe holds about one independent value of the envelope, whose power is
+  // exponentially distributed: its quantile q lies at -ln(1 - q) times the mean.
+  return *at / std::sqrt(-std::log(1.0 - kFloorQuantile));
 }
 
 // Two arrivals closer than the main lobe are not told apart by the chirp: the weaker one is part
@@ -308,6 +336,7 @@ double Search::quietFloor() {
 // own bounce off the desk, a few millimetres or centimetres later). It stays subtracted, and is
 // not reported.
 bool Search::merged(size_t k) const {
+  if (partOfDirect_[k]) return true;
   // Walls reflect sound as it comes: an echo is a copy of the direct arrival of the same sign. A
   // fit whose best peak of that sign is still of the other stands between two arrivals too close
   // to tell apart.
@@ -362,6 +391,29 @@ std::pair<int64_t, double> Search::candidate() const {
   return {best, bestRatio};
 }
 
+// What arrives within a centimetre or two of the direct arrival belongs to it: a bounce off the
+// desk the device stands on, sound through its case. Each such part is fitted and subtracted (and
+// never reported) while its lags still hold a fair share of the direct arrival.
+void Search::fitDirectCluster(double peak) {
+  for (int part = 1; part < kDirectParts && count_ < arrivals_.size() && limits_.directSpread > 0;
+       ++part) {
+    const auto centre = static_cast<int64_t>(std::llround(arrivals_[0].lag));
+    const int64_t at = strongestLag(std::max(limits_.firstLag, centre - limits_.directSpread),
+                                    std::min(last_, centre + limits_.directSpread));
+    if (at < 0 ||
+        std::abs(residual(at)) < kDirectPartShare * std::abs(arrivals_[0].amplitude) * peak) {
+      return;
+    }
+    const FoundArrival found =
+        fit(arrivals_[0].lag, limits_.directSpread, 0.0, limits_.directSpread);
+    partOfDirect_[count_] = true;
+    arrivals_[count_] = found;
+    add(arrivals_[count_], -1.0);
+    ++count_;
+    refitNear(count_ - 1);
+  }
+}
+
 // Arrivals closer than the shape's length bias each other's fits: each one that overlaps the
 // arrival `index` is fitted again against the residual of all the others.
 void Search::refitNear(size_t index) {
@@ -370,7 +422,10 @@ void Search::refitNear(size_t index) {
     for (size_t k = 0; k < count_; ++k) {
       if (std::abs(arrivals_[k].lag - arrivals_[index].lag) > reachOfShape) continue;
       add(arrivals_[k], 1.0);
-      arrivals_[k] = fit(arrivals_[k].lag, 1, k == 0 ? 0.0 : echoSign());
+      arrivals_[k] = partOfDirect_[k]
+                         ? fit(arrivals_[0].lag, limits_.directSpread, 0.0, limits_.directSpread)
+                     : k == 0 ? fitDirectAgain()
+                              : fit(arrivals_[k].lag, std::max(2, lobe_ / 2), echoSign());
       add(arrivals_[k], -1.0);
     }
   }
@@ -383,15 +438,24 @@ EchoSearchResult Search::run() {
   const int64_t directFrom = std::max(limits_.firstLag, limits_.directFrom);
   const int64_t directTo = std::min(last_, limits_.directTo);
   if (directFrom > directTo) return result;
-  const int64_t directPeak = strongestLag(directFrom, directTo);
-  arrivals_[count_++] = fit(static_cast<double>(directPeak), lobe_, 0.0);
+  if (std::isfinite(limits_.directWithin)) {
+    const int reach = static_cast<int>(std::ceil(limits_.directWithin));
+    arrivals_[count_++] = fit(0.0, reach, 1.0, limits_.directWithin);
+  } else {
+    const int64_t directPeak = strongestLag(directFrom, directTo);
+    arrivals_[count_++] = fit(static_cast<double>(directPeak), lobe_, 0.0);
+  }
   result.direct = arrivals_[0];
   add(arrivals_[0], -1.0);
+  fitDirectCluster(peak);
 
   blocksFrom_ = static_cast<int64_t>(std::ceil(arrivals_[0].lag)) + lobe_;
   if (blocksFrom_ >= last_) return result;
   floor_ = quietFloor();
-  if (std::abs(result.direct.amplitude) * peak < limits_.directOverNoise * floor_) return {};
+  noise_ = noiseBeforeDirect();
+  if (noise_ <= 0.0) noise_ = floor_;
+  noise_ = std::max(noise_, limits_.leastNoise);
+  if (std::abs(result.direct.amplitude) * peak < limits_.directOverNoise * noise_) return {};
 
   while (count_ < arrivals_.size() && reportable() < kMaxSearchEchoes &&
          rejectedCount_ < kMaxRejected) {
@@ -407,7 +471,8 @@ EchoSearchResult Search::run() {
     measureBlocks();
     const double level = levelAt(at);
     const double left = energyNear(at);
-    if (std::abs(echo.amplitude) * peak <= kCfarFactor * level || left > kUnexplained * before) {
+    const double threshold = std::max(kCfarFactor * level, kNoiseFactor * noise_);
+    if (std::abs(echo.amplitude) * peak <= threshold || left > kUnexplained * before) {
       add(echo, 1.0);
       rejected_[static_cast<size_t>(rejectedCount_++)] = lag;
       continue;

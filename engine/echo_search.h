@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -12,8 +13,8 @@
 //            sampled at whole lags;
 //  [direct]  the direct arrival near lag 0 is fitted and its whole response subtracted;
 //  [cfar]    a lag counts as an echo when it stands kCfarFactor times above the noise and
-//            clutter around it: the median RMS of the blocks on either side, never below the
-//            noise (the RMS of the quietest blocks); near every arrival found so far, the
+//            clutter around it: the RMS of the blocks on either side, never below the noise
+//            (told by the quietest blocks); near every arrival found so far, the
 //            direct one included, it must also reach a share of that arrival's envelope, since
 //            no learned shape fits a real arrival exactly;
 //  [echoes]  the strongest lag left is fitted to a fraction of a lag, recorded and subtracted if
@@ -71,8 +72,17 @@ struct EchoSearchLimits {
   int64_t firstLag = 0;    // lag of signal[0]
   int64_t directFrom = 0;  // the direct arrival's peak lies in these lags
   int64_t directTo = 0;
+  // Where the shape was learned from the direct arrival itself, the direct arrival is the shape
+  // at lag 0, positive: it is fitted within this many lags of 0 (infinity: anywhere between
+  // directFrom and directTo, of either sign).
+  double directWithin = INFINITY;
   // A direct arrival the offset finder did not confirm must stand this far above the noise.
   double directOverNoise = 0.0;
+  // Arrivals this close to the direct one are part of it (a bounce off the desk the device
+  // stands on, sound through its case) [lags].
+  int directSpread = 0;
+  // The least noise the recording can hold (its quantisation), in the signal's units.
+  double leastNoise = 0.0;
 };
 
 // Searches `signal` for the direct arrival and up to kMaxSearchEchoes echoes after it. The

@@ -20,8 +20,13 @@ constexpr int kAlignReach = 2;          // lags the anchor may move to stay on t
 constexpr int64_t kDirectReach = 3;     // lags around the anchor where the direct peak may lie
 constexpr double kRingSeconds = 0.004;  // a ringing response is learned over this long
 constexpr double kUnconfirmedDirectOverNoise = 20.0;
-constexpr int kIdealMaxHalfWidth = 1024;  // lags of the ideal response kept on each side
-constexpr double kIdealBudget = 8.0e6;    // multiply-adds spent on the ideal response
+constexpr int kIdealMaxHalfWidth = 1024;      // lags of the ideal response kept on each side
+constexpr double kIdealBudget = 8.0e6;        // multiply-adds spent on the ideal response
+constexpr double kDirectSpreadMetres = 0.02;  // of range: a desk bounce, the case
+constexpr int64_t kNoiseLagsBefore = 128;
+constexpr double kDirectWithinLags = 1.0;  // of the anchor, where the path was learned
+constexpr uint32_t kYoungPathPings = 2;    // a path this young is refitted within a measurement
+constexpr int kYoungRefits = 2;
 
 bool directFound(uint32_t foundOffset) {
   return foundOffset != kFallbackOffset;
@@ -116,9 +121,11 @@ bool correlateChannels(const SonarSettings& s, EchoTracker& t, Channels& ch) {
   const size_t values = recordedValues(s);
   const size_t frames = values / ch.count;
   // From a path's length before the first lag the program correlates, so that a direct arrival
-  // right there still has its whole response to learn from.
+  // right there still has its whole response to learn from, and some lags before that, which
+  // hold nothing but the noise.
   const int64_t offsetFrame = s.offsetBytes / ch.count;
-  ch.firstLag = std::max<int64_t>(0, offsetFrame - static_cast<int64_t>(ch.taps) - kShapeGuardLags);
+  ch.firstLag = std::max<int64_t>(
+      0, offsetFrame - static_cast<int64_t>(ch.taps) - kShapeGuardLags - kNoiseLagsBefore);
   if (frames < ch.taps + static_cast<size_t>(ch.firstLag) + 1) return false;
   ch.lags = std::min(frames - ch.taps - static_cast<size_t>(ch.firstLag) + 1, kTrackedLags);
   const size_t span = ch.lags + ch.taps - 1;
@@ -185,17 +192,11 @@ void anchorChannels(EchoTracker& t, int64_t from, int64_t to, Channels& ch) {
   }
 }
 
-// [anchor] Adds each channel's direct arrival to its path and fits the path again; then weighs
-// the channel by the strength of its direct arrival under the path's model (or the ideal
+// [anchor] Each channel's strength: its direct arrival under the path's model (or the ideal
 // chirp's, while nothing is learned).
-void learnChannels(EchoTracker& t, Channels& ch) {
+void weighChannels(const EchoTracker& t, Channels& ch) {
   for (size_t c = 0; c < ch.count; ++c) {
-    ChannelPath& path = t.paths[c];
-    const int64_t first = ch.anchors[c] - path.before - ch.firstLag;
-    if (first >= 0 && first + static_cast<int64_t>(path.lags()) <= static_cast<int64_t>(ch.lags)) {
-      learnPath(path, {&t.correlation[c * kTrackedLags + static_cast<size_t>(first)], path.lags()},
-                kPathMemoryPings, {t.knownEchoes.data(), t.knownEchoCount});
-    }
+    const ChannelPath& path = t.paths[c];
     const std::vector<double>& model = path.fitted ? path.model : path.ideal;
     double match = 0.0, energy = 0.0;
     for (int tau = -path.before; tau <= path.after; ++tau) {
@@ -205,6 +206,30 @@ void learnChannels(EchoTracker& t, Channels& ch) {
     }
     ch.strengths[c] = energy > 0.0 ? match / energy : 0.0;
   }
+}
+
+// [anchor] Adds each channel's direct arrival to its path and fits the path again.
+void learnChannels(EchoTracker& t, Channels& ch) {
+  for (size_t c = 0; c < ch.count; ++c) {
+    ChannelPath& path = t.paths[c];
+    const int64_t first = ch.anchors[c] - path.before - ch.firstLag;
+    if (first >= 0 && first + static_cast<int64_t>(path.lags()) <= static_cast<int64_t>(ch.lags)) {
+      // A young path starts from gain and phase alone: taps and poles could bend round a desk
+      // bounce or a strong echo near the direct sound before any search has seen it.
+      const bool young = path.pings < kYoungPathPings;
+      learnPath(path, {&t.correlation[c * kTrackedLags + static_cast<size_t>(first)], path.lags()},
+                kPathMemoryPings, {t.knownEchoes.data(), t.knownEchoCount},
+                young ? PathFit::kFirstLook : PathFit::kFull);
+    }
+  }
+  weighChannels(t, ch);
+}
+
+void refitChannels(EchoTracker& t, Channels& ch) {
+  for (size_t c = 0; c < ch.count; ++c) {
+    fitPath(t.paths[c], {t.knownEchoes.data(), t.knownEchoCount}, PathFit::kFull);
+  }
+  weighChannels(t, ch);
 }
 
 // [combine] sum_c A_c r_c(anchor_c + lag) / sum_c A_c^2, and the same weighting of the models:
@@ -222,6 +247,16 @@ void combineChannels(EchoTracker& t, const Channels& ch) {
   if (to < from) return;
   t.combinedFirstLag = from;
   t.combinedLags = std::min<size_t>(static_cast<size_t>(to - from + 1), kTrackedLags);
+  // Rounding to whole units leaves white noise of 1 / sqrt 12 units a sample; through each
+  // channel's correlation and weight it adds up to this much in the combined signal.
+  double rounding = 0.0;
+  for (size_t c = 0; c < ch.count; ++c) {
+    double taps = 0.0;
+    for (size_t j = 0; j < ch.taps; ++j)
+      taps += t.played[c * kMaxChirpFrames + j] * t.played[c * kMaxChirpFrames + j];
+    rounding += ch.strengths[c] * ch.strengths[c] * taps / 12.0;
+  }
+  t.quantisationNoise = std::sqrt(rounding) / norm;
   for (size_t i = 0; i < t.combinedLags; ++i) {
     double v = 0.0;
     for (size_t c = 0; c < ch.count; ++c) {
@@ -258,12 +293,23 @@ void addToAverage(EchoTracker& t) {
     t.averagePings = 0;
     t.averageFirstLag = t.combinedFirstLag;
     t.averageLags = t.combinedLags;
+    std::fill_n(t.averageSum.begin(), t.combinedLags, 0.0);
   }
-  const uint32_t limit = t.averageLimit == 0 ? UINT32_MAX : t.averageLimit;
-  t.averagePings = std::min(t.averagePings + 1, limit);
-  const double weight = 1.0 / t.averagePings;
-  for (size_t i = 0; i < t.combinedLags; ++i) {
-    t.average[i] += (t.combined[i] - t.average[i]) * weight;
+  const bool ring = t.averageLimit > 0;
+  if (ring) {
+    // The oldest of the latest few leaves the sum as the newest enters it.
+    t.averageNewest = (t.averageNewest + 1) % t.averageLimit;
+    float* row = &t.averageRing[t.averageNewest * kTrackedLags];
+    const bool full = t.averagePings == t.averageLimit;
+    for (size_t i = 0; i < t.combinedLags; ++i) {
+      if (full) t.averageSum[i] -= row[i];
+      row[i] = static_cast<float>(t.combined[i]);
+      t.averageSum[i] += row[i];
+    }
+    t.averagePings = std::min(t.averagePings + 1, t.averageLimit);
+  } else {
+    for (size_t i = 0; i < t.combinedLags; ++i) t.averageSum[i] += t.combined[i];
+    t.averagePings = t.averagePings == UINT32_MAX ? UINT32_MAX : t.averagePings + 1;
   }
 }
 
@@ -304,6 +350,7 @@ void observeIdeal(const SonarSettings& s, uint32_t foundOffset, EchoTracker& t) 
   t.directTo =
       confirmed ? foundOffset + 2 * static_cast<int64_t>(half) : static_cast<int64_t>(last);
   t.metresPerLag = secondsPerCorrelationLag(s.waveFormat) * speedOfSound(s.medium) / 2.0;
+  t.quantisationNoise = 0.0;
   t.source = EchoSource::kIdeal;
   t.averagePings = 0;  // no average of the fallback: its lags are the program's own
 }
@@ -313,8 +360,14 @@ EchoDistances distancesOf(EchoTracker& t, std::span<const double> signal, int64_
   if (signal.empty() || t.shapeLags == 0) return metres;
   const ArrivalShape shape{
       {t.shape.data(), t.shapeLags}, {t.shapeQuadrature.data(), t.shapeLags}, t.shapeBefore};
-  const EchoSearchLimits limits{firstLag, t.directFrom, t.directTo,
-                                t.directConfirmed ? 0.0 : kUnconfirmedDirectOverNoise};
+  EchoSearchLimits limits;
+  limits.firstLag = firstLag;
+  limits.directFrom = t.directFrom;
+  limits.directTo = t.directTo;
+  limits.directOverNoise = t.directConfirmed ? 0.0 : kUnconfirmedDirectOverNoise;
+  limits.directSpread = static_cast<int>(std::ceil(kDirectSpreadMetres / t.metresPerLag));
+  limits.leastNoise = t.quantisationNoise;
+  if (t.source == EchoSource::kLearned) limits.directWithin = kDirectWithinLags;
   const EchoSearchResult found = searchEchoes(signal, shape, limits, t.search);
   t.knownEchoCount = 0;
   for (size_t k = 1; k < found.arrivalCount && found.direct.amplitude != 0.0; ++k) {
@@ -343,6 +396,8 @@ EchoTracker::EchoTracker()
     : combined(kTrackedLags, 0.0),
       shape(kMaxShapeLags, 0.0),
       shapeQuadrature(kMaxShapeLags, 0.0),
+      averageSum(kTrackedLags, 0.0),
+      averageRing(static_cast<size_t>(kLatestAveragedPings) * kTrackedLags, 0.0f),
       average(kTrackedLags, 0.0),
       played(2 * kMaxChirpFrames, 0.0),
       recording(2 * (kTrackedLags + kMaxChirpFrames), 0.0),
@@ -385,6 +440,13 @@ void observeMeasurement(const SonarSettings& s, uint32_t foundOffset, EchoTracke
   if (t.combinedLags == 0) return;
   t.metresPerLag = speedOfSound(s.medium) / (2.0 * f.samplesPerSec);
   t.source = EchoSource::kLearned;
+  // A young path has seen too few searches to leave the echoes near the direct sound out of its
+  // fit: the echoes of this very measurement are found and the fit done again without them.
+  for (int round = 0; round < kYoungRefits && t.paths[0].pings <= kYoungPathPings; ++round) {
+    latestEchoes(t);
+    refitChannels(t, ch);
+    combineChannels(t, ch);
+  }
   addToAverage(t);
 }
 
@@ -395,11 +457,13 @@ EchoDistances latestEchoes(EchoTracker& t) {
 
 EchoDistances averagedEchoes(EchoTracker& t) {
   if (t.source != EchoSource::kLearned || t.averagePings == 0) return latestEchoes(t);
+  const double scale = 1.0 / t.averagePings;
+  for (size_t i = 0; i < t.averageLags; ++i) t.average[i] = t.averageSum[i] * scale;
   return distancesOf(t, {t.average.data(), t.averageLags}, t.averageFirstLag);
 }
 
 void restartEchoAverage(EchoTracker& t, uint32_t pings) {
   t.averagePings = 0;
-  t.averageLimit = pings;
-  std::fill(t.average.begin(), t.average.end(), 0.0);
+  t.averageNewest = 0;
+  t.averageLimit = std::min(pings, kLatestAveragedPings);
 }

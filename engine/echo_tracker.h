@@ -63,12 +63,17 @@ struct EchoTracker {
   int64_t directFrom = 0, directTo = 0;
   bool directConfirmed = false;  // the offset finder found the direct arrival there
   double metresPerLag = 0.0;
+  double quantisationNoise = 0.0;  // the recording's rounding, in the combined signal's units
 
-  // The run's average of the combined correlations, on the same lags.
-  std::vector<double> average;
+  // The run's average of the combined correlations, on the same lags: the sum of the pings in
+  // it, and (over the latest few) each of them, so that the oldest drops out whole.
+  std::vector<double> averageSum;
+  std::vector<float> averageRing;  // kLatestAveragedPings rows of kTrackedLags
+  std::vector<double> average;     // the sum divided, for the search
   int64_t averageFirstLag = 0;
   size_t averageLags = 0;
   uint32_t averagePings = 0;
+  uint32_t averageNewest = 0;                    // the ring row of the latest ping
   uint32_t averageLimit = kLatestAveragedPings;  // 0: every ping since the restart
 
   // Working buffers.
@@ -90,6 +95,6 @@ EchoDistances averagedEchoes(EchoTracker& tracker);
 // Seconds of one step of the program's correlation index: one value of one channel.
 double secondsPerCorrelationLag(const WaveFormat& format);
 
-// A new run: the average starts again, over the latest `pings` pings from now on (0: all of
-// them). The learned path stays.
+// A new run: the average starts again, over the latest `pings` pings from now on (at most
+// kLatestAveragedPings; 0: all of them, each with the same weight). The learned path stays.
 void restartEchoAverage(EchoTracker& tracker, uint32_t pings);

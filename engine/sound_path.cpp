@@ -10,19 +10,22 @@
 namespace {
 
 // The filter of the fit: taps of X and X^ from kLeadTaps before lag 0 to kLagTaps after it, and
-// two poles. More taps fit a near echo into the response; fewer miss the tilt of a first-order
-// filter across the band.
-constexpr int kLeadTaps = 2;
-constexpr int kLagTaps = 4;
+// two poles. More taps fit a near echo into the response (X's main lobe is a dozen lags wide, so
+// a tap a few lags off already reaches an echo 0.3 m away in water); these hold the tilt of a
+// first-order filter across the band.
+constexpr int kLeadTaps = 1;
+constexpr int kLagTaps = 1;
 constexpr int kTaps = kLeadTaps + kLagTaps + 1;
 constexpr int kPoles = 2;
 constexpr int kParams = 2 * kTaps + kPoles;
 constexpr int kIterations = 4;
 // Ridge on the normal equations, relative to their mean diagonal: neighbouring taps of a
 // band-limited X are nearly the same column.
-constexpr double kRidge = 1e-7;
-// Two poles must lower what the fit leaves by this factor to be kept.
-constexpr double kPolesWorth = 0.9;
+constexpr double kRidge = 1e-6;
+// A richer filter must lower what the fit leaves by this factor to be kept.
+constexpr double kLevelWorth = 0.5;
+// and is not tried once the simpler one leaves less than this share of the mean.
+constexpr double kGoodEnough = 0.003;
 constexpr int kHilbertHalfTaps = 31;
 // A ringing model ends once it has stayed this far below its peak for kQuietLags lags.
 constexpr double kRingFloor = 1e-6;
@@ -91,26 +94,37 @@ struct FitData {
   double* xq;  // X^, prefiltered
 };
 
-// One least-squares solve of y = sum b_k x(i-k) + c_k xq(i-k) - a1 y(i-1) - a2 y(i-2).
-bool solveOnce(const FitData& d, bool poles, Params& p) {
-  const int n = 2 * kTaps + (poles ? kPoles : 0);
+// One least-squares solve of y = sum b_k x(i-k) + c_k xq(i-k) - a1 y(i-1) - a2 y(i-2), with the
+// taps k from -reach to reach (within the filter's own span) and the poles if asked for; the
+// other parameters are 0.
+bool solveOnce(const FitData& d, int reach, bool poles, Params& p) {
+  std::array<int, kParams> columns{};  // parameter index of each column
+  int n = 0;
+  for (int k = -kLeadTaps; k <= kLagTaps; ++k) {
+    if (std::abs(k) > reach) continue;
+    columns[n++] = k + kLeadTaps;
+    columns[n++] = kTaps + k + kLeadTaps;
+  }
+  if (poles) {
+    columns[n++] = 2 * kTaps;
+    columns[n++] = 2 * kTaps + 1;
+  }
   std::array<double, kParams * kParams> g{};
   Params rhs{};
-  std::array<double, kParams> row{};
+  std::array<double, kParams> full{};
   for (size_t i = kPoles; i < d.n; ++i) {
     for (int k = -kLeadTaps; k <= kLagTaps; ++k) {
       const int64_t at = static_cast<int64_t>(i) - k;
       const bool in = at >= 0 && at < static_cast<int64_t>(d.n);
-      row[k + kLeadTaps] = in ? d.x[at] : 0.0;
-      row[kTaps + k + kLeadTaps] = in ? d.xq[at] : 0.0;
+      full[k + kLeadTaps] = in ? d.x[at] : 0.0;
+      full[kTaps + k + kLeadTaps] = in ? d.xq[at] : 0.0;
     }
-    if (poles) {
-      row[2 * kTaps] = -d.y[i - 1];
-      row[2 * kTaps + 1] = -d.y[i - 2];
-    }
+    full[2 * kTaps] = -d.y[i - 1];
+    full[2 * kTaps + 1] = -d.y[i - 2];
     for (int a = 0; a < n; ++a) {
-      rhs[a] += row[a] * d.y[i];
-      for (int b = 0; b <= a; ++b) g[a * kParams + b] += row[a] * row[b];
+      const double ra = full[columns[a]];
+      rhs[a] += ra * d.y[i];
+      for (int b = 0; b <= a; ++b) g[a * kParams + b] += ra * full[columns[b]];
     }
   }
   double trace = 0.0;
@@ -120,8 +134,8 @@ bool solveOnce(const FitData& d, bool poles, Params& p) {
     for (int b = 0; b < a; ++b) g[b * kParams + a] = g[a * kParams + b];
   }
   if (!solve(g, rhs, n)) return false;
-  p = rhs;
-  if (!poles) p[2 * kTaps] = p[2 * kTaps + 1] = 0.0;
+  p = Params{};
+  for (int a = 0; a < n; ++a) p[columns[a]] = rhs[a];
   return true;
 }
 
@@ -255,7 +269,7 @@ void startPath(ChannelPath& path, std::span<const double> played, int ringLags) 
 }
 
 void learnPath(ChannelPath& path, std::span<const double> around, uint32_t memory,
-               std::span<const PathEcho> echoes) {
+               std::span<const PathEcho> echoes, PathFit fit) {
   const size_t n = path.lags();
   if (around.size() < n || n < 2 * kPoles + kParams) return;
   // Each ping scaled to its own peak near the anchor, so that a change of level does not smear
@@ -269,7 +283,12 @@ void learnPath(ChannelPath& path, std::span<const double> around, uint32_t memor
   path.pings = std::min(path.pings + 1, std::max<uint32_t>(memory, 1));
   const double weight = 1.0 / path.pings;
   for (size_t i = 0; i < n; ++i) path.mean[i] += (around[i] / peak - path.mean[i]) * weight;
+  fitPath(path, echoes, fit);
+}
 
+void fitPath(ChannelPath& path, std::span<const PathEcho> echoes, PathFit fit) {
+  const size_t n = path.lags();
+  if (path.pings == 0 || n < 2 * kPoles + kParams) return;
   double* y = path.work.data();
   double* x = y + kMaxShapeLags;
   double* xq = x + kMaxShapeLags;
@@ -277,28 +296,38 @@ void learnPath(ChannelPath& path, std::span<const double> around, uint32_t memor
   double* target = trial + kMaxShapeLags;
   withoutEchoes(path, echoes, target);
   const FitData d{path, n, y, x, xq};
-  // Without poles first: a plain least-squares fit of the taps.
-  Fit best;
   std::copy_n(target, n, y);
   std::copy_n(path.ideal.begin(), n, x);
   std::copy_n(path.quadrature.begin(), n, xq);
-  if (solveOnce(d, false, best.p)) best.misfit = render(path, target, best.p, trial);
-  // With two poles: each iteration filters target and regressors by the latest 1 / A(z), which
-  // turns the equation error into the output error (Steiglitz-McBride).
+  // The simplest filter that explains the direct arrival: a gain and a constant phase shift,
+  // then a tilt across the band (taps next to lag 0), then a resonance (two poles, by
+  // Steiglitz-McBride iterations: each filters target and regressors by the latest 1 / A(z),
+  // which turns the equation error into the output error). Each must halve what the simpler one
+  // leaves: an echo near the direct sound, which no such filter makes, lowers it far less.
+  Fit best;
+  const bool full = fit == PathFit::kFull;
+  for (int reach = 0; reach <= (full ? 1 : 0); ++reach) {
+    Fit taps;
+    if (solveOnce(d, reach, false, taps.p)) taps.misfit = render(path, target, taps.p, trial);
+    if (!std::isfinite(best.misfit) ||
+        (best.misfit > kGoodEnough && taps.misfit < kLevelWorth * best.misfit)) {
+      best = taps;
+    }
+  }
   Fit withPoles;
   Params p{};
   double a1 = 0.0, a2 = 0.0;
-  for (int it = 0; it < kIterations; ++it) {
+  for (int it = 0; it < (full ? kIterations : 0); ++it) {
     allPole(target, y, n, a1, a2);
     allPole(path.ideal.data(), x, n, a1, a2);
     allPole(path.quadrature.data(), xq, n, a1, a2);
-    if (!solveOnce(d, true, p) || !stable(p[2 * kTaps], p[2 * kTaps + 1])) break;
+    if (!solveOnce(d, 1, true, p) || !stable(p[2 * kTaps], p[2 * kTaps + 1])) break;
     a1 = p[2 * kTaps];
     a2 = p[2 * kTaps + 1];
     const double misfit = render(path, target, p, trial);
     if (misfit < withPoles.misfit) withPoles = Fit{p, true, misfit};
   }
-  if (withPoles.misfit < kPolesWorth * best.misfit) best = withPoles;
+  if (best.misfit > kGoodEnough && withPoles.misfit < kLevelWorth * best.misfit) best = withPoles;
   if (!std::isfinite(best.misfit)) return;
   render(path, target, best.p, path.model.data());
   double modelPeak = 0.0;

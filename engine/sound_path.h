@@ -59,5 +59,13 @@ struct PathEcho {
 // Adds one ping's correlation at the anchor's lags (`around` holds lags -before .. after) to the
 // mean, weighted 1 / min(pings, memory), and fits the model again to the mean less the known
 // echoes (copies of the model so far). Allocates nothing.
+enum class PathFit : uint8_t {
+  kFull,       // gain and phase, then taps, then poles, each where it lowers the misfit enough
+  kFirstLook,  // gain and phase alone: cannot bend round anything that arrives with the direct
+               // sound (a desk bounce, an echo near it) before a search has seen it
+};
 void learnPath(ChannelPath& path, std::span<const double> around, uint32_t memory,
-               std::span<const PathEcho> echoes);
+               std::span<const PathEcho> echoes, PathFit fit);
+
+// Fits the model again to the same mean, less another set of known echoes.
+void fitPath(ChannelPath& path, std::span<const PathEcho> echoes, PathFit fit);

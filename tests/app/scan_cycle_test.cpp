@@ -324,7 +324,9 @@ namespace {
 
 // The default simulated room has reflectors at 0.80 m and 1.90 m: a timed ping and a manual step
 // both leave them in the Ruler's report, and a ping in an empty room clears them again.
-TEST_F(ScanCycleTest, RulerShowsTheEchoesOfTheLatestPing) {
+// The Ruler shows the echoes of the latest few pings combined: the room's echoes after one ping,
+// and none once as many pings as it combines have been taken in a room without them.
+TEST_F(ScanCycleTest, RulerShowsTheEchoesOfTheLatestPings) {
   const auto rulerText = [&] {
     shell.messages.clear();
     dispatchCommand(app, 246);
@@ -349,7 +351,7 @@ TEST_F(ScanCycleTest, RulerShowsTheEchoesOfTheLatestPing) {
   closePair(*program.backend, program.pair);
   program.backend = makeRoom(empty);
   ASSERT_EQ(openPairForPlan(program.settings, program.pair, *program.backend), kWaveOk);
-  keyPressed(app, kKeyEnter);
+  for (uint32_t ping = 0; ping < kLatestAveragedPings; ++ping) keyPressed(app, kKeyEnter);
   EXPECT_EQ(rulerText().substr(0, 24), "Obstruction #1 0.00[m]\r\n");
 }
 
