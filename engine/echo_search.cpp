@@ -26,10 +26,19 @@ constexpr double kMismatch = 0.5;
 constexpr int kCfarBlocksEachSide = 8;  // blocks of the clutter level on either side
 constexpr int kCfarGuardBlocks = 1;     // blocks next to the candidate left out of it
 constexpr int kMaxRejected = 24;        // candidates the CFAR may turn down in one search
-constexpr int kRefitPasses = 2;
-constexpr int kDirectParts = 3;  // the direct arrival and the parts that come with it
+constexpr int kRefitPasses = 1;
+constexpr int kRefitLobes = 3;
+constexpr double kSupportFloor = 1e-6;  // of the shape's envelope peak
+constexpr int kPhases = 16;             // steps of a lag in the table of the shape
+constexpr int kDirectParts = 3;         // the direct arrival and the parts that come with it
 // A part of the direct arrival is fitted while the residual in its main lobe reaches this share.
 constexpr double kDirectPartShare = 0.05;
+
+// The whole lag nearest to a fractional one (without the library call: this runs for every lag
+// of every search).
+int64_t nearestLag(double lag) {
+  return lag >= 0.0 ? static_cast<int64_t>(lag + 0.5) : -static_cast<int64_t>(0.5 - lag);
+}
 
 // Lags after its peak that the shape's main lobe covers: beyond the last lag where |shape|
 // still reaches a quarter of its peak.
@@ -80,9 +89,20 @@ class Search {
     for (const double v : shape.values) energy_ += v * v;
     period_ = carrierPeriod(shape);
     s_.envelope.resize(std::min(shape.values.size(), s_.envelope.capacity()));
+    double peakEnvelope = 0.0;
     for (size_t i = 0; i < s_.envelope.size(); ++i) {
       s_.envelope[i] = std::hypot(shape.values[i], shape.quadrature[i]);
+      peakEnvelope = std::max(peakEnvelope, s_.envelope[i]);
     }
+    // Where the shape matters: filters and subtractions leave out its faint ends.
+    supportFrom_ = shape.after();
+    supportTo_ = -shape.before;
+    for (size_t i = 0; i < s_.envelope.size(); ++i) {
+      if (s_.envelope[i] < kSupportFloor * peakEnvelope) continue;
+      supportFrom_ = std::min<int64_t>(supportFrom_, static_cast<int64_t>(i) - shape.before);
+      supportTo_ = std::max<int64_t>(supportTo_, static_cast<int64_t>(i) - shape.before);
+    }
+    tabulateShape();
     s_.residual.assign(signal.begin(), signal.end());
     last_ = limits.firstLag + static_cast<int64_t>(signal.size()) - 1;
   }
@@ -100,9 +120,12 @@ class Search {
   // polarity: +1 or -1 for an arrival of that sign, 0 for either; the lag found stays within
   // `within` of the guess.
   FoundArrival fit(double guess, int reach, double polarity, double within = INFINITY);
-  std::pair<double, double> matchedAt(int64_t d) const;
+  double matchedAt(int64_t d, double* quadrature) const;
+  double tableAt(int64_t n, int phase) const;
+  void tabulateShape();
   void measureBlocks();
   double levelAt(int64_t lag) const;
+  void guardArrivals();
   double energyNear(int64_t lag) const;
   double quietFloor();
   double noiseBeforeDirect() const;
@@ -129,6 +152,8 @@ class Search {
   double period_ = 2.0;  // of the carrier, in lags
   double energy_ = 0.0;
   int64_t last_ = 0;
+  int64_t supportFrom_ = 0, supportTo_ = 0;  // lags of the shape that matter
+  int64_t tableFrom_ = 0, tableTo_ = 0;      // lags the shape's table covers
   int64_t blocksFrom_ = 0;  // where the echoes' range starts, one main lobe after the direct
   double floor_ = 0.0;
   double noise_ = 0.0;
@@ -143,28 +168,76 @@ class Search {
 // residual += sign * amplitude * shape(lag - a.lag) wherever the shape reaches.
 void Search::add(const FoundArrival& a, double sign) {
   const double whole = std::floor(a.lag);
-  const FractionalDelay delay = FractionalDelay::of(a.lag - whole);
   const auto base = static_cast<int64_t>(whole);
-  const auto sample = [&](int64_t t) { return shape_.at(t); };
-  for (int64_t n = -shape_.before - kInterpTaps; n <= shape_.after() + kInterpTaps; ++n) {
+  // The shape at (n - fraction) for every whole n: a cubic through the table's neighbouring
+  // phases, whose steps are a sixteenth of a lag.
+  const double u = (a.lag - whole) * kPhases;
+  const auto p0 = static_cast<int>(u);
+  const double f = u - p0;
+  const std::array<double, 4> w = {-0.5 * f * (1.0 - f) * (1.0 - f), 1.0 + f * f * (1.5 * f - 2.5),
+                                   0.5 * f * (1.0 + f * (4.0 - 3.0 * f)), -0.5 * f * f * (1.0 - f)};
+  const double scale = sign * a.amplitude;
+  for (int64_t n = tableFrom_; n <= tableTo_; ++n) {
     const int64_t i = base + n - limits_.firstLag;
     if (i < 0 || i >= static_cast<int64_t>(s_.residual.size())) continue;
-    s_.residual[static_cast<size_t>(i)] += sign * a.amplitude * delay.apply(sample, n);
+    double v = 0.0;
+    for (int k = 0; k < 4; ++k) v += w[static_cast<size_t>(k)] * tableAt(n, p0 - 1 + k);
+    s_.residual[static_cast<size_t>(i)] += scale * v;
   }
 }
 
-// The matched filters of the shape and of its quadrature on the residual at whole lag d.
-std::pair<double, double> Search::matchedAt(int64_t d) const {
-  const int64_t from = std::max<int64_t>(-shape_.before, limits_.firstLag - d);
-  const int64_t to = std::min<int64_t>(shape_.after(), last_ - d);
-  double in = 0.0, quadrature = 0.0;
-  for (int64_t t = from; t <= to; ++t) {
-    const double r = s_.residual[static_cast<size_t>(d + t - limits_.firstLag)];
-    const auto i = static_cast<size_t>(t + shape_.before);
-    in += r * shape_.values[i];
-    quadrature += r * shape_.quadrature[i];
+// The shape at n - phase / kPhases, for phases -1 .. kPhases + 2 (those beyond a whole lag are
+// the neighbouring lag's).
+double Search::tableAt(int64_t n, int phase) const {
+  if (phase < 0) {
+    phase += kPhases;
+    n += 1;
+  } else if (phase >= kPhases) {
+    phase -= kPhases;
+    n -= 1;
   }
-  return {in, quadrature};
+  const int64_t row = n - tableFrom_;
+  if (row < 0 || row > tableTo_ - tableFrom_) return 0.0;
+  return s_.shapeTable[static_cast<size_t>(row) * kPhases + static_cast<size_t>(phase)];
+}
+
+// The shape between its lags, once per search: every later subtraction reads it from here.
+void Search::tabulateShape() {
+  tableFrom_ = supportFrom_ - kInterpTaps - 1;
+  tableTo_ = supportTo_ + kInterpTaps + 1;
+  const auto rows = static_cast<size_t>(tableTo_ - tableFrom_ + 1);
+  s_.shapeTable.resize(std::min(rows * kPhases, s_.shapeTable.capacity()));
+  const auto sample = [&](int64_t t) { return shape_.at(t); };
+  for (int phase = 0; phase < kPhases; ++phase) {
+    const FractionalDelay delay = FractionalDelay::of(static_cast<double>(phase) / kPhases);
+    for (size_t row = 0; row * kPhases + static_cast<size_t>(phase) < s_.shapeTable.size(); ++row) {
+      s_.shapeTable[row * kPhases + static_cast<size_t>(phase)] =
+          delay.apply(sample, tableFrom_ + static_cast<int64_t>(row));
+    }
+  }
+}
+
+// The matched filter of the shape on the residual at whole lag d, and (when `quadrature` is
+// given) that of its quadrature.
+double Search::matchedAt(int64_t d, double* quadrature) const {
+  const int64_t from = std::max<int64_t>(supportFrom_, limits_.firstLag - d);
+  const int64_t to = std::min<int64_t>(supportTo_, last_ - d);
+  if (from > to) {
+    if (quadrature != nullptr) *quadrature = 0.0;
+    return 0.0;
+  }
+  const double* r = &s_.residual[static_cast<size_t>(d + from - limits_.firstLag)];
+  const double* m = &shape_.values[static_cast<size_t>(from + shape_.before)];
+  const auto n = static_cast<size_t>(to - from + 1);
+  double in = 0.0;
+  for (size_t i = 0; i < n; ++i) in += r[i] * m[i];
+  if (quadrature != nullptr) {
+    const double* q = &shape_.quadrature[static_cast<size_t>(from + shape_.before)];
+    double sum = 0.0;
+    for (size_t i = 0; i < n; ++i) sum += r[i] * q[i];
+    *quadrature = sum;
+  }
+  return in;
 }
 
 // The arrival whose scaled, delayed shape best matches the residual within `reach` lags of
@@ -178,21 +251,26 @@ FoundArrival Search::fit(double guess, int reach, double polarity, double within
   const auto halfPeriod = static_cast<int64_t>(std::ceil(0.5 * period_));
   const int64_t from = centre - reach - halfPeriod - kInterpTaps - 1;
   const auto count = static_cast<size_t>(2 * (reach + halfPeriod + kInterpTaps + 1) + 1);
-  s_.matched.resize(std::min(count, s_.matched.capacity()));
-  s_.quadrature.resize(s_.matched.size());
-  for (size_t k = 0; k < s_.matched.size(); ++k) {
-    std::tie(s_.matched[k], s_.quadrature[k]) = matchedAt(from + static_cast<int64_t>(k));
-  }
-  const auto matched = [&](int64_t d) {
+  // Filter outputs as they are needed: the envelope near the guess, the filter itself around
+  // the envelope's peak. NaN marks one not computed yet.
+  s_.matched.assign(std::min(count, s_.matched.capacity()), NAN);
+  s_.quadrature.assign(s_.matched.size(), NAN);
+  const auto slot = [&](int64_t d) -> int64_t {
     const int64_t k = d - from;
-    return k < 0 || k >= static_cast<int64_t>(s_.matched.size())
-               ? 0.0
-               : s_.matched[static_cast<size_t>(k)];
+    return k < 0 || k >= static_cast<int64_t>(s_.matched.size()) ? -1 : k;
+  };
+  const auto matched = [&](int64_t d) {
+    const int64_t k = slot(d);
+    if (k < 0) return 0.0;
+    double& v = s_.matched[static_cast<size_t>(k)];
+    if (std::isnan(v)) v = matchedAt(d, nullptr);
+    return v;
   };
   const auto envelope = [&](int64_t d) {
-    const int64_t k = d - from;
-    if (k < 0 || k >= static_cast<int64_t>(s_.matched.size())) return 0.0;
+    const int64_t k = slot(d);
+    if (k < 0) return 0.0;
     const auto i = static_cast<size_t>(k);
+    if (std::isnan(s_.quadrature[i])) s_.matched[i] = matchedAt(d, &s_.quadrature[i]);
     return s_.matched[i] * s_.matched[i] + s_.quadrature[i] * s_.quadrature[i];
   };
   int64_t best = centre;
@@ -281,6 +359,7 @@ void Search::measureBlocks() {
     }
     s_.blockLevel[b] = std::max(n > 0 ? std::sqrt(power / static_cast<double>(n)) : 0.0, floor_);
   }
+  guardArrivals();
 }
 
 double Search::energyNear(int64_t lag) const {
@@ -289,21 +368,36 @@ double Search::energyNear(int64_t lag) const {
   return sum;
 }
 
-// The level a lag is judged against: the noise and clutter around it, and near every arrival
-// found so far (the direct one included) a share of that arrival's envelope: no learned shape
-// fits a real arrival exactly, and what it leaves is no echo.
+// The level a lag is judged against: the noise and clutter of its block.
 double Search::levelAt(int64_t lag) const {
   const int64_t b = (lag - blocksFrom_) / lobe_;
-  double level = lag < blocksFrom_ || b >= static_cast<int64_t>(s_.blockLevel.size())
-                     ? floor_
-                     : s_.blockLevel[static_cast<size_t>(b)];
+  return lag < blocksFrom_ || b >= static_cast<int64_t>(s_.blockLevel.size())
+             ? floor_
+             : s_.blockLevel[static_cast<size_t>(b)];
+}
+
+// Near every arrival found so far (the direct one included) a block's level is at least a share
+// of that arrival's envelope over the block: no learned shape fits a real arrival exactly, and
+// what it leaves is no echo.
+void Search::guardArrivals() {
+  const auto blocks = static_cast<int64_t>(s_.blockLevel.size());
   for (size_t k = 0; k < count_; ++k) {
-    const int64_t offset = lag - std::llround(arrivals_[k].lag) + shape_.before;
-    if (offset < 0 || offset >= static_cast<int64_t>(s_.envelope.size())) continue;
-    level = std::max(level, kMismatch / kCfarFactor * std::abs(arrivals_[k].amplitude) *
-                                s_.envelope[static_cast<size_t>(offset)]);
+    const double share = kMismatch / kCfarFactor * std::abs(arrivals_[k].amplitude);
+    const int64_t at = nearestLag(arrivals_[k].lag);
+    const int64_t first = std::max<int64_t>(0, (at - shape_.before - blocksFrom_) / lobe_);
+    const int64_t last = std::min<int64_t>(blocks - 1, (at + shape_.after() - blocksFrom_) / lobe_);
+    for (int64_t b = first; b <= last; ++b) {
+      double peak = 0.0;
+      for (int64_t l = blocksFrom_ + b * lobe_; l < blocksFrom_ + (b + 1) * lobe_; ++l) {
+        const int64_t offset = l - at + shape_.before;
+        if (offset >= 0 && offset < static_cast<int64_t>(s_.envelope.size())) {
+          peak = std::max(peak, s_.envelope[static_cast<size_t>(offset)]);
+        }
+      }
+      double& level = s_.blockLevel[static_cast<size_t>(b)];
+      level = std::max(level, share * peak);
+    }
   }
-  return level;
 }
 
 // The noise alone: the RMS of the lags before the direct arrival's response begins, where nothing
@@ -383,7 +477,7 @@ std::pair<int64_t, double> Search::candidate() const {
   for (int64_t lag = blocksFrom_; lag <= last_; ++lag) {
     const double level = levelAt(lag);
     const double ratio = level > 0.0 ? std::abs(residual(lag)) / level : 0.0;
-    if (ratio > bestRatio && !rejected(lag)) {
+    if (ratio > bestRatio && !rejected(lag)) {  // the rejected ones are checked rarely
       bestRatio = ratio;
       best = lag;
     }
@@ -414,10 +508,11 @@ void Search::fitDirectCluster(double peak) {
   }
 }
 
-// Arrivals closer than the shape's length bias each other's fits: each one that overlaps the
-// arrival `index` is fitted again against the residual of all the others.
+// Arrivals close to each other bias each other's fits: each one near the arrival `index` is
+// fitted again against the residual of all the others.
 void Search::refitNear(size_t index) {
-  const double reachOfShape = shape_.before + shape_.after() + 2 * kInterpTaps;
+  // Beyond a few main lobes the side lobes of one arrival barely move the fit of another.
+  const double reachOfShape = kRefitLobes * lobe_;
   for (int pass = 0; pass < kRefitPasses; ++pass) {
     for (size_t k = 0; k < count_; ++k) {
       if (std::abs(arrivals_[k].lag - arrivals_[index].lag) > reachOfShape) continue;
@@ -493,6 +588,7 @@ EchoSearchResult Search::run() {
 
 void reserveEchoSearch(EchoSearchScratch& scratch, size_t signalLags, size_t shapeLags) {
   scratch.envelope.reserve(shapeLags);
+  scratch.shapeTable.reserve((shapeLags + 2 * kInterpTaps + 4) * kPhases);
   scratch.residual.reserve(signalLags);
   scratch.matched.reserve(4 * static_cast<size_t>(kInterpTaps) + 4096);
   scratch.quadrature.reserve(scratch.matched.capacity());

@@ -65,6 +65,7 @@ struct EchoSearchScratch {
   std::vector<double> blockRms;    // RMS of the residual per block of one main lobe
   std::vector<double> blockLevel;  // noise and clutter around each block
   std::vector<double> envelope;    // of the shape
+  std::vector<double> shapeTable;  // the shape at fractions of a lag
 };
 void reserveEchoSearch(EchoSearchScratch& scratch, size_t signalLags, size_t shapeLags);
 

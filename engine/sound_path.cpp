@@ -27,6 +27,7 @@ constexpr double kLevelWorth = 0.5;
 // and is not tried once the simpler one leaves less than this share of the mean.
 constexpr double kGoodEnough = 0.003;
 constexpr int kHilbertHalfTaps = 31;
+constexpr uint32_t kPingsBetweenFits = 4;
 // A ringing model ends once it has stayed this far below its peak for kQuietLags lags.
 constexpr double kRingFloor = 1e-6;
 constexpr size_t kQuietLags = 32;
@@ -283,11 +284,17 @@ void learnPath(ChannelPath& path, std::span<const double> around, uint32_t memor
   path.pings = std::min(path.pings + 1, std::max<uint32_t>(memory, 1));
   const double weight = 1.0 / path.pings;
   for (size_t i = 0; i < n; ++i) path.mean[i] += (around[i] / peak - path.mean[i]) * weight;
-  fitPath(path, echoes, fit);
+  // Once the mean holds its full memory it changes by a sixteenth a ping: a fit every few pings
+  // follows it.
+  path.sinceFit = path.sinceFit < UINT32_MAX ? path.sinceFit + 1 : path.sinceFit;
+  if (path.pings < memory || path.sinceFit >= kPingsBetweenFits || !path.fitted) {
+    fitPath(path, echoes, fit);
+  }
 }
 
 void fitPath(ChannelPath& path, std::span<const PathEcho> echoes, PathFit fit) {
   const size_t n = path.lags();
+  path.sinceFit = 0;
   if (path.pings == 0 || n < 2 * kPoles + kParams) return;
   double* y = path.work.data();
   double* x = y + kMaxShapeLags;

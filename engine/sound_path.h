@@ -34,6 +34,7 @@ struct ChannelPath {
   size_t modelLags = 0;            // from -before on: its ringing runs on past `after`
   std::vector<double> work;        // the fit's own buffers
   uint32_t pings = 0;              // pings in the mean
+  uint32_t sinceFit = 0;           // pings added since the latest fit
   bool fitted = false;             // the model holds a fit
 
   ChannelPath();  // every buffer at its largest size, once
