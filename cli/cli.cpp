@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "app/chirp_warning.h"
 #include "audio/measurement.h"
 #include "cli/backend_setup.h"
 #include "cli/cli_shell.h"
@@ -49,6 +50,12 @@ void applyOption(const std::string& option, const std::string& value, CliRequest
 }
 
 }  // namespace
+
+void warnOfFoldedChirp(CliRun& run) {
+  if (const std::string warning = foldedChirpWarning(run.program.settings); !warning.empty()) {
+    run.err << "mervane-cli: warning: " << warning << "\n";
+  }
+}
 
 std::optional<std::string> parseCliRequest(const std::vector<std::string>& words,
                                            CliRequest& request) {
@@ -114,6 +121,8 @@ int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
     }
   }
   run.planOk = planBuffers(program.settings);
+  // analyze replaces the format with its recording's and warns for that one.
+  if (command->name != "analyze") warnOfFoldedChirp(run);
   if (command->needsAudio()) {
     if (const int code = setUpAudio(run); code != kExitOk) return code;
   }

@@ -41,6 +41,9 @@ struct CliRun {
 // The whole command line front end, callable in-process so tests see exit codes and output.
 int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err);
 
+// Tells on stderr when the settings' chirp folds at the Nyquist frequency.
+void warnOfFoldedChirp(CliRun& run);
+
 // Parses the command-line words after the program name. Returns the reason on bad usage.
 std::optional<std::string> parseCliRequest(const std::vector<std::string>& words,
                                            CliRequest& request);

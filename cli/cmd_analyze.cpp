@@ -32,6 +32,7 @@ int runAnalyzeCommand(CliRun& run) {
     run.err << "mervane-cli: the buffer plan failed for the recording's format\n";
     return kExitFailed;
   }
+  warnOfFoldedChirp(run);
   // The recording takes the place of the record header: inBufferBytes + 1000 bytes at most,
   // the rest stays silent.
   const size_t recordBytes = std::min<size_t>(

@@ -1,5 +1,6 @@
 #include "dialogs/out_signal_logic.h"
 
+#include "app/chirp_warning.h"
 #include "dialogs/device_steps.h"
 #include "engine/numeric.h"
 
@@ -53,6 +54,7 @@ uint32_t maxDistanceShown(uint32_t recordTimeMs, uint32_t chirpTimeUs, int8_t me
 void commitOutSignal(Program& program, Shell& shell, const OutSignalControls& controls) {
   readOutSignalControls(program.settings, controls);
   replanOrReset(program, shell);
+  warnIfChirpFolds(program.settings, shell);
   openAndPing(program, shell, kCaptionWaveOut);
 }
 
@@ -60,6 +62,7 @@ OutSignalFigures playOutSignal(Program& program, Shell& shell, const OutSignalCo
                                const std::function<void(const OutSignalFigures&)>& showFigures) {
   readOutSignalControls(program.settings, controls);
   replanOrReset(program, shell);
+  warnIfChirpFolds(program.settings, shell);
   const SonarSettings& s = program.settings;
   const OutSignalFigures figures{
       s.inBufferBytes, s.outBufferBytes,

@@ -38,10 +38,11 @@ void readOutSignalControls(SonarSettings& settings, const OutSignalControls& con
 // truncated to a signed 32-bit number and shown unsigned. A medium outside 1..4 shows 0.
 uint32_t maxDistanceShown(uint32_t recordTimeMs, uint32_t chirpTimeUs, int8_t medium);
 
-// Done: store, re-plan (defaults when that fails), prepare the devices and ping once.
+// Done: store, re-plan (defaults when that fails), warn of a chirp that folds at the Nyquist
+// frequency, prepare the devices and ping once.
 void commitOutSignal(Program& program, Shell& shell, const OutSignalControls& controls);
 
-// Play: store and re-plan as Done does, hand the derived figures to showFigures (the distance
+// Play: store, re-plan and warn as Done does, hand the derived figures to showFigures (the distance
 // comes from the times as entered, with the medium the plan left), then prepare and ping. The
 // dialog stays open; what Play stored stays stored even if the dialog is cancelled afterwards.
 OutSignalFigures playOutSignal(Program& program, Shell& shell, const OutSignalControls& controls,

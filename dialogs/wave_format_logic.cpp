@@ -1,5 +1,6 @@
 #include "dialogs/wave_format_logic.h"
 
+#include "app/chirp_warning.h"
 #include "dialogs/device_steps.h"
 
 WaveFormatControls waveFormatControlsFor(const WaveFormat& format) {
@@ -31,6 +32,7 @@ void readWaveFormatControls(SonarSettings& s, const WaveFormatControls& c) {
 void commitWaveFormat(Program& program, Shell& shell, const WaveFormatControls& controls) {
   readWaveFormatControls(program.settings, controls);
   replanOrReset(program, shell);
+  warnIfChirpFolds(program.settings, shell);
   // openPair compares the format with the one the devices run and reopens them when it
   // differs, so the recording always comes in the format the buffers were planned for.
   openAndPing(program, shell, kCaptionWaveFormatPing);

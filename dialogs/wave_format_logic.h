@@ -36,6 +36,7 @@ WaveFormatControls waveFormatControlsFor(const WaveFormat& format);
 // rate outside the table keeps the offsets.
 void readWaveFormatControls(SonarSettings& settings, const WaveFormatControls& controls);
 
-// OK: store, re-plan (defaults when that fails), reopen the devices in the planned format and
-// ping once (ping failure under "WaveOut Error1").
+// OK: store, re-plan (defaults when that fails), warn of a chirp that folds at the Nyquist
+// frequency, reopen the devices in the planned format and ping once (ping failure under
+// "WaveOut Error1").
 void commitWaveFormat(Program& program, Shell& shell, const WaveFormatControls& controls);

@@ -248,7 +248,7 @@ double Search::matchedAt(int64_t d, double* quadrature) const {
 // interpolation is exact to far below the noise), golden-section searched.
 FoundArrival Search::fit(double guess, int reach, double polarity, double within) {
   const auto centre = static_cast<int64_t>(std::llround(guess));
-  const auto halfPeriod = static_cast<int64_t>(std::ceil(0.5 * period_));
+  const auto halfPeriod = static_cast<int64_t>(std::ceil(1.5 * period_));  // three cycles
   const int64_t from = centre - reach - halfPeriod - kInterpTaps - 1;
   const auto count = static_cast<size_t>(2 * (reach + halfPeriod + kInterpTaps + 1) + 1);
   // Filter outputs as they are needed: the envelope near the guess, the filter itself around
@@ -290,44 +290,58 @@ FoundArrival Search::fit(double guess, int reach, double polarity, double within
     const double v = at(p);
     return polarity == 0.0 ? std::abs(v) : polarity * v;
   };
-  // The carrier's peak of that sign within half a period of the envelope's: a coarse look over
-  // the period, then a golden-section search around the best of it.
+  // The carrier's peak of that sign on the envelope's cycle and on the cycles either side: on
+  // each a coarse look over the period, then a golden-section search around the best of it.
+  // The envelope picks the cycle well where the arrival is a true copy of the shape; where it is
+  // not quite (the wall's bounce off a desk arrives with it, the direct sound's a little later),
+  // the largest match of the three is the least-squares fit.
   constexpr int kCoarse = 16;
-  double start = peak;
-  double startScore = -INFINITY;
-  for (int i = 0; i < kCoarse; ++i) {
-    const double p = peak + period_ * ((i + 0.5) / kCoarse - 0.5);
-    if (std::abs(p - guess) > within) continue;
-    const double v = score(p);
-    if (v > startScore) {
-      startScore = v;
-      start = p;
-    }
-  }
   constexpr double kGolden = 0.6180339887498949;
-  double lo = std::max(start - period_ / kCoarse, guess - within);
-  double hi = std::min(start + period_ / kCoarse, guess + within);
-  double a = hi - kGolden * (hi - lo);
-  double b = lo + kGolden * (hi - lo);
-  double fa = score(a);
-  double fb = score(b);
-  for (int i = 0; i < 24; ++i) {
-    if (fa > fb) {
-      hi = b;
-      b = a;
-      fb = fa;
-      a = hi - kGolden * (hi - lo);
-      fa = score(a);
-    } else {
-      lo = a;
-      a = b;
-      fa = fb;
-      b = lo + kGolden * (hi - lo);
-      fb = score(b);
+  double bestLag = peak;
+  double bestScore = -INFINITY;
+  for (int cycle = -1; cycle <= 1; ++cycle) {
+    const double onCycle = peak + cycle * period_;
+    double start = onCycle;
+    double startScore = -INFINITY;
+    for (int i = 0; i < kCoarse; ++i) {
+      const double p = onCycle + period_ * ((i + 0.5) / kCoarse - 0.5);
+      if (std::abs(p - guess) > within) continue;
+      const double v = score(p);
+      if (v > startScore) {
+        startScore = v;
+        start = p;
+      }
+    }
+    if (!std::isfinite(startScore)) continue;
+    double lo = std::max(start - period_ / kCoarse, guess - within);
+    double hi = std::min(start + period_ / kCoarse, guess + within);
+    double a = hi - kGolden * (hi - lo);
+    double b = lo + kGolden * (hi - lo);
+    double fa = score(a);
+    double fb = score(b);
+    for (int i = 0; i < 24; ++i) {
+      if (fa > fb) {
+        hi = b;
+        b = a;
+        fb = fa;
+        a = hi - kGolden * (hi - lo);
+        fa = score(a);
+      } else {
+        lo = a;
+        a = b;
+        fa = fb;
+        b = lo + kGolden * (hi - lo);
+        fb = score(b);
+      }
+    }
+    const double lag = 0.5 * (lo + hi);
+    const double v = score(lag);
+    if (v > bestScore) {
+      bestScore = v;
+      bestLag = lag;
     }
   }
-  const double lag = 0.5 * (lo + hi);
-  return FoundArrival{lag, energy_ > 0.0 ? at(lag) / energy_ : 0.0};
+  return FoundArrival{bestLag, energy_ > 0.0 ? at(bestLag) / energy_ : 0.0};
 }
 
 // Noise and clutter along the range, per block of one main lobe from the echoes' range on: each

@@ -16,7 +16,11 @@
 
 namespace {
 
-constexpr int kAlignReach = 2;          // lags the anchor may move to stay on the learned path
+constexpr int kAlignReach = 2;    // lags the anchor may move to stay on the learned path
+constexpr int kChannelReach = 6;  // lags between the channels' direct arrivals looked at first
+// A channel is moved onto the first one's instant only where that adds their direct arrivals up to
+// this much more energy: where their envelopes' peaks already agree, moving it costs its fit.
+constexpr double kAlignGain = 1.5;
 constexpr int64_t kDirectReach = 3;     // lags around the anchor where the direct peak may lie
 constexpr double kRingSeconds = 0.004;  // a ringing response is learned over this long
 constexpr double kUnconfirmedDirectOverNoise = 20.0;
@@ -101,6 +105,7 @@ void keyTo(const SonarSettings& s, size_t taps, EchoTracker& t) {
   if (key == t.key && t.paths[0].lags() > 1) return;
   t.key = key;
   t.knownEchoCount = 0;
+  t.channelOffsets = {};
   const auto ring = static_cast<int>(kRingSeconds * s.waveFormat.samplesPerSec);
   for (size_t c = 0; c < key.channels; ++c) {
     startPath(t.paths[c], std::span<const double>(&t.played[c * kMaxChirpFrames], taps), ring);
@@ -151,6 +156,55 @@ double correlationAt(const EchoTracker& t, const Channels& ch, size_t c, int64_t
              : t.correlation[c * kTrackedLags + static_cast<size_t>(i)];
 }
 
+// A first look at channel c: the lag on the same instant as the first channel's anchor, where
+// their direct arrivals match best (a desk bounce can put the peak of one envelope a lag or two
+// off the other's, and channels added half a period apart cancel). The envelope of their cross-
+// correlation picks the cycle, which a ringing response makes hard to tell from the carrier
+// alone; the carrier then picks the lag. Returns the offset from the channel's own anchor, 0
+// where adding it there gains little.
+int channelOffset(EchoTracker& t, const Channels& ch, size_t c, int before, int after) {
+  const int64_t first = ch.anchors[0];
+  const int64_t own = ch.anchors[c];
+  const int64_t from = own - kChannelReach - before;
+  const auto count = static_cast<size_t>(before + after + 1 + 2 * kChannelReach);
+  std::vector<double>& buffer = t.recording;  // free once the channels are correlated
+  if (count > buffer.size() / 2) return 0;
+  double* values = buffer.data();
+  double* quadrature = values + count;
+  for (size_t i = 0; i < count; ++i) {
+    values[i] = correlationAt(t, ch, c, from + static_cast<int64_t>(i));
+  }
+  quadratureOf(std::span<const double>(values, count), std::span<double>(quadrature, count), 0);
+  std::array<double, 2 * kChannelReach + 1> in{}, envelope{};
+  for (int shift = -kChannelReach; shift <= kChannelReach; ++shift) {
+    double p = 0.0, q = 0.0;
+    for (int tau = -before; tau <= after; ++tau) {
+      const double r = correlationAt(t, ch, 0, first + tau);
+      const auto i = static_cast<size_t>(tau + before + kChannelReach + shift);
+      p += r * values[i];
+      q += r * quadrature[i];
+    }
+    in[static_cast<size_t>(shift + kChannelReach)] = p;
+    envelope[static_cast<size_t>(shift + kChannelReach)] = p * p + q * q;
+  }
+  const auto peak =
+      static_cast<int>(std::max_element(envelope.begin(), envelope.end()) - envelope.begin());
+  int best = peak;
+  for (int i = std::max(0, peak - 2); i <= std::min(2 * kChannelReach, peak + 2); ++i) {
+    if (in[static_cast<size_t>(i)] > in[static_cast<size_t>(best)]) best = i;
+  }
+  // The energy of the two direct arrivals added at an offset: |a|^2 + |b|^2 + 2 <a, b>.
+  const auto added = [&](int i) {
+    double a = 0.0, b = 0.0;
+    for (int tau = -before; tau <= after; ++tau) {
+      a += std::pow(correlationAt(t, ch, 0, first + tau), 2);
+      b += std::pow(correlationAt(t, ch, c, own + i - kChannelReach + tau), 2);
+    }
+    return a + b + 2.0 * in[static_cast<size_t>(i)];
+  };
+  return added(best) > kAlignGain * added(kChannelReach) ? best - kChannelReach : 0;
+}
+
 // [anchor] The direct arrival's lag in each channel: the peak of its correlation's envelope
 // where the offset finder put it (or anywhere): where the carrier peaks depends on the channel's
 // phase, the envelope does not, so the channels' anchors stay on the same instant. Once a path is
@@ -189,6 +243,9 @@ void anchorChannels(EchoTracker& t, int64_t from, int64_t to, Channels& ch) {
       }
     }
     ch.anchors[c] = best;
+    if (c > 0 && path.pings == 0) {
+      t.channelOffsets[c] = channelOffset(t, ch, c, path.before, path.after);
+    }
   }
 }
 
@@ -232,8 +289,8 @@ void refitChannels(EchoTracker& t, Channels& ch) {
   weighChannels(t, ch);
 }
 
-// [combine] sum_c A_c r_c(anchor_c + lag) / sum_c A_c^2, and the same weighting of the models:
-// the direct arrival becomes the shape itself at lag 0, an echo a scaled copy of it.
+// [combine] sum_c A_c r_c(anchor_c + offset_c + lag) / sum_c A_c^2, and the same weighting of
+// the models: the direct arrival becomes the shape itself at lag 0, an echo a scaled copy of it.
 void combineChannels(EchoTracker& t, const Channels& ch) {
   double norm = 0.0;
   for (size_t c = 0; c < ch.count; ++c) norm += ch.strengths[c] * ch.strengths[c];
@@ -241,8 +298,9 @@ void combineChannels(EchoTracker& t, const Channels& ch) {
   if (!(norm > 0.0)) return;
   int64_t from = INT64_MIN, to = INT64_MAX;
   for (size_t c = 0; c < ch.count; ++c) {
-    from = std::max(from, ch.firstLag - ch.anchors[c]);
-    to = std::min(to, ch.firstLag + static_cast<int64_t>(ch.lags) - 1 - ch.anchors[c]);
+    const int64_t at = ch.anchors[c] + t.channelOffsets[c];
+    from = std::max(from, ch.firstLag - at);
+    to = std::min(to, ch.firstLag + static_cast<int64_t>(ch.lags) - 1 - at);
   }
   if (to < from) return;
   t.combinedFirstLag = from;
@@ -260,8 +318,8 @@ void combineChannels(EchoTracker& t, const Channels& ch) {
   for (size_t i = 0; i < t.combinedLags; ++i) {
     double v = 0.0;
     for (size_t c = 0; c < ch.count; ++c) {
-      v +=
-          ch.strengths[c] * correlationAt(t, ch, c, ch.anchors[c] + from + static_cast<int64_t>(i));
+      const int64_t at = ch.anchors[c] + t.channelOffsets[c] + from + static_cast<int64_t>(i);
+      v += ch.strengths[c] * correlationAt(t, ch, c, at);
     }
     t.combined[i] = v / norm;
   }
@@ -275,9 +333,10 @@ void combineChannels(EchoTracker& t, const Channels& ch) {
     double v = 0.0;
     for (size_t c = 0; c < ch.count; ++c) {
       const ChannelPath& path = t.paths[c];
-      const double m = path.fitted ? (i < path.modelLags ? path.model[i] : 0.0)
-                                   : (i < path.lags() ? path.ideal[i] : 0.0);
-      v += ch.strengths[c] * ch.strengths[c] * m;
+      const int64_t k = static_cast<int64_t>(i) + t.channelOffsets[c];
+      const auto own = static_cast<int64_t>(path.fitted ? path.modelLags : path.lags());
+      const std::vector<double>& m = path.fitted ? path.model : path.ideal;
+      if (k >= 0 && k < own) v += ch.strengths[c] * ch.strengths[c] * m[static_cast<size_t>(k)];
     }
     t.shape[i] = v / norm;
   }

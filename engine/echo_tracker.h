@@ -46,6 +46,9 @@ struct EchoTracker {
   };
   Key key;
   std::array<ChannelPath, 2> paths;
+  // Lags from each channel's anchor to where it is added to the first channel (found at the
+  // first look, kept with the paths).
+  std::array<int, 2> channelOffsets{};
   // The echoes the latest search found, which the paths' fits leave out.
   std::array<PathEcho, kMaxSearchArrivals> knownEchoes{};
   size_t knownEchoCount = 0;
