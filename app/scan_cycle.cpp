@@ -150,18 +150,18 @@ void singleChirpCommand(App& app) {
   app.shell.requestRepaint();
 }
 
-void keyPressed(App& app, int virtualKey) {
+void keyPressed(App& app, VirtualKey key) {
   BusyScope scope(app);
   if (!scope.entered()) return;
   ScanState& scan = app.program.scan;
-  if (virtualKey == kKeyEnter) {
+  if (key == VirtualKey::kEnter) {
     singleChirpStep(app);
-  } else if (virtualKey == kKeyDown) {
+  } else if (key == VirtualKey::kDown) {
     // Held at 1 (also from column 0, where unsigned arithmetic would wrap); the step then
     // advances it again, so the same column is measured anew.
     scan.scanColumn = scan.scanColumn <= 1 ? 1 : scan.scanColumn - 1;
     singleChirpStep(app);
-  } else if (virtualKey == kKeyUp) {
+  } else if (key == VirtualKey::kUp) {
     scan.scanColumn = scan.scanColumn + 1 == 0 ? 1 : scan.scanColumn + 1;
     singleChirpStep(app);
   }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "app/shell.h"
+
 class QDialogButtonBox;
 class QLabel;
 class QLineEdit;
@@ -12,15 +14,20 @@ class QPushButton;
 // Building blocks shared by the settings and test windows. Every control carries its template
 // identifier as its objectName, so tests can find it.
 
-inline constexpr int kDialogDone = 1;    // Done / OK
-inline constexpr int kDialogCancel = 2;  // Cancel
+// A dialog's result as QDialog carries it, and back; anything but OK counts as Cancel.
+constexpr int dialogCode(DialogResult result) {
+  return static_cast<int>(result);
+}
+constexpr DialogResult dialogResultOf(int code) {
+  return code == dialogCode(DialogResult::kOk) ? DialogResult::kOk : DialogResult::kCancel;
+}
 
-// A modal window whose results are those of the templates: 1 for Done or OK, 2 for Cancel,
-// including Escape and the window's close button (which Qt routes through reject()).
+// A modal window whose results are those of the templates: OK for Done or OK, Cancel for Cancel,
+// Escape and the window's close button (which Qt routes through reject()).
 class ModalDialog : public QDialog {
  public:
   explicit ModalDialog(QWidget* parent);
-  void reject() override { done(kDialogCancel); }
+  void reject() override { done(dialogCode(DialogResult::kCancel)); }
 };
 
 enum class FieldChars { kDigitsOnly, kAny };

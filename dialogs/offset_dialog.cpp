@@ -14,7 +14,7 @@ OffsetDialog::OffsetDialog(Program& program, Shell& shell, QWidget* parent)
   ok->setDefault(true);
   QPushButton* cancel = makeButton("2", QStringLiteral("Cancel"), this);
   cancel->setAutoDefault(false);
-  connect(ok, &QPushButton::clicked, this, [this] { done(kDialogDone); });
+  connect(ok, &QPushButton::clicked, this, [this] { done(dialogCode(DialogResult::kOk)); });
   connect(cancel, &QPushButton::clicked, this, &ModalDialog::reject);
   auto* picture = new QLabel(this);
   picture->setObjectName(QStringLiteral("119"));
@@ -47,6 +47,6 @@ OffsetControls OffsetDialog::readControls() const {
 }
 
 void OffsetDialog::done(int result) {
-  if (result == kDialogDone) commitOffset(program_, shell_, readControls());
+  if (result == dialogCode(DialogResult::kOk)) commitOffset(program_, shell_, readControls());
   ModalDialog::done(result);
 }

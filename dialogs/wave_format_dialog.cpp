@@ -31,7 +31,7 @@ WaveFormatDialog::WaveFormatDialog(Program& program, Shell& shell, QWidget* pare
   ok->setDefault(true);
   QPushButton* cancel = makeButton("2", QStringLiteral("Cancel"), this);
   cancel->setAutoDefault(false);
-  connect(ok, &QPushButton::clicked, this, [this] { done(kDialogDone); });
+  connect(ok, &QPushButton::clicked, this, [this] { done(dialogCode(DialogResult::kOk)); });
   connect(cancel, &QPushButton::clicked, this, &ModalDialog::reject);
 
   // The template's arrangement: the two switches beside OK and Cancel, the rates two by two.
@@ -66,6 +66,6 @@ WaveFormatControls WaveFormatDialog::readControls() const {
 }
 
 void WaveFormatDialog::done(int result) {
-  if (result == kDialogDone) commitWaveFormat(program_, shell_, readControls());
+  if (result == dialogCode(DialogResult::kOk)) commitWaveFormat(program_, shell_, readControls());
   ModalDialog::done(result);
 }

@@ -8,12 +8,6 @@
 #include "gui/single_instance.h"
 #include "resources/command_layout.h"
 
-namespace {
-
-constexpr int kStartCommand = 201;
-
-}  // namespace
-
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(kClassName.data(), kClassName.size()));
@@ -39,7 +33,7 @@ int main(int argc, char** argv) {
   window.show();
   // For demonstrations and screenshots: start sweeping as soon as the window is up.
   if (env.value(QStringLiteral("MERVANE_AUTOSTART")) == QLatin1String("1")) {
-    QTimer::singleShot(0, &window, [&window] { window.runCommand(kStartCommand); });
+    QTimer::singleShot(0, &window, [&window] { window.runCommand(CommandId::kStartSonar); });
   }
   return QApplication::exec();
 }

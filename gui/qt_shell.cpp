@@ -94,7 +94,7 @@ std::optional<FileChoice> QtShell::chooseFile(FileDialogMode mode) {
   return FileChoice{files.front().toStdString(), fileKindForFilter(dialog.selectedNameFilter())};
 }
 
-int QtShell::runDialog(DialogId dialog) {
+DialogResult QtShell::runDialog(DialogId dialog) {
   QWidget* parent = &window_;
   switch (dialog) {
     case DialogId::kAbout:
@@ -112,7 +112,7 @@ int QtShell::runDialog(DialogId dialog) {
     case DialogId::kScale:
       return runScaleDialog(program_, *this, parent);
   }
-  return 2;  // an identifier without a dialog counts as cancelled
+  return DialogResult::kCancel;  // an identifier without a dialog counts as cancelled
 }
 
 void QtShell::requestRepaint() {

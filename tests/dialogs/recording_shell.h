@@ -20,7 +20,7 @@ class RecordingShell : public Shell {
   }
   std::optional<FileChoice> chooseFileToOpen() override { return std::nullopt; }
   std::optional<FileChoice> chooseFileToSave() override { return std::nullopt; }
-  int runDialog(DialogId) override { return 2; }
+  DialogResult runDialog(DialogId) override { return DialogResult::kCancel; }
   void requestRepaint() override { ++repaints; }
   void showSurfaceNow() override {}
   void showHelp() override {}
