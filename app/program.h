@@ -5,9 +5,8 @@
 #include "app/scan_state.h"
 #include "audio/audio_backend.h"
 #include "audio/wave_pair.h"
+#include "engine/echo_detector.h"
 #include "engine/sonar_settings.h"
-
-constexpr size_t kObstructions = 7;
 
 // Everything the program keeps between events, owned by the front end and passed by reference.
 // There are no globals: a test builds as many of these as it likes.
@@ -17,5 +16,5 @@ struct Program {
   ScanHistory history;
   WavePair pair;
   std::unique_ptr<AudioBackend> backend;
-  std::array<double, kObstructions> obstructionList{};  // metres, nearest first, 0.0 = none
+  std::array<double, kMaxEchoes> obstructionList{};  // metres, nearest first, 0.0 = none
 };

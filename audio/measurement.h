@@ -19,11 +19,12 @@ WaveError resetToDefaults(SonarSettings& settings, ScanState& scan, WavePair& pa
 void applyResetValues(SonarSettings& settings, ScanState& scan);
 
 // The end of the correlation for a caller: inBufferBytes for the manual step, the whole record
-// header (inBufferBytes + 1000) for the others.
+// header (inBufferBytes + kRecordExtraBytes) for the others.
 uint32_t correlationEndBytes(const SonarSettings& settings, MeasureCaller caller);
 
 // openPair over the planned buffers: playBuffer with outBufferBytes, recordBuffer with
-// inBufferBytes + 1000, in the settings' wave format. Every caller opens the pair this way.
+// inBufferBytes + kRecordExtraBytes, in the settings' wave format. Every caller opens the pair this
+// way.
 WaveError openPairForPlan(SonarSettings& settings, WavePair& pair, AudioBackend& backend);
 
 struct MeasurementResult {
@@ -34,7 +35,7 @@ struct MeasurementResult {
 };
 
 // One warm-up, one ping, the correlation and the offset finder, in that order. Afterwards
-// correlationBuffer holds the 439-bin envelope in front and correlationSums the raw sums.
+// correlationBuffer holds the envelope (kEnvelopeBins) in front and correlationSums the raw sums.
 // Allocates nothing.
 MeasurementResult runMeasurement(SonarSettings& settings, WavePair& pair, AudioBackend& backend,
                                  MeasureCaller caller);

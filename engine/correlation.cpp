@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr uint32_t kFirstTap = 4;
 constexpr int32_t kHitThreshold = 120;
 constexpr uint32_t kHitsNeeded = 6;
 constexpr uint64_t kHighestIndex = 1300499;
@@ -110,7 +109,7 @@ uint32_t findDirectPath(uint32_t inLength, int32_t outLength, uint32_t start,
   const int64_t last = isSixteenBit(format)
                            ? (static_cast<int64_t>(inLength) - static_cast<int64_t>(outLength)) / 2
                            : static_cast<int64_t>(inLength);
-  uint32_t found = kFallbackOffset;
+  uint32_t found = kDefaultOffset;
   uint64_t width = 0;
   if (last >= static_cast<int64_t>(start)) {
     uint32_t hits = 0;
@@ -152,9 +151,9 @@ std::shared_ptr<CorrelationWorkspace> planCorrelation(const SonarSettings& s) {
   const std::span<const int32_t> templ = s.chirpReference;
   const auto taps = templ.first(std::min<size_t>(s.outBufferBytes, templ.size()));
   if (taps.size() < kFirstTap + kFftMinTaps) return nullptr;  // direct sums are faster
-  // The longest call correlates up to inBufferBytes + 1000 (timed pings, offset search); lags are
+  // The longest call correlates the whole record header (timed pings, offset search); lags are
   // counted from 0 so that an offset changed later without a new plan still fits.
-  const uint64_t end = uint64_t{s.inBufferBytes} + 1000;
+  const uint64_t end = uint64_t{s.inBufferBytes} + kRecordExtraBytes;
   const uint64_t last = isSixteenBit(s.waveFormat) ? end / 2 : end;
   const uint64_t lags =
       std::min<uint64_t>({last + 1, s.correlationBuffer.size(), s.correlationSums.size()});

@@ -4,14 +4,15 @@
 #include <memory>
 #include <span>
 
+#include "engine/sonar_settings.h"
 #include "engine/wave_format.h"
 
-constexpr uint32_t kEnvelopeBins = 439;
-constexpr uint32_t kFallbackOffset = 600;
+// First template entry the correlation uses; the chirp's first four entries stay out [taps].
+constexpr uint32_t kFirstTap = 4;
 
-// Slides template entries 4..count-1 along the recording from lag `start` to lag end (bytes; in
-// 16-bit mode end / 2 samples), stores each lag's raw sum in `sums` and its magnitude scaled so
-// that the best lag equals `level` in `output`. Returns the largest raw magnitude / 255,
+// Slides template entries kFirstTap..count-1 along the recording from lag `start` to lag end
+// (bytes; in 16-bit mode end / 2 samples), stores each lag's raw sum in `sums` and its magnitude
+// scaled so that the best lag equals `level` in `output`. Returns the largest raw magnitude / 255,
 // saturated to 32 bits. Sums are 64-bit, so a loud recording cannot wrap them.
 //
 // Every index is bounded by the spans: a sample, byte or template entry past its span reads as 0
@@ -24,9 +25,9 @@ uint32_t correlateEcho(uint32_t end, uint32_t count, uint32_t start, std::span<i
 // FFT plans and spectrum for one buffer plan's template (fft_correlation.h); opaque here.
 struct CorrelationWorkspace;
 
-// Template taps in use (count - 4) from which a plan gets a workspace and correlates through the
-// FFT; below it the direct sums are faster. Measured with mervane-bench (correlateCrossover): the
-// two meet near 1 050 taps at 4 700 lags and near 1 150 at 80 000 lags.
+// Template taps in use (count - kFirstTap) from which a plan gets a workspace and correlates
+// through the FFT; below it the direct sums are faster. Measured with mervane-bench
+// (correlateCrossover): the two meet near 1 050 taps at 4 700 lags and near 1 150 at 80 000 lags.
 constexpr size_t kFftMinTaps = 1024;
 
 // The same correlation with a workspace made for the settings' plan: long templates go through
@@ -45,13 +46,12 @@ uint32_t correlateEchoReference(uint32_t end, uint32_t count, uint32_t start,
                                 std::span<const uint8_t> recording, std::span<int32_t> output,
                                 std::span<int64_t> sums, const WaveFormat& format, int32_t level);
 
-// Finds the direct arrival (the sixth value above 120 from `start` on, else 600) and reduces the
-// correlation after it to the 439-bin envelope at the front of `buffer`. With last below start
-// (a chirp longer than the recording) nothing is scanned: found offset 600, bin width 0.
+// Finds the direct arrival (the sixth value above 120 from `start` on, else kDefaultOffset) and
+// reduces the correlation after it to the kEnvelopeBins-bin envelope at the front of `buffer`.
+// With last below start (a chirp longer than the recording) nothing is scanned: found offset
+// kDefaultOffset, bin width 0.
 uint32_t findDirectPath(uint32_t inLength, int32_t outLength, uint32_t start,
                         std::span<int32_t> buffer, const WaveFormat& format);
-
-struct SonarSettings;
 
 // The measurement's analysis on the settings' own buffers: correlateEcho from offsetBytes to
 // `endBytes` with outBufferBytes template entries and amplification as level, and findDirectPath

@@ -120,7 +120,7 @@ void computeResponse(const SonarSettings& s, ChirpResponse& x) {
   x.halfWidth = std::min<int>(x.halfWidth, static_cast<int>(taps) + 4);
   for (int tau = -x.halfWidth; tau <= x.halfWidth; ++tau) {
     // Template tap j meets played sample j + tau; taps 0..3 stay out, as in the correlation.
-    const int64_t from = std::max<int64_t>(4, -tau);
+    const int64_t from = std::max<int64_t>(kFirstTap, -tau);
     const int64_t to = std::min<int64_t>(taps, played - tau);
     double sum = 0.0;
     for (int64_t j = from; j < to; ++j) {
@@ -339,7 +339,7 @@ std::array<double, kMaxEchoes> detectEchoes(const SonarSettings& s, uint32_t fou
   // so without a finding the strongest arrival of the whole recording stands in, and must stand
   // far above the noise to count.
   const bool finderFound =
-      foundOffset != kFallbackOffset && foundOffset >= first && foundOffset <= last;
+      foundOffset != kDefaultOffset && foundOffset >= first && foundOffset <= last;
   const uint64_t directPeak =
       finderFound ? strongestLag(r, foundOffset, std::min<uint64_t>(last, foundOffset + 2 * lobe))
                   : strongestLag(r, first, last);

@@ -4,7 +4,7 @@
 
 #include "engine/sonar_settings.h"
 
-constexpr size_t kMaxEchoes = 7;
+constexpr size_t kMaxEchoes = 7;  // echo distances one measurement reports: the obstruction list
 
 // Distances [m] of up to seven echoes of the latest measurement, nearest first, measured from the
 // direct arrival near `foundOffset` (the offset finder's lag) on the raw correlation sums; unused

@@ -7,8 +7,11 @@
 
 #include "engine/wave_format.h"
 
-constexpr size_t kGainBins = 439;        // display bins of one echo envelope
-constexpr uint32_t kMaxPlanBytes = 650250;  // largest record or chirp length a plan accepts
+constexpr uint32_t kEnvelopeBins = 439;     // bins of one echo envelope: rows of a scan column
+constexpr uint32_t kMaxPlanBytes = 650250;  // largest record or chirp length a plan accepts [bytes]
+constexpr uint32_t kRecordExtraBytes = 1000;  // record header beyond inBufferBytes [bytes]
+// Start value of offsetBytes, and the found offset where no direct arrival was found [lags].
+constexpr uint32_t kDefaultOffset = 600;
 
 struct CorrelationWorkspace;  // engine/fft_correlation.h
 
@@ -29,7 +32,7 @@ struct SonarSettings {
   int32_t amplification = 0;
   int32_t gain = 0;
   uint8_t gainEnabled = 0;
-  std::array<double, kGainBins> gainTable{};
+  std::array<double, kEnvelopeBins> gainTable{};
   int8_t medium = 0;
   uint8_t chirpShape = 0;
   uint8_t displayMode = 0;  // 0 = linear colouring, anything else angular

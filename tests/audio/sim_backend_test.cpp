@@ -134,7 +134,7 @@ TEST(SimRoomSound, NoiseAloneMatchesWeaklyAndSilenceNotAtAll) {
   const MeasurementResult nothing = silent.measure();
   EXPECT_LT(noiseOnly.peakAmplitude, withChirp.peakAmplitude / 100);
   EXPECT_EQ(nothing.peakAmplitude, 0u);
-  EXPECT_EQ(nothing.foundOffset, kFallbackOffset);
+  EXPECT_EQ(nothing.foundOffset, kDefaultOffset);
   EXPECT_TRUE(std::all_of(silent.settings.recordBuffer.begin(),
                           silent.settings.recordBuffer.begin() + 1000,
                           [](uint8_t b) { return b == 0; }));

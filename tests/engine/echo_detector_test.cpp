@@ -188,7 +188,7 @@ TEST(EchoDetector, NoDirectArrivalNoReport) {
   silent.noiseRms = 0.0;
   record(s, silent);
   correlateRecording(s, s.inBufferBytes + 1000);
-  EXPECT_EQ(detectEchoes(s, kFallbackOffset)[0], 0.0);
+  EXPECT_EQ(detectEchoes(s, kDefaultOffset)[0], 0.0);
 }
 
 }  // namespace
