@@ -2,7 +2,7 @@
 #include <array>
 #include <memory>
 
-#include "app/scan_state.h"
+#include "engine/scan_state.h"
 #include "audio/audio_backend.h"
 #include "audio/wave_pair.h"
 #include "engine/echo_detector.h"

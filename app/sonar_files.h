@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/application.h"
-#include "app/scan_state.h"
+#include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
 
 // Sonar files (*.son: settings and history) and parameter files (*.par: settings) are raw

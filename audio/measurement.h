@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/scan_state.h"
+#include "engine/scan_state.h"
 #include "audio/wave_pair.h"
 #include "engine/sonar_settings.h"
 

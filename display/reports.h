@@ -2,7 +2,7 @@
 #include <array>
 #include <string>
 
-#include "app/scan_state.h"
+#include "engine/scan_state.h"
 #include "engine/echo_detector.h"
 #include "engine/sonar_settings.h"
 
