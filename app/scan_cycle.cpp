@@ -27,9 +27,9 @@ void restoreEnvelope(const Envelope& e, std::vector<int32_t>& buffer) {
 }
 
 // What every completed measurement leaves besides its column: the history column and the echoes.
-void keepMeasurement(App& app, uint32_t column, uint32_t foundOffset) {
+void keepMeasurement(App& app, uint32_t column, DirectArrival arrival) {
   storeEnvelope(app.program, column);
-  app.program.obstructionList = detectEchoes(app.program.settings, foundOffset);
+  app.program.obstructionList = detectEchoes(app.program.settings, arrival);
   app.replotOnSurface = false;
 }
 
@@ -78,8 +78,8 @@ void timedPing(App& app) {
     return;
   }
   scan.peakAmplitude = r.peakAmplitude;
-  scan.scanOffsets.forScan(scan.scanColumn) = r.foundOffset;
-  keepMeasurement(app, scan.scanColumn, r.foundOffset);
+  scan.scanOffsets.forScan(scan.scanColumn) = r.arrival.offset;
+  keepMeasurement(app, scan.scanColumn, r.arrival);
   app.shell.requestRepaint();
   if (scan.scanColumn > kLastTimedColumn - 1) {
     scan.scanState = kComplete;
@@ -108,11 +108,11 @@ void singleChirpStep(App& app) {
   reportWaveError(app, r.warmUp, kCaptionWarmUp);
   reportWaveError(app, r.ping, kCaptionManualPing);
   scan.peakAmplitude = r.peakAmplitude;
-  if (r.foundOffset > p.settings.offsetBytes + p.settings.deltaOffsetBytes) {
+  if (r.arrival.offset > p.settings.offsetBytes + p.settings.deltaOffsetBytes) {
     scan.scanColumn = column - 1;
   }
-  scan.scanOffsets.forScan(column) = r.foundOffset;
-  keepMeasurement(app, column, r.foundOffset);
+  scan.scanOffsets.forScan(column) = r.arrival.offset;
+  keepMeasurement(app, column, r.arrival);
 }
 
 void startSonar(App& app) {

@@ -46,7 +46,7 @@ uint32_t correlationEndBytes(const SonarSettings& settings, MeasureCaller caller
 MeasurementResult analyzeRecording(SonarSettings& settings, MeasureCaller caller) {
   MeasurementResult result;
   result.peakAmplitude = correlateRecording(settings, correlationEndBytes(settings, caller));
-  result.foundOffset = findDirectArrival(settings);
+  result.arrival = findDirectArrival(settings);
   return result;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 #include <cstdint>
 
-#include "engine/scan_state.h"
 #include "audio/wave_pair.h"
+#include "engine/correlation.h"
+#include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
 
 // Who runs a measurement decides how far the correlation reaches.
@@ -31,7 +32,7 @@ struct MeasurementResult {
   WaveError warmUp = kWaveOk;
   WaveError ping = kWaveOk;
   uint32_t peakAmplitude = 0;  // correlation result: largest magnitude / 255
-  uint32_t foundOffset = 0;    // direct arrival, a lag index
+  DirectArrival arrival;       // the offset finder's result; its offset is the found offset
 };
 
 // One warm-up, one ping, the correlation and the offset finder, in that order. Afterwards
@@ -46,5 +47,5 @@ MeasurementResult pingAndAnalyze(SonarSettings& settings, WavePair& pair, AudioB
                                  MeasureCaller caller);
 
 // The analysis half of a measurement on whatever recordBuffer holds (correlation and offset
-// finder), for recordings that come from elsewhere. Fills peakAmplitude and foundOffset.
+// finder), for recordings that come from elsewhere. Fills peakAmplitude and arrival.
 MeasurementResult analyzeRecording(SonarSettings& settings, MeasureCaller caller);

@@ -27,7 +27,7 @@ void simulatedRoom(benchmark::State& state) {
   for (auto _ : state) {
     const MeasurementResult r =
         runMeasurement(p.settings, p.pair, p.backend, MeasureCaller::kTimedPing);
-    benchmark::DoNotOptimize(r.foundOffset);
+    benchmark::DoNotOptimize(r.arrival);
   }
 }
 
@@ -37,7 +37,7 @@ void analysisOnly(benchmark::State& state) {
   SimulatedProgram p;
   runMeasurement(p.settings, p.pair, p.backend, MeasureCaller::kTimedPing);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(analyzeRecording(p.settings, MeasureCaller::kTimedPing).foundOffset);
+    benchmark::DoNotOptimize(analyzeRecording(p.settings, MeasureCaller::kTimedPing).arrival);
   }
 }
 
@@ -46,7 +46,7 @@ void echoDistances(benchmark::State& state) {
   SimulatedProgram p;
   const MeasurementResult r =
       runMeasurement(p.settings, p.pair, p.backend, MeasureCaller::kTimedPing);
-  for (auto _ : state) benchmark::DoNotOptimize(detectEchoes(p.settings, r.foundOffset));
+  for (auto _ : state) benchmark::DoNotOptimize(detectEchoes(p.settings, r.arrival));
 }
 
 const bool registered = [] {

@@ -11,12 +11,12 @@
 PingReport reportMeasurement(Program& program, const MeasurementResult& result) {
   SonarSettings& s = program.settings;
   program.scan.peakAmplitude = result.peakAmplitude;
-  const auto echoes = detectEchoes(s, result.foundOffset);
+  const auto echoes = detectEchoes(s, result.arrival);
   std::copy_n(echoes.begin(), std::min(echoes.size(), program.obstructionList.size()),
               program.obstructionList.begin());
 
   PingReport report;
-  report.foundOffset = result.foundOffset;
+  report.foundOffset = result.arrival.offset;
   report.peakAmplitude = result.peakAmplitude;
   const size_t bins = std::min<size_t>(kEnvelopeBins, s.correlationBuffer.size());
   report.envelope.assign(s.correlationBuffer.begin(), s.correlationBuffer.begin() + bins);

@@ -104,19 +104,19 @@ uint32_t correlateEcho(uint32_t end, uint32_t count, uint32_t start, std::span<i
                        nullptr);
 }
 
-uint32_t findDirectPath(uint32_t inLength, int32_t outLength, uint32_t start,
-                        std::span<int32_t> buffer, const WaveFormat& format) {
+DirectArrival findDirectPath(uint32_t inLength, int32_t outLength, uint32_t start,
+                             std::span<int32_t> buffer, const WaveFormat& format) {
   const int64_t last = isSixteenBit(format)
                            ? (static_cast<int64_t>(inLength) - static_cast<int64_t>(outLength)) / 2
                            : static_cast<int64_t>(inLength);
-  uint32_t found = kDefaultOffset;
+  DirectArrival arrival;
   uint64_t width = 0;
   if (last >= static_cast<int64_t>(start)) {
     uint32_t hits = 0;
     const uint64_t scanEnd = std::min<uint64_t>(static_cast<uint64_t>(last) + 1, buffer.size());
     for (uint64_t j = start; j < scanEnd; ++j) {
       if (buffer[j] > kHitThreshold && ++hits >= kHitsNeeded) {
-        found = static_cast<uint32_t>(j);
+        arrival = {static_cast<uint32_t>(j), true};
         break;
       }
     }
@@ -126,14 +126,14 @@ uint32_t findDirectPath(uint32_t inLength, int32_t outLength, uint32_t start,
   const uint64_t readable = std::min<uint64_t>(buffer.size(), kHighestIndex + 1);
   for (uint64_t k = 0; k < kEnvelopeBins; ++k) {
     uint32_t bin = 0;
-    const uint64_t first = found + k * width;
+    const uint64_t first = arrival.offset + k * width;
     const uint64_t stop = std::min<uint64_t>(first + width + 1, readable);
     for (uint64_t i = first; i < stop; ++i) {
       bin = std::max(bin, static_cast<uint32_t>(buffer[i]));
     }
     if (k < buffer.size()) buffer[k] = static_cast<int32_t>(bin);
   }
-  return found;
+  return arrival;
 }
 
 uint32_t correlateRecording(SonarSettings& s, uint32_t endBytes) {
@@ -142,7 +142,7 @@ uint32_t correlateRecording(SonarSettings& s, uint32_t endBytes) {
                        s.amplification, s.correlationWorkspace.get());
 }
 
-uint32_t findDirectArrival(SonarSettings& s) {
+DirectArrival findDirectArrival(SonarSettings& s) {
   return findDirectPath(s.inBufferBytes, static_cast<int32_t>(s.outBufferBytes), s.offsetBytes,
                         s.correlationBuffer, s.waveFormat);
 }

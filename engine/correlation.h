@@ -46,19 +46,26 @@ uint32_t correlateEchoReference(uint32_t end, uint32_t count, uint32_t start,
                                 std::span<const uint8_t> recording, std::span<int32_t> output,
                                 std::span<int64_t> sums, const WaveFormat& format, int32_t level);
 
-// Finds the direct arrival (the sixth value above 120 from `start` on, else kDefaultOffset) and
-// reduces the correlation after it to the kEnvelopeBins-bin envelope at the front of `buffer`.
-// With last below start (a chirp longer than the recording) nothing is scanned: found offset
-// kDefaultOffset, bin width 0.
-uint32_t findDirectPath(uint32_t inLength, int32_t outLength, uint32_t start,
-                        std::span<int32_t> buffer, const WaveFormat& format);
+// The direct arrival as the finder saw it. Where it found none, the offset is kDefaultOffset, the
+// value the scan state stores and the reports show; a real arrival may lie at that lag too, so
+// only `found` tells the two apart.
+struct DirectArrival {
+  uint32_t offset = kDefaultOffset;  // [lags]
+  bool found = false;
+};
+
+// Finds the direct arrival (the sixth value above 120 from `start` on) and reduces the
+// correlation after it to the kEnvelopeBins-bin envelope at the front of `buffer`. With last
+// below start (a chirp longer than the recording) nothing is scanned: not found, bin width 0.
+DirectArrival findDirectPath(uint32_t inLength, int32_t outLength, uint32_t start,
+                             std::span<int32_t> buffer, const WaveFormat& format);
 
 // The measurement's analysis on the settings' own buffers: correlateEcho from offsetBytes to
 // `endBytes` with outBufferBytes template entries and amplification as level, and findDirectPath
 // with inBufferBytes and outBufferBytes. Every caller (pings, offset search, analysis of a file)
 // goes through these, so the choice of correlation method lives in one place.
 uint32_t correlateRecording(SonarSettings& settings, uint32_t endBytes);
-uint32_t findDirectArrival(SonarSettings& settings);
+DirectArrival findDirectArrival(SonarSettings& settings);
 
 // The workspace for the settings' current plan (buffers, template, lengths), or null where the
 // direct path is as fast: templates below the measured crossover, or builds without FFTW. Made by

@@ -317,7 +317,7 @@ double secondsPerLag(const WaveFormat& format) {
   return valuesPerSecond > 0 ? 1.0 / valuesPerSecond : 0.0;
 }
 
-std::array<double, kMaxEchoes> detectEchoes(const SonarSettings& s, uint32_t foundOffset) {
+std::array<double, kMaxEchoes> detectEchoes(const SonarSettings& s, DirectArrival direct) {
   std::array<double, kMaxEchoes> metres{};
   const double perLag = secondsPerLag(s.waveFormat);
   // Lags both kinds of caller computed: the manual step stops at inBufferBytes.
@@ -338,8 +338,8 @@ std::array<double, kMaxEchoes> detectEchoes(const SonarSettings& s, uint32_t fou
   // values above 120 misses the direct sound of a short broadband chirp (8-bit mono at 8 kHz),
   // so without a finding the strongest arrival of the whole recording stands in, and must stand
   // far above the noise to count.
-  const bool finderFound =
-      foundOffset != kDefaultOffset && foundOffset >= first && foundOffset <= last;
+  const uint32_t foundOffset = direct.offset;
+  const bool finderFound = direct.found && foundOffset >= first && foundOffset <= last;
   const uint64_t directPeak =
       finderFound ? strongestLag(r, foundOffset, std::min<uint64_t>(last, foundOffset + 2 * lobe))
                   : strongestLag(r, first, last);

@@ -74,7 +74,7 @@ TEST(CliAnalyze, AWavOfAMeasurementGivesTheSameResult) {
   const Result r = cli({"analyze", path.string(), "--json"});
   std::filesystem::remove(path);
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(numbersAfter(r.out, "foundOffset"), std::vector<long>{long(measured.foundOffset)});
+  EXPECT_EQ(numbersAfter(r.out, "foundOffset"), std::vector<long>{long(measured.arrival.offset)});
   EXPECT_EQ(numbersAfter(r.out, "peakAmplitude"), std::vector<long>{long(measured.peakAmplitude)});
   const auto analysed = firstEnvelope(r.out);
   EXPECT_TRUE(std::equal(analysed.begin(), analysed.end(), envelope.begin(), envelope.end()));
