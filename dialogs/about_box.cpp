@@ -35,8 +35,7 @@ DialogResult runAboutBox(QWidget* parent) {
   layout->addWidget(text);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
   buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("1"));
-  QObject::connect(buttons, &QDialogButtonBox::accepted, &box,
-                   [&box] { box.done(dialogCode(DialogResult::kOk)); });
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &ModalDialog::accept);
   layout->addWidget(buttons);
   return dialogResultOf(box.exec());
 }

@@ -53,6 +53,6 @@ AudioCheckDialog::AudioCheckDialog(Program& program, Shell& shell, QWidget* pare
 
   auto* grid = new QGridLayout(this);
   grid->addWidget(view_, 0, 0);
-  grid->addWidget(makeDoneButtons(this, [this] { done(dialogCode(DialogResult::kOk)); }), 1, 0);
+  grid->addWidget(makeDoneButtons(this), 1, 0);
   grid->setSizeConstraint(QLayout::SetFixedSize);
 }

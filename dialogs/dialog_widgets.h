@@ -2,7 +2,6 @@
 #include <QDialog>
 #include <QString>
 #include <cstdint>
-#include <functional>
 
 #include "app/shell.h"
 
@@ -27,6 +26,7 @@ constexpr DialogResult dialogResultOf(int code) {
 class ModalDialog : public QDialog {
  public:
   explicit ModalDialog(QWidget* parent);
+  void accept() override { done(dialogCode(DialogResult::kOk)); }
   void reject() override { done(dialogCode(DialogResult::kCancel)); }
 };
 
@@ -41,9 +41,17 @@ QLabel* makeLabel(const QString& text, QWidget* parent, Qt::Alignment align = Qt
 // A push button of the template ("1" OK, "2" Cancel, "1011" Play ...).
 QPushButton* makeButton(const char* id, const QString& text, QWidget* parent);
 
-// The Done button that windows without buttons of their own rely on, beside Cancel: OK ("1")
-// runs onDone, which ends the dialog itself; Cancel ("2") rejects.
-QDialogButtonBox* makeDoneButtons(ModalDialog* dialog, std::function<void()> onDone);
+// The OK ("1", the default button) and Cancel ("2") pair of the templates, for a window that
+// places them itself: OK accepts the dialog, Cancel rejects it.
+struct OkCancelButtons {
+  QPushButton* ok;
+  QPushButton* cancel;
+};
+OkCancelButtons makeOkCancelButtons(ModalDialog* dialog);
+
+// The same pair in a row, for the windows whose templates have no buttons of their own: the Done
+// button they rely on, beside Cancel.
+QDialogButtonBox* makeDoneButtons(ModalDialog* dialog);
 
 uint32_t fieldValue(const QLineEdit* field);
 void setFieldValue(QLineEdit* field, uint32_t value);

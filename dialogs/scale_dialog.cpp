@@ -36,8 +36,7 @@ ScaleDialog::ScaleDialog(Program& program, QWidget* parent)
   grid->addWidget(gain_, 6, 2);
   grid->setRowStretch(7, 1);
   grid->setRowMinimumHeight(7, 8);
-  grid->addWidget(makeDoneButtons(this, [this] { done(dialogCode(DialogResult::kOk)); }), 8, 0, 1,
-                  3);
+  grid->addWidget(makeDoneButtons(this), 8, 0, 1, 3);
   grid->setColumnStretch(0, 1);
 
   const ScaleControls c = scaleControlsFor(program_.settings);

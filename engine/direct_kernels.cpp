@@ -120,33 +120,33 @@ __attribute__((target("avx2"))) void widen256(__m256i acc, int shift, int64_t* s
                       _mm256_add_epi64(_mm256_loadu_si256(out + 1), _mm256_sll_epi64(hi, count)));
 }
 
-// 8 lags per register; the 64 lags go in two halves of 32 so that the accumulators, the tap pair
-// and the loads fit the 16 registers.
+// 8 lags per register; the kKernelLags (128) lags go in four quarters of 32 so that the
+// accumulators, the tap pair and the loads fit the 16 registers.
 __attribute__((target("avx2"))) void pairKernelAvx2(const int32_t* low, const int32_t* high,
                                                     const int32_t* tapPairs, size_t pairs,
                                                     int64_t* sums) {
-  for (size_t half = 0; half < kKernelLags; half += 32) {
+  for (size_t quarter = 0; quarter < kKernelLags; quarter += 32) {
     for (size_t p0 = 0; p0 < pairs; p0 += kPairsPerChunk) {
       const size_t p1 = std::min(pairs, p0 + kPairsPerChunk);
       __m256i acc[8];
       for (__m256i& a : acc) a = _mm256_setzero_si256();
       for (size_t p = p0; p < p1; ++p) {
         const __m256i t = _mm256_set1_epi32(tapPairs[p]);
-        const int32_t* a = low + half + 2 * p;
+        const int32_t* a = low + quarter + 2 * p;
         for (int r = 0; r < 4; ++r) {
           const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + 8 * r));
           acc[r] = _mm256_add_epi32(acc[r], _mm256_madd_epi16(d, t));
         }
         if (high == nullptr) continue;
-        const int32_t* b = high + half + 2 * p;
+        const int32_t* b = high + quarter + 2 * p;
         for (int r = 0; r < 4; ++r) {
           const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 8 * r));
           acc[4 + r] = _mm256_add_epi32(acc[4 + r], _mm256_madd_epi16(d, t));
         }
       }
-      for (int r = 0; r < 4; ++r) widen256(acc[r], 0, sums + half + 8 * r);
+      for (int r = 0; r < 4; ++r) widen256(acc[r], 0, sums + quarter + 8 * r);
       if (high == nullptr) continue;
-      for (int r = 0; r < 4; ++r) widen256(acc[4 + r], 8, sums + half + 8 * r);
+      for (int r = 0; r < 4; ++r) widen256(acc[4 + r], 8, sums + quarter + 8 * r);
     }
   }
 }

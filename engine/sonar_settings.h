@@ -20,12 +20,14 @@ enum Medium : int8_t { kAir = 1, kWater = 2, kSteel = 3, kGranite = 4 };
 // The one parameter set of the program, with the five working buffers every ping uses. Buffers
 // are only ever replaced as a whole by planBuffers(); nothing else resizes them.
 struct SonarSettings {
-  uint32_t startFrequency = 0;    // [Hz]
-  uint32_t endFrequency = 0;      // [Hz]
-  uint32_t chirpTime = 0;         // [us]
-  uint32_t recordTime = 0;        // [ms]
-  uint32_t offsetBytes = 0;       // playback-to-record latency [bytes of recording]
-  uint32_t deltaOffsetBytes = 0;  // tolerated excess of the found offset [bytes]
+  uint32_t startFrequency = 0;  // [Hz]
+  uint32_t endFrequency = 0;    // [Hz]
+  uint32_t chirpTime = 0;       // [us]
+  uint32_t recordTime = 0;      // [ms]
+  // Playback-to-record latency: the first lag the correlation and the offset finder look at
+  // [lags: values of the recording, 16-bit samples in 16-bit formats, bytes in 8-bit ones].
+  uint32_t offsetBytes = 0;
+  uint32_t deltaOffsetBytes = 0;  // tolerated excess of the found offset [lags]
   uint32_t clockMultiplier = 0;   // 25 ms ticks between timed pings
   uint32_t tuneScale = 0;         // distance stretch [percent added to 1]
   int32_t cutOff = 0;

@@ -5,6 +5,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include "gui/qt_text.h"
 #include "resources/command_layout.h"
 
 QString writeHelpDocument(const QString& folder) {
@@ -12,8 +13,7 @@ QString writeHelpDocument(const QString& folder) {
       folder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::CacheLocation) : folder;
   if (dir.isEmpty() || !QDir().mkpath(dir)) return {};
 
-  QFile source(QString::fromUtf8(kHelpResourcePath.data(),
-                                 static_cast<qsizetype>(kHelpResourcePath.size())));
+  QFile source(toQString(kHelpResourcePath));
   if (!source.open(QIODevice::ReadOnly)) return {};
   const QByteArray content = source.readAll();
 

@@ -5,12 +5,13 @@
 
 #include "gui/audio_choice.h"
 #include "gui/main_window.h"
+#include "gui/qt_text.h"
 #include "gui/single_instance.h"
 #include "resources/command_layout.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
-  QApplication::setApplicationName(QString::fromUtf8(kClassName.data(), kClassName.size()));
+  QApplication::setApplicationName(toQString(kClassName));
 
   SingleInstance instance(instanceName());
   if (instance.claim() == InstanceRole::kAnotherIsRunning) {

@@ -10,16 +10,13 @@
 #include "audio/wave_pair.h"
 #include "display/echogram.h"
 #include "gui/plot_widget.h"
+#include "gui/qt_text.h"
 #include "gui/toolbar_icons.h"
 #include "resources/command_layout.h"
 
 namespace {
 
 constexpr int kToolIconSizePx = 24;
-
-QString toQString(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QString commandObjectName(CommandId command) {
   return QStringLiteral("cmd%1").arg(commandNumber(command));

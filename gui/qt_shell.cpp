@@ -14,6 +14,7 @@
 #include "dialogs/dialogs.h"
 #include "gui/help_document.h"
 #include "gui/plot_widget.h"
+#include "gui/qt_text.h"
 
 namespace {
 
@@ -27,10 +28,6 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
       break;
   }
   return QMessageBox::NoIcon;
-}
-
-QString toQString(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // Status texts stay visible this long unless the next step replaces them.

@@ -199,6 +199,31 @@ TEST(SimDevices, RefuseFormatsAndHandlesTheyCannotRun) {
   EXPECT_EQ(rig.backend->close(h), kWaveBadHandle);
 }
 
+// What the seam refuses for every back end, the room refuses too; a byte rate that does not match
+// the format is the room's own refusal on top.
+TEST(SimDevices, RefuseEveryFormatTheSeamRefuses) {
+  SimRig rig;
+  const WaveFormat good = rig.settings.waveFormat;
+  ASSERT_TRUE(isRunnablePcm(good));
+  std::vector<WaveFormat> bad(6, good);
+  bad[0].formatTag = 3;  // IEEE float
+  bad[1].channels = 3;
+  bad[2].bitsPerSample = 24;
+  bad[3].blockAlign = 2;  // stereo 16-bit needs 4
+  bad[4].samplesPerSec = 0;
+  bad[5].channels = 0;
+  for (size_t i = 0; i < bad.size(); ++i) {
+    StreamHandle h = 0;
+    EXPECT_FALSE(isRunnablePcm(bad[i])) << i;
+    EXPECT_EQ(rig.backend->open(StreamDirection::kOutput, bad[i], h), kWaveBadFormat) << i;
+  }
+  WaveFormat rate = good;
+  rate.avgBytesPerSec += 1;
+  StreamHandle h = 0;
+  EXPECT_TRUE(isRunnablePcm(rate));
+  EXPECT_EQ(rig.backend->open(StreamDirection::kInput, rate, h), kWaveBadFormat);
+}
+
 // Nothing piles up over a long run: the played sound is forgotten once no capture can hear it.
 TEST(SimDevices, LongRunsKeepNothing) {
   SimRig rig;
