@@ -14,7 +14,8 @@ bool historyIsZero(const ScanHistory& h) {
   return std::all_of(h.values.begin(), h.values.end(), [](int32_t v) { return v == 0; });
 }
 
-// The identifiers are the numbers the menu resources, scripts and stored layouts use.
+// The numbers are part of the window's interface: its actions carry them as data and in their
+// object names ("cmd201").
 TEST(CommandIdentifiers, KeepTheirNumbers) {
   const std::pair<CommandId, int> expected[] = {{CommandId::kOpen, 199},
                                                 {CommandId::kStartSonar, 201},
