@@ -10,6 +10,7 @@
 #include <array>
 
 #include "engine/correlation_sums.h"
+#include "engine/correlation_worker.h"
 #include "engine/direct_kernels.h"
 
 namespace {
@@ -18,7 +19,7 @@ constexpr size_t kLagTile = 1024;                     // lags sharing one set of
 constexpr size_t kTapBlock = 2 * 8 * kPairsPerChunk;  // taps per pass over a tile (1920)
 constexpr size_t kWindow = kLagTile + kTapBlock;      // digit pairs one pass reads at most
 
-// About 41 KB on the stack: nothing is allocated, whatever the plan.
+// About 41 KB on the stack of each thread: nothing is allocated, whatever the plan.
 struct TileScratch {
   std::array<int16_t, kWindow + 1> values;
   alignas(kKernelAlignment) std::array<int32_t, kWindow> low;
@@ -72,6 +73,43 @@ void packDigits(const SampleSource& source, uint64_t from, size_t count, bool tw
   if (twoPlanes) packHighDigits(t.values.data(), count, t.high.data());
 }
 
+struct TileJob {
+  const SampleSource& source;
+  std::span<const int32_t> taps;
+  uint64_t firstIndex;
+  std::span<int64_t> sums;
+  PairKernel kernel;
+  size_t tileLags;
+};
+
+// Lags per tile. Shared between two threads, a call is cut into about eight tiles so that the one
+// that finishes first waits for at most a small one; alone, tiles are as long as the scratch.
+size_t tileLags(size_t lags, const CorrelationWorker* worker) {
+  if (worker == nullptr) return kLagTile;
+  const size_t eighth = (lags / 8 + kKernelLags - 1) / kKernelLags * kKernelLags;
+  return std::clamp(eighth, kKernelLags, kLagTile);
+}
+
+// The sums of lags lag0 .. lag0 + tileLags - 1 (fewer at the end).
+void sumTile(const TileJob& job, size_t lag0, TileScratch& t) {
+  const bool twoPlanes = job.source.isWide;  // 8-bit samples have no high digit
+  const size_t lags = std::min(job.tileLags, job.sums.size() - lag0);
+  const size_t blocks = (lags + kKernelLags - 1) / kKernelLags;
+  std::fill_n(t.sums.begin(), blocks * kKernelLags, int64_t{0});
+  for (size_t j0 = 0; j0 < job.taps.size(); j0 += kTapBlock) {
+    const size_t pairs =
+        packTaps(job.taps.subspan(j0, std::min(kTapBlock, job.taps.size() - j0)), t.tapPairs);
+    packDigits(job.source, job.firstIndex + lag0 + j0, blocks * kKernelLags + 2 * pairs, twoPlanes,
+               t);
+    for (size_t b = 0; b < blocks; ++b) {
+      const size_t at = b * kKernelLags;
+      job.kernel(t.low.data() + at, twoPlanes ? t.high.data() + at : nullptr, t.tapPairs.data(),
+                 pairs, t.sums.data() + at);
+    }
+  }
+  std::copy_n(t.sums.begin(), lags, job.sums.begin() + static_cast<ptrdiff_t>(lag0));
+}
+
 }  // namespace
 
 void gatherSamples(const SampleSource& source, uint64_t from, std::span<int16_t> dst) {
@@ -93,28 +131,18 @@ bool tapsFitSixteenBits(std::span<const int32_t> taps) {
 }
 
 void directSums(const SampleSource& source, std::span<const int32_t> taps, uint64_t firstIndex,
-                std::span<int64_t> sums) {
+                std::span<int64_t> sums, CorrelationWorker* worker) {
   if (!tapsFitSixteenBits(taps)) {
     wideTapSums(source, taps, firstIndex, sums);
     return;
   }
-  static const PairKernel kernel = bestPairKernel();
-  const bool twoPlanes = source.isWide;  // 8-bit samples have no high digit
-  TileScratch t;
-  for (size_t lag0 = 0; lag0 < sums.size(); lag0 += kLagTile) {
-    const size_t lags = std::min(kLagTile, sums.size() - lag0);
-    const size_t blocks = (lags + kKernelLags - 1) / kKernelLags;
-    std::fill_n(t.sums.begin(), blocks * kKernelLags, int64_t{0});
-    for (size_t j0 = 0; j0 < taps.size(); j0 += kTapBlock) {
-      const size_t pairs =
-          packTaps(taps.subspan(j0, std::min(kTapBlock, taps.size() - j0)), t.tapPairs);
-      packDigits(source, firstIndex + lag0 + j0, blocks * kKernelLags + 2 * pairs, twoPlanes, t);
-      for (size_t b = 0; b < blocks; ++b) {
-        const size_t at = b * kKernelLags;
-        kernel(t.low.data() + at, twoPlanes ? t.high.data() + at : nullptr, t.tapPairs.data(),
-               pairs, t.sums.data() + at);
-      }
-    }
-    std::copy_n(t.sums.begin(), lags, sums.begin() + static_cast<ptrdiff_t>(lag0));
-  }
+  if (uint64_t{sums.size()} * taps.size() < kSharedMinProducts) worker = nullptr;
+  static const PairKernel kernel = pairKernel(directKernelLevel());
+  const TileJob job{source, taps, firstIndex, sums, kernel, tileLags(sums.size(), worker)};
+  PartCounter tiles((sums.size() + job.tileLags - 1) / job.tileLags);
+  auto task = [&](ThreadSide side) {
+    TileScratch t;
+    for (size_t k = 0; tiles.claim(k, side);) sumTile(job, k * job.tileLags, t);
+  };
+  runOnBoth(worker, task);
 }

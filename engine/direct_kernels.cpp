@@ -1,6 +1,8 @@
 #include "engine/direct_kernels.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <string_view>
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #define MERVANE_X86_KERNELS 1
@@ -181,9 +183,28 @@ PairKernel pairKernel(KernelLevel level) {
   }
 }
 
-PairKernel bestPairKernel() {
+namespace {
+
+KernelLevel bestKernelLevel() {
   for (KernelLevel level : {KernelLevel::kAvx512Vnni, KernelLevel::kAvx2}) {
-    if (PairKernel k = pairKernel(level)) return k;
+    if (pairKernel(level) != nullptr) return level;
   }
-  return pairKernelPortable;
+  return KernelLevel::kPortable;
+}
+
+KernelLevel requestedKernelLevel() {
+  const char* text = std::getenv("MERVANE_KERNEL");
+  const std::string_view name = text != nullptr ? text : "";
+  const KernelLevel level = name == "portable" ? KernelLevel::kPortable
+                            : name == "avx2"   ? KernelLevel::kAvx2
+                            : name == "avx512" ? KernelLevel::kAvx512Vnni
+                                               : bestKernelLevel();
+  return pairKernel(level) != nullptr ? level : bestKernelLevel();
+}
+
+}  // namespace
+
+KernelLevel directKernelLevel() {
+  static const KernelLevel level = requestedKernelLevel();
+  return level;
 }
