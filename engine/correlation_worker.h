@@ -42,33 +42,52 @@ class CorrelationWorker {
   std::thread thread_;  // last: started once everything it reads is set up
 };
 
-// Hands out the numbers 0 .. parts - 1, each exactly once: the calling thread takes them from the
-// front, the worker from the back, until the two meet. Each thread so keeps working on the same
-// end of the data call after call, and the lines it writes stay in its own cache.
-class PartCounter {
+// Hands out ranges that cover [0, count) exactly once: the calling thread takes them from the
+// front, the worker from the back, so each keeps to its own end of the data call after call (the
+// lines it writes stay in its cache). Shared, each claim takes a quarter of what is left, rounded
+// up to a multiple of `step` and at most `largest`: the two meet in pieces of one step and
+// neither waits long for the other. Alone, every range is `largest` long. count < 2^32.
+class RangeCounter {
  public:
-  explicit PartCounter(size_t parts) : ends_(uint64_t{parts} << 32) {}
-  bool claim(size_t& part, ThreadSide side) {
-    const bool fromBack = side == ThreadSide::kWorker;
+  enum class Sizing { kAlone, kShared };
+  RangeCounter(size_t count, size_t step, size_t largest, Sizing sizing)
+      : step_(step),
+        largest_(largest),
+        shared_(sizing == Sizing::kShared),
+        ends_(uint64_t{count} << 32) {}
+
+  bool claim(ThreadSide side, size_t& first, size_t& last) {
     uint64_t ends = ends_.load(std::memory_order_relaxed);
     for (;;) {
       const uint64_t front = ends & 0xFFFFFFFF, back = ends >> 32;
       if (front >= back) return false;
-      const uint64_t next = fromBack ? ((back - 1) << 32) | front : (back << 32) | (front + 1);
+      const uint64_t size = std::min<uint64_t>(sizeFor(back - front), back - front);
+      const bool fromBack = side == ThreadSide::kWorker;
+      const uint64_t next =
+          fromBack ? ((back - size) << 32) | front : (back << 32) | (front + size);
       if (ends_.compare_exchange_weak(ends, next, std::memory_order_relaxed)) {
-        part = static_cast<size_t>(fromBack ? back - 1 : front);
+        first = static_cast<size_t>(fromBack ? back - size : front);
+        last = static_cast<size_t>(fromBack ? back : front + size);
         return true;
       }
     }
   }
 
  private:
-  std::atomic<uint64_t> ends_;  // next front part in the low half, one past the last in the high
+  uint64_t sizeFor(uint64_t left) const {
+    if (!shared_) return largest_;
+    const uint64_t quarter = (left / 4 + step_ - 1) / step_ * step_;
+    return std::clamp<uint64_t>(quarter, step_, largest_);
+  }
+
+  const uint64_t step_, largest_;
+  const bool shared_;
+  std::atomic<uint64_t> ends_;  // next front entry in the low half, one past the last in the high
 };
 
 // Runs task(kCaller) on the calling thread and, with a worker, task(kWorker) on the worker too.
-// Whatever the task does it must divide through shared counters (PartCounter), since it may run
-// once or twice.
+// Whatever the task does it must divide through a shared RangeCounter, since it may run once or
+// twice.
 template <typename Task>
 void runOnBoth(CorrelationWorker* worker, Task& task) {
   if (worker == nullptr) {
@@ -79,15 +98,16 @@ void runOnBoth(CorrelationWorker* worker, Task& task) {
                 &task);
 }
 
-// Calls part(first, last) for consecutive ranges that cover [0, count) once, in pieces of `grain`
-// entries shared between the two threads; below two pieces on the calling thread alone.
+// Calls part(first, last) for ranges that cover [0, count) once, shared between the two threads
+// in pieces of at least `grain` entries; below two pieces on the calling thread alone.
 template <typename Part>
 void forEachRange(CorrelationWorker* worker, size_t count, size_t grain, Part&& part) {
-  const size_t pieces = (count + grain - 1) / grain;
-  if (pieces < 2) worker = nullptr;
-  PartCounter counter(pieces);
+  if (count < 2 * grain) worker = nullptr;
+  RangeCounter ranges(
+      count, grain, worker != nullptr ? count : std::max<size_t>(count, 1),
+      worker != nullptr ? RangeCounter::Sizing::kShared : RangeCounter::Sizing::kAlone);
   auto task = [&](ThreadSide side) {
-    for (size_t k = 0; counter.claim(k, side);) part(k * grain, std::min(count, (k + 1) * grain));
+    for (size_t first = 0, last = 0; ranges.claim(side, first, last);) part(first, last);
   };
   runOnBoth(worker, task);
 }

@@ -79,21 +79,12 @@ struct TileJob {
   uint64_t firstIndex;
   std::span<int64_t> sums;
   PairKernel kernel;
-  size_t tileLags;
 };
 
-// Lags per tile. Shared between two threads, a call is cut into about eight tiles so that the one
-// that finishes first waits for at most a small one; alone, tiles are as long as the scratch.
-size_t tileLags(size_t lags, const CorrelationWorker* worker) {
-  if (worker == nullptr) return kLagTile;
-  const size_t eighth = (lags / 8 + kKernelLags - 1) / kKernelLags * kKernelLags;
-  return std::clamp(eighth, kKernelLags, kLagTile);
-}
-
-// The sums of lags lag0 .. lag0 + tileLags - 1 (fewer at the end).
-void sumTile(const TileJob& job, size_t lag0, TileScratch& t) {
+// The sums of lags [lag0, lagEnd), at most kLagTile of them.
+void sumTile(const TileJob& job, size_t lag0, size_t lagEnd, TileScratch& t) {
   const bool twoPlanes = job.source.isWide;  // 8-bit samples have no high digit
-  const size_t lags = std::min(job.tileLags, job.sums.size() - lag0);
+  const size_t lags = lagEnd - lag0;
   const size_t blocks = (lags + kKernelLags - 1) / kKernelLags;
   std::fill_n(t.sums.begin(), blocks * kKernelLags, int64_t{0});
   for (size_t j0 = 0; j0 < job.taps.size(); j0 += kTapBlock) {
@@ -138,11 +129,16 @@ void directSums(const SampleSource& source, std::span<const int32_t> taps, uint6
   }
   if (uint64_t{sums.size()} * taps.size() < kSharedMinProducts) worker = nullptr;
   static const PairKernel kernel = pairKernel(directKernelLevel());
-  const TileJob job{source, taps, firstIndex, sums, kernel, tileLags(sums.size(), worker)};
-  PartCounter tiles((sums.size() + job.tileLags - 1) / job.tileLags);
+  const TileJob job{source, taps, firstIndex, sums, kernel};
+  // Shared, tiles shrink towards the lags where the two threads meet: one kernel block there.
+  RangeCounter tiles(
+      sums.size(), kKernelLags, kLagTile,
+      worker != nullptr ? RangeCounter::Sizing::kShared : RangeCounter::Sizing::kAlone);
   auto task = [&](ThreadSide side) {
     TileScratch t;
-    for (size_t k = 0; tiles.claim(k, side);) sumTile(job, k * job.tileLags, t);
+    for (size_t first = 0, last = 0; tiles.claim(side, first, last);) {
+      sumTile(job, first, last, t);
+    }
   };
   runOnBoth(worker, task);
 }

@@ -63,9 +63,9 @@ TEST(CorrelationWorker, WorksAlongsideTheCaller) {
   for (int round = 0; round < 3; ++round) {
     std::atomic<bool> workerIn{false};
     std::atomic<int> parts{0};
-    PartCounter counter(64);
+    RangeCounter ranges(64, 1, 1, RangeCounter::Sizing::kShared);
     auto task = [&](ThreadSide side) {
-      for (size_t k = 0; counter.claim(k, side);) {
+      for (size_t first = 0, last = 0; ranges.claim(side, first, last);) {
         parts.fetch_add(1);
         if (side == ThreadSide::kWorker) workerIn = true;
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
