@@ -124,7 +124,7 @@ void QtShell::showSurfaceNow() {
 }
 
 void QtShell::showHelp() {
-  const QString path = writeHelpDocument();
+  const QString path = helpDocumentPath();
   // Like the viewer start it replaces, a failure ends nothing; the status bar says what happened
   // so the user is not left wondering.
   if (path.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
