@@ -73,10 +73,7 @@ uint32_t scaleToLevel(std::span<const int64_t> sums, std::span<int32_t> output, 
   const int64_t* from = sums.data() + start;
   std::atomic<uint64_t> largest{0};
   forEachRange(worker, count, kScaleGrain, [&](size_t first, size_t last) {
-    const uint64_t part = peakMagnitude(from + first, last - first);
-    uint64_t seen = largest.load(std::memory_order_relaxed);
-    while (part > seen && !largest.compare_exchange_weak(seen, part, std::memory_order_relaxed)) {
-    }
+    raiseTo(largest, peakMagnitude(from + first, last - first));
   });
   const uint64_t peak = std::max<uint64_t>(largest.load(std::memory_order_relaxed), 1);
   const double scale = static_cast<double>(level) / static_cast<double>(peak);

@@ -112,6 +112,14 @@ void forEachRange(CorrelationWorker* worker, size_t count, size_t grain, Part&& 
   runOnBoth(worker, task);
 }
 
+// a = max(a, value), for results that both threads contribute to.
+template <typename T>
+void raiseTo(std::atomic<T>& a, T value) {
+  T seen = a.load(std::memory_order_relaxed);
+  while (value > seen && !a.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
+  }
+}
+
 // A worker for a plan whose correlation gains from a second thread, or null where it would not
 // (one processor, or no thread to be had).
 std::shared_ptr<CorrelationWorker> makeCorrelationWorker();

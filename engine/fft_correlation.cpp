@@ -194,8 +194,9 @@ void loadDigits(CorrelationWorkspace& w, const SampleSource& source, uint64_t fr
       z[k0 + k][1] = highDigit(chunk[k]);
     }
   }
+  double* flat = &z[0][0];
   const size_t zeroFrom = std::max(first, count);
-  if (zeroFrom < last) std::fill(&z[zeroFrom][0], &z[last][0], 0.0);
+  if (zeroFrom < last) std::fill(flat + 2 * zeroFrom, flat + 2 * last, 0.0);
 }
 
 // z = conj(z * (re + i im)). The inverse transform is the forward one of the conjugate,
@@ -278,10 +279,7 @@ bool fftSums(CorrelationWorkspace& w, const SampleSource& source, std::span<cons
   fftw_execute(w.forward);
   std::atomic<double> worst{0.0};
   forEachRange(worker, sums.size(), kPassGrain, [&](size_t first, size_t last) {
-    const double part = unpackSums(w, sums, first, last);
-    double seen = worst.load(std::memory_order_relaxed);
-    while (part > seen && !worst.compare_exchange_weak(seen, part, std::memory_order_relaxed)) {
-    }
+    raiseTo(worst, unpackSums(w, sums, first, last));
   });
   w.residual = worst.load(std::memory_order_relaxed);
   return w.residual <= kMaxResidual;
