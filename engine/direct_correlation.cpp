@@ -8,6 +8,7 @@
 // 64-bit loop bit for bit.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "engine/correlation_sums.h"
 #include "engine/correlation_worker.h"
@@ -25,7 +26,9 @@ struct TileScratch {
   alignas(kKernelAlignment) std::array<int32_t, kWindow> low;
   alignas(kKernelAlignment) std::array<int32_t, kWindow> high;
   std::array<int32_t, kTapBlock / 2> tapPairs;
-  alignas(kKernelAlignment) std::array<int64_t, kLagTile> sums;
+  size_t tapsFrom = SIZE_MAX;  // first tap of the block in tapPairs
+  size_t tapPairCount = 0;
+  std::array<int64_t, kKernelLags> lastBlock;  // a tile's last block, when it is not whole
 };
 
 int32_t sampleAt(const SampleSource& s, uint64_t i) {
@@ -81,24 +84,38 @@ struct TileJob {
   PairKernel kernel;
 };
 
-// The sums of lags [lag0, lagEnd), at most kLagTile of them.
+// Tap pairs of the block from tap j0. A thread packs them once per call while the template has a
+// single block (every template below the FFT crossover): they do not change from tile to tile.
+size_t tapPairsFrom(const TileJob& job, size_t j0, TileScratch& t) {
+  if (t.tapsFrom != j0) {
+    t.tapPairCount =
+        packTaps(job.taps.subspan(j0, std::min(kTapBlock, job.taps.size() - j0)), t.tapPairs);
+    t.tapsFrom = j0;
+  }
+  return t.tapPairCount;
+}
+
+// The sums of lags [lag0, lagEnd), at most kLagTile of them. Whole kernel blocks accumulate
+// straight into the caller's sums; a shorter last block goes through the scratch.
 void sumTile(const TileJob& job, size_t lag0, size_t lagEnd, TileScratch& t) {
   const bool twoPlanes = job.source.isWide;  // 8-bit samples have no high digit
   const size_t lags = lagEnd - lag0;
   const size_t blocks = (lags + kKernelLags - 1) / kKernelLags;
-  std::fill_n(t.sums.begin(), blocks * kKernelLags, int64_t{0});
+  const size_t whole = lags / kKernelLags;
+  int64_t* out = job.sums.data() + lag0;
+  std::fill_n(out, whole * kKernelLags, int64_t{0});
+  t.lastBlock.fill(0);
   for (size_t j0 = 0; j0 < job.taps.size(); j0 += kTapBlock) {
-    const size_t pairs =
-        packTaps(job.taps.subspan(j0, std::min(kTapBlock, job.taps.size() - j0)), t.tapPairs);
+    const size_t pairs = tapPairsFrom(job, j0, t);
     packDigits(job.source, job.firstIndex + lag0 + j0, blocks * kKernelLags + 2 * pairs, twoPlanes,
                t);
     for (size_t b = 0; b < blocks; ++b) {
       const size_t at = b * kKernelLags;
       job.kernel(t.low.data() + at, twoPlanes ? t.high.data() + at : nullptr, t.tapPairs.data(),
-                 pairs, t.sums.data() + at);
+                 pairs, b < whole ? out + at : t.lastBlock.data());
     }
   }
-  std::copy_n(t.sums.begin(), lags, job.sums.begin() + static_cast<ptrdiff_t>(lag0));
+  std::copy_n(t.lastBlock.begin(), lags - whole * kKernelLags, out + whole * kKernelLags);
 }
 
 }  // namespace
