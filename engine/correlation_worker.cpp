@@ -10,8 +10,9 @@ enum : uint32_t { kIdle, kPosted, kRunning, kDone, kStop };
 
 // How long either side spins before it sleeps. Back-to-back correlations (a benchmark, the offset
 // search) come within a few microseconds of each other; timed pings come 50 ms or more apart,
-// where the worker sleeps and the caller starts alone.
-constexpr auto kSpinTime = std::chrono::microseconds(50);
+// where the worker sleeps and the caller starts alone. Not longer: between the FFT's passes the
+// spinning worker would hold a core that FFTW's own threads are waiting for.
+constexpr auto kSpinTime = std::chrono::microseconds(20);
 
 inline void cpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
