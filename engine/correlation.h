@@ -30,14 +30,19 @@ struct CorrelationWorkspace;
 // (correlateCrossover): the two meet near 1 050 taps at 4 700 lags and near 1 150 at 80 000 lags.
 constexpr size_t kFftMinTaps = 1024;
 
+// A second thread made with a plan (correlation_worker.h); opaque here.
+class CorrelationWorker;
+
 // The same correlation with a workspace made for the settings' plan: long templates go through
 // the FFT when the workspace fits the call, everything else is summed directly. Either way the
 // sums, outputs and result are bit for bit those of correlateEchoReference. A null workspace, or
-// one made for another template or fewer lags, means the direct path.
+// one made for another template or fewer lags, means the direct path. With a worker, large calls
+// share their lags (or the FFT's passes) between the calling thread and the worker's.
 uint32_t correlateEcho(uint32_t end, uint32_t count, uint32_t start, std::span<int16_t> samples,
                        std::span<const int32_t> templ, std::span<const uint8_t> recording,
                        std::span<int32_t> output, std::span<int64_t> sums, const WaveFormat& format,
-                       int32_t level, CorrelationWorkspace* workspace);
+                       int32_t level, CorrelationWorkspace* workspace,
+                       CorrelationWorker* worker = nullptr);
 
 // The plain 64-bit definition, one multiply-add per tap and lag: the yardstick for tests and
 // benchmarks. Far too slow for long chirps.
@@ -71,3 +76,8 @@ DirectArrival findDirectArrival(SonarSettings& settings);
 // direct path is as fast: templates below the measured crossover, or builds without FFTW. Made by
 // planBuffers, in milliseconds (the FFT plans are estimated, not measured).
 std::shared_ptr<CorrelationWorkspace> planCorrelation(const SonarSettings& settings);
+
+// The second thread for the settings' current plan (made after planCorrelation), or null where
+// the plan is too small to gain from one or the machine has a single processor. Made by
+// planBuffers; the thread ends when the last settings record holding it lets go of it.
+std::shared_ptr<CorrelationWorker> planCorrelationWorker(const SonarSettings& settings);

@@ -14,6 +14,7 @@ constexpr uint32_t kRecordExtraBytes = 1000;  // record header beyond inBufferBy
 constexpr uint32_t kDefaultOffset = 600;
 
 struct CorrelationWorkspace;  // engine/fft_correlation.h
+class CorrelationWorker;      // engine/correlation_worker.h
 
 enum Medium : int8_t { kAir = 1, kWater = 2, kSteel = 3, kGranite = 4 };
 
@@ -55,6 +56,9 @@ struct SonarSettings {
   // (null where the direct sums are as fast). Copies of the settings share it; the correlation
   // checks that it still fits the template and lengths of each call and sums directly otherwise.
   std::shared_ptr<CorrelationWorkspace> correlationWorkspace;
+  // The second thread that shares the correlation of large plans, made by planBuffers with the
+  // buffers (null where one thread is as fast) and joined when no record holds it any more.
+  std::shared_ptr<CorrelationWorker> correlationWorker;
 };
 
 // The values the reset to defaults gives the parameter set (not the buffers: see planBuffers).
