@@ -1,4 +1,5 @@
 #pragma once
+#include "app/command_id.h"
 #include "app/program.h"
 #include "app/shell.h"
 #include "display/plot_surface.h"
@@ -23,12 +24,16 @@ struct App {
 // "WaveOut 1 Error init" and start-up goes on).
 void startApplication(App& app);
 
+// The keys that take a manual step, by the virtual-key codes of the original platform; kNone
+// stands for every other key.
+enum class VirtualKey : int { kNone = 0, kEnter = 13, kUp = 38, kDown = 40 };
+
 // A command identifier from the menu, the menu bar or the toolbar. Returns false for the
 // identifiers that have no handler (they go to default processing and do nothing else).
-bool dispatchCommand(App& app, int commandId);
+bool dispatchCommand(App& app, CommandId command);
 
 void timerTick(App& app);                   // every 25 ms
-void keyPressed(App& app, int virtualKey);  // 13 Enter, 38 Up, 40 Down; others do nothing
+void keyPressed(App& app, VirtualKey key);  // Enter, Up and Down step; others do nothing
 void stylusMoved(App& app, int x, int y);   // client coordinates
 
 // The repaint: a fresh frame when the sweep is at its start, then the current column and the

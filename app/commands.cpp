@@ -15,7 +15,7 @@ namespace {
 using CommandHandler = void (*)(App&);
 
 struct CommandEntry {
-  int id;
+  CommandId id;
   CommandHandler run;
 };
 
@@ -44,40 +44,40 @@ void exitProgram(App& app) {
   app.shell.closeMainWindow();
 }
 
-// Every identifier of the menu, the menu bar and the toolbar that has a handler. 243 ("Use
-// recorded chirp") and everything else falls through to default processing.
+// Every identifier of the menu, the menu bar and the toolbar that has a handler. "Use recorded
+// chirp" and everything else falls through to default processing.
 constexpr std::array kCommandTable{
-    CommandEntry{199, openFile},
-    CommandEntry{201, startSonar},
-    CommandEntry{202, saveFile},
-    CommandEntry{204, playRecordBuffer},
-    CommandEntry{207, singleChirpCommand},
-    CommandEntry{212, runDialogOnly<DialogId::kAbout>},
-    CommandEntry{213, analyzeAndRepaint},
-    CommandEntry{214, repaintOnly},
-    CommandEntry{220, runDialogOnly<DialogId::kOutSignal>},
-    CommandEntry{221, runDialogOnly<DialogId::kAnalyze>},
-    CommandEntry{225, repaintOnly},
-    CommandEntry{226, stopSonar},
-    CommandEntry{227, checkAudioSystem},
-    CommandEntry{228, doNothing},
-    CommandEntry{229, runDialogOnly<DialogId::kWaveFormat>},
-    CommandEntry{233, checkRecording},
-    CommandEntry{234, showHelp},
-    CommandEntry{235, pauseSonar},
-    CommandEntry{236, runDialogOnly<DialogId::kAnalyze>},
-    CommandEntry{237, doNothing},
-    CommandEntry{238, clearScreen},
-    CommandEntry{239, linearMode},
-    CommandEntry{240, angularMode},
-    CommandEntry{241, searchOffsetHandler},
-    CommandEntry{242, showInfo},
-    CommandEntry{244, runDialogOnly<DialogId::kOffset>},
-    CommandEntry{245, runDialogOnly<DialogId::kScale>},
-    CommandEntry{246, showRuler},
-    CommandEntry{247, replot},
-    CommandEntry{248, checkPlay},
-    CommandEntry{300, exitProgram},
+    CommandEntry{CommandId::kOpen, openFile},
+    CommandEntry{CommandId::kStartSonar, startSonar},
+    CommandEntry{CommandId::kSave, saveFile},
+    CommandEntry{CommandId::kPlayRecordBuffer, playRecordBuffer},
+    CommandEntry{CommandId::kSingleChirp, singleChirpCommand},
+    CommandEntry{CommandId::kAbout, runDialogOnly<DialogId::kAbout>},
+    CommandEntry{CommandId::kAnalyzeAndRepaint, analyzeAndRepaint},
+    CommandEntry{CommandId::kAutoCorrelate, repaintOnly},
+    CommandEntry{CommandId::kSetOutSignal, runDialogOnly<DialogId::kOutSignal>},
+    CommandEntry{CommandId::kAnalyzeWindow, runDialogOnly<DialogId::kAnalyze>},
+    CommandEntry{CommandId::kPostProcessing, repaintOnly},
+    CommandEntry{CommandId::kStopSonar, stopSonar},
+    CommandEntry{CommandId::kCheckAudioSystem, checkAudioSystem},
+    CommandEntry{CommandId::kUnlabelled, doNothing},
+    CommandEntry{CommandId::kSetWaveFormat, runDialogOnly<DialogId::kWaveFormat>},
+    CommandEntry{CommandId::kCheckRecording, checkRecording},
+    CommandEntry{CommandId::kHelp, showHelp},
+    CommandEntry{CommandId::kPauseSonar, pauseSonar},
+    CommandEntry{CommandId::kAnalyzeWindowTool, runDialogOnly<DialogId::kAnalyze>},
+    CommandEntry{CommandId::kEmptyTool, doNothing},
+    CommandEntry{CommandId::kClearScreen, clearScreen},
+    CommandEntry{CommandId::kLinearMode, linearMode},
+    CommandEntry{CommandId::kAngularMode, angularMode},
+    CommandEntry{CommandId::kSearchOffset, searchOffsetHandler},
+    CommandEntry{CommandId::kInfo, showInfo},
+    CommandEntry{CommandId::kSetOffset, runDialogOnly<DialogId::kOffset>},
+    CommandEntry{CommandId::kSetScale, runDialogOnly<DialogId::kScale>},
+    CommandEntry{CommandId::kRuler, showRuler},
+    CommandEntry{CommandId::kReplot, replot},
+    CommandEntry{CommandId::kCheckPlay, checkPlay},
+    CommandEntry{CommandId::kExit, exitProgram},
 };
 
 void wipeHistoryAndSurface(App& app) {
@@ -90,9 +90,9 @@ void wipeHistoryAndSurface(App& app) {
 
 }  // namespace
 
-bool dispatchCommand(App& app, int commandId) {
+bool dispatchCommand(App& app, CommandId command) {
   const auto entry = std::find_if(kCommandTable.begin(), kCommandTable.end(),
-                                  [commandId](const CommandEntry& e) { return e.id == commandId; });
+                                  [command](const CommandEntry& e) { return e.id == command; });
   if (entry == kCommandTable.end()) return false;
   BusyScope scope(app);
   if (scope.entered()) entry->run(app);

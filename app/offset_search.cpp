@@ -72,7 +72,7 @@ uint32_t searchOffset(App& app) {
     showProgressOfRun(app, k + 1);
     const MeasurementResult r = runMeasurement(s, p.pair, *p.backend, MeasureCaller::kOffsetSearch);
     p.scan.peakAmplitude = r.peakAmplitude;
-    found[k] = r.foundOffset;
+    found[k] = r.arrival.offset;
   }
   const uint32_t average = averageOffsetRuns(found);
   s.deltaOffsetBytes = kOffsetSearchDeltaOffsetBytes;

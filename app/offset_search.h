@@ -35,5 +35,5 @@ OffsetSearchOutcome judgeOffsetSearch(uint32_t result, uint32_t peakAmplitude);
 // The measurement part: leaves the result in offsetBytes and returns it.
 uint32_t searchOffset(App& app);
 
-// The whole command 241, messages included.
+// The whole "Search offset" command, messages included.
 OffsetSearchOutcome searchOffsetCommand(App& app);

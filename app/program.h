@@ -2,13 +2,11 @@
 #include <array>
 #include <memory>
 
-#include "app/scan_state.h"
 #include "audio/audio_backend.h"
 #include "audio/wave_pair.h"
 #include "engine/echo_tracker.h"
+#include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
-
-constexpr size_t kObstructions = 7;
 
 // Everything the program keeps between events, owned by the front end and passed by reference.
 // There are no globals: a test builds as many of these as it likes.
@@ -18,7 +16,7 @@ struct Program {
   ScanHistory history;
   WavePair pair;
   std::unique_ptr<AudioBackend> backend;
-  std::array<double, kObstructions> obstructionList{};  // metres, nearest first, 0.0 = none
+  std::array<double, kMaxEchoes> obstructionList{};  // metres, nearest first, 0.0 = none
   // The sound path learned from the pings and the run's average, behind obstructionList.
   EchoTracker echoTracker;
 };

@@ -28,10 +28,10 @@ void restoreEnvelope(const Envelope& e, std::vector<int32_t>& buffer) {
 
 // What every completed measurement leaves besides its column: the history column, and the echo
 // distances of the latest few pings combined (what the Ruler shows).
-void keepMeasurement(App& app, uint32_t column, uint32_t foundOffset) {
+void keepMeasurement(App& app, uint32_t column, DirectArrival arrival) {
   Program& p = app.program;
   storeEnvelope(p, column);
-  observeMeasurement(p.settings, foundOffset, p.echoTracker);
+  observeMeasurement(p.settings, arrival, p.echoTracker);
   p.obstructionList = averagedEchoes(p.echoTracker);
   app.replotOnSurface = false;
 }
@@ -81,8 +81,8 @@ void timedPing(App& app) {
     return;
   }
   scan.peakAmplitude = r.peakAmplitude;
-  scan.scanOffsets.forScan(scan.scanColumn) = r.foundOffset;
-  keepMeasurement(app, scan.scanColumn, r.foundOffset);
+  scan.scanOffsets.forScan(scan.scanColumn) = r.arrival.offset;
+  keepMeasurement(app, scan.scanColumn, r.arrival);
   app.shell.requestRepaint();
   if (scan.scanColumn > kLastTimedColumn - 1) {
     scan.scanState = kComplete;
@@ -111,11 +111,11 @@ void singleChirpStep(App& app) {
   reportWaveError(app, r.warmUp, kCaptionWarmUp);
   reportWaveError(app, r.ping, kCaptionManualPing);
   scan.peakAmplitude = r.peakAmplitude;
-  if (r.foundOffset > p.settings.offsetBytes + p.settings.deltaOffsetBytes) {
+  if (r.arrival.offset > p.settings.offsetBytes + p.settings.deltaOffsetBytes) {
     scan.scanColumn = column - 1;
   }
-  scan.scanOffsets.forScan(column) = r.foundOffset;
-  keepMeasurement(app, column, r.foundOffset);
+  scan.scanOffsets.forScan(column) = r.arrival.offset;
+  keepMeasurement(app, column, r.arrival);
 }
 
 void startSonar(App& app) {
@@ -155,18 +155,18 @@ void singleChirpCommand(App& app) {
   app.shell.requestRepaint();
 }
 
-void keyPressed(App& app, int virtualKey) {
+void keyPressed(App& app, VirtualKey key) {
   BusyScope scope(app);
   if (!scope.entered()) return;
   ScanState& scan = app.program.scan;
-  if (virtualKey == kKeyEnter) {
+  if (key == VirtualKey::kEnter) {
     singleChirpStep(app);
-  } else if (virtualKey == kKeyDown) {
+  } else if (key == VirtualKey::kDown) {
     // Held at 1 (also from column 0, where unsigned arithmetic would wrap); the step then
     // advances it again, so the same column is measured anew.
     scan.scanColumn = scan.scanColumn <= 1 ? 1 : scan.scanColumn - 1;
     singleChirpStep(app);
-  } else if (virtualKey == kKeyUp) {
+  } else if (key == VirtualKey::kUp) {
     scan.scanColumn = scan.scanColumn + 1 == 0 ? 1 : scan.scanColumn + 1;
     singleChirpStep(app);
   }

@@ -16,6 +16,9 @@ struct FileChoice {
   FileKind kind = FileKind::kSonar;
 };
 
+// How a modal dialog ended, by the platform's numbers: Done or OK sends 1, Cancel 2.
+enum class DialogResult : int { kOk = 1, kCancel = 2 };
+
 // Modal windows the command table runs, by their template numbers.
 enum class DialogId {
   kAbout = 103,
@@ -35,8 +38,8 @@ class Shell {
                            MessageOwner owner) = 0;
   virtual std::optional<FileChoice> chooseFileToOpen() = 0;
   virtual std::optional<FileChoice> chooseFileToSave() = 0;
-  // Runs a modal dialog to its end and returns its result (1 = OK/Done, 2 = Cancel).
-  virtual int runDialog(DialogId dialog) = 0;
+  // Runs a modal dialog to its end and returns how it ended.
+  virtual DialogResult runDialog(DialogId dialog) = 0;
   // Marks the whole client area for repaint (no erase); the repaint happens later.
   virtual void requestRepaint() = 0;
   // Copies the plot surface to the window at once, without a repaint request.

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/application.h"
-#include "app/scan_state.h"
+#include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
 
 // Sonar files (*.son: settings and history) and parameter files (*.par: settings) are raw
@@ -33,7 +33,7 @@ std::vector<uint8_t> historyBytes(const ScanHistory& history, size_t byteCount);
 // partial word fills its low bytes).
 void loadHistoryBytes(std::span<const uint8_t> bytes, ScanHistory& history);
 
-// The File commands (199, 202) through the shell's file dialogs.
+// The File commands ("Open", "Save") through the shell's file dialogs.
 void openFile(App& app);
 void saveFile(App& app);
 

@@ -60,6 +60,16 @@ struct WaveHeader {
   }
 };
 
+// The formats a back end may run at most: PCM (tag 1), mono or stereo, 8 or 16 bits, a block
+// align that matches, a rate above 0. Every back end refuses the rest at open with
+// kWaveBadFormat; one may refuse more (the simulated room needs a matching byte rate and a rate
+// its clock divides).
+inline bool isRunnablePcm(const WaveFormat& f) {
+  return f.formatTag == 1 && (f.channels == 1 || f.channels == 2) &&
+         (f.bitsPerSample == 8 || f.bitsPerSample == 16) &&
+         f.blockAlign == f.channels * f.bitsPerSample / 8 && f.samplesPerSec > 0;
+}
+
 class AudioBackend {
  public:
   virtual ~AudioBackend() = default;

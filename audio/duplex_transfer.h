@@ -9,11 +9,15 @@
 
 // The hand-off between the user-interface thread and a real-time audio callback: queued headers
 // go over a lock-free single-producer ring, the callback copies sound in and out of them block by
-// block, marks them done and wakes the waiting thread. The callback side never allocates, never
-// takes a lock and never blocks.
+// block, marks them done and wakes the waiting thread. The callback side never allocates and
+// never takes a lock the user-interface thread holds: it touches only atomics, apart from the
+// wake-up below.
 
-// Wakes waitForDone. The callback only bumps a counter and notifies without the mutex; a wake-up
-// lost in the gap between the waiter's check and its sleep is caught by short wait slices.
+// Wakes waitForDone. The callback only bumps a counter and notifies without the waiter's mutex; a
+// wake-up lost in the gap between the waiter's check and its sleep is caught by short wait
+// slices. The notify itself may take the condition variable's internal lock, which waiters and
+// notifiers hold only for a few instructions, never across a wait: the callback can be delayed
+// by it for that long, never blocked on the waiting thread.
 struct DoneSignal {
   std::atomic<uint64_t> count{0};
   std::condition_variable wake;

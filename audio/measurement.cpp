@@ -7,13 +7,10 @@
 
 namespace {
 
-constexpr uint32_t kRecordHeaderExtraBytes = 1000;
 constexpr uint32_t kStartColumn = 1;
-constexpr uint32_t kStartOffset = 600;
 
 uint32_t withExtraBytes(uint32_t bytes) {
-  return bytes > UINT32_MAX - kRecordHeaderExtraBytes ? UINT32_MAX
-                                                      : bytes + kRecordHeaderExtraBytes;
+  return bytes > UINT32_MAX - kRecordExtraBytes ? UINT32_MAX : bytes + kRecordExtraBytes;
 }
 
 }  // namespace
@@ -24,7 +21,7 @@ void applyResetValues(SonarSettings& settings, ScanState& scan) {
   scan.latestScan = 0;
   scan.tickCount = 0;
   applyDefaultSettings(settings);
-  for (uint32_t k = 0; k <= 2; ++k) scan.scanOffsets.forScan(k) = kStartOffset;
+  for (uint32_t k = 0; k <= 2; ++k) scan.scanOffsets.forScan(k) = kDefaultOffset;
 }
 
 WaveError openPairForPlan(SonarSettings& settings, WavePair& pair, AudioBackend& backend) {
@@ -49,7 +46,7 @@ uint32_t correlationEndBytes(const SonarSettings& settings, MeasureCaller caller
 MeasurementResult analyzeRecording(SonarSettings& settings, MeasureCaller caller) {
   MeasurementResult result;
   result.peakAmplitude = correlateRecording(settings, correlationEndBytes(settings, caller));
-  result.foundOffset = findDirectArrival(settings);
+  result.arrival = findDirectArrival(settings);
   return result;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 #include <cstdint>
 
-#include "app/scan_state.h"
 #include "audio/wave_pair.h"
+#include "engine/correlation.h"
+#include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
 
 // Who runs a measurement decides how far the correlation reaches.
@@ -19,22 +20,23 @@ WaveError resetToDefaults(SonarSettings& settings, ScanState& scan, WavePair& pa
 void applyResetValues(SonarSettings& settings, ScanState& scan);
 
 // The end of the correlation for a caller: inBufferBytes for the manual step, the whole record
-// header (inBufferBytes + 1000) for the others.
+// header (inBufferBytes + kRecordExtraBytes) for the others.
 uint32_t correlationEndBytes(const SonarSettings& settings, MeasureCaller caller);
 
 // openPair over the planned buffers: playBuffer with outBufferBytes, recordBuffer with
-// inBufferBytes + 1000, in the settings' wave format. Every caller opens the pair this way.
+// inBufferBytes + kRecordExtraBytes, in the settings' wave format. Every caller opens the pair this
+// way.
 WaveError openPairForPlan(SonarSettings& settings, WavePair& pair, AudioBackend& backend);
 
 struct MeasurementResult {
   WaveError warmUp = kWaveOk;
   WaveError ping = kWaveOk;
   uint32_t peakAmplitude = 0;  // correlation result: largest magnitude / 255
-  uint32_t foundOffset = 0;    // direct arrival, a lag index
+  DirectArrival arrival;       // the offset finder's result; its offset is the found offset
 };
 
 // One warm-up, one ping, the correlation and the offset finder, in that order. Afterwards
-// correlationBuffer holds the 439-bin envelope in front and correlationSums the raw sums.
+// correlationBuffer holds the envelope (kEnvelopeBins) in front and correlationSums the raw sums.
 // Allocates nothing.
 MeasurementResult runMeasurement(SonarSettings& settings, WavePair& pair, AudioBackend& backend,
                                  MeasureCaller caller);
@@ -45,5 +47,5 @@ MeasurementResult pingAndAnalyze(SonarSettings& settings, WavePair& pair, AudioB
                                  MeasureCaller caller);
 
 // The analysis half of a measurement on whatever recordBuffer holds (correlation and offset
-// finder), for recordings that come from elsewhere. Fills peakAmplitude and foundOffset.
+// finder), for recordings that come from elsewhere. Fills peakAmplitude and arrival.
 MeasurementResult analyzeRecording(SonarSettings& settings, MeasureCaller caller);

@@ -5,6 +5,7 @@
 #include <portaudio.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <thread>
 
@@ -56,12 +57,6 @@ void silenceLibraryChatter() {
   }
 }
 
-bool isRunnablePcm(const WaveFormat& f) {
-  return f.formatTag == 1 && (f.channels == 1 || f.channels == 2) &&
-         (f.bitsPerSample == 8 || f.bitsPerSample == 16) &&
-         f.blockAlign == f.channels * f.bitsPerSample / 8 && f.samplesPerSec > 0;
-}
-
 PaStreamParameters streamParameters(int device, const WaveFormat& f, StreamDirection d) {
   PaStreamParameters p{};
   p.device = device;
@@ -98,8 +93,9 @@ void endPortAudioSession() {
 
 int findDevice(const std::string& wanted) {
   const int count = Pa_GetDeviceCount();
-  if (!wanted.empty() && std::all_of(wanted.begin(), wanted.end(), ::isdigit) &&
-      wanted.size() < 6) {
+  // Device names come in UTF-8: the <cctype> tests take their bytes as unsigned char.
+  const auto isDigit = [](unsigned char c) { return std::isdigit(c) != 0; };
+  if (!wanted.empty() && std::all_of(wanted.begin(), wanted.end(), isDigit) && wanted.size() < 6) {
     const int index = std::stoi(wanted);
     return index < count ? index : paNoDevice;
   }

@@ -9,10 +9,9 @@ namespace {
 
 constexpr uint64_t kTicksPerMs = kSimTicksPerSecond / 1000;
 
+// The room times everything by its byte rate and its own clock, so both must fit the format.
 bool isPcmTheRoomCanRun(const WaveFormat& f) {
-  return f.formatTag == 1 && (f.channels == 1 || f.channels == 2) &&
-         (f.bitsPerSample == 8 || f.bitsPerSample == 16) &&
-         f.blockAlign == f.channels * f.bitsPerSample / 8 &&
+  return isRunnablePcm(f) &&
          f.avgBytesPerSec == static_cast<uint32_t>(f.blockAlign) * f.samplesPerSec &&
          simTicksPerFrame(f.samplesPerSec) != 0;
 }

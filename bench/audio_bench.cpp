@@ -38,7 +38,7 @@ void simulatedRoom(benchmark::State& state, std::string_view room) {
   for (auto _ : state) {
     const MeasurementResult r =
         runMeasurement(p.settings, p.pair, p.backend, MeasureCaller::kTimedPing);
-    benchmark::DoNotOptimize(r.foundOffset);
+    benchmark::DoNotOptimize(r.arrival);
   }
 }
 
@@ -48,7 +48,7 @@ void analysisOnly(benchmark::State& state) {
   SimulatedProgram p;
   runMeasurement(p.settings, p.pair, p.backend, MeasureCaller::kTimedPing);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(analyzeRecording(p.settings, MeasureCaller::kTimedPing).foundOffset);
+    benchmark::DoNotOptimize(analyzeRecording(p.settings, MeasureCaller::kTimedPing).arrival);
   }
 }
 
@@ -60,11 +60,11 @@ void echoDistances(benchmark::State& state, std::string_view room) {
   MeasurementResult r;
   for (int ping = 0; ping < 8; ++ping) {
     r = runMeasurement(p.settings, p.pair, p.backend, MeasureCaller::kTimedPing);
-    observeMeasurement(p.settings, r.foundOffset, p.tracker);
+    observeMeasurement(p.settings, r.arrival, p.tracker);
     averagedEchoes(p.tracker);
   }
   for (auto _ : state) {
-    observeMeasurement(p.settings, r.foundOffset, p.tracker);
+    observeMeasurement(p.settings, r.arrival, p.tracker);
     benchmark::DoNotOptimize(averagedEchoes(p.tracker));
   }
 }

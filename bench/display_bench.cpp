@@ -19,7 +19,7 @@ SonarSettings plannedDefaults() {
 void drawScanColumnDefault(benchmark::State& state) {
   SonarSettings s = plannedDefaults();
   std::minstd_rand random(1);
-  for (size_t i = 0; i < kGainBins; ++i)
+  for (size_t i = 0; i < kEnvelopeBins; ++i)
     s.correlationBuffer[i] = static_cast<int32_t>(random() % 301);
   PlotSurface surface(kPlotClientWidth, kPlotClientHeight);
   drawEchogramFrame(surface, s);

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
 
 #include "engine/buffer_plan.h"
 #include "engine/correlation.h"
+#include "engine/direct_kernels.h"
 #include "engine/fft_correlation.h"
 #include "engine/sonar_settings.h"
 
@@ -39,10 +41,20 @@ uint32_t timedPingEnd(const SonarSettings& s) {
   return s.inBufferBytes + 1000;
 }
 
-void correlateFast(benchmark::State& state, PlanTimes p) {
-  SonarSettings s = plannedWithNoise(p);
-  for (auto _ : state) benchmark::DoNotOptimize(correlateRecording(s, timedPingEnd(s)));
+// What a correlation ran on: the direct-sum kernel (0 portable, 1 AVX2, 2 AVX-512 VNNI; see
+// MERVANE_KERNEL in the README), whether the FFT did the sums, whether a second thread shared them.
+void countMethod(benchmark::State& state, const SonarSettings& s) {
+  state.counters["kernel"] = static_cast<double>(directKernelLevel());
   state.counters["fft"] = s.correlationWorkspace ? 1 : 0;
+  state.counters["worker"] = s.correlationWorker ? 1 : 0;
+}
+
+// The program's correlation; without `shared` on the calling thread alone, as on one processor.
+void correlateFast(benchmark::State& state, PlanTimes p, bool shared) {
+  SonarSettings s = plannedWithNoise(p);
+  if (!shared) s.correlationWorker.reset();
+  for (auto _ : state) benchmark::DoNotOptimize(correlateRecording(s, timedPingEnd(s)));
+  countMethod(state, s);
   // How far the FFT's unrounded sums were from integers: exactness needs it below 1/2.
   if (s.correlationWorkspace) {
     state.counters["residual"] = lastRoundingResidual(*s.correlationWorkspace);
@@ -86,10 +98,10 @@ void crossover(benchmark::State& state, bool viaFft) {
   const uint64_t lags = timedPingEnd(s) / 2 + 1;
   const auto workspace = viaFft ? makeCorrelationWorkspace(taps, lags) : nullptr;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(correlateEcho(timedPingEnd(s), s.outBufferBytes, s.offsetBytes,
-                                           s.recordSamples, s.chirpReference, s.recordBuffer,
-                                           s.correlationBuffer, s.correlationSums, s.waveFormat,
-                                           s.amplification, workspace.get()));
+    benchmark::DoNotOptimize(
+        correlateEcho(timedPingEnd(s), s.outBufferBytes, s.offsetBytes, s.recordSamples,
+                      s.chirpReference, s.recordBuffer, s.correlationBuffer, s.correlationSums,
+                      s.waveFormat, s.amplification, workspace.get(), s.correlationWorker.get()));
   }
   state.counters["taps"] = static_cast<double>(taps.size());
   state.counters["lags"] = static_cast<double>(lags - s.offsetBytes);
@@ -101,28 +113,37 @@ void crossoverArgs(benchmark::internal::Benchmark* b) {
   }
 }
 
+// Wall time decides (the user waits for it); the CPU time is that of the whole process, both
+// threads, so that the price of the second one shows.
+benchmark::internal::Benchmark* wallAndCpu(benchmark::internal::Benchmark* b,
+                                           benchmark::TimeUnit unit) {
+  return b->Unit(unit)->UseRealTime()->MeasureProcessCPUTime();
+}
+
 const bool registered = [] {
   using benchmark::RegisterBenchmark;
   const auto ms = benchmark::kMillisecond;
-  RegisterBenchmark("correlateEcho/default", correlateFast, kDefault)
-      ->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark("correlateEcho/offsetSearch", correlateFast, kOffsetSearch)
-      ->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark("correlateEcho/longChirp", correlateFast, kLongChirp)->Unit(ms);
-  RegisterBenchmark("correlateEcho/largest", correlateFast, kLargest)->Unit(ms);
-  RegisterBenchmark("correlateReference/default", correlateReference, kDefault)
-      ->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark("correlateReference/offsetSearch", correlateReference, kOffsetSearch)
-      ->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark("planBuffers/default", planBuffersFor, kDefault)->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark("planBuffers/largest", planBuffersFor, kLargest)->Unit(ms);
-  RegisterBenchmark("findDirectPath/default", findDirectPathDefault)->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark("correlateCrossover/direct", crossover, false)
-      ->Apply(crossoverArgs)
-      ->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark("correlateCrossover/fft", crossover, true)
-      ->Apply(crossoverArgs)
-      ->Unit(benchmark::kMicrosecond);
+  const auto us = benchmark::kMicrosecond;
+  for (bool shared : {true, false}) {
+    const std::string name = shared ? "correlateEcho/" : "correlateEchoOneThread/";
+    wallAndCpu(RegisterBenchmark((name + "default").c_str(), correlateFast, kDefault, shared), us);
+    wallAndCpu(
+        RegisterBenchmark((name + "offsetSearch").c_str(), correlateFast, kOffsetSearch, shared),
+        us);
+    wallAndCpu(RegisterBenchmark((name + "longChirp").c_str(), correlateFast, kLongChirp, shared),
+               ms);
+    wallAndCpu(RegisterBenchmark((name + "largest").c_str(), correlateFast, kLargest, shared), ms);
+  }
+  wallAndCpu(RegisterBenchmark("correlateReference/default", correlateReference, kDefault), us);
+  wallAndCpu(
+      RegisterBenchmark("correlateReference/offsetSearch", correlateReference, kOffsetSearch), us);
+  wallAndCpu(RegisterBenchmark("planBuffers/default", planBuffersFor, kDefault), us);
+  wallAndCpu(RegisterBenchmark("planBuffers/largest", planBuffersFor, kLargest), ms);
+  wallAndCpu(RegisterBenchmark("findDirectPath/default", findDirectPathDefault), us);
+  wallAndCpu(RegisterBenchmark("correlateCrossover/direct", crossover, false), us)
+      ->Apply(crossoverArgs);
+  wallAndCpu(RegisterBenchmark("correlateCrossover/fft", crossover, true), us)
+      ->Apply(crossoverArgs);
   return true;
 }();
 

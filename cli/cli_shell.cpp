@@ -27,7 +27,10 @@ std::string messageLine(const CliShell::Message& m) {
 bool endsWithNoCase(const std::string& s, std::string_view suffix) {
   if (s.size() < suffix.size()) return false;
   return std::equal(suffix.begin(), suffix.end(), s.end() - static_cast<ptrdiff_t>(suffix.size()),
-                    [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+                    [](unsigned char a, unsigned char b) {
+                      // Paths come in UTF-8: <cctype> takes their bytes as unsigned char.
+                      return std::tolower(a) == std::tolower(b);
+                    });
 }
 
 // Qt's own chatter (a missing runtime folder, font notes) is not for the user of a command line;

@@ -12,7 +12,7 @@ class QGuiApplication;
 
 // The shell of the command line: there is no window and no dialog. Messages are kept and, in
 // text mode, printed on stderr as "caption: text"; file dialogs are cancelled and modal dialogs
-// end as if cancelled (2). A repaint request is remembered until the caller paints.
+// end as if cancelled. A repaint request is remembered until the caller paints.
 class CliShell final : public Shell {
  public:
   struct Message {
@@ -26,7 +26,7 @@ class CliShell final : public Shell {
                    MessageOwner owner) override;
   std::optional<FileChoice> chooseFileToOpen() override { return std::nullopt; }
   std::optional<FileChoice> chooseFileToSave() override { return std::nullopt; }
-  int runDialog(DialogId) override { return 2; }
+  DialogResult runDialog(DialogId) override { return DialogResult::kCancel; }
   void requestRepaint() override { repaintPending_ = true; }
   void showSurfaceNow() override {}
   void showHelp() override {}

@@ -11,7 +11,7 @@
 namespace {
 
 // No plan records more than this, so nothing longer is worth reading.
-constexpr uint64_t kMostRecordBytes = uint64_t{kMaxPlanBytes} + 1000;
+constexpr uint64_t kMostRecordBytes = uint64_t{kMaxPlanBytes} + kRecordExtraBytes;
 
 }  // namespace
 
@@ -33,10 +33,11 @@ int runAnalyzeCommand(CliRun& run) {
     return kExitFailed;
   }
   warnOfFoldedChirp(run);
-  // The recording takes the place of the record header: inBufferBytes + 1000 bytes at most,
-  // the rest stays silent.
-  const size_t recordBytes = std::min<size_t>(
-      {wav.bytes.size(), static_cast<size_t>(s.inBufferBytes) + 1000, s.recordBuffer.size()});
+  // The recording takes the place of the record header: inBufferBytes + kRecordExtraBytes bytes
+  // at most, the rest stays silent.
+  const size_t recordBytes =
+      std::min<size_t>({wav.bytes.size(), static_cast<size_t>(s.inBufferBytes) + kRecordExtraBytes,
+                        s.recordBuffer.size()});
   std::fill(s.recordBuffer.begin(), s.recordBuffer.end(), uint8_t{0});
   std::copy_n(wav.bytes.begin(), recordBytes, s.recordBuffer.begin());
 

@@ -107,7 +107,7 @@ int runSweepCommand(CliRun& run) {
   CliFrontEnd& front = frontEndOf(run);
   const size_t firstMessage = front.shell().messages().size();
   paintPlot(front.app());  // the window's first paint
-  dispatchCommand(front.app(), 201);
+  dispatchCommand(front.app(), CommandId::kStartSonar);
   front.paintIfRequested();
   const uint32_t pings = runTicks(front, args.columns, run.request.backend != "sim");
   if (run.program.scan.scanState == kIdle) {

@@ -11,11 +11,11 @@
 PingReport reportMeasurement(Program& program, const MeasurementResult& result) {
   SonarSettings& s = program.settings;
   program.scan.peakAmplitude = result.peakAmplitude;
-  observeMeasurement(s, result.foundOffset, program.echoTracker);
+  observeMeasurement(s, result.arrival, program.echoTracker);
   program.obstructionList = latestEchoes(program.echoTracker);
 
   PingReport report;
-  report.foundOffset = result.foundOffset;
+  report.foundOffset = result.arrival.offset;
   report.peakAmplitude = result.peakAmplitude;
   const size_t bins = std::min<size_t>(kEnvelopeBins, s.correlationBuffer.size());
   report.envelope.assign(s.correlationBuffer.begin(), s.correlationBuffer.begin() + bins);

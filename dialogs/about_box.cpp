@@ -23,7 +23,7 @@ QString aboutText() {
 
 }  // namespace
 
-int runAboutBox(QWidget* parent) {
+DialogResult runAboutBox(QWidget* parent) {
   ModalDialog box(parent);
   box.setWindowTitle(QStringLiteral("About"));
   auto* text = new QLabel(aboutText(), &box);
@@ -35,7 +35,7 @@ int runAboutBox(QWidget* parent) {
   layout->addWidget(text);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
   buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("1"));
-  QObject::connect(buttons, &QDialogButtonBox::accepted, &box, [&box] { box.done(kDialogDone); });
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &ModalDialog::accept);
   layout->addWidget(buttons);
-  return box.exec();
+  return dialogResultOf(box.exec());
 }

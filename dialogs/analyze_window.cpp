@@ -42,7 +42,7 @@ AnalyzeWindow::AnalyzeWindow(const Program& program, QWidget* parent)
   grid->addWidget(amplification_, 0, 1);
   grid->addWidget(view_, 1, 0, 1, 2);
   grid->addWidget(start_, 2, 0, 1, 2);
-  grid->addWidget(makeDoneButtons(this, [this] { done(kDialogDone); }), 3, 0, 1, 2);
+  grid->addWidget(makeDoneButtons(this), 3, 0, 1, 2);
   grid->setSizeConstraint(QLayout::SetFixedSize);
 
   for (QSlider* slider : {start_, zoom_, amplification_}) {

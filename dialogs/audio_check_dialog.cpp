@@ -29,7 +29,7 @@ class BusyShell : public Shell {
   }
   std::optional<FileChoice> chooseFileToOpen() override { return inner_.chooseFileToOpen(); }
   std::optional<FileChoice> chooseFileToSave() override { return inner_.chooseFileToSave(); }
-  int runDialog(DialogId dialog) override { return inner_.runDialog(dialog); }
+  DialogResult runDialog(DialogId dialog) override { return inner_.runDialog(dialog); }
   void requestRepaint() override { inner_.requestRepaint(); }
   void showSurfaceNow() override { inner_.showSurfaceNow(); }
   void showHelp() override { inner_.showHelp(); }
@@ -53,6 +53,6 @@ AudioCheckDialog::AudioCheckDialog(Program& program, Shell& shell, QWidget* pare
 
   auto* grid = new QGridLayout(this);
   grid->addWidget(view_, 0, 0);
-  grid->addWidget(makeDoneButtons(this, [this] { done(kDialogDone); }), 1, 0);
+  grid->addWidget(makeDoneButtons(this), 1, 0);
   grid->setSizeConstraint(QLayout::SetFixedSize);
 }

@@ -17,7 +17,7 @@ inline constexpr std::string_view kCaptionWaveFormatPing = "WaveOut Error1";
 bool replanOrReset(Program& program, Shell& shell);
 
 // openPair for the current plan: the play buffer with outBufferBytes, the record buffer with
-// inBufferBytes + 1000. Devices running another format are reopened by openPair.
+// inBufferBytes + kRecordExtraBytes. Devices running another format are reopened by openPair.
 WaveError openPlannedPair(Program& program);
 
 // Open-and-prepare (failure under "WaveOut Error"), then one ping even after a failed open

@@ -44,16 +44,21 @@ QPushButton* makeButton(const char* id, const QString& text, QWidget* parent) {
   return button;
 }
 
-QDialogButtonBox* makeDoneButtons(ModalDialog* dialog, std::function<void()> onDone) {
-  auto* box = new QDialogButtonBox(dialog);
-  QPushButton* ok = box->addButton(QDialogButtonBox::Ok);
-  ok->setObjectName(QStringLiteral("1"));
+OkCancelButtons makeOkCancelButtons(ModalDialog* dialog) {
+  QPushButton* ok = makeButton("1", QStringLiteral("OK"), dialog);
   ok->setDefault(true);
-  QPushButton* cancel = box->addButton(QDialogButtonBox::Cancel);
-  cancel->setObjectName(QStringLiteral("2"));
+  QPushButton* cancel = makeButton("2", QStringLiteral("Cancel"), dialog);
   cancel->setAutoDefault(false);
-  QObject::connect(ok, &QAbstractButton::clicked, dialog, std::move(onDone));
+  QObject::connect(ok, &QAbstractButton::clicked, dialog, &ModalDialog::accept);
   QObject::connect(cancel, &QAbstractButton::clicked, dialog, &ModalDialog::reject);
+  return {ok, cancel};
+}
+
+QDialogButtonBox* makeDoneButtons(ModalDialog* dialog) {
+  auto* box = new QDialogButtonBox(dialog);
+  const OkCancelButtons buttons = makeOkCancelButtons(dialog);
+  box->addButton(buttons.ok, QDialogButtonBox::AcceptRole);
+  box->addButton(buttons.cancel, QDialogButtonBox::RejectRole);
   return box;
 }
 

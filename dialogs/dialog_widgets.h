@@ -2,7 +2,8 @@
 #include <QDialog>
 #include <QString>
 #include <cstdint>
-#include <functional>
+
+#include "app/shell.h"
 
 class QDialogButtonBox;
 class QLabel;
@@ -12,15 +13,21 @@ class QPushButton;
 // Building blocks shared by the settings and test windows. Every control carries its template
 // identifier as its objectName, so tests can find it.
 
-inline constexpr int kDialogDone = 1;    // Done / OK
-inline constexpr int kDialogCancel = 2;  // Cancel
+// A dialog's result as QDialog carries it, and back; anything but OK counts as Cancel.
+constexpr int dialogCode(DialogResult result) {
+  return static_cast<int>(result);
+}
+constexpr DialogResult dialogResultOf(int code) {
+  return code == dialogCode(DialogResult::kOk) ? DialogResult::kOk : DialogResult::kCancel;
+}
 
-// A modal window whose results are those of the templates: 1 for Done or OK, 2 for Cancel,
-// including Escape and the window's close button (which Qt routes through reject()).
+// A modal window whose results are those of the templates: OK for Done or OK, Cancel for Cancel,
+// Escape and the window's close button (which Qt routes through reject()).
 class ModalDialog : public QDialog {
  public:
   explicit ModalDialog(QWidget* parent);
-  void reject() override { done(kDialogCancel); }
+  void accept() override { done(dialogCode(DialogResult::kOk)); }
+  void reject() override { done(dialogCode(DialogResult::kCancel)); }
 };
 
 enum class FieldChars { kDigitsOnly, kAny };
@@ -34,9 +41,17 @@ QLabel* makeLabel(const QString& text, QWidget* parent, Qt::Alignment align = Qt
 // A push button of the template ("1" OK, "2" Cancel, "1011" Play ...).
 QPushButton* makeButton(const char* id, const QString& text, QWidget* parent);
 
-// The Done button that windows without buttons of their own rely on, beside Cancel: OK ("1")
-// runs onDone, which ends the dialog itself; Cancel ("2") rejects.
-QDialogButtonBox* makeDoneButtons(ModalDialog* dialog, std::function<void()> onDone);
+// The OK ("1", the default button) and Cancel ("2") pair of the templates, for a window that
+// places them itself: OK accepts the dialog, Cancel rejects it.
+struct OkCancelButtons {
+  QPushButton* ok;
+  QPushButton* cancel;
+};
+OkCancelButtons makeOkCancelButtons(ModalDialog* dialog);
+
+// The same pair in a row, for the windows whose templates have no buttons of their own: the Done
+// button they rely on, beside Cancel.
+QDialogButtonBox* makeDoneButtons(ModalDialog* dialog);
 
 uint32_t fieldValue(const QLineEdit* field);
 void setFieldValue(QLineEdit* field, uint32_t value);

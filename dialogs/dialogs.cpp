@@ -7,32 +7,32 @@
 #include "dialogs/scale_dialog.h"
 #include "dialogs/wave_format_dialog.h"
 
-int runOutSignalDialog(Program& program, Shell& shell, QWidget* parent) {
+DialogResult runOutSignalDialog(Program& program, Shell& shell, QWidget* parent) {
   OutSignalDialog dialog(program, shell, parent);
-  return dialog.exec();
+  return dialogResultOf(dialog.exec());
 }
 
-int runWaveFormatDialog(Program& program, Shell& shell, QWidget* parent) {
+DialogResult runWaveFormatDialog(Program& program, Shell& shell, QWidget* parent) {
   WaveFormatDialog dialog(program, shell, parent);
-  return dialog.exec();
+  return dialogResultOf(dialog.exec());
 }
 
-int runOffsetDialog(Program& program, Shell& shell, QWidget* parent) {
+DialogResult runOffsetDialog(Program& program, Shell& shell, QWidget* parent) {
   OffsetDialog dialog(program, shell, parent);
-  return dialog.exec();
+  return dialogResultOf(dialog.exec());
 }
 
-int runScaleDialog(Program& program, Shell&, QWidget* parent) {
+DialogResult runScaleDialog(Program& program, Shell&, QWidget* parent) {
   ScaleDialog dialog(program, parent);
-  return dialog.exec();
+  return dialogResultOf(dialog.exec());
 }
 
-int runAudioCheckDialog(Program& program, Shell& shell, QWidget* parent) {
+DialogResult runAudioCheckDialog(Program& program, Shell& shell, QWidget* parent) {
   AudioCheckDialog dialog(program, shell, parent);
-  return dialog.exec();
+  return dialogResultOf(dialog.exec());
 }
 
-int runAnalyzeWindow(Program& program, Shell&, QWidget* parent) {
+DialogResult runAnalyzeWindow(Program& program, Shell&, QWidget* parent) {
   AnalyzeWindow window(program, parent);
-  return window.exec();
+  return dialogResultOf(window.exec());
 }

@@ -4,12 +4,12 @@
 
 class QWidget;
 
-// The modal settings and test windows. Each runs to its end and returns its result
-// (1 = Done/OK, 2 = Cancel); each commits its own changes to the program.
-int runOutSignalDialog(Program& program, Shell& shell, QWidget* parent);
-int runWaveFormatDialog(Program& program, Shell& shell, QWidget* parent);
-int runOffsetDialog(Program& program, Shell& shell, QWidget* parent);
-int runScaleDialog(Program& program, Shell& shell, QWidget* parent);
-int runAudioCheckDialog(Program& program, Shell& shell, QWidget* parent);
-int runAnalyzeWindow(Program& program, Shell& shell, QWidget* parent);
-int runAboutBox(QWidget* parent);
+// The modal settings and test windows. Each runs to its end and returns how it ended; each
+// commits its own changes to the program.
+DialogResult runOutSignalDialog(Program& program, Shell& shell, QWidget* parent);
+DialogResult runWaveFormatDialog(Program& program, Shell& shell, QWidget* parent);
+DialogResult runOffsetDialog(Program& program, Shell& shell, QWidget* parent);
+DialogResult runScaleDialog(Program& program, Shell& shell, QWidget* parent);
+DialogResult runAudioCheckDialog(Program& program, Shell& shell, QWidget* parent);
+DialogResult runAnalyzeWindow(Program& program, Shell& shell, QWidget* parent);
+DialogResult runAboutBox(QWidget* parent);

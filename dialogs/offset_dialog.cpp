@@ -10,12 +10,7 @@ OffsetDialog::OffsetDialog(Program& program, Shell& shell, QWidget* parent)
   offset_ = makeNumberField("1050", this);
   deltaOffset_ = makeNumberField("1051", this);
   clockInterval_ = makeNumberField("1052", this);
-  QPushButton* ok = makeButton("1", QStringLiteral("OK"), this);
-  ok->setDefault(true);
-  QPushButton* cancel = makeButton("2", QStringLiteral("Cancel"), this);
-  cancel->setAutoDefault(false);
-  connect(ok, &QPushButton::clicked, this, [this] { done(kDialogDone); });
-  connect(cancel, &QPushButton::clicked, this, &ModalDialog::reject);
+  const auto [ok, cancel] = makeOkCancelButtons(this);
   auto* picture = new QLabel(this);
   picture->setObjectName(QStringLiteral("119"));
   picture->setPixmap(drawOffsetExplanation(2));
@@ -47,6 +42,6 @@ OffsetControls OffsetDialog::readControls() const {
 }
 
 void OffsetDialog::done(int result) {
-  if (result == kDialogDone) commitOffset(program_, shell_, readControls());
+  if (result == dialogCode(DialogResult::kOk)) commitOffset(program_, shell_, readControls());
   ModalDialog::done(result);
 }

@@ -6,6 +6,8 @@ namespace {
 
 constexpr uint32_t kMaxOffsetBytes = 32000;
 constexpr uint32_t kMaxClockMultiplier = 100;
+constexpr uint32_t kFallbackDeltaOffset = 1000;    // [bytes]
+constexpr uint32_t kFallbackClockMultiplier = 10;  // [25 ms ticks]
 
 }  // namespace
 
@@ -16,12 +18,14 @@ OffsetControls offsetControlsFor(const SonarSettings& s) {
 void readOffsetControls(SonarSettings& s, const OffsetControls& c) {
   // The delta is checked against the recording the current plan makes, before OK re-plans.
   const uint32_t delta = c.deltaOffsetBytes;
-  s.deltaOffsetBytes =
-      (delta == 0 || delta > kMaxOffsetBytes || delta > s.inBufferBytes) ? 1000 : delta;
+  s.deltaOffsetBytes = (delta == 0 || delta > kMaxOffsetBytes || delta > s.inBufferBytes)
+                           ? kFallbackDeltaOffset
+                           : delta;
   const uint32_t offset = c.offsetBytes;
-  s.offsetBytes = (offset == 0 || offset > kMaxOffsetBytes) ? 600 : offset;
+  s.offsetBytes = (offset == 0 || offset > kMaxOffsetBytes) ? kDefaultOffset : offset;
   const uint32_t clock = c.clockMultiplier;
-  s.clockMultiplier = (clock == 0 || clock > kMaxClockMultiplier) ? 10 : clock;
+  s.clockMultiplier =
+      (clock == 0 || clock > kMaxClockMultiplier) ? kFallbackClockMultiplier : clock;
 }
 
 void commitOffset(Program& program, Shell& shell, const OffsetControls& controls) {

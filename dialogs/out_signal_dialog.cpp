@@ -67,7 +67,7 @@ OutSignalDialog::OutSignalDialog(Program& program, Shell& shell, QWidget* parent
   grid->addWidget(inBuffer_, 9, 0);
   grid->addWidget(outBuffer_, 9, 1, 1, 2);
   grid->setRowMinimumHeight(10, 8);
-  grid->addWidget(makeDoneButtons(this, [this] { done(kDialogDone); }), 11, 0, 1, 3);
+  grid->addWidget(makeDoneButtons(this), 11, 0, 1, 3);
   grid->setColumnStretch(0, 1);
   grid->setColumnStretch(1, 1);
 
@@ -113,6 +113,6 @@ void OutSignalDialog::showFigures(const OutSignalFigures& figures) {
 }
 
 void OutSignalDialog::done(int result) {
-  if (result == kDialogDone) commitOutSignal(program_, shell_, readControls());
+  if (result == dialogCode(DialogResult::kOk)) commitOutSignal(program_, shell_, readControls());
   ModalDialog::done(result);
 }

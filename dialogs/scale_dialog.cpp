@@ -36,7 +36,7 @@ ScaleDialog::ScaleDialog(Program& program, QWidget* parent)
   grid->addWidget(gain_, 6, 2);
   grid->setRowStretch(7, 1);
   grid->setRowMinimumHeight(7, 8);
-  grid->addWidget(makeDoneButtons(this, [this] { done(kDialogDone); }), 8, 0, 1, 3);
+  grid->addWidget(makeDoneButtons(this), 8, 0, 1, 3);
   grid->setColumnStretch(0, 1);
 
   const ScaleControls c = scaleControlsFor(program_.settings);
@@ -58,6 +58,6 @@ ScaleControls ScaleDialog::readControls() const {
 }
 
 void ScaleDialog::done(int result) {
-  if (result == kDialogDone) commitScale(program_.settings, readControls());
+  if (result == dialogCode(DialogResult::kOk)) commitScale(program_.settings, readControls());
   ModalDialog::done(result);
 }

@@ -27,12 +27,7 @@ WaveFormatDialog::WaveFormatDialog(Program& program, Shell& shell, QWidget* pare
             makeNamed<QRadioButton>("1024", QStringLiteral("44.1 kHz"), this)};
   auto* rateGroup = new QButtonGroup(this);
   for (QRadioButton* rate : rates_) rateGroup->addButton(rate);
-  QPushButton* ok = makeButton("1", QStringLiteral("OK"), this);
-  ok->setDefault(true);
-  QPushButton* cancel = makeButton("2", QStringLiteral("Cancel"), this);
-  cancel->setAutoDefault(false);
-  connect(ok, &QPushButton::clicked, this, [this] { done(kDialogDone); });
-  connect(cancel, &QPushButton::clicked, this, &ModalDialog::reject);
+  const auto [ok, cancel] = makeOkCancelButtons(this);
 
   // The template's arrangement: the two switches beside OK and Cancel, the rates two by two.
   auto* grid = new QGridLayout(this);
@@ -66,6 +61,6 @@ WaveFormatControls WaveFormatDialog::readControls() const {
 }
 
 void WaveFormatDialog::done(int result) {
-  if (result == kDialogDone) commitWaveFormat(program_, shell_, readControls());
+  if (result == dialogCode(DialogResult::kOk)) commitWaveFormat(program_, shell_, readControls());
   ModalDialog::done(result);
 }

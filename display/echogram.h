@@ -1,5 +1,5 @@
 #pragma once
-#include "app/scan_state.h"
+#include "engine/scan_state.h"
 #include "display/plot_surface.h"
 #include "engine/sonar_settings.h"
 

@@ -55,7 +55,7 @@ std::string infoReportText(const SonarSettings& s, const ScanState& scan) {
       static_cast<int32_t>(s.startFrequency), static_cast<int32_t>(s.endFrequency));
 }
 
-std::string obstructionReportText(const std::array<double, 7>& obstructions) {
+std::string obstructionReportText(const std::array<double, kMaxEchoes>& obstructions) {
   std::string text;
   for (size_t i = 0; i < obstructions.size(); ++i) {
     text += formatText("Obstruction #%d %3.2f[m]\r\n", static_cast<int>(i + 1), obstructions[i]);

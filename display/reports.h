@@ -2,7 +2,8 @@
 #include <array>
 #include <string>
 
-#include "app/scan_state.h"
+#include "engine/scan_state.h"
+#include "engine/echo_detector.h"
 #include "engine/sonar_settings.h"
 
 // Text of the "Info" message box: the sweep's scan count and the average and deviation of its
@@ -10,4 +11,4 @@
 std::string infoReportText(const SonarSettings& settings, const ScanState& scan);
 
 // Text of the "Ruler" message box: the seven obstruction distances in metres.
-std::string obstructionReportText(const std::array<double, 7>& obstructions);
+std::string obstructionReportText(const std::array<double, kMaxEchoes>& obstructions);

@@ -96,5 +96,6 @@ bool planBuffers(SonarSettings& s) {
     makeChirp16(start, end, s.playBuffer, s.outBufferBytes, s.chirpReference, s.waveFormat);
   }
   s.correlationWorkspace = planCorrelation(s);
+  s.correlationWorker = planCorrelationWorker(s);
   return true;
 }

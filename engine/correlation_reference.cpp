@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr uint32_t kFirstTap = 4;
-
 // One lag of the sliding sum. `value(i)` gives the signed sample at recording index i, 0 past the
 // end; the unchecked path runs whenever the whole window lies inside the data.
 template <typename Sample, typename Bias>

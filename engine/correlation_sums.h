@@ -41,6 +41,13 @@ inline int16_t highDigit(int32_t x) {
   return static_cast<int16_t>((x - lowDigit(x)) / 256);
 }
 
+class CorrelationWorker;  // correlation_worker.h
+
+// Lags times taps below which the direct sums stay on one thread: a few microseconds of work, too
+// little to pay for the handshake with a second one.
+constexpr uint64_t kSharedMinProducts = 200000;
+
 // Exact sums by direct summation; works for any template and any length, without allocating.
+// With a worker, large calls share their lags with its thread.
 void directSums(const SampleSource& source, std::span<const int32_t> taps, uint64_t firstIndex,
-                std::span<int64_t> sums);
+                std::span<int64_t> sums, CorrelationWorker* worker);

@@ -8,8 +8,10 @@
 // 64-bit loop bit for bit.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "engine/correlation_sums.h"
+#include "engine/correlation_worker.h"
 #include "engine/direct_kernels.h"
 
 namespace {
@@ -18,13 +20,15 @@ constexpr size_t kLagTile = 1024;                     // lags sharing one set of
 constexpr size_t kTapBlock = 2 * 8 * kPairsPerChunk;  // taps per pass over a tile (1920)
 constexpr size_t kWindow = kLagTile + kTapBlock;      // digit pairs one pass reads at most
 
-// About 41 KB on the stack: nothing is allocated, whatever the plan.
+// About 41 KB on the stack of each thread: nothing is allocated, whatever the plan.
 struct TileScratch {
   std::array<int16_t, kWindow + 1> values;
   alignas(kKernelAlignment) std::array<int32_t, kWindow> low;
   alignas(kKernelAlignment) std::array<int32_t, kWindow> high;
   std::array<int32_t, kTapBlock / 2> tapPairs;
-  alignas(kKernelAlignment) std::array<int64_t, kLagTile> sums;
+  size_t tapsFrom = SIZE_MAX;  // first tap of the block in tapPairs
+  size_t tapPairCount = 0;
+  std::array<int64_t, kKernelLags> lastBlock;  // a tile's last block, when it is not whole
 };
 
 int32_t sampleAt(const SampleSource& s, uint64_t i) {
@@ -72,6 +76,48 @@ void packDigits(const SampleSource& source, uint64_t from, size_t count, bool tw
   if (twoPlanes) packHighDigits(t.values.data(), count, t.high.data());
 }
 
+struct TileJob {
+  const SampleSource& source;
+  std::span<const int32_t> taps;
+  uint64_t firstIndex;
+  std::span<int64_t> sums;
+  PairKernel kernel;
+};
+
+// Tap pairs of the block from tap j0. A thread packs them once per call while the template has a
+// single block (every template below the FFT crossover): they do not change from tile to tile.
+size_t tapPairsFrom(const TileJob& job, size_t j0, TileScratch& t) {
+  if (t.tapsFrom != j0) {
+    t.tapPairCount =
+        packTaps(job.taps.subspan(j0, std::min(kTapBlock, job.taps.size() - j0)), t.tapPairs);
+    t.tapsFrom = j0;
+  }
+  return t.tapPairCount;
+}
+
+// The sums of lags [lag0, lagEnd), at most kLagTile of them. Whole kernel blocks accumulate
+// straight into the caller's sums; a shorter last block goes through the scratch.
+void sumTile(const TileJob& job, size_t lag0, size_t lagEnd, TileScratch& t) {
+  const bool twoPlanes = job.source.isWide;  // 8-bit samples have no high digit
+  const size_t lags = lagEnd - lag0;
+  const size_t blocks = (lags + kKernelLags - 1) / kKernelLags;
+  const size_t whole = lags / kKernelLags;
+  int64_t* out = job.sums.data() + lag0;
+  std::fill_n(out, whole * kKernelLags, int64_t{0});
+  t.lastBlock.fill(0);
+  for (size_t j0 = 0; j0 < job.taps.size(); j0 += kTapBlock) {
+    const size_t pairs = tapPairsFrom(job, j0, t);
+    packDigits(job.source, job.firstIndex + lag0 + j0, blocks * kKernelLags + 2 * pairs, twoPlanes,
+               t);
+    for (size_t b = 0; b < blocks; ++b) {
+      const size_t at = b * kKernelLags;
+      job.kernel(t.low.data() + at, twoPlanes ? t.high.data() + at : nullptr, t.tapPairs.data(),
+                 pairs, b < whole ? out + at : t.lastBlock.data());
+    }
+  }
+  std::copy_n(t.lastBlock.begin(), lags - whole * kKernelLags, out + whole * kKernelLags);
+}
+
 }  // namespace
 
 void gatherSamples(const SampleSource& source, uint64_t from, std::span<int16_t> dst) {
@@ -93,28 +139,23 @@ bool tapsFitSixteenBits(std::span<const int32_t> taps) {
 }
 
 void directSums(const SampleSource& source, std::span<const int32_t> taps, uint64_t firstIndex,
-                std::span<int64_t> sums) {
+                std::span<int64_t> sums, CorrelationWorker* worker) {
   if (!tapsFitSixteenBits(taps)) {
     wideTapSums(source, taps, firstIndex, sums);
     return;
   }
-  static const PairKernel kernel = bestPairKernel();
-  const bool twoPlanes = source.isWide;  // 8-bit samples have no high digit
-  TileScratch t;
-  for (size_t lag0 = 0; lag0 < sums.size(); lag0 += kLagTile) {
-    const size_t lags = std::min(kLagTile, sums.size() - lag0);
-    const size_t blocks = (lags + kKernelLags - 1) / kKernelLags;
-    std::fill_n(t.sums.begin(), blocks * kKernelLags, int64_t{0});
-    for (size_t j0 = 0; j0 < taps.size(); j0 += kTapBlock) {
-      const size_t pairs =
-          packTaps(taps.subspan(j0, std::min(kTapBlock, taps.size() - j0)), t.tapPairs);
-      packDigits(source, firstIndex + lag0 + j0, blocks * kKernelLags + 2 * pairs, twoPlanes, t);
-      for (size_t b = 0; b < blocks; ++b) {
-        const size_t at = b * kKernelLags;
-        kernel(t.low.data() + at, twoPlanes ? t.high.data() + at : nullptr, t.tapPairs.data(),
-               pairs, t.sums.data() + at);
-      }
+  if (uint64_t{sums.size()} * taps.size() < kSharedMinProducts) worker = nullptr;
+  static const PairKernel kernel = pairKernel(directKernelLevel());
+  const TileJob job{source, taps, firstIndex, sums, kernel};
+  // Shared, tiles shrink towards the lags where the two threads meet: one kernel block there.
+  RangeCounter tiles(
+      sums.size(), kKernelLags, kLagTile,
+      worker != nullptr ? RangeCounter::Sizing::kShared : RangeCounter::Sizing::kAlone);
+  auto task = [&](ThreadSide side) {
+    TileScratch t;
+    for (size_t first = 0, last = 0; tiles.claim(side, first, last);) {
+      sumTile(job, first, last, t);
     }
-    std::copy_n(t.sums.begin(), lags, sums.begin() + static_cast<ptrdiff_t>(lag0));
-  }
+  };
+  runOnBoth(worker, task);
 }

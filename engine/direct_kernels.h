@@ -41,5 +41,7 @@ enum class KernelLevel { kPortable, kAvx2, kAvx512Vnni };
 // The kernel of that level, or null when this processor (or compiler) cannot run it.
 PairKernel pairKernel(KernelLevel level);
 
-// The fastest kernel this processor runs.
-PairKernel bestPairKernel();
+// The level the direct sums use: the fastest this processor runs, or the one the environment
+// variable MERVANE_KERNEL names ("portable", "avx2", "avx512") where the processor runs it, for
+// benchmarks and tests that compare kernels. Read once, on first use.
+KernelLevel directKernelLevel();

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-EchoDistances detectEchoes(const SonarSettings& settings, uint32_t foundOffset) {
+EchoDistances detectEchoes(const SonarSettings& settings, DirectArrival direct) {
   const auto tracker = std::make_unique<EchoTracker>();
-  observeMeasurement(settings, foundOffset, *tracker);
+  observeMeasurement(settings, direct, *tracker);
   return latestEchoes(*tracker);
 }

@@ -32,10 +32,6 @@ constexpr double kDirectWithinLags = 1.0;  // of the anchor, where the path was 
 constexpr uint32_t kYoungPathPings = 2;    // a path this young is refitted within a measurement
 constexpr int kYoungRefits = 2;
 
-bool directFound(uint32_t foundOffset) {
-  return foundOffset != kFallbackOffset;
-}
-
 double playedValue(const SonarSettings& s, size_t i) {
   if (isSixteenBit(s.waveFormat)) {
     if (2 * i + 1 >= s.playBuffer.size()) return 0.0;
@@ -374,7 +370,8 @@ void addToAverage(EchoTracker& t) {
 
 // [fallback] The program's correlation sums against the correlation of the played part of the
 // play buffer with the template: the ideal chirp's arrival, as far as the budget reaches.
-void observeIdeal(const SonarSettings& s, uint32_t foundOffset, EchoTracker& t) {
+void observeIdeal(const SonarSettings& s, DirectArrival direct, EchoTracker& t) {
+  const uint32_t foundOffset = direct.offset;
   const uint64_t end = isSixteenBit(s.waveFormat) ? s.inBufferBytes / 2 : s.inBufferBytes;
   const uint64_t first = s.offsetBytes;
   const uint64_t last = std::min<uint64_t>(end, s.correlationSums.size());
@@ -403,12 +400,12 @@ void observeIdeal(const SonarSettings& s, uint32_t foundOffset, EchoTracker& t) 
     t.shape[static_cast<size_t>(tau + half)] = sum;
   }
   quadratureOf({t.shape.data(), t.shapeLags}, {t.shapeQuadrature.data(), t.shapeLags}, 0);
-  const bool confirmed = directFound(foundOffset) && foundOffset >= first && foundOffset < last;
+  const bool confirmed = direct.found && foundOffset >= first && foundOffset < last;
   t.directConfirmed = confirmed;
   t.directFrom = confirmed ? foundOffset : static_cast<int64_t>(first);
   t.directTo =
       confirmed ? foundOffset + 2 * static_cast<int64_t>(half) : static_cast<int64_t>(last);
-  t.metresPerLag = secondsPerCorrelationLag(s.waveFormat) * speedOfSound(s.medium) / 2.0;
+  t.metresPerLag = secondsPerLag(s.waveFormat) * speedOfSound(s.medium) / 2.0;
   t.quantisationNoise = 0.0;
   t.source = EchoSource::kIdeal;
   t.averagePings = 0;  // no average of the fallback: its lags are the program's own
@@ -446,7 +443,7 @@ EchoDistances distancesOf(EchoTracker& t, std::span<const double> signal, int64_
 
 }  // namespace
 
-double secondsPerCorrelationLag(const WaveFormat& format) {
+double secondsPerLag(const WaveFormat& format) {
   const double valuesPerSecond = static_cast<double>(format.samplesPerSec) * format.channels;
   return valuesPerSecond > 0 ? 1.0 / valuesPerSecond : 0.0;
 }
@@ -464,7 +461,8 @@ EchoTracker::EchoTracker()
   reserveEchoSearch(search, kTrackedLags, kMaxShapeLags);
 }
 
-void observeMeasurement(const SonarSettings& s, uint32_t foundOffset, EchoTracker& t) {
+void observeMeasurement(const SonarSettings& s, DirectArrival direct, EchoTracker& t) {
+  const uint32_t foundOffset = direct.offset;
   t.source = EchoSource::kNothing;
   t.combinedLags = 0;
   const WaveFormat& f = s.waveFormat;
@@ -479,7 +477,7 @@ void observeMeasurement(const SonarSettings& s, uint32_t foundOffset, EchoTracke
   ch.count = f.channels;
   ch.taps = playedValues(s) / ch.count;
   if (ch.count > t.paths.size() || ch.taps > static_cast<size_t>(kMaxChirpFrames) || ch.taps < 8) {
-    observeIdeal(s, foundOffset, t);
+    observeIdeal(s, direct, t);
     return;
   }
   takePlayed(s, t, ch);
@@ -487,8 +485,7 @@ void observeMeasurement(const SonarSettings& s, uint32_t foundOffset, EchoTracke
   if (!correlateChannels(s, t, ch)) return;
   const int64_t lastLag = ch.firstLag + static_cast<int64_t>(ch.lags) - 1;
   const int64_t foundFrame = static_cast<int64_t>(foundOffset / ch.count);
-  t.directConfirmed =
-      directFound(foundOffset) && foundFrame >= ch.firstLag && foundFrame <= lastLag;
+  t.directConfirmed = direct.found && foundFrame >= ch.firstLag && foundFrame <= lastLag;
   const int64_t from = t.directConfirmed ? std::max(ch.firstLag, foundFrame - 2) : ch.firstLag;
   const int64_t to = t.directConfirmed
                          ? std::min(lastLag, foundFrame + 2 * static_cast<int64_t>(ch.taps) + 8)

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/correlation.h"
 #include "engine/echo_search.h"
 #include "engine/sonar_settings.h"
 #include "engine/sound_path.h"
@@ -88,15 +89,15 @@ struct EchoTracker {
 
 // Takes in the measurement the settings' buffers hold (its recording, and in the fallback its
 // correlation sums): learns the path from its direct arrival and adds it to the run's average.
-// `foundOffset` is the offset finder's result. Allocates nothing.
-void observeMeasurement(const SonarSettings& settings, uint32_t foundOffset, EchoTracker& tracker);
+// `direct` is the offset finder's result. Allocates nothing.
+void observeMeasurement(const SonarSettings& settings, DirectArrival direct, EchoTracker& tracker);
 
 // The echo distances of the latest measurement, and of the run's average. Allocate nothing.
 EchoDistances latestEchoes(EchoTracker& tracker);
 EchoDistances averagedEchoes(EchoTracker& tracker);
 
-// Seconds of one step of the program's correlation index: one value of one channel.
-double secondsPerCorrelationLag(const WaveFormat& format);
+// Seconds of one step of the program's correlation index: one sample of one channel.
+double secondsPerLag(const WaveFormat& format);
 
 // A new run: the average starts again, over the latest `pings` pings from now on (at most
 // kLatestAveragedPings; 0: all of them, each with the same weight). The learned path stays.

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -30,11 +31,14 @@
 #include <thread>
 #include <vector>
 
+#include "engine/correlation_worker.h"
+
 namespace {
 
 constexpr double kMaxResidual = 0.125;
 constexpr size_t kThreadedLength = size_t{1} << 17;  // shorter ones gained nothing from threads
 constexpr size_t kGatherChunk = 4096;
+constexpr size_t kPassGrain = size_t{1} << 15;  // entries per share of an element-wise pass
 
 // FFTW's planner is process-wide state and not thread-safe; plans are made and destroyed under
 // this lock. Thread support is initialised once, on first use.
@@ -176,12 +180,14 @@ void computeSpectrum(CorrelationWorkspace& w) {
   }
 }
 
-// z[k] = low + i * high digits of value(from + k) for k < count, zero up to the full length.
-void loadDigits(CorrelationWorkspace& w, const SampleSource& source, uint64_t from, size_t count) {
+// z[k] = low + i * high digits of value(from + k) for k in [first, last) below count, zero from
+// count on.
+void loadDigits(CorrelationWorkspace& w, const SampleSource& source, uint64_t from, size_t count,
+                size_t first, size_t last) {
   std::array<int16_t, kGatherChunk> chunk;
   fftw_complex* z = w.work.get();
-  for (size_t k0 = 0; k0 < count; k0 += kGatherChunk) {
-    const size_t n = std::min(kGatherChunk, count - k0);
+  for (size_t k0 = first; k0 < std::min(last, count); k0 += kGatherChunk) {
+    const size_t n = std::min({kGatherChunk, count - k0, last - k0});
     gatherSamples(source, from + k0, std::span(chunk).first(n));
     for (size_t k = 0; k < n; ++k) {
       z[k0 + k][0] = lowDigit(chunk[k]);
@@ -189,7 +195,8 @@ void loadDigits(CorrelationWorkspace& w, const SampleSource& source, uint64_t fr
     }
   }
   double* flat = &z[0][0];
-  std::fill(flat + 2 * count, flat + 2 * w.length, 0.0);
+  const size_t zeroFrom = std::max(first, count);
+  if (zeroFrom < last) std::fill(flat + 2 * zeroFrom, flat + 2 * last, 0.0);
 }
 
 // z = conj(z * (re + i im)). The inverse transform is the forward one of the conjugate,
@@ -201,22 +208,27 @@ inline void multiplyConjugated(fftw_complex& z, double re, double im) {
   z[1] = -zi;
 }
 
-void multiplySpectrum(CorrelationWorkspace& w) {
+// Bins [first, last) of the product; the upper half of the spectrum mirrors the stored half.
+void multiplySpectrum(CorrelationWorkspace& w, size_t first, size_t last) {
   fftw_complex* z = w.work.get();
   const fftw_complex* s = w.spectrum.get();
   const size_t half = w.length / 2;
-  for (size_t k = 0; k <= half; ++k) multiplyConjugated(z[k], s[k][0], s[k][1]);
-  for (size_t k = half + 1; k < w.length; ++k) {
+  for (size_t k = first; k < std::min(last, half + 1); ++k) {
+    multiplyConjugated(z[k], s[k][0], s[k][1]);
+  }
+  for (size_t k = std::max(first, half + 1); k < last; ++k) {
     multiplyConjugated(z[k], s[w.length - k][0], -s[w.length - k][1]);
   }
 }
 
 // The transform of the conjugated product is the conjugate of the correlation: low digits in the
 // real parts, high digits negated in the imaginary parts.
-double unpackSums(const CorrelationWorkspace& w, std::span<int64_t> sums) {
+// Returns the largest distance of an unrounded value from its integer in [first, last).
+double unpackSums(const CorrelationWorkspace& w, std::span<int64_t> sums, size_t first,
+                  size_t last) {
   const fftw_complex* z = w.work.get();
   double worst = 0.0;
-  for (size_t m = 0; m < sums.size(); ++m) {
+  for (size_t m = first; m < last; ++m) {
     const double low = roundNearest(z[m][0]);
     const double high = roundNearest(-z[m][1]);
     worst = std::max({worst, std::fabs(z[m][0] - low), std::fabs(-z[m][1] - high)});
@@ -248,7 +260,7 @@ std::shared_ptr<CorrelationWorkspace> makeCorrelationWorkspace(std::span<const i
 }
 
 bool fftSums(CorrelationWorkspace& w, const SampleSource& source, std::span<const int32_t> taps,
-             uint64_t firstIndex, std::span<int64_t> sums) {
+             uint64_t firstIndex, std::span<int64_t> sums, CorrelationWorker* worker) {
   if (sums.empty()) return true;
   if (taps.size() != w.taps.size() || sums.size() + taps.size() - 1 > w.length) return false;
   // The template can change without a new plan (the out-signal dialog makes an 8-bit chirp in
@@ -256,11 +268,20 @@ bool fftSums(CorrelationWorkspace& w, const SampleSource& source, std::span<cons
   if (!std::equal(taps.begin(), taps.end(), w.taps.begin())) return false;
   std::unique_lock lock(w.busy, std::try_to_lock);
   if (!lock.owns_lock()) return false;
-  loadDigits(w, source, firstIndex, sums.size() + taps.size() - 1);
+  // The transforms run on FFTW's threads; the passes between them, memory-bound, on ours.
+  const size_t count = sums.size() + taps.size() - 1;
+  forEachRange(worker, w.length, kPassGrain, [&](size_t first, size_t last) {
+    loadDigits(w, source, firstIndex, count, first, last);
+  });
   fftw_execute(w.forward);
-  multiplySpectrum(w);
+  forEachRange(worker, w.length, kPassGrain,
+               [&](size_t first, size_t last) { multiplySpectrum(w, first, last); });
   fftw_execute(w.forward);
-  w.residual = unpackSums(w, sums);
+  std::atomic<double> worst{0.0};
+  forEachRange(worker, sums.size(), kPassGrain, [&](size_t first, size_t last) {
+    raiseTo(worst, unpackSums(w, sums, first, last));
+  });
+  w.residual = worst.load(std::memory_order_relaxed);
   return w.residual <= kMaxResidual;
 }
 

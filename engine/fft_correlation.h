@@ -21,8 +21,10 @@ std::shared_ptr<CorrelationWorkspace> makeCorrelationWorkspace(std::span<const i
 // The exact sums of correlation_sums.h through the FFT. Returns false, with sums unspecified,
 // when the workspace does not fit the call (another template, more lags than it was made for,
 // in use by another thread) or the rounding check fails; the caller then sums directly.
+// With a worker, the element-wise passes between the transforms share their entries with it.
 bool fftSums(CorrelationWorkspace& workspace, const SampleSource& source,
-             std::span<const int32_t> taps, uint64_t firstIndex, std::span<int64_t> sums);
+             std::span<const int32_t> taps, uint64_t firstIndex, std::span<int64_t> sums,
+             CorrelationWorker* worker);
 
 // The largest distance of an unrounded output from its integer in the latest fftSums call: the
 // measured safety margin (exactness needs it below 1/2).

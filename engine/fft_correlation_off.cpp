@@ -8,7 +8,7 @@ std::shared_ptr<CorrelationWorkspace> makeCorrelationWorkspace(std::span<const i
 }
 
 bool fftSums(CorrelationWorkspace&, const SampleSource&, std::span<const int32_t>, uint64_t,
-             std::span<int64_t>) {
+             std::span<int64_t>, CorrelationWorker*) {
   return false;
 }
 

@@ -18,7 +18,7 @@ void applyDefaultSettings(SonarSettings& s) {
   s.waveFormat.blockAlign = 4;
   s.waveFormat.avgBytesPerSec = 176400;
   s.waveFormat.extraSize = 0;
-  s.offsetBytes = 600;
+  s.offsetBytes = kDefaultOffset;
   s.deltaOffsetBytes = 2000;
   s.gainTable.fill(1.0);
   s.gain = 0;
@@ -26,7 +26,7 @@ void applyDefaultSettings(SonarSettings& s) {
 
 void rebuildGainTable(SonarSettings& s) {
   constexpr double kOneOver4390 = 2.2779043280182233e-4;
-  for (size_t i = 0; i < kGainBins; ++i) {
+  for (size_t i = 0; i < kEnvelopeBins; ++i) {
     s.gainTable[i] = (static_cast<double>(i) * s.gain) * kOneOver4390;
   }
 }

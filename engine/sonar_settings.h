@@ -7,29 +7,35 @@
 
 #include "engine/wave_format.h"
 
-constexpr size_t kGainBins = 439;           // display bins of one echo envelope
-constexpr uint32_t kMaxPlanBytes = 650250;  // largest record or chirp length a plan accepts
+constexpr uint32_t kEnvelopeBins = 439;     // bins of one echo envelope: rows of a scan column
+constexpr uint32_t kMaxPlanBytes = 650250;  // largest record or chirp length a plan accepts [bytes]
+constexpr uint32_t kRecordExtraBytes = 1000;  // record header beyond inBufferBytes [bytes]
+// Start value of offsetBytes, and the found offset where no direct arrival was found [lags].
+constexpr uint32_t kDefaultOffset = 600;
 
 struct CorrelationWorkspace;  // engine/fft_correlation.h
+class CorrelationWorker;      // engine/correlation_worker.h
 
 enum Medium : int8_t { kAir = 1, kWater = 2, kSteel = 3, kGranite = 4 };
 
 // The one parameter set of the program, with the five working buffers every ping uses. Buffers
 // are only ever replaced as a whole by planBuffers(); nothing else resizes them.
 struct SonarSettings {
-  uint32_t startFrequency = 0;    // [Hz]
-  uint32_t endFrequency = 0;      // [Hz]
-  uint32_t chirpTime = 0;         // [us]
-  uint32_t recordTime = 0;        // [ms]
-  uint32_t offsetBytes = 0;       // playback-to-record latency [bytes of recording]
-  uint32_t deltaOffsetBytes = 0;  // tolerated excess of the found offset [bytes]
+  uint32_t startFrequency = 0;  // [Hz]
+  uint32_t endFrequency = 0;    // [Hz]
+  uint32_t chirpTime = 0;       // [us]
+  uint32_t recordTime = 0;      // [ms]
+  // Playback-to-record latency: the first lag the correlation and the offset finder look at
+  // [lags: values of the recording, 16-bit samples in 16-bit formats, bytes in 8-bit ones].
+  uint32_t offsetBytes = 0;
+  uint32_t deltaOffsetBytes = 0;  // tolerated excess of the found offset [lags]
   uint32_t clockMultiplier = 0;   // 25 ms ticks between timed pings
   uint32_t tuneScale = 0;         // distance stretch [percent added to 1]
   int32_t cutOff = 0;
   int32_t amplification = 0;
   int32_t gain = 0;
   uint8_t gainEnabled = 0;
-  std::array<double, kGainBins> gainTable{};
+  std::array<double, kEnvelopeBins> gainTable{};
   int8_t medium = 0;
   uint8_t chirpShape = 0;
   uint8_t displayMode = 0;  // 0 = linear colouring, anything else angular
@@ -50,6 +56,9 @@ struct SonarSettings {
   // (null where the direct sums are as fast). Copies of the settings share it; the correlation
   // checks that it still fits the template and lengths of each call and sums directly otherwise.
   std::shared_ptr<CorrelationWorkspace> correlationWorkspace;
+  // The second thread that shares the correlation of large plans, made by planBuffers with the
+  // buffers (null where one thread is as fast) and joined when no record holds it any more.
+  std::shared_ptr<CorrelationWorker> correlationWorker;
 };
 
 // The values the reset to defaults gives the parameter set (not the buffers: see planBuffers).

@@ -8,12 +8,6 @@
 #include "display/plot_surface.h"
 #include "tests/app/fake_shell.h"
 
-// Command identifiers the drivers dispatch.
-constexpr int kCommandStart = 201;
-constexpr int kCommandInfo = 242;
-constexpr int kCommandRuler = 246;
-constexpr int kCommandReplot = 247;
-
 // A started program on the simulated room (virtual time: no waiting), with a fake shell and the
 // main window's plot surface.
 struct FuzzApp {

@@ -94,12 +94,12 @@ void planOrNot(Program& p, Shell& shell, uint8_t choice) {
 
 void measure(FuzzApp& f) {
   App& app = f.app;
-  dispatchCommand(app, kCommandStart);
+  dispatchCommand(app, CommandId::kStartSonar);
   timedPing(app);
   paintPlot(app);
-  keyPressed(app, kKeyEnter);
+  keyPressed(app, VirtualKey::kEnter);
   paintPlot(app);
-  dispatchCommand(app, kCommandInfo);
+  dispatchCommand(app, CommandId::kInfo);
   drawAnalyzeAtExtremes(app.program.settings);
 }
 

@@ -1,19 +1,39 @@
 #include "gui/help_document.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include "gui/qt_text.h"
 #include "resources/command_layout.h"
+
+QString helpDocumentPath() {
+  const QString found = findHelpDocument(QCoreApplication::applicationDirPath(),
+                                         QString::fromUtf8(MERVANE_HELP_IN_SOURCE));
+  return found.isEmpty() ? writeHelpDocument() : found;
+}
+
+QString installedHelpDocument(const QString& programDir) {
+  // Relative to the executable, so an installed tree may be moved or unpacked anywhere.
+  return QDir::cleanPath(QDir(programDir).filePath(QString::fromUtf8(MERVANE_HELP_FROM_PROGRAM)));
+}
+
+QString findHelpDocument(const QString& programDir, const QString& sourceTreeFile) {
+  for (const QString& candidate : {installedHelpDocument(programDir), sourceTreeFile}) {
+    if (!candidate.isEmpty() && QFileInfo(candidate).isFile()) return candidate;
+  }
+  return {};
+}
 
 QString writeHelpDocument(const QString& folder) {
   const QString dir =
       folder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::CacheLocation) : folder;
   if (dir.isEmpty() || !QDir().mkpath(dir)) return {};
 
-  QFile source(QString::fromUtf8(kHelpResourcePath.data(),
-                                 static_cast<qsizetype>(kHelpResourcePath.size())));
+  QFile source(toQString(kHelpResourcePath));
   if (!source.open(QIODevice::ReadOnly)) return {};
   const QByteArray content = source.readAll();
 

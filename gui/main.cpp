@@ -5,18 +5,13 @@
 
 #include "gui/audio_choice.h"
 #include "gui/main_window.h"
+#include "gui/qt_text.h"
 #include "gui/single_instance.h"
 #include "resources/command_layout.h"
 
-namespace {
-
-constexpr int kStartCommand = 201;
-
-}  // namespace
-
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
-  QApplication::setApplicationName(QString::fromUtf8(kClassName.data(), kClassName.size()));
+  QApplication::setApplicationName(toQString(kClassName));
 
   SingleInstance instance(instanceName());
   if (instance.claim() == InstanceRole::kAnotherIsRunning) {
@@ -39,7 +34,7 @@ int main(int argc, char** argv) {
   window.show();
   // For demonstrations and screenshots: start sweeping as soon as the window is up.
   if (env.value(QStringLiteral("MERVANE_AUTOSTART")) == QLatin1String("1")) {
-    QTimer::singleShot(0, &window, [&window] { window.runCommand(kStartCommand); });
+    QTimer::singleShot(0, &window, [&window] { window.runCommand(CommandId::kStartSonar); });
   }
   return QApplication::exec();
 }

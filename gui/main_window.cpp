@@ -10,24 +10,16 @@
 #include "audio/wave_pair.h"
 #include "display/echogram.h"
 #include "gui/plot_widget.h"
+#include "gui/qt_text.h"
 #include "gui/toolbar_icons.h"
 #include "resources/command_layout.h"
 
 namespace {
 
-constexpr int kVirtualKeyEnter = 13;
-constexpr int kVirtualKeyUp = 38;
-constexpr int kVirtualKeyDown = 40;
-constexpr int kLinearModeCommand = 239;
-constexpr int kAngularModeCommand = 240;
 constexpr int kToolIconSizePx = 24;
 
-QString toQString(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString commandObjectName(int commandId) {
-  return QStringLiteral("cmd%1").arg(commandId);
+QString commandObjectName(CommandId command) {
+  return QStringLiteral("cmd%1").arg(commandNumber(command));
 }
 
 QString windowTitleFor(AudioKind audio) {
@@ -38,17 +30,17 @@ QString windowTitleFor(AudioKind audio) {
 
 }  // namespace
 
-int virtualKeyFor(int qtKey) {
+VirtualKey virtualKeyFor(int qtKey) {
   switch (qtKey) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      return kVirtualKeyEnter;
+      return VirtualKey::kEnter;
     case Qt::Key_Up:
-      return kVirtualKeyUp;
+      return VirtualKey::kUp;
     case Qt::Key_Down:
-      return kVirtualKeyDown;
+      return VirtualKey::kDown;
     default:
-      return 0;
+      return VirtualKey::kNone;
   }
 }
 
@@ -93,8 +85,9 @@ void MainWindow::createMenus() {
     QMenu* menu = menuBar()->addMenu(toQString(entry.title));
     // The bar button's identifier is kept for reference only; opening a pop-up dispatches
     // nothing.
-    menu->setObjectName(QStringLiteral("menu%1").arg(entry.barId));
-    menu->menuAction()->setData(entry.barId);
+    const int barNumber = static_cast<int>(entry.barId);
+    menu->setObjectName(QStringLiteral("menu%1").arg(barNumber));
+    menu->menuAction()->setData(barNumber);
     for (size_t i = 0; i < entry.itemCount; ++i) {
       const MenuItemSpec& item = entry.items[i];
       if (item.isSeparator()) {
@@ -102,9 +95,9 @@ void MainWindow::createMenus() {
         continue;
       }
       QAction* action = menu->addAction(toQString(item.label));
-      action->setData(item.id);
+      action->setData(commandNumber(item.id));
       action->setObjectName(commandObjectName(item.id));
-      const int id = item.id;
+      const CommandId id = item.id;
       connect(action, &QAction::triggered, this, [this, id] { runCommand(id); });
     }
   }
@@ -125,14 +118,14 @@ void MainWindow::createToolBar() {
     }
     QAction* action = toolBar_->addAction(toolbarIcon(entry.image), toQString(entry.toolTip));
     action->setToolTip(toQString(entry.toolTip));
-    action->setData(entry.command);
+    action->setData(commandNumber(entry.command));
     action->setObjectName(commandObjectName(entry.command));
     if (entry.style == ToolStyle::kCheckGroup) {
       action->setCheckable(true);
       action->setChecked(entry.checked);
       modeGroup_->addAction(action);
     }
-    const int id = entry.command;
+    const CommandId id = entry.command;
     connect(action, &QAction::triggered, this, [this, id] { runCommand(id); });
   }
   addToolBar(Qt::BottomToolBarArea, toolBar_);
@@ -142,8 +135,8 @@ void MainWindow::startScanTimer() {
   scanTimer_.start();
 }
 
-void MainWindow::runCommand(int commandId) {
-  dispatchCommand(app_, commandId);
+void MainWindow::runCommand(CommandId command) {
+  dispatchCommand(app_, command);
   syncModeButtons();
 }
 
@@ -168,8 +161,8 @@ void MainWindow::onScanTick() {
 void MainWindow::syncModeButtons() {
   const bool linear = program_.settings.displayMode == 0;
   for (QAction* action : modeGroup_->actions()) {
-    const int id = action->data().toInt();
-    if (id == kLinearModeCommand) action->setChecked(linear);
-    if (id == kAngularModeCommand) action->setChecked(!linear);
+    const auto id = static_cast<CommandId>(action->data().toInt());
+    if (id == CommandId::kLinearMode) action->setChecked(linear);
+    if (id == CommandId::kAngularMode) action->setChecked(!linear);
   }
 }

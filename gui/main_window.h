@@ -27,7 +27,7 @@ class MainWindow : public QMainWindow {
   // Starts the 25 ms scan timer; start-up does this once the window is shown.
   void startScanTimer();
   // What a menu item or toolbar button with this identifier does.
-  void runCommand(int commandId);
+  void runCommand(CommandId command);
   // Brings the window to the front (a second start asked for it).
   void bringToFront();
 
@@ -57,6 +57,6 @@ class MainWindow : public QMainWindow {
   QTimer scanTimer_;
 };
 
-// Virtual-key code the application expects for a Qt key: 13 Enter, 38 Up, 40 Down, 0 for the
-// rest (which the application ignores).
-int virtualKeyFor(int qtKey);
+// The key the application expects for a Qt key: Enter, Up, Down, or kNone for the rest (which the
+// application ignores).
+VirtualKey virtualKeyFor(int qtKey);

@@ -14,6 +14,7 @@
 #include "dialogs/dialogs.h"
 #include "gui/help_document.h"
 #include "gui/plot_widget.h"
+#include "gui/qt_text.h"
 
 namespace {
 
@@ -27,10 +28,6 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
       break;
   }
   return QMessageBox::NoIcon;
-}
-
-QString toQString(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // Status texts stay visible this long unless the next step replaces them.
@@ -94,7 +91,7 @@ std::optional<FileChoice> QtShell::chooseFile(FileDialogMode mode) {
   return FileChoice{files.front().toStdString(), fileKindForFilter(dialog.selectedNameFilter())};
 }
 
-int QtShell::runDialog(DialogId dialog) {
+DialogResult QtShell::runDialog(DialogId dialog) {
   QWidget* parent = &window_;
   switch (dialog) {
     case DialogId::kAbout:
@@ -112,7 +109,7 @@ int QtShell::runDialog(DialogId dialog) {
     case DialogId::kScale:
       return runScaleDialog(program_, *this, parent);
   }
-  return 2;  // an identifier without a dialog counts as cancelled
+  return DialogResult::kCancel;  // an identifier without a dialog counts as cancelled
 }
 
 void QtShell::requestRepaint() {
@@ -124,7 +121,7 @@ void QtShell::showSurfaceNow() {
 }
 
 void QtShell::showHelp() {
-  const QString path = writeHelpDocument();
+  const QString path = helpDocumentPath();
   // Like the viewer start it replaces, a failure ends nothing; the status bar says what happened
   // so the user is not left wondering.
   if (path.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {

@@ -23,7 +23,7 @@ class QtShell : public Shell {
                    MessageOwner owner) override;
   std::optional<FileChoice> chooseFileToOpen() override;
   std::optional<FileChoice> chooseFileToSave() override;
-  int runDialog(DialogId dialog) override;
+  DialogResult runDialog(DialogId dialog) override;
   void requestRepaint() override;
   void showSurfaceNow() override;
   void showHelp() override;

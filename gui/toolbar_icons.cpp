@@ -5,6 +5,7 @@
 #include <QSvgRenderer>
 #include <array>
 
+#include "gui/qt_text.h"
 #include "resources/command_layout.h"
 
 QImage renderToolbarImage(int image, int sizePx) {
@@ -12,7 +13,7 @@ QImage renderToolbarImage(int image, int sizePx) {
   result.fill(Qt::transparent);
   const std::string_view path = toolbarImagePath(image);
   if (path.empty()) return result;
-  QSvgRenderer renderer(QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size())));
+  QSvgRenderer renderer(toQString(path));
   if (!renderer.isValid()) return result;
   QPainter painter(&result);
   painter.setRenderHint(QPainter::Antialiasing);

@@ -2,6 +2,8 @@
 #include <array>
 #include <string_view>
 
+#include "app/command_id.h"
+
 // The window's fixed resources: its names, the menu with its five pop-ups and the toolbar. The
 // identifiers are the command identifiers the application logic dispatches on; the texts are
 // shown exactly as written here, spelling included.
@@ -13,74 +15,86 @@ inline constexpr int kScanTimerId = 1500;
 inline constexpr int kScanTimerPeriodMs = 25;
 inline constexpr int kToolbarId = 2000;
 
-// One row of a pop-up; identifier 0 is a separator.
+// One row of a pop-up; a row without a command (value 0) is a separator.
 struct MenuItemSpec {
-  int id = 0;
+  CommandId id{};
   std::string_view label;
 
-  constexpr bool isSeparator() const { return id == 0; }
+  constexpr bool isSeparator() const { return id == CommandId{}; }
 };
 
 inline constexpr MenuItemSpec kMenuSeparator{};
 
 inline constexpr std::array kFileItems{
-    MenuItemSpec{199, "Open"},
-    MenuItemSpec{202, "Save"},
+    MenuItemSpec{CommandId::kOpen, "Open"},
+    MenuItemSpec{CommandId::kSave, "Save"},
     kMenuSeparator,
-    MenuItemSpec{300, "Exit"},
+    MenuItemSpec{CommandId::kExit, "Exit"},
 };
 inline constexpr std::array kAnalyzeItems{
-    MenuItemSpec{247, "Replot"},
+    MenuItemSpec{CommandId::kReplot, "Replot"},
     kMenuSeparator,
-    MenuItemSpec{207, "Make chirp"},
-    MenuItemSpec{204, "Pley rec. buffer"},
-    MenuItemSpec{214, "Auto correlate"},
-    MenuItemSpec{225, "Post. Proc."},
+    MenuItemSpec{CommandId::kSingleChirp, "Make chirp"},
+    MenuItemSpec{CommandId::kPlayRecordBuffer, "Pley rec. buffer"},
+    MenuItemSpec{CommandId::kAutoCorrelate, "Auto correlate"},
+    MenuItemSpec{CommandId::kPostProcessing, "Post. Proc."},
     kMenuSeparator,
-    MenuItemSpec{221, "Analyze window"},
-    MenuItemSpec{246, "Ruler"},
+    MenuItemSpec{CommandId::kAnalyzeWindow, "Analyze window"},
+    MenuItemSpec{CommandId::kRuler, "Ruler"},
     kMenuSeparator,
 };
 inline constexpr std::array kSettingsItems{
-    MenuItemSpec{220, "Set out signal"},
-    MenuItemSpec{229, "Set wave format"},
-    MenuItemSpec{244, "Set offset"},
-    MenuItemSpec{245, "Set scale"},
+    MenuItemSpec{CommandId::kSetOutSignal, "Set out signal"},
+    MenuItemSpec{CommandId::kSetWaveFormat, "Set wave format"},
+    MenuItemSpec{CommandId::kSetOffset, "Set offset"},
+    MenuItemSpec{CommandId::kSetScale, "Set scale"},
     kMenuSeparator,
-    MenuItemSpec{243, "Use recorded chirp"},
+    MenuItemSpec{CommandId::kUseRecordedChirp, "Use recorded chirp"},
     kMenuSeparator,
-    MenuItemSpec{242, "Info"},
+    MenuItemSpec{CommandId::kInfo, "Info"},
 };
 inline constexpr std::array kTestsItems{
-    MenuItemSpec{233, "Check recording"},
-    MenuItemSpec{227, "Check audio system "},  // the trailing blank belongs to the label
-    MenuItemSpec{248, "Check play"},
-    MenuItemSpec{241, "Search offset"},
+    MenuItemSpec{CommandId::kCheckRecording, "Check recording"},
+    MenuItemSpec{CommandId::kCheckAudioSystem,
+                 "Check audio system "},  // the trailing blank belongs to the label
+    MenuItemSpec{CommandId::kCheckPlay, "Check play"},
+    MenuItemSpec{CommandId::kSearchOffset, "Search offset"},
 };
 inline constexpr std::array kHelpItems{
-    MenuItemSpec{212, "About"},
-    MenuItemSpec{234, "Help"},
+    MenuItemSpec{CommandId::kAbout, "About"},
+    MenuItemSpec{CommandId::kHelp, "Help"},
 };
 
-// A menu-bar button and the pop-up it opens. The button's own identifier only names the
-// button; it is never dispatched (226 would otherwise stop the sonar).
+// The menu-bar buttons' own identifiers. They only name the buttons and are never dispatched:
+// the Analyze button shares its number with "Stop sonar".
+enum class MenuBarId : int {
+  kFile = 401,
+  kAnalyze = 226,
+  kSettings = 217,
+  kTests = 230,
+  kHelp = 404
+};
+
+// A menu-bar button and the pop-up it opens.
 struct MenuSpec {
-  int barId = 0;
+  MenuBarId barId{};
   std::string_view title;
   const MenuItemSpec* items = nullptr;
   size_t itemCount = 0;
 };
 
 template <size_t N>
-constexpr MenuSpec makeMenu(int barId, std::string_view title,
+constexpr MenuSpec makeMenu(MenuBarId barId, std::string_view title,
                             const std::array<MenuItemSpec, N>& items) {
   return MenuSpec{barId, title, items.data(), N};
 }
 
 inline constexpr std::array kMenuBar{
-    makeMenu(401, "File", kFileItems),         makeMenu(226, "Analyze", kAnalyzeItems),
-    makeMenu(217, "Settings", kSettingsItems), makeMenu(230, "Tests", kTestsItems),
-    makeMenu(404, "Help", kHelpItems),
+    makeMenu(MenuBarId::kFile, "File", kFileItems),
+    makeMenu(MenuBarId::kAnalyze, "Analyze", kAnalyzeItems),
+    makeMenu(MenuBarId::kSettings, "Settings", kSettingsItems),
+    makeMenu(MenuBarId::kTests, "Tests", kTestsItems),
+    makeMenu(MenuBarId::kHelp, "Help", kHelpItems),
 };
 
 enum class ToolStyle { kButton, kSeparator, kCheckGroup };
@@ -88,7 +102,7 @@ enum class ToolStyle { kButton, kSeparator, kCheckGroup };
 // One toolbar entry; image is an index into the toolbar images, -1 for a separator.
 struct ToolButtonSpec {
   int image = -1;
-  int command = 0;
+  CommandId command{};
   ToolStyle style = ToolStyle::kSeparator;
   bool checked = false;
   std::string_view toolTip;
@@ -97,17 +111,17 @@ struct ToolButtonSpec {
 inline constexpr ToolButtonSpec kToolSeparator{};
 
 inline constexpr std::array kToolbar{
-    ToolButtonSpec{0, 207, ToolStyle::kButton, false, "Single chirp"},
-    ToolButtonSpec{1, 201, ToolStyle::kButton, false, "Start sonar"},
-    ToolButtonSpec{2, 235, ToolStyle::kButton, false, "Pause sonar"},
-    ToolButtonSpec{3, 226, ToolStyle::kButton, false, "Stop sonar"},
-    ToolButtonSpec{4, 238, ToolStyle::kButton, false, "Clear screen"},
+    ToolButtonSpec{0, CommandId::kSingleChirp, ToolStyle::kButton, false, "Single chirp"},
+    ToolButtonSpec{1, CommandId::kStartSonar, ToolStyle::kButton, false, "Start sonar"},
+    ToolButtonSpec{2, CommandId::kPauseSonar, ToolStyle::kButton, false, "Pause sonar"},
+    ToolButtonSpec{3, CommandId::kStopSonar, ToolStyle::kButton, false, "Stop sonar"},
+    ToolButtonSpec{4, CommandId::kClearScreen, ToolStyle::kButton, false, "Clear screen"},
     kToolSeparator,
-    ToolButtonSpec{5, 239, ToolStyle::kCheckGroup, true, "Linear mode"},
-    ToolButtonSpec{6, 240, ToolStyle::kCheckGroup, false, "Angular mode"},
+    ToolButtonSpec{5, CommandId::kLinearMode, ToolStyle::kCheckGroup, true, "Linear mode"},
+    ToolButtonSpec{6, CommandId::kAngularMode, ToolStyle::kCheckGroup, false, "Angular mode"},
     kToolSeparator,
-    ToolButtonSpec{7, 236, ToolStyle::kButton, false, "Analyze window"},
-    ToolButtonSpec{8, 237, ToolStyle::kButton, false, "empty"},
+    ToolButtonSpec{7, CommandId::kAnalyzeWindowTool, ToolStyle::kButton, false, "Analyze window"},
+    ToolButtonSpec{8, CommandId::kEmptyTool, ToolStyle::kButton, false, "empty"},
     kToolSeparator,
 };
 

@@ -9,10 +9,12 @@ MERVANE_BUILD_PACKAGES=(
   libasound2-plugins fonts-dejavu-core
 )
 # What the test suite needs on top: test frameworks, a PulseAudio server for the real-audio
-# tests, an X server for screenshots, and clang's sanitizer and fuzzer runtimes.
+# tests, an X server for screenshots, clang's sanitizer and fuzzer runtimes, and what builds and
+# checks the .deb (dpkg-shlibdeps, and `file`, which CPack runs on every binary before it).
 MERVANE_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils xvfb xauth clang libclang-rt-dev
+  dpkg-dev file desktop-file-utils
 )
 
 say() { printf 'mervane: %s\n' "$*" >&2; }
@@ -43,6 +45,15 @@ build_tree() {
   cmake --build "$dir" -j2 -- --quiet
 }
 
+# The plain test tree is what the README's hand build gives (`cmake -S . -B build/dev -G Ninja`:
+# Release, the desktop program, tests and benchmarks), spelled out so that an older cache in the
+# folder cannot change it, with warnings as errors on top.
+MERVANE_TEST_TREE=$MERVANE_ROOT/build/test
+MERVANE_TEST_ARGS=(
+  -DCMAKE_BUILD_TYPE=Release -DMERVANE_GUI=ON -DMERVANE_TESTS=ON -DMERVANE_BENCH=ON
+  -DMERVANE_SANITIZE=OFF -DMERVANE_FUZZ=OFF -DMERVANE_FFTW=ON -DMERVANE_WERROR=ON
+)
+
 # The sanitizer tree: one clang build with AddressSanitizer, UndefinedBehaviorSanitizer and the
 # libFuzzer targets, serving both the sanitized test suite and the fuzzers.
 MERVANE_SANITIZE_TREE=$MERVANE_ROOT/build/sanitize
@@ -50,7 +61,7 @@ MERVANE_SANITIZE_TREE=$MERVANE_ROOT/build/sanitize
 MERVANE_SANITIZE_ARGS=(
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG"
-  -DMERVANE_SANITIZE=ON -DMERVANE_FUZZ=ON -DMERVANE_BENCH=OFF
+  -DMERVANE_SANITIZE=ON -DMERVANE_FUZZ=ON -DMERVANE_BENCH=OFF -DMERVANE_WERROR=ON
 )
 MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings)
 

@@ -45,10 +45,10 @@ QImage replotOfTheSameSweep(const std::string& savePath, uint32_t columns) {
   PlotSurface surface(kPlotClientWidth, kPlotClientHeight);
   App app{program, shell, surface};
   paintPlot(app);
-  dispatchCommand(app, 201);
+  dispatchCommand(app, CommandId::kStartSonar);
   while (program.scan.latestScan < columns + 1) timerTick(app);
   saveChosenFile(app, FileChoice{savePath, FileKind::kSonar});
-  dispatchCommand(app, 247);
+  dispatchCommand(app, CommandId::kReplot);
   return surface.image();
 }
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <utility>
 
 #include "app/commands.h"
 #include "app/scan_cycle.h"
@@ -13,9 +14,47 @@ bool historyIsZero(const ScanHistory& h) {
   return std::all_of(h.values.begin(), h.values.end(), [](int32_t v) { return v == 0; });
 }
 
+// The numbers are part of the window's interface: its actions carry them as data and in their
+// object names ("cmd201").
+TEST(CommandIdentifiers, KeepTheirNumbers) {
+  const std::pair<CommandId, int> expected[] = {{CommandId::kOpen, 199},
+                                                {CommandId::kStartSonar, 201},
+                                                {CommandId::kSave, 202},
+                                                {CommandId::kPlayRecordBuffer, 204},
+                                                {CommandId::kSingleChirp, 207},
+                                                {CommandId::kAbout, 212},
+                                                {CommandId::kAnalyzeAndRepaint, 213},
+                                                {CommandId::kAutoCorrelate, 214},
+                                                {CommandId::kSetOutSignal, 220},
+                                                {CommandId::kAnalyzeWindow, 221},
+                                                {CommandId::kPostProcessing, 225},
+                                                {CommandId::kStopSonar, 226},
+                                                {CommandId::kCheckAudioSystem, 227},
+                                                {CommandId::kUnlabelled, 228},
+                                                {CommandId::kSetWaveFormat, 229},
+                                                {CommandId::kCheckRecording, 233},
+                                                {CommandId::kHelp, 234},
+                                                {CommandId::kPauseSonar, 235},
+                                                {CommandId::kAnalyzeWindowTool, 236},
+                                                {CommandId::kEmptyTool, 237},
+                                                {CommandId::kClearScreen, 238},
+                                                {CommandId::kLinearMode, 239},
+                                                {CommandId::kAngularMode, 240},
+                                                {CommandId::kSearchOffset, 241},
+                                                {CommandId::kInfo, 242},
+                                                {CommandId::kUseRecordedChirp, 243},
+                                                {CommandId::kSetOffset, 244},
+                                                {CommandId::kSetScale, 245},
+                                                {CommandId::kRuler, 246},
+                                                {CommandId::kReplot, 247},
+                                                {CommandId::kCheckPlay, 248},
+                                                {CommandId::kExit, 300}};
+  for (const auto& [id, number] : expected) EXPECT_EQ(commandNumber(id), number);
+}
+
 TEST_F(CommandTest, IdentifiersWithoutAHandlerFallThrough) {
   for (const int id : {0, 198, 200, 203, 205, 243, 249, 299, 301, 401, 1500}) {
-    EXPECT_FALSE(dispatchCommand(app, id)) << id;
+    EXPECT_FALSE(dispatchCommand(app, static_cast<CommandId>(id))) << id;
   }
   EXPECT_TRUE(shell.messages.empty());
   EXPECT_EQ(shell.repaints, 0);
@@ -23,7 +62,7 @@ TEST_F(CommandTest, IdentifiersWithoutAHandlerFallThrough) {
 
 struct DialogCase {
   const char* name;
-  int id;
+  CommandId id;
   DialogId dialog;
   int repaints;
 };
@@ -39,19 +78,20 @@ TEST_P(DialogCommandTest, RunsItsDialog) {
 
 INSTANTIATE_TEST_SUITE_P(
     Dialogs, DialogCommandTest,
-    ::testing::Values(DialogCase{"about", 212, DialogId::kAbout, 0},
-                      DialogCase{"analyzeWithoutMenuEntry", 213, DialogId::kAnalyze, 1},
-                      DialogCase{"analyzeFromMenu", 221, DialogId::kAnalyze, 0},
-                      DialogCase{"analyzeFromToolbar", 236, DialogId::kAnalyze, 0},
-                      DialogCase{"outSignal", 220, DialogId::kOutSignal, 0},
-                      DialogCase{"waveFormat", 229, DialogId::kWaveFormat, 0},
-                      DialogCase{"offset", 244, DialogId::kOffset, 0},
-                      DialogCase{"scale", 245, DialogId::kScale, 0}),
+    ::testing::Values(
+        DialogCase{"about", CommandId::kAbout, DialogId::kAbout, 0},
+        DialogCase{"analyzeWithoutMenuEntry", CommandId::kAnalyzeAndRepaint, DialogId::kAnalyze, 1},
+        DialogCase{"analyzeFromMenu", CommandId::kAnalyzeWindow, DialogId::kAnalyze, 0},
+        DialogCase{"analyzeFromToolbar", CommandId::kAnalyzeWindowTool, DialogId::kAnalyze, 0},
+        DialogCase{"outSignal", CommandId::kSetOutSignal, DialogId::kOutSignal, 0},
+        DialogCase{"waveFormat", CommandId::kSetWaveFormat, DialogId::kWaveFormat, 0},
+        DialogCase{"offset", CommandId::kSetOffset, DialogId::kOffset, 0},
+        DialogCase{"scale", CommandId::kSetScale, DialogId::kScale, 0}),
     CaseName());
 
 struct QuietCase {
   const char* name;
-  int id;
+  CommandId id;
   int repaints;
 };
 
@@ -68,10 +108,11 @@ TEST_P(QuietCommandTest, ChangesNothingButTheRepaint) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Quiet, QuietCommandTest,
-                         ::testing::Values(QuietCase{"autoCorrelate", 214, 1},
-                                           QuietCase{"postProcessing", 225, 1},
-                                           QuietCase{"unnamed228", 228, 0},
-                                           QuietCase{"emptyButton", 237, 0}),
+                         ::testing::Values(QuietCase{"autoCorrelate", CommandId::kAutoCorrelate, 1},
+                                           QuietCase{"postProcessing", CommandId::kPostProcessing,
+                                                     1},
+                                           QuietCase{"unlabelled", CommandId::kUnlabelled, 0},
+                                           QuietCase{"emptyButton", CommandId::kEmptyTool, 0}),
                          CaseName());
 
 TEST_F(CommandTest, ClearScreenKeepsTheColumnAndBlanksAtOnce) {
@@ -80,7 +121,7 @@ TEST_F(CommandTest, ClearScreenKeepsTheColumnAndBlanksAtOnce) {
   program.history.at(5, 5) = 3;
   surface.setPixel(100, 100, Rgb{9, 9, 9});
   shell.repaints = 0;
-  EXPECT_TRUE(dispatchCommand(app, 238));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kClearScreen));
   EXPECT_EQ(scan().scanState, kIdle);
   EXPECT_EQ(scan().scanColumn, 40u);
   EXPECT_TRUE(historyIsZero(program.history));
@@ -96,7 +137,7 @@ TEST_F(CommandTest, LinearModeStartsAFreshEchogram) {
   scan().scanColumn = 40;
   program.history.at(5, 5) = 3;
   shell.repaints = 0;
-  EXPECT_TRUE(dispatchCommand(app, 239));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kLinearMode));
   EXPECT_EQ(program.settings.displayMode, 0);
   EXPECT_EQ(scan().scanColumn, 0u);
   EXPECT_EQ(scan().scanState, kIdle);
@@ -108,7 +149,7 @@ TEST_F(CommandTest, LinearModeStartsAFreshEchogram) {
 TEST_F(CommandTest, AngularModeKeepsTheEchogram) {
   program.history.at(5, 5) = 3;
   scan().scanColumn = 40;
-  EXPECT_TRUE(dispatchCommand(app, 240));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kAngularMode));
   EXPECT_EQ(program.settings.displayMode, 1);
   EXPECT_EQ(program.history.at(5, 5), 3);
   EXPECT_EQ(scan().scanColumn, 40u);
@@ -118,9 +159,9 @@ TEST_F(CommandTest, AngularModeKeepsTheEchogram) {
 
 TEST_F(CommandTest, InfoAndRulerShowTheirReportsOwnedByTheMainWindow) {
   program.obstructionList[0] = 0.8;
-  EXPECT_TRUE(dispatchCommand(app, 242));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kInfo));
   EXPECT_EQ(shell.repaints, 0);
-  EXPECT_TRUE(dispatchCommand(app, 246));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kRuler));
   EXPECT_EQ(shell.repaints, 1);
   ASSERT_EQ(shell.messages.size(), 2u);
   EXPECT_EQ(shell.messages[0].text, infoReportText(program.settings, program.scan));
@@ -135,7 +176,7 @@ TEST_F(CommandTest, InfoAndRulerShowTheirReportsOwnedByTheMainWindow) {
 
 TEST_F(CommandTest, ReplotDrawsTheHistoryAndKeepsItOverTheRepaint) {
   program.history.at(3, 10) = 300;
-  EXPECT_TRUE(dispatchCommand(app, 247));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kReplot));
   PlotSurface expected(kPlotClientWidth, kPlotClientHeight);
   drawEchogramFrame(expected, program.settings);
   replotHistory(expected, program.settings, program.history);
@@ -147,41 +188,43 @@ TEST_F(CommandTest, ReplotDrawsTheHistoryAndKeepsItOverTheRepaint) {
   paintPlot(app);  // column 1: the replot stays until the scan cycle draws again
   EXPECT_EQ(surface.image(), expected.image());
   neverHoldBack();
-  keyPressed(app, kKeyEnter);
+  keyPressed(app, VirtualKey::kEnter);
   paintPlot(app);
   EXPECT_NE(surface.image(), expected.image());
 }
 
 TEST_F(CommandTest, ExitAndHelpGoToTheShell) {
-  EXPECT_TRUE(dispatchCommand(app, 300));
-  EXPECT_TRUE(dispatchCommand(app, 234));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kExit));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kHelp));
   EXPECT_EQ(shell.closes, 1);
   EXPECT_EQ(shell.helps, 1);
 }
 
 TEST_F(CommandTest, ToolbarRunCommandsGoThroughTheTable) {
   program.settings.clockMultiplier = 0;
-  EXPECT_TRUE(dispatchCommand(app, 201));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kStartSonar));
   EXPECT_EQ(scan().scanState, kRunning);
   tick(1);
-  EXPECT_TRUE(dispatchCommand(app, 235));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kPauseSonar));
   EXPECT_EQ(scan().scanState, kIdle);
   EXPECT_EQ(scan().scanColumn, 2u);
-  EXPECT_TRUE(dispatchCommand(app, 226));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kStopSonar));
   EXPECT_EQ(scan().scanColumn, 0u);
 }
 
 TEST_F(CommandTest, PlayingTheRecordBufferReportsOnlyFailures) {
-  EXPECT_TRUE(dispatchCommand(app, 204));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kPlayRecordBuffer));
   EXPECT_TRUE(shell.messages.empty());
-  EXPECT_TRUE(dispatchCommand(app, 248));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kCheckPlay));
   EXPECT_TRUE(shell.messages.empty());
 
   FaultBackend& fault = useFaults();
   fault.failCall(BackendCall::kOpen, fault.callCount(BackendCall::kOpen) + 1, 5);
   fault.failCall(BackendCall::kWritePlayback, fault.callCount(BackendCall::kWritePlayback) + 1, 6);
-  EXPECT_TRUE(dispatchCommand(app, 204));  // a device of its own: the open fails
-  EXPECT_TRUE(dispatchCommand(app, 248));  // the prepared pair: the playback fails
+  EXPECT_TRUE(
+      dispatchCommand(app, CommandId::kPlayRecordBuffer));  // a device of its own: the open fails
+  EXPECT_TRUE(
+      dispatchCommand(app, CommandId::kCheckPlay));  // the prepared pair: the playback fails
   ASSERT_EQ(shell.messages.size(), 2u);
   EXPECT_EQ(shell.messages[0].text, program.backend->errorText(5));
   EXPECT_EQ(shell.messages[1].text, program.backend->errorText(6));
@@ -204,7 +247,7 @@ void changeCheckedSettings(SonarSettings& s) {
 TEST_F(CommandTest, AudioSystemCheckPutsTheFourSettingsBack) {
   program.settings.recordTime = 60;
   shell.onDialog = [&](DialogId) { changeCheckedSettings(program.settings); };
-  EXPECT_TRUE(dispatchCommand(app, 227));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kCheckAudioSystem));
   EXPECT_EQ(shell.dialogs, std::vector<DialogId>{DialogId::kAudioCheck});
   ASSERT_EQ(shell.messages.size(), 1u);
   EXPECT_EQ(shell.messages[0].text,
@@ -226,7 +269,7 @@ TEST_F(CommandTest, AudioSystemCheckPutsTheFourSettingsBack) {
 
 TEST_F(CommandTest, RecordingCheckRecordsPlaysAndRestores) {
   program.settings.chirpTime = 3000;
-  EXPECT_TRUE(dispatchCommand(app, 233));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kCheckRecording));
   ASSERT_EQ(shell.messages.size(), 1u);
   EXPECT_EQ(shell.messages[0].text,
             "The sound was successfully recorded. Pres Ok to play the sound. After that "
@@ -240,7 +283,7 @@ TEST_F(CommandTest, RecordingCheckRecordsPlaysAndRestores) {
 TEST_F(CommandTest, RecordingCheckGoesOnAfterAFailedRecording) {
   FaultBackend& fault = useFaults();
   fault.failCall(BackendCall::kOpen, fault.callCount(BackendCall::kOpen) + 1, 5);
-  EXPECT_TRUE(dispatchCommand(app, 233));
+  EXPECT_TRUE(dispatchCommand(app, CommandId::kCheckRecording));
   ASSERT_EQ(shell.messages.size(), 1u);  // the record step failed; playing worked
   EXPECT_EQ(shell.messages[0].caption, "WaveOut Error");
   EXPECT_EQ(shell.messages[0].text, program.backend->errorText(5));

@@ -46,9 +46,9 @@ class DeviceFaultTest : public ::testing::Test {
   void expectWindowWorks() {
     const size_t messages = shell.messages.size();
     const int repaints = shell.repaints;
-    EXPECT_TRUE(dispatchCommand(app, 214));
-    EXPECT_TRUE(dispatchCommand(app, 240));
-    EXPECT_FALSE(dispatchCommand(app, 243));
+    EXPECT_TRUE(dispatchCommand(app, CommandId::kAutoCorrelate));
+    EXPECT_TRUE(dispatchCommand(app, CommandId::kAngularMode));
+    EXPECT_FALSE(dispatchCommand(app, CommandId::kUseRecordedChirp));
     EXPECT_EQ(shell.repaints, repaints + 1);
     paintPlot(app);
     EXPECT_EQ(shell.messages.size(), messages);
@@ -68,7 +68,7 @@ class DeviceFaultTest : public ::testing::Test {
   // sound where the room puts it, and nothing to report.
   void expectSweepRestarts() {
     const size_t messages = shell.messages.size();
-    ASSERT_TRUE(dispatchCommand(app, 201));
+    ASSERT_TRUE(dispatchCommand(app, CommandId::kStartSonar));
     ASSERT_EQ(program.scan.scanState, kRunning);
     const uint32_t first = program.scan.scanColumn + 1;
     for (int i = 0; i < 3; ++i) {
@@ -111,11 +111,11 @@ TEST_F(DeviceFaultTest, MissingAtStartUpThenAtStartAndManualStepsThenBack) {
   expectWindowWorks();
 
   shell.messages.clear();
-  ASSERT_TRUE(dispatchCommand(app, 201));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kStartSonar));
   EXPECT_EQ(program.scan.scanState, kIdle);
   tick(50);
-  keyPressed(app, kKeyEnter);
-  ASSERT_TRUE(dispatchCommand(app, 207));
+  keyPressed(app, VirtualKey::kEnter);
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kSingleChirp));
   expectMessages({"WaveOut Error", "WaveOut Error!", "WaveOut Error!"}, kGone);
   EXPECT_EQ(program.scan.scanColumn, 1u);
   EXPECT_EQ(program.scan.latestScan, 0u);
@@ -124,7 +124,7 @@ TEST_F(DeviceFaultTest, MissingAtStartUpThenAtStartAndManualStepsThenBack) {
   faults->clearFaults();
   shell.messages.clear();
   program.settings.deltaOffsetBytes = 1000000;  // every step advances
-  keyPressed(app, kKeyEnter);
+  keyPressed(app, VirtualKey::kEnter);
   EXPECT_EQ(program.scan.scanColumn, 2u);
   EXPECT_NEAR(program.scan.scanOffsets.forScan(2), 652.7, 10.0);
   EXPECT_TRUE(shell.messages.empty());
@@ -148,9 +148,9 @@ TEST_F(DeviceFaultTest, InputMissingAtStartUpOpensOnlyTheInputLater) {
 TEST_F(DeviceFaultTest, ChecksWithTheDeviceMissing) {
   start();
   lose(BackendCall::kOpen);
-  ASSERT_TRUE(dispatchCommand(app, 204));
-  ASSERT_TRUE(dispatchCommand(app, 233));
-  ASSERT_TRUE(dispatchCommand(app, 227));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kPlayRecordBuffer));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kCheckRecording));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kCheckAudioSystem));
   // Playing, then the recording check's record and play steps; the pair stayed open throughout.
   expectMessages({"WaveOut Error", "WaveOut Error", "WaveOut Error", "Info."}, kGone);
   expectWindowWorks();
@@ -163,12 +163,12 @@ TEST_F(DeviceFaultTest, AChecksEndOpensAPairThatWasMissing) {
   lose(BackendCall::kOpen);
   start();
   shell.messages.clear();
-  ASSERT_TRUE(dispatchCommand(app, 227));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kCheckAudioSystem));
   expectMessages({"Info.", "WaveOut Error"}, kGone);
 
   faults->clearFaults();
   shell.messages.clear();
-  ASSERT_TRUE(dispatchCommand(app, 227));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kCheckAudioSystem));
   expectMessages({"Info."}, kGone);
   EXPECT_NE(program.pair.out, 0u);
   EXPECT_NE(program.pair.in, 0u);
@@ -184,7 +184,7 @@ class MidSweepFaultTest : public DeviceFaultTest,
 
 TEST_P(MidSweepFaultTest, PausesOnceAndRestartsWhenTheDeviceIsBack) {
   start();
-  ASSERT_TRUE(dispatchCommand(app, 201));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kStartSonar));
   tick(4);
   paintPlot(app);
   ASSERT_EQ(program.scan.scanColumn, 5u);
@@ -198,7 +198,7 @@ TEST_P(MidSweepFaultTest, PausesOnceAndRestartsWhenTheDeviceIsBack) {
   expectWindowWorks();
   EXPECT_TRUE(columnDrawn(5));
 
-  ASSERT_TRUE(dispatchCommand(app, 201));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kStartSonar));
   tick(40);
   EXPECT_EQ(shell.messages.size(), 2u);
   EXPECT_EQ(program.scan.scanState, kIdle);
@@ -230,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(EachCall, MidSweepFaultTest,
 TEST_F(DeviceFaultTest, ADeviceThatNeverFinishesTimesOutOnce) {
   constexpr uint64_t kSecond = kSimTicksPerSecond;
   start();
-  ASSERT_TRUE(dispatchCommand(app, 201));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kStartSonar));
   tick(2);
   faults->setCompletion(FaultCompletion::kNever);
 
@@ -243,14 +243,14 @@ TEST_F(DeviceFaultTest, ADeviceThatNeverFinishesTimesOutOnce) {
   expectWindowWorks();
 
   before = room->nowTicks();
-  ASSERT_TRUE(dispatchCommand(app, 201));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kStartSonar));
   tick(10);
   EXPECT_LE(room->nowTicks() - before, 40 * kSecond);
   EXPECT_EQ(shell.messages.size(), 2u);
 
   // A manual step reports its warm-up and its ping, as it always does.
   shell.messages.clear();
-  keyPressed(app, kKeyEnter);
+  keyPressed(app, VirtualKey::kEnter);
   expectMessages({"Warm up micr. Error!", "WaveOut Error!"}, kWaveTimedOut);
 
   faults->clearFaults();
@@ -264,7 +264,7 @@ TEST_F(DeviceFaultTest, ADeviceThatNeverFinishesTimesOutOnce) {
 // measures correctly again once the device behaves.
 TEST_F(DeviceFaultTest, ADeviceThatCompletesTwiceKeepsTheSweepGoing) {
   start();
-  ASSERT_TRUE(dispatchCommand(app, 201));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kStartSonar));
   tick(2);
   faults->setCompletion(FaultCompletion::kTwice);
   for (int i = 0; i < 30; ++i) {

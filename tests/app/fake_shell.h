@@ -24,7 +24,7 @@ class FakeShell final : public Shell {
   }
   std::optional<FileChoice> chooseFileToOpen() override { return next(openChoices); }
   std::optional<FileChoice> chooseFileToSave() override { return next(saveChoices); }
-  int runDialog(DialogId dialog) override {
+  DialogResult runDialog(DialogId dialog) override {
     dialogs.push_back(dialog);
     if (onDialog) onDialog(dialog);
     return dialogResult;
@@ -48,7 +48,7 @@ class FakeShell final : public Shell {
   std::deque<std::optional<FileChoice>> openChoices;
   std::deque<std::optional<FileChoice>> saveChoices;
   std::vector<DialogId> dialogs;
-  int dialogResult = 1;
+  DialogResult dialogResult = DialogResult::kOk;
   std::function<void(DialogId)> onDialog;
   std::function<void()> onProgress;  // a test's chance to send events into a waiting step
   std::vector<std::string> progress;

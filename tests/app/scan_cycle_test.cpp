@@ -167,7 +167,7 @@ struct KeyCase {
   const char* name;
   uint32_t column;
   int8_t state;
-  int key;
+  VirtualKey key;
   uint32_t columnAfter;
   int8_t stateAfter;
 };
@@ -187,23 +187,24 @@ TEST_P(KeyTest, StepsFromTheColumnTheKeyLeaves) {
 
 INSTANTIATE_TEST_SUITE_P(
     Keys, KeyTest,
-    ::testing::Values(KeyCase{"enterAdvances", 5, kIdle, kKeyEnter, 6, kIdle},
-                      KeyCase{"enterEndsARun", 5, kRunning, kKeyEnter, 6, kIdle},
-                      KeyCase{"enterAfterCompleteRestarts", 200, kComplete, kKeyEnter, 1, kIdle},
-                      KeyCase{"enterReachesTheLastColumn", 357, kIdle, kKeyEnter, 358, kComplete},
-                      KeyCase{"enterBeyondTheLastColumnRestarts", 358, kIdle, kKeyEnter, 1, kIdle},
-                      KeyCase{"downMeasuresTheSameColumn", 5, kIdle, kKeyDown, 5, kIdle},
-                      KeyCase{"downAtOneMeasuresTwo", 1, kIdle, kKeyDown, 2, kIdle},
-                      KeyCase{"downAtZeroLikeAtOne", 0, kIdle, kKeyDown, 2, kIdle},
-                      KeyCase{"upSkipsAColumn", 5, kIdle, kKeyUp, 7, kIdle},
-                      KeyCase{"upAtTheEndRestarts", 357, kIdle, kKeyUp, 1, kIdle},
-                      KeyCase{"otherKeyOnlyRepaints", 5, kRunning, 65, 5, kRunning}),
+    ::testing::Values(
+        KeyCase{"enterAdvances", 5, kIdle, VirtualKey::kEnter, 6, kIdle},
+        KeyCase{"enterEndsARun", 5, kRunning, VirtualKey::kEnter, 6, kIdle},
+        KeyCase{"enterAfterCompleteRestarts", 200, kComplete, VirtualKey::kEnter, 1, kIdle},
+        KeyCase{"enterReachesTheLastColumn", 357, kIdle, VirtualKey::kEnter, 358, kComplete},
+        KeyCase{"enterBeyondTheLastColumnRestarts", 358, kIdle, VirtualKey::kEnter, 1, kIdle},
+        KeyCase{"downMeasuresTheSameColumn", 5, kIdle, VirtualKey::kDown, 5, kIdle},
+        KeyCase{"downAtOneMeasuresTwo", 1, kIdle, VirtualKey::kDown, 2, kIdle},
+        KeyCase{"downAtZeroLikeAtOne", 0, kIdle, VirtualKey::kDown, 2, kIdle},
+        KeyCase{"upSkipsAColumn", 5, kIdle, VirtualKey::kUp, 7, kIdle},
+        KeyCase{"upAtTheEndRestarts", 357, kIdle, VirtualKey::kUp, 1, kIdle},
+        KeyCase{"otherKeyOnlyRepaints", 5, kRunning, VirtualKey::kNone, 5, kRunning}),
     CaseName());
 
 TEST_F(ScanCycleTest, UpKeyPressedRepeatedlyNeverLeavesTheTable) {
   neverHoldBack();
   for (int i = 0; i < 400; ++i) {
-    keyPressed(app, kKeyUp);
+    keyPressed(app, VirtualKey::kUp);
     ASSERT_GE(scan().scanColumn, 1u);
     ASSERT_LE(scan().scanColumn, kLastManualColumn);
   }
@@ -213,7 +214,7 @@ TEST_F(ScanCycleTest, SingleChirpCommandEndsARunAfterOneStep) {
   neverHoldBack();
   startSonar(app);
   shell.repaints = 0;
-  ASSERT_TRUE(dispatchCommand(app, 207));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kSingleChirp));
   EXPECT_EQ(scan().scanColumn, 2u);
   EXPECT_EQ(scan().scanState, kIdle);
   EXPECT_EQ(shell.repaints, 1);
@@ -306,10 +307,11 @@ TEST_F(ScanCycleTest, EventsArrivingDuringAWaitingStepAreDropped) {
   shell.onProgress = [&] {
     ++injected;
     timerTick(app);
-    keyPressed(app, kKeyEnter);
-    EXPECT_TRUE(dispatchCommand(app, 226));
+    keyPressed(app, VirtualKey::kEnter);
+    EXPECT_TRUE(dispatchCommand(app, CommandId::kStopSonar));
   };
-  ASSERT_TRUE(dispatchCommand(app, 233));  // the recording check waits between its steps
+  ASSERT_TRUE(dispatchCommand(
+      app, CommandId::kCheckRecording));  // the recording check waits between its steps
   EXPECT_GT(injected, 0);
   EXPECT_EQ(scan().scanColumn, column);
   EXPECT_EQ(scan().scanState, kRunning);
@@ -329,7 +331,7 @@ namespace {
 TEST_F(ScanCycleTest, RulerShowsTheEchoesOfTheLatestPings) {
   const auto rulerText = [&] {
     shell.messages.clear();
-    dispatchCommand(app, 246);
+    dispatchCommand(app, CommandId::kRuler);
     return shell.messages.empty() ? std::string() : shell.messages.back().text;
   };
   const std::string expected =
@@ -343,7 +345,7 @@ TEST_F(ScanCycleTest, RulerShowsTheEchoesOfTheLatestPings) {
   pauseSonar(app);
   program.obstructionList = {};
   neverHoldBack();
-  keyPressed(app, kKeyEnter);
+  keyPressed(app, VirtualKey::kEnter);
   EXPECT_EQ(rulerText().substr(0, expected.size()), expected);
 
   SimRoom empty = defaultSimRoom();
@@ -351,7 +353,7 @@ TEST_F(ScanCycleTest, RulerShowsTheEchoesOfTheLatestPings) {
   closePair(*program.backend, program.pair);
   program.backend = makeRoom(empty);
   ASSERT_EQ(openPairForPlan(program.settings, program.pair, *program.backend), kWaveOk);
-  for (uint32_t ping = 0; ping < kLatestAveragedPings; ++ping) keyPressed(app, kKeyEnter);
+  for (uint32_t ping = 0; ping < kLatestAveragedPings; ++ping) keyPressed(app, VirtualKey::kEnter);
   EXPECT_EQ(rulerText().substr(0, 24), "Obstruction #1 0.00[m]\r\n");
 }
 

@@ -160,7 +160,7 @@ class SoakTest : public ::testing::Test {
     const uint64_t device = deviceAllocations.load();
     while (c.pings < pings) {
       if (program.scan.scanState != kRunning) {
-        c.inStarts += allocationsIn([&] { dispatchCommand(app, 201); });
+        c.inStarts += allocationsIn([&] { dispatchCommand(app, CommandId::kStartSonar); });
       }
       const int repaints = shell.repaints;
       c.inPings += allocationsIn([&] { timerTick(app); });

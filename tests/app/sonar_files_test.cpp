@@ -179,11 +179,11 @@ class FileCommandTest : public AppTest {
 
   void save(const std::string& file, FileKind kind) {
     shell.saveChoices.push_back(FileChoice{file, kind});
-    ASSERT_TRUE(dispatchCommand(app, 202));
+    ASSERT_TRUE(dispatchCommand(app, CommandId::kSave));
   }
   void open(const std::string& file, FileKind kind) {
     shell.openChoices.push_back(FileChoice{file, kind});
-    ASSERT_TRUE(dispatchCommand(app, 199));
+    ASSERT_TRUE(dispatchCommand(app, CommandId::kOpen));
   }
   static qint64 sizeOf(const std::string& file) {
     return QFileInfo(QString::fromStdString(file)).size();
@@ -281,7 +281,7 @@ TEST_F(FileCommandTest, LoadedColumnIsBroughtIntoRange) {
   open(path("p.par"), FileKind::kParameters);
   EXPECT_EQ(scan().scanColumn, kLastManualColumn);
   neverHoldBack();
-  keyPressed(app, kKeyDown);
+  keyPressed(app, VirtualKey::kDown);
   EXPECT_EQ(scan().scanColumn, kLastManualColumn);
 }
 
@@ -304,7 +304,7 @@ TEST_F(FileCommandTest, CancelledOpenKeepsTheSweepButStopsTheRun) {
   program.settings.offsetBytes = 777;
   startSonar(app);
   shell.openChoices.push_back(std::nullopt);
-  ASSERT_TRUE(dispatchCommand(app, 199));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kOpen));
   EXPECT_EQ(program.history.at(10, 10), 3);
   EXPECT_EQ(program.settings.offsetBytes, 777u);
   EXPECT_EQ(scan().scanState, kIdle);
@@ -346,7 +346,7 @@ TEST_F(FileCommandTest, FailedSaveLeavesNoFile) {
 
 TEST_F(FileCommandTest, CancelledSaveWritesNothing) {
   shell.saveChoices.push_back(std::nullopt);
-  ASSERT_TRUE(dispatchCommand(app, 202));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kSave));
   EXPECT_EQ(program.history.at(0, 4), 0);
   EXPECT_TRUE(shell.messages.empty());
 }
@@ -368,11 +368,11 @@ TEST_F(FileCommandTest, WildSettingsFromAFileNeverReachPastTheBuffers) {
   ASSERT_EQ(program.settings.offsetBytes, 65535u);
   // No new plan: the buffers are the default plan's. Under the sanitizers this catches any read
   // past them.
-  keyPressed(app, kKeyEnter);
-  keyPressed(app, kKeyDown);
+  keyPressed(app, VirtualKey::kEnter);
+  keyPressed(app, VirtualKey::kDown);
   paintPlot(app);
-  ASSERT_TRUE(dispatchCommand(app, 242));
-  ASSERT_TRUE(dispatchCommand(app, 247));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kInfo));
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kReplot));
   program.settings.clockMultiplier = 0;
   startSonar(app);
   tick(3);

@@ -1,7 +1,7 @@
 #pragma once
 #include <memory>
 
-#include "app/scan_state.h"
+#include "engine/scan_state.h"
 #include "audio/fault_backend.h"
 #include "audio/measurement.h"
 #include "audio/sim_backend.h"

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "audio/sim_shoebox.h"
 #include "audio_test_support.h"
 #include "cli/cli.h"
 #include "cli/wav_io.h"
@@ -74,10 +75,44 @@ TEST(CliAnalyze, AWavOfAMeasurementGivesTheSameResult) {
   const Result r = cli({"analyze", path.string(), "--json"});
   std::filesystem::remove(path);
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(numbersAfter(r.out, "foundOffset"), std::vector<long>{long(measured.foundOffset)});
+  EXPECT_EQ(numbersAfter(r.out, "foundOffset"), std::vector<long>{long(measured.arrival.offset)});
   EXPECT_EQ(numbersAfter(r.out, "peakAmplitude"), std::vector<long>{long(measured.peakAmplitude)});
   const auto analysed = firstEnvelope(r.out);
   EXPECT_TRUE(std::equal(analysed.begin(), analysed.end(), envelope.begin(), envelope.end()));
+}
+
+// The laptop at a desk: eight pings combined find the wall it faces (the range a sonar reads:
+// half the echo's way beyond the direct sound's) and nothing nearer that the room does not hold.
+TEST(CliPing, AveragedPingsAtTheDeskFindTheFacingWall) {
+  const Result text = cli({"--room", "preset=desk", "ping", "--count", "8", "--average"});
+  ASSERT_EQ(text.code, 0) << text.err;
+  EXPECT_NE(text.out.find("\naverage of 8 pings: echoes "), std::string::npos) << text.out;
+
+  const Result json = cli({"--room", "preset=desk", "--json", "ping", "--count", "8", "--average"});
+  ASSERT_EQ(json.code, 0) << json.err;
+  const std::string marker = "\"average\":{\"pings\":8,\"obstructions\":[";
+  const size_t at = json.out.find(marker);
+  ASSERT_NE(at, std::string::npos) << json.out;
+  const double nearest = std::stod(json.out.substr(at + marker.size()));
+  SimRoom desk;
+  ASSERT_EQ(parseSimRoom("preset=desk", desk), "");
+  EXPECT_NEAR(nearest, facingWallRange(*desk.shoebox, 0), 0.02) << json.out;
+}
+
+// At 22050 samples per second the default 8-12 kHz chirp folds back: the command says so on
+// stderr, measures as asked, and reports no echo distances from it.
+TEST(CliPing, AFoldedChirpIsReportedAndGivesNoDistances) {
+  const Result r = cli({"--set", "samplesPerSec=22050", "ping", "--count", "2", "--average"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: The chirp sweeps from 8000 Hz to 12000 Hz"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("11025 Hz"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find(" m"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("average of 2 pings: echoes none"), std::string::npos) << r.out;
+
+  const Result settings = cli({"--set", "samplesPerSec=22050", "settings"});
+  EXPECT_NE(settings.err.find("folds back"), std::string::npos);
+  EXPECT_TRUE(cli({"settings"}).err.empty());
 }
 
 struct Failing {
@@ -102,6 +137,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Failing{{"ping", "--count", "0"}, 2, "--count"},
                     Failing{{"ping", "--count", "two"}, 2, "--count"},
                     Failing{{"ping", "--loud"}, 2, "--loud"}, Failing{{"analyze"}, 2, "FILE.wav"},
+                    Failing{{"--room", "preset=attic", "ping"}, 2, "attic"},
+                    Failing{{"--room", "noise=3,preset=desk", "ping"}, 2, "preset"},
+                    Failing{{"--room", "size=4:3:2.5,pos=5:1:1", "ping"}, 2, "pos"},
                     Failing{{"analyze", "/nonexistent/x.wav"}, 2, "/nonexistent/x.wav"},
                     Failing{{"--set", "recordTime=3700", "ping"}, 1, "plan"},
                     // a rate the room's devices cannot run: the device's own text

@@ -75,7 +75,7 @@ TEST_P(EchoRange, FindsEveryReflectorAndNothingElse) {
     ASSERT_EQ(rig.open(), kWaveOk);
     const MeasurementResult r = rig.measure();
     ASSERT_EQ(r.ping, kWaveOk);
-    const auto found = detectEchoes(rig.settings, r.foundOffset);
+    const auto found = detectEchoes(rig.settings, r.arrival);
     for (size_t k = 0; k < kMaxEchoes; ++k) {
       if (k >= expected.size()) {
         EXPECT_EQ(found[k], 0.0) << "seed " << seed << ": false echo " << k;
@@ -125,7 +125,7 @@ TEST(EchoRangeNoiseOnly, ReportsNoEcho) {
         if (format == Format::kMono8At8k) useEightBitMono(rig);
         ASSERT_EQ(rig.open(), kWaveOk);
         const MeasurementResult r = rig.measure();
-        EXPECT_EQ(detectEchoes(rig.settings, r.foundOffset)[0], 0.0)
+        EXPECT_EQ(detectEchoes(rig.settings, r.arrival)[0], 0.0)
             << "noise " << noise << " seed " << seed;
       }
     }

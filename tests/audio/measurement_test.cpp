@@ -72,7 +72,7 @@ TEST(Measurement, AFailedWarmUpDoesNotStopThePing) {
   const MeasurementResult r = rig.measure(MeasureCaller::kManualStep);
   EXPECT_EQ(r.warmUp, 9u);
   EXPECT_EQ(r.ping, kWaveOk);
-  EXPECT_NEAR(r.foundOffset, directLag(7.4, rig.settings.waveFormat), 10.0);
+  EXPECT_NEAR(r.arrival.offset, directLag(7.4, rig.settings.waveFormat), 10.0);
   EXPECT_GT(r.peakAmplitude, 1000u);
 }
 

@@ -112,7 +112,7 @@ Outcome runCase(const RoomCase& c, int seed) {
   EchoDistances distances{};
   for (int i = 0; i < kPings; ++i) {
     const MeasurementResult r = rig.measure();
-    observeMeasurement(rig.settings, r.foundOffset, *tracker);
+    observeMeasurement(rig.settings, r.arrival, *tracker);
     distances = averagedEchoes(*tracker);
   }
   const size_t channels = rig.settings.waveFormat.channels;

@@ -33,8 +33,8 @@ TEST_P(SimDirectArrival, FoundOffsetIsWhereTheLatencyPutsTheChirp) {
   ASSERT_EQ(r.warmUp, kWaveOk);
   ASSERT_EQ(r.ping, kWaveOk);
   const double expected = directLag(c.latencyMs, rig.settings.waveFormat);
-  EXPECT_GE(r.foundOffset, expected - 10.0) << c.name;
-  EXPECT_LE(r.foundOffset, expected + 4.0) << c.name;
+  EXPECT_GE(r.arrival.offset, expected - 10.0) << c.name;
+  EXPECT_LE(r.arrival.offset, expected + 4.0) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, SimDirectArrival,
@@ -65,7 +65,7 @@ TEST_P(SimReflector, PeaksInTheEnvelopeBinOfItsDistance) {
   const double binWidth = std::trunc((last - s.offsetBytes) * 0.002277904328018223);
   const double echoLag = directLag(7.4, s.waveFormat) +
                          2.0 * GetParam().distanceM / speedOfSound(kAir) * 44100.0 * 2.0;
-  const double expectedBin = (echoLag - r.foundOffset) / binWidth;
+  const double expectedBin = (echoLag - r.arrival.offset) / binWidth;
   const auto from = s.correlationBuffer.begin() + 15;
   const auto peak = std::max_element(from, s.correlationBuffer.begin() + kEnvelopeBins);
   EXPECT_NEAR(static_cast<double>(peak - s.correlationBuffer.begin()), expectedBin, 1.5);
@@ -134,7 +134,7 @@ TEST(SimRoomSound, NoiseAloneMatchesWeaklyAndSilenceNotAtAll) {
   const MeasurementResult nothing = silent.measure();
   EXPECT_LT(noiseOnly.peakAmplitude, withChirp.peakAmplitude / 100);
   EXPECT_EQ(nothing.peakAmplitude, 0u);
-  EXPECT_EQ(nothing.foundOffset, kFallbackOffset);
+  EXPECT_EQ(nothing.arrival.offset, kDefaultOffset);
   EXPECT_TRUE(std::all_of(silent.settings.recordBuffer.begin(),
                           silent.settings.recordBuffer.begin() + 1000,
                           [](uint8_t b) { return b == 0; }));
@@ -197,6 +197,31 @@ TEST(SimDevices, RefuseFormatsAndHandlesTheyCannotRun) {
   EXPECT_EQ(rig.backend->startCapture(h), kWaveBadHandle);  // an output has no capture
   EXPECT_EQ(rig.backend->close(h), kWaveOk);
   EXPECT_EQ(rig.backend->close(h), kWaveBadHandle);
+}
+
+// What the seam refuses for every back end, the room refuses too; a byte rate that does not match
+// the format is the room's own refusal on top.
+TEST(SimDevices, RefuseEveryFormatTheSeamRefuses) {
+  SimRig rig;
+  const WaveFormat good = rig.settings.waveFormat;
+  ASSERT_TRUE(isRunnablePcm(good));
+  std::vector<WaveFormat> bad(6, good);
+  bad[0].formatTag = 3;  // IEEE float
+  bad[1].channels = 3;
+  bad[2].bitsPerSample = 24;
+  bad[3].blockAlign = 2;  // stereo 16-bit needs 4
+  bad[4].samplesPerSec = 0;
+  bad[5].channels = 0;
+  for (size_t i = 0; i < bad.size(); ++i) {
+    StreamHandle h = 0;
+    EXPECT_FALSE(isRunnablePcm(bad[i])) << i;
+    EXPECT_EQ(rig.backend->open(StreamDirection::kOutput, bad[i], h), kWaveBadFormat) << i;
+  }
+  WaveFormat rate = good;
+  rate.avgBytesPerSec += 1;
+  StreamHandle h = 0;
+  EXPECT_TRUE(isRunnablePcm(rate));
+  EXPECT_EQ(rig.backend->open(StreamDirection::kInput, rate, h), kWaveBadFormat);
 }
 
 // Nothing piles up over a long run: the played sound is forgotten once no capture can hear it.

@@ -167,7 +167,7 @@ TEST(WavePairDevices, ADeviceThatNeverFinishesTimesOutAndThePairRecovers) {
   rig.fault->setCompletion(FaultCompletion::kNormal);
   const MeasurementResult r = rig.measure();
   EXPECT_EQ(r.ping, kWaveOk);
-  EXPECT_NEAR(r.foundOffset, directLag(7.4, rig.settings.waveFormat), 10.0);
+  EXPECT_NEAR(r.arrival.offset, directLag(7.4, rig.settings.waveFormat), 10.0);
 }
 
 TEST(WavePairDevices, ADeviceThatCompletesTwiceNeitherHangsNorLeaks) {

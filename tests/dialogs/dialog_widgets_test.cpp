@@ -160,7 +160,7 @@ TEST_P(CancelTest, ChangesNothing) {
     if (b->isCheckable()) b->click();
   }
   click(*dialog, "2");
-  EXPECT_EQ(dialog->result(), kDialogCancel);
+  EXPECT_EQ(dialog->result(), dialogCode(DialogResult::kCancel));
   EXPECT_EQ(editableSettings(settings()), before);
   EXPECT_TRUE(shell.messages.empty());
 }
@@ -195,7 +195,7 @@ TEST_F(ProgramTest, OutSignalCancelAfterPlayKeepsWhatPlayStored) {
   EXPECT_EQ(control<QLineEdit>(dialog, "1016")->text(), "73");  // 98 * 0.746
   EXPECT_EQ(dialog.result(), 0) << "Play leaves the dialog open";
   click(dialog, "2");
-  EXPECT_EQ(dialog.result(), kDialogCancel);
+  EXPECT_EQ(dialog.result(), dialogCode(DialogResult::kCancel));
   EXPECT_EQ(settings().recordTime, 100u);
   EXPECT_EQ(settings().medium, kWater);
 }
@@ -205,7 +205,7 @@ TEST_F(ProgramTest, CheckedButtonsCountForDone) {
   click(format, "1019");  // stereo off
   click(format, "1021");
   click(format, "1");
-  EXPECT_EQ(format.result(), kDialogDone);
+  EXPECT_EQ(format.result(), dialogCode(DialogResult::kOk));
   EXPECT_EQ(settings().waveFormat.channels, 1);
   EXPECT_EQ(settings().waveFormat.samplesPerSec, 8000u);
 
@@ -226,7 +226,7 @@ TEST_F(ProgramTest, OffsetDialogShowsAndCommitsItsFields) {
   control<QLineEdit>(dialog, "1050")->clear();
   control<QLineEdit>(dialog, "1052")->setText("101");
   click(dialog, "1");
-  EXPECT_EQ(dialog.result(), kDialogDone);
+  EXPECT_EQ(dialog.result(), dialogCode(DialogResult::kOk));
   EXPECT_EQ(settings().offsetBytes, 600u);
   EXPECT_EQ(settings().clockMultiplier, 10u);
 }
@@ -281,7 +281,7 @@ TEST_F(ProgramTest, AudioCheckMeasuresBeforeItShowsAndDrawsTheResult) {
   EXPECT_EQ(plot.pixel(200, 460), (Rgb{0, 255, 0})) << "the frame's bottom line";
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor is gone";
   click(dialog, "2");
-  EXPECT_EQ(dialog.result(), kDialogCancel);
+  EXPECT_EQ(dialog.result(), dialogCode(DialogResult::kCancel));
 }
 
 TEST(AboutBoxTest, ShowsNameAndVersionUnderAbout) {
@@ -294,7 +294,7 @@ TEST(AboutBoxTest, ShowsNameAndVersionUnderAbout) {
     text = box->findChild<QLabel*>("aboutText")->text();
     box->findChild<QAbstractButton*>("1")->click();
   });
-  EXPECT_EQ(runAboutBox(nullptr), kDialogDone);
+  EXPECT_EQ(runAboutBox(nullptr), DialogResult::kOk);
   EXPECT_EQ(title, "About");
   EXPECT_TRUE(text.contains("Mervane"));
   EXPECT_TRUE(text.contains(MERVANE_VERSION));

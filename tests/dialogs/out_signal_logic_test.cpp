@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/chirp_warning.h"
+
 #include "case_name.h"
 
 #include "test_program.h"
@@ -83,6 +85,28 @@ TEST_F(OutSignalCommitTest, PlanTooLongFallsBackToDefaults) {
   EXPECT_EQ(settings().recordTime, 48u);
   EXPECT_EQ(settings().medium, kAir);
   EXPECT_EQ(settings().inBufferBytes, 9670u);
+  EXPECT_TRUE(shell.messages.empty());
+}
+
+// A chirp reaching half the sampling rate folds back: Done and Play commit it as entered (and
+// ping), and say so before the ping; one below it says nothing.
+TEST_F(OutSignalCommitTest, AChirpAtTheNyquistFrequencyIsCommittedWithAWarning) {
+  OutSignalControls c = controls();
+  c.endFrequency = 22050;  // half of 44.1 kHz
+  commitOutSignal(program, shell, c);
+  EXPECT_EQ(settings().endFrequency, 22050u);
+  ASSERT_EQ(shell.messages.size(), 1u);
+  EXPECT_EQ(shell.messages[0].caption, kCaptionFoldedChirp);
+  EXPECT_NE(shell.messages[0].text.find("22050 Hz"), std::string::npos);
+  EXPECT_TRUE(program.pair.inHeader.done());
+
+  shell.messages.clear();
+  playOutSignal(program, shell, c, {});
+  EXPECT_EQ(shell.captions(), std::vector<std::string>{std::string(kCaptionFoldedChirp)});
+
+  shell.messages.clear();
+  c.endFrequency = 22049;
+  commitOutSignal(program, shell, c);
   EXPECT_TRUE(shell.messages.empty());
 }
 

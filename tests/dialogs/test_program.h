@@ -7,7 +7,7 @@
 #include "audio/fault_backend.h"
 #include "audio/measurement.h"
 #include "audio/sim_backend.h"
-#include "recording_shell.h"
+#include "tests/app/fake_shell.h"
 
 // A program at its defaults on the simulated room, with a shell that records its messages.
 inline std::unique_ptr<AudioBackend> makeSimBackend() {
@@ -27,7 +27,7 @@ class ProgramTest : public testing::Test {
   SonarSettings& settings() { return program.settings; }
 
   Program program;
-  RecordingShell shell;
+  FakeShell shell;
 };
 
 // The same on a back end that fails chosen calls.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/chirp_warning.h"
 #include "case_name.h"
 
 #include "test_program.h"
@@ -15,6 +16,7 @@ struct FormatCase {
   int rateIndex;  // into kDialogRates
   uint16_t channels, bits, blockAlign;
   uint32_t avgBytesPerSec, offsetBytes, deltaOffsetBytes;
+  bool chirpFolds;  // the default 8-12 kHz chirp reaches half the rate
 };
 
 class WaveFormatTest : public ProgramTest, public testing::WithParamInterface<FormatCase> {};
@@ -40,15 +42,24 @@ TEST_P(WaveFormatTest, OkStoresFormatOffsetsAndReopensTheDevicesInIt) {
   // The devices record in the format the buffers were planned for, and OK pinged in it.
   EXPECT_TRUE(sameWaveFormat(program.pair.openFormat, f));
   EXPECT_TRUE(program.pair.inHeader.done());
-  EXPECT_TRUE(shell.messages.empty());
+  // Committing a rate the default chirp folds at says so, once, and changes nothing else.
+  if (c.chirpFolds) {
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0].caption, kCaptionFoldedChirp);
+    EXPECT_NE(shell.messages[0].text.find("folds back"), std::string::npos);
+  } else {
+    EXPECT_TRUE(shell.messages.empty());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, WaveFormatTest,
-    testing::Values(FormatCase{"Mono8Bit8k", false, false, 0, 1, 8, 1, 8000, 37, 125},
-                    FormatCase{"Stereo16Bit44k", true, true, 3, 2, 16, 4, 176400, 600, 1000},
-                    FormatCase{"Mono16Bit22k", false, true, 2, 1, 16, 2, 44100, 300, 500},
-                    FormatCase{"Stereo8Bit11k", true, false, 1, 2, 8, 2, 22050, 75, 250}),
+    testing::Values(FormatCase{"Mono8Bit8k", false, false, 0, 1, 8, 1, 8000, 37, 125, true},
+                    FormatCase{"Stereo16Bit44k", true, true, 3, 2, 16, 4, 176400, 600, 1000, false},
+                    // Mono at 16 bits sweeps half the frequencies: 4 to 6 kHz stay below 11 kHz.
+                    FormatCase{"Mono16Bit22k", false, true, 2, 1, 16, 2, 44100, 300, 500, false},
+                    FormatCase{"Stereo16Bit22k", true, true, 2, 2, 16, 4, 88200, 300, 500, true},
+                    FormatCase{"Stereo8Bit11k", true, false, 1, 2, 8, 2, 22050, 75, 250, true}),
     caseName<FormatCase>);
 
 TEST_F(ProgramTest, WaveFormatWithoutACheckedRateKeepsTheRate) {

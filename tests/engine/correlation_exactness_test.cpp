@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <string>
@@ -12,6 +13,7 @@
 #include "engine/buffer_plan.h"
 #include "engine/chirp.h"
 #include "engine/correlation.h"
+#include "engine/correlation_worker.h"
 #include "engine/direct_kernels.h"
 #include "engine/fft_correlation.h"
 
@@ -92,11 +94,15 @@ void expectSameEntries(const std::vector<T>& got, const std::vector<T>& want, co
                                        << ": " << *diff.first << " instead of " << *diff.second;
 }
 
-// Runs the program's correlation and the definition on identical copies and compares everything
-// they write.
+// Runs the program's correlation (on the calling thread alone and, where the plan has one, shared
+// with its worker) and the definition on identical copies and compares everything they write.
 void expectSameAsReference(SonarSettings& s, uint32_t end) {
   SonarSettings want = s;
   const uint32_t wantResult = runReference(want, end);
+  SonarSettings alone = s;
+  alone.correlationWorker.reset();
+  EXPECT_EQ(correlateRecording(alone, end), wantResult);
+  expectSameEntries(alone.correlationSums, want.correlationSums, "sums on one thread");
   EXPECT_EQ(correlateRecording(s, end), wantResult);
   expectSameEntries(s.correlationSums, want.correlationSums, "sums");
   expectSameEntries(s.correlationBuffer, want.correlationBuffer, "outputs");
@@ -250,6 +256,56 @@ TEST_F(StaleWorkspace, SharedAcrossThreads) {
   for (const SonarSettings& c : copies) {
     expectSameEntries(c.correlationSums, want.correlationSums, "sums");
   }
+}
+
+// Lag counts that divide unevenly among tiles and threads, from one lag up, each start shifting
+// where tiles begin. The worker is given to every call, also below the size a plan would give it
+// one for (the sums then stay on one thread).
+TEST(SplitLags, OddCountsMatchTheDefinition) {
+  SonarSettings s = planned({"", 16, 2, 44100, 48, 2000, 600, Fill::kClippedChirpAndEcho});
+  fill(s, Fill::kClippedChirpAndEcho);
+  if (s.correlationWorker == nullptr) s.correlationWorker = makeCorrelationWorker();
+  for (uint32_t lags : {1u, 2u, 3u, 127u, 129u, 575u, 577u, 641u, 1023u, 1025u, 3001u, 4097u}) {
+    for (uint32_t start : {600u, 601u, 1003u}) {
+      const uint32_t end = 2 * (start + lags - 1) + (lags % 2);  // odd ends too: end / 2 is last
+      SonarSettings want = s;
+      want.offsetBytes = start;
+      const uint32_t wantResult = runReference(want, end);
+      SonarSettings got = s;
+      got.offsetBytes = start;
+      EXPECT_EQ(correlateRecording(got, end), wantResult) << lags << " lags from " << start;
+      expectSameEntries(got.correlationSums, want.correlationSums, "sums");
+      expectSameEntries(got.correlationBuffer, want.correlationBuffer, "outputs");
+    }
+  }
+}
+
+// The FFT path shares its passes in pieces of 32768 entries: lag counts around those.
+TEST(SplitLags, FftPassesAroundTheirPieces) {
+  SonarSettings s = planned({"", 16, 2, 44100, 900, kAtCrossover, 0, Fill::kRandom});
+  fill(s, Fill::kRandom);
+  if (s.correlationWorker == nullptr) s.correlationWorker = makeCorrelationWorker();
+  for (uint32_t lags : {32767u, 32769u, 65536u, 65537u}) {
+    const uint32_t end = 2 * (lags - 1);
+    SonarSettings want = s;
+    const uint32_t wantResult = runReference(want, end);
+    EXPECT_EQ(correlateRecording(s, end), wantResult) << lags << " lags";
+    expectSameEntries(s.correlationSums, want.correlationSums, "sums");
+    expectSameEntries(s.correlationBuffer, want.correlationBuffer, "outputs");
+  }
+}
+
+// Under MERVANE_KERNEL (the suite runs again with each kernel) the direct sums use the kernel it
+// names wherever this processor runs it.
+TEST(KernelChoice, FollowsTheEnvironment) {
+  const char* text = std::getenv("MERVANE_KERNEL");
+  if (text == nullptr) GTEST_SKIP() << "MERVANE_KERNEL not set";
+  const std::string name = text;
+  const KernelLevel named = name == "portable" ? KernelLevel::kPortable
+                            : name == "avx2"   ? KernelLevel::kAvx2
+                                               : KernelLevel::kAvx512Vnni;
+  if (pairKernel(named) == nullptr) GTEST_SKIP() << name << " not supported by this processor";
+  EXPECT_EQ(directKernelLevel(), named);
 }
 
 // An int32 array aligned as the kernels require.

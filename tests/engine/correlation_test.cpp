@@ -88,7 +88,8 @@ class PlantedRecording : public testing::Test {
     for (uint32_t i = 3; i < s.outBufferBytes + 2; ++i) {
       auto v = static_cast<int16_t>(s.chirpReference[i] * gain);
       const uint32_t k = lag + i;
-      const auto old = static_cast<int16_t>(s.recordBuffer[2 * k] | (s.recordBuffer[2 * k + 1] << 8));
+      const auto old =
+          static_cast<int16_t>(s.recordBuffer[2 * k] | (s.recordBuffer[2 * k + 1] << 8));
       v = static_cast<int16_t>(v + old);
       s.recordBuffer[2 * k] = static_cast<uint8_t>(v & 0xFF);
       s.recordBuffer[2 * k + 1] = static_cast<uint8_t>((static_cast<uint16_t>(v) >> 8) & 0xFF);
@@ -112,8 +113,11 @@ TEST_F(PlantedRecording, FindsDirectArrivalAndEchoBin) {
   EXPECT_EQ(peak, static_cast<uint32_t>(energy / 255));
   EXPECT_EQ(s.correlationBuffer[kDirect], 300);
 
-  const uint32_t found = findDirectPath(s.inBufferBytes, static_cast<int32_t>(s.outBufferBytes),
-                                        s.offsetBytes, s.correlationBuffer, s.waveFormat);
+  const DirectArrival arrival =
+      findDirectPath(s.inBufferBytes, static_cast<int32_t>(s.outBufferBytes), s.offsetBytes,
+                     s.correlationBuffer, s.waveFormat);
+  EXPECT_TRUE(arrival.found);
+  const uint32_t found = arrival.offset;
   EXPECT_NEAR(found, kDirect, 8);
   const uint32_t width = 9;  // (4659 - 600) / 439
   const uint32_t echoBin = (kDirect + kEchoLag - found) / width;
@@ -131,9 +135,23 @@ TEST(FindDirectPath, SixthHitSetsTheOffset) {
   buffer[750] = 120;  // exactly the threshold is not a hit
   WaveFormat f = eightBit();
   std::vector<int32_t> five = buffer;
-  EXPECT_EQ(findDirectPath(4835, 0, 600, five, f), 600u);
+  const DirectArrival none = findDirectPath(4835, 0, 600, five, f);
+  EXPECT_EQ(none.offset, 600u);  // what the scan state stores and the reports show
+  EXPECT_FALSE(none.found);
   buffer[760] = 121;
-  EXPECT_EQ(findDirectPath(4835, 0, 600, buffer, f), 760u);
+  const DirectArrival sixth = findDirectPath(4835, 0, 600, buffer, f);
+  EXPECT_EQ(sixth.offset, 760u);
+  EXPECT_TRUE(sixth.found);
+}
+
+TEST(FindDirectPath, AnArrivalAtTheDefaultLagIsFound) {
+  // An offset below 596 lets the sixth hit fall on lag 600, the value that also stands in for
+  // "nothing found".
+  std::vector<int32_t> buffer(5000, 0);
+  for (int j = 595; j <= 600; ++j) buffer[static_cast<size_t>(j)] = 200;
+  const DirectArrival arrival = findDirectPath(4835, 0, 500, buffer, eightBit());
+  EXPECT_EQ(arrival.offset, kDefaultOffset);
+  EXPECT_TRUE(arrival.found);
 }
 
 TEST(FindDirectPath, BinWidthsAndSharedNeighbours) {
@@ -157,7 +175,9 @@ TEST(FindDirectPath, ChirpLongerThanRecordingScansNothing) {
   WaveFormat sixteen = eightBit();
   sixteen.bitsPerSample = 16;
   std::vector<int32_t> buffer(4000, 500);
-  EXPECT_EQ(findDirectPath(1000, 1200, 10, buffer, sixteen), 600u);
+  const DirectArrival arrival = findDirectPath(1000, 1200, 10, buffer, sixteen);
+  EXPECT_EQ(arrival.offset, 600u);
+  EXPECT_FALSE(arrival.found);
   for (uint32_t k = 0; k < kEnvelopeBins; ++k) ASSERT_EQ(buffer[k], 500);
 }
 

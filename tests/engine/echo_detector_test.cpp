@@ -44,7 +44,8 @@ void record(SonarSettings& s, const Scene& scene) {
   const int ch = f.channels;
   const double full = wide ? 1.0 : 1.0 / 256.0;  // noise is given in 16-bit units
   const size_t played = wide ? s.outBufferBytes / 2 : s.outBufferBytes;
-  const size_t total = wide ? (s.inBufferBytes + 1000) / 2 : s.inBufferBytes + 1000;
+  const size_t bytes = s.inBufferBytes + kRecordExtraBytes;
+  const size_t total = wide ? bytes / 2 : bytes;
   std::mt19937 rng(scene.seed);
   std::normal_distribution<double> noise(0.0, scene.noiseRms * full);
   const double speed = speedOfSound(s.medium);
@@ -76,7 +77,7 @@ void record(SonarSettings& s, const Scene& scene) {
 
 std::array<double, kMaxEchoes> measure(SonarSettings& s, const Scene& scene) {
   record(s, scene);
-  correlateRecording(s, s.inBufferBytes + 1000);
+  correlateRecording(s, s.inBufferBytes + kRecordExtraBytes);
   return detectEchoes(s, findDirectArrival(s));
 }
 
@@ -180,6 +181,33 @@ TEST(EchoDetector, NoiseOnlyRoomReportsNothing) {
   }
 }
 
+// A loudspeaker that faces a wall sends more sound to it than to the microphone: the echo comes
+// back stronger than the direct sound, and only the offset finder's lag tells the two apart. An
+// offset below 596 lets that lag be 600, the value that also stands in for "nothing found".
+TEST(EchoDetector, ADirectArrivalFoundAtTheDefaultLagCounts) {
+  SonarSettings s = planned(Format::kStereo16At44k, kAir);
+  s.offsetBytes = 400;
+  ASSERT_TRUE(planBuffers(s));
+  Scene scene;
+  scene.direct = 0.2;
+  scene.echoes = {{1.0, 0.3}};
+  // The latency that puts the finder's lag exactly on 600.
+  DirectArrival arrival;
+  for (int step = 0; step < 200 && !(arrival.found && arrival.offset == kDefaultOffset); ++step) {
+    scene.latencyMs = 6.3 + 0.005 * step;
+    record(s, scene);
+    correlateRecording(s, s.inBufferBytes + kRecordExtraBytes);
+    arrival = findDirectArrival(s);
+  }
+  ASSERT_TRUE(arrival.found);
+  ASSERT_EQ(arrival.offset, kDefaultOffset);
+  const auto echoes = detectEchoes(s, arrival);
+  EXPECT_NEAR(echoes[0], 1.0, 0.02);
+  EXPECT_EQ(echoes[1], 0.0);
+  // Taken for "nothing found", the stronger echo would pass for the direct sound.
+  EXPECT_NE(detectEchoes(s, DirectArrival{kDefaultOffset, false})[0], echoes[0]);
+}
+
 TEST(EchoDetector, NoDirectArrivalNoReport) {
   SonarSettings s = planned(Format::kStereo16At44k, kAir);
   Scene silent;
@@ -187,8 +215,8 @@ TEST(EchoDetector, NoDirectArrivalNoReport) {
   silent.echoes = {{1.0, 0.1}};
   silent.noiseRms = 0.0;
   record(s, silent);
-  correlateRecording(s, s.inBufferBytes + 1000);
-  EXPECT_EQ(detectEchoes(s, kFallbackOffset)[0], 0.0);
+  correlateRecording(s, s.inBufferBytes + kRecordExtraBytes);
+  EXPECT_EQ(detectEchoes(s, DirectArrival{})[0], 0.0);
 }
 
 }  // namespace

@@ -15,7 +15,8 @@
 
 namespace {
 
-constexpr int kStart = 201, kPause = 235, kStop = 226;
+constexpr CommandId kStart = CommandId::kStartSonar, kPause = CommandId::kPauseSonar,
+                    kStop = CommandId::kStopSonar;
 constexpr int kLinearEntry = 6, kAngularEntry = 7;
 
 class MainWindowTest : public ::testing::Test {
@@ -66,7 +67,7 @@ TEST_F(MainWindowTest, ToolbarHasNineButtonsThreeSeparatorsAndTheirTips) {
     int id;
     const char* tip;
   };
-  // id 0 marks a separator.
+  // The numbers the toolbar sends; 0 marks a separator.
   const Entry expected[] = {{207, "Single chirp"},   {201, "Start sonar"},  {235, "Pause sonar"},
                             {226, "Stop sonar"},     {238, "Clear screen"}, {0, ""},
                             {239, "Linear mode"},    {240, "Angular mode"}, {0, ""},
@@ -112,7 +113,7 @@ TEST_F(MainWindowTest, ColouringButtonsFormOneCheckGroupStartingLinear) {
 TEST_F(MainWindowTest, ColouringButtonsFollowTheSettingWhateverChangedIt) {
   // A loaded file can bring the angular colouring; the next command shows it on the buttons.
   window_->program().settings.displayMode = 1;
-  menuItem(*window_, 214)->trigger();  // Auto correlate: only repaints
+  menuItem(*window_, CommandId::kAutoCorrelate)->trigger();  // only repaints
   EXPECT_TRUE(toolEntry(*window_, kAngularEntry)->isChecked());
   EXPECT_FALSE(toolEntry(*window_, kLinearEntry)->isChecked());
 }
@@ -213,7 +214,7 @@ TEST_F(MainWindowTest, RulerReportIsShownOwnedByTheWindowWithPlainLineEnds) {
     text = box->text();
     owner = box->parentWidget();
   });
-  menuItem(*window_, 246)->trigger();
+  menuItem(*window_, CommandId::kRuler)->trigger();
   ASSERT_TRUE(closer.sawModal());
   EXPECT_EQ(caption, QStringLiteral("Ruler"));
   EXPECT_EQ(owner, window_.get());
@@ -266,7 +267,7 @@ TEST_F(MainWindowTest, TitleSaysWhenTheRoomIsSimulated) {
 TEST_F(MainWindowTest, ExitClosesTheWindow) {
   window_->show();
   ASSERT_TRUE(window_->isVisible());
-  menuItem(*window_, 300)->trigger();
+  menuItem(*window_, CommandId::kExit)->trigger();
   EXPECT_FALSE(window_->isVisible());
 }
 

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -209,6 +210,36 @@ TEST(HelpDocument, IsRewrittenInPlaceAndFailsCleanlyWithoutAFolder) {
   // A folder that cannot be made (a file is in the way) gives no path, and no crash.
   const QString blocked = dir.filePath(QStringLiteral("help.html/sub"));
   EXPECT_TRUE(writeHelpDocument(blocked).isEmpty());
+}
+
+void writeFile(const QString& path) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("<html></html>");
+}
+
+TEST(HelpDocument, TheInstalledCopyComesFirstThenTheSourceTree) {
+  QTemporaryDir prefix;
+  const QString bin = prefix.filePath(QStringLiteral("bin"));
+  const QString installed = installedHelpDocument(bin);
+  // Where the install rules put it: <prefix>/share/mervane beside <prefix>/bin.
+  EXPECT_EQ(installed, QDir::cleanPath(prefix.filePath(QStringLiteral("share/mervane/help.html"))));
+
+  const QString source = prefix.filePath(QStringLiteral("src/resources/help/help.html"));
+  // Neither there (a build copied away from its sources): Help writes out its own copy instead.
+  EXPECT_TRUE(findHelpDocument(bin, source).isEmpty());
+  writeFile(source);
+  EXPECT_EQ(findHelpDocument(bin, source), source);
+  writeFile(installed);
+  EXPECT_EQ(findHelpDocument(bin, source), installed);
+}
+
+TEST(HelpDocument, AFolderByThatNameIsNoDocument) {
+  QTemporaryDir prefix;
+  const QString bin = prefix.filePath(QStringLiteral("bin"));
+  QDir().mkpath(installedHelpDocument(bin));
+  EXPECT_TRUE(findHelpDocument(bin, {}).isEmpty());
 }
 
 }  // namespace

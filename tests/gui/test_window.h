@@ -18,8 +18,8 @@ inline std::unique_ptr<MainWindow> makeTestWindow() {
 }
 
 // The menu item with this identifier (menus only, not the toolbar).
-inline QAction* menuItem(MainWindow& window, int id) {
-  const QString name = QStringLiteral("cmd%1").arg(id);
+inline QAction* menuItem(MainWindow& window, CommandId id) {
+  const QString name = QStringLiteral("cmd%1").arg(commandNumber(id));
   for (QMenu* menu : window.menuBar()->findChildren<QMenu*>()) {
     for (QAction* action : menu->actions()) {
       if (action->objectName() == name) return action;

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-// Where the sweep stands, shared by the scan cycle, the drawing, the files and the reports.
+// Where the sweep stands: a plain record that the reset (audio/), the drawing and the reports
+// (display/), the scan cycle and the files (app/) share, so it lives below all of them.
 
 enum ScanStateCode : int8_t { kIdle = 0, kRunning = 1, kComplete = 2 };
 

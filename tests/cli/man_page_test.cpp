@@ -1,0 +1,66 @@
+// The man page is written by hand; these tests keep it from falling behind the program.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "cli/cli.h"
+#include "cli/settings_fields.h"
+
+namespace {
+
+// The page as a reader sees it: roff's escaped minus signs and font changes taken out.
+std::string manPageText() {
+  std::ifstream file(MERVANE_MAN_PAGE);
+  std::stringstream raw;
+  raw << file.rdbuf();
+  std::string text = std::regex_replace(raw.str(), std::regex(R"(\\-)"), "-");
+  return std::regex_replace(text, std::regex(R"(\\f[BIRP])"), "");
+}
+
+std::string usageText() {
+  std::ostringstream out, err;
+  EXPECT_EQ(runCli({"--help"}, out, err), 0);
+  return out.str();
+}
+
+// Every --option and every command the usage text names.
+std::set<std::string> usageWords(const std::string& usage) {
+  std::set<std::string> words;
+  const std::regex option(R"(--[a-z]+)");
+  for (std::sregex_iterator it(usage.begin(), usage.end(), option), end; it != end; ++it)
+    words.insert(it->str());
+  // Command lines are indented by two spaces under "Commands:"; their first word is the name.
+  const std::string commands = usage.substr(usage.find("Commands:"));
+  const std::regex command(R"(\n  ([a-z][a-z-]*))");
+  for (std::sregex_iterator it(commands.begin(), commands.end(), command), end; it != end; ++it)
+    words.insert((*it)[1].str());
+  return words;
+}
+
+TEST(ManPage, NamesEveryOptionAndCommandOfTheUsage) {
+  const std::string page = manPageText();
+  ASSERT_FALSE(page.empty()) << MERVANE_MAN_PAGE;
+  const std::set<std::string> words = usageWords(usageText());
+  // A usage text that lost its sections would make this test pass on nothing.
+  ASSERT_TRUE(words.count("--backend") && words.count("sweep") && words.count("search-offset"));
+  for (const std::string& word : words) {
+    EXPECT_NE(page.find(word), std::string::npos) << word << " is missing from the man page";
+  }
+}
+
+TEST(ManPage, ListsEverySettableFieldUnderSettings) {
+  const std::string page = manPageText();
+  const size_t begin = page.find(".SH SETTINGS");
+  ASSERT_NE(begin, std::string::npos);
+  const std::string section = page.substr(begin, page.find(".SH", begin + 1) - begin);
+  for (const std::string_view field : settingsFieldNames()) {
+    // Whole words, so that "gain" is not found inside "gainEnabled".
+    const std::regex word("\\b" + std::string(field) + "\\b");
+    EXPECT_TRUE(std::regex_search(section, word)) << field << " is missing from the man page";
+  }
+}
+
+}  // namespace
