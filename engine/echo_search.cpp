@@ -595,6 +595,8 @@ EchoSearchResult Search::run() {
   }
   result.arrivals = arrivals_;
   result.arrivalCount = count_;
+  for (size_t k = 0; k < count_; ++k) result.arrivals[k].partOfDirect = partOfDirect_[k];
+  result.mainLobe = lobe_;
   return result;
 }
 

@@ -42,6 +42,7 @@ struct ArrivalShape {
 struct FoundArrival {
   double lag = 0.0;  // fractional lag of the shape's lag 0
   double amplitude = 0.0;
+  bool partOfDirect = false;  // arrives with the direct sound (a desk bounce, the case)
 };
 
 constexpr size_t kMaxSearchArrivals = 1 + 2 * kMaxSearchEchoes;
@@ -54,6 +55,7 @@ struct EchoSearchResult {
   // stronger one nearby.
   std::array<FoundArrival, kMaxSearchArrivals> arrivals{};
   size_t arrivalCount = 0;
+  int mainLobe = 0;  // lags of the shape's main lobe after its peak
 };
 
 // What the search may use; sized by the caller once (see echoSearchScratchFor), never during a

@@ -29,7 +29,10 @@ constexpr double kIdealBudget = 8.0e6;        // multiply-adds spent on the idea
 constexpr double kDirectSpreadMetres = 0.02;  // of range: a desk bounce, the case
 constexpr int64_t kNoiseLagsBefore = 128;
 constexpr double kDirectWithinLags = 1.0;  // of the anchor, where the path was learned
-constexpr uint32_t kYoungPathPings = 2;    // a path this young is refitted within a measurement
+constexpr uint32_t kYoungPathPings = 2;
+constexpr double kCleanFromLobes = 2.0;  // echoes this many main lobes out leave the fit
+constexpr double kCleanNearShare = 0.1;  // and nearer ones this strong (of the direct arrival) // a
+                                         // path this young is refitted within a measurement
 constexpr int kYoungRefits = 2;
 
 double playedValue(const SonarSettings& s, size_t i) {
@@ -267,8 +270,8 @@ void learnChannels(EchoTracker& t, Channels& ch) {
     ChannelPath& path = t.paths[c];
     const int64_t first = ch.anchors[c] - path.before - ch.firstLag;
     if (first >= 0 && first + static_cast<int64_t>(path.lags()) <= static_cast<int64_t>(ch.lags)) {
-      // A young path starts from gain and phase alone: taps and poles could bend round a desk
-      // bounce or a strong echo near the direct sound before any search has seen it.
+      // A young path starts without poles: they could bend round a strong echo near the direct
+      // sound before any search has seen it.
       const bool young = path.pings < kYoungPathPings;
       learnPath(path, {&t.correlation[c * kTrackedLags + static_cast<size_t>(first)], path.lags()},
                 kPathMemoryPings, {t.knownEchoes.data(), t.knownEchoCount},
@@ -425,10 +428,16 @@ EchoDistances distancesOf(EchoTracker& t, std::span<const double> signal, int64_
   limits.leastNoise = t.quantisationNoise;
   if (t.source == EchoSource::kLearned) limits.directWithin = kDirectWithinLags;
   const EchoSearchResult found = searchEchoes(signal, shape, limits, t.search);
+  // What the paths' fits leave out: the parts of the direct arrival, echoes clear of its main
+  // lobes, and strong ones within them. A weak one that close may be no echo at all but what the
+  // path does not fit yet, and leaving it out would teach the path to keep it.
   t.knownEchoCount = 0;
   for (size_t k = 1; k < found.arrivalCount && found.direct.amplitude != 0.0; ++k) {
-    t.knownEchoes[t.knownEchoCount++] = {found.arrivals[k].lag,
-                                         found.arrivals[k].amplitude / found.direct.amplitude};
+    const FoundArrival& a = found.arrivals[k];
+    const double share = a.amplitude / found.direct.amplitude;
+    const bool near = a.lag - found.direct.lag < kCleanFromLobes * found.mainLobe;
+    if (!a.partOfDirect && near && std::abs(share) < kCleanNearShare) continue;
+    t.knownEchoes[t.knownEchoCount++] = {a.lag, share};
   }
   size_t n = 0;
   for (size_t k = 0; k < found.echoCount && n < metres.size(); ++k) {

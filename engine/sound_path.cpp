@@ -312,8 +312,7 @@ void fitPath(ChannelPath& path, std::span<const PathEcho> echoes, PathFit fit) {
   // which turns the equation error into the output error). Each must halve what the simpler one
   // leaves: an echo near the direct sound, which no such filter makes, lowers it far less.
   Fit best;
-  const bool full = fit == PathFit::kFull;
-  for (int reach = 0; reach <= (full ? 1 : 0); ++reach) {
+  for (int reach = 0; reach <= 1; ++reach) {
     Fit taps;
     if (solveOnce(d, reach, false, taps.p)) taps.misfit = render(path, target, taps.p, trial);
     if (!std::isfinite(best.misfit) ||
@@ -324,7 +323,7 @@ void fitPath(ChannelPath& path, std::span<const PathEcho> echoes, PathFit fit) {
   Fit withPoles;
   Params p{};
   double a1 = 0.0, a2 = 0.0;
-  for (int it = 0; it < (full ? kIterations : 0); ++it) {
+  for (int it = 0; it < (fit == PathFit::kFull ? kIterations : 0); ++it) {
     allPole(target, y, n, a1, a2);
     allPole(path.ideal.data(), x, n, a1, a2);
     allPole(path.quadrature.data(), xq, n, a1, a2);

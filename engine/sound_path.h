@@ -62,8 +62,8 @@ struct PathEcho {
 // echoes (copies of the model so far). Allocates nothing.
 enum class PathFit : uint8_t {
   kFull,       // gain and phase, then taps, then poles, each where it lowers the misfit enough
-  kFirstLook,  // gain and phase alone: cannot bend round anything that arrives with the direct
-               // sound (a desk bounce, an echo near it) before a search has seen it
+  kFirstLook,  // no poles: they could ring on into an echo near the direct sound before a
+               // search has seen it
 };
 void learnPath(ChannelPath& path, std::span<const double> around, uint32_t memory,
                std::span<const PathEcho> echoes, PathFit fit);
