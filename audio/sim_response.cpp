@@ -15,6 +15,7 @@ constexpr size_t kDesignPoints = 8192;
 constexpr int kLeadTaps = 500;
 constexpr int kTailTaps = 1500;
 constexpr double kSmallLoudspeakerHz = 500.0;
+constexpr double kPhaseEaseFrom = 0.95;  // of the Nyquist frequency
 
 using Complex = std::complex<double>;
 
@@ -65,8 +66,15 @@ ResponseFilter designResponse(const SimResponse& speaker, const SimResponse& mic
   for (size_t k = 0; k <= n / 2; ++k) {
     const double hz = samplesPerSec * static_cast<double>(k) / static_cast<double>(n);
     Complex v = responseAt(speaker, hz) * responseAt(microphone, hz);
-    // At 0 Hz and at the Nyquist frequency a real filter has a real response.
-    if (k == 0 || k == n / 2) v = v.real();
+    // At 0 Hz and at the Nyquist frequency a real filter has a real response: over the top 5 %
+    // of the band the phase eases to 0, so that no jump there rings through the whole filter.
+    const double u = static_cast<double>(k) / static_cast<double>(n / 2);
+    if (u > kPhaseEaseFrom) {
+      const double keep =
+          0.5 + 0.5 * std::cos(std::numbers::pi * (u - kPhaseEaseFrom) / (1.0 - kPhaseEaseFrom));
+      v = std::polar(std::abs(v), std::arg(v) * keep);
+    }
+    if (k == 0) v = v.real();
     h[k] = v;
     if (k > 0 && k < n / 2) h[n - k] = std::conj(v);
   }

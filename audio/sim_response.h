@@ -13,7 +13,8 @@
 std::complex<double> responseAt(const SimResponse& response, double hz);
 
 // Loudspeaker and microphone in one FIR: taps[leadTaps] is time zero (a constant phase shift
-// needs taps before it). Flat ones give the single tap 1.
+// needs taps before it). Flat ones give the single tap 1. The filter follows the prototypes up to
+// 95 % of the Nyquist frequency, above which its phase eases to 0.
 struct ResponseFilter {
   std::vector<double> taps{1.0};
   int leadTaps = 0;
