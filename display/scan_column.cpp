@@ -43,11 +43,19 @@ constexpr std::array<MeterBar, 13> kMeterBars{{
     {200, {401, 492, 403, 509}, {255, 0, 0}},
 }};
 
-void drawStylusReading(PlotSurface& surface, const SonarSettings& s, StylusPosition stylus) {
+}  // namespace
+
+double stylusReadingMetres(const SonarSettings& s, StylusPosition stylus) {
   const double echoTimeMs = static_cast<double>(s.recordTime) - s.chirpTime * 0.001;
   const double metresPerRow =
       (echoTimeMs * 0.001 * speedOfSound(s.medium) * (1.0 / 980.0)) * (s.tuneScale * 0.01 + 1.0);
-  const double reading = metresPerRow * (static_cast<double>(stylus.y) - kPlotTop);
+  return metresPerRow * (static_cast<double>(stylus.y) - kPlotTop);
+}
+
+namespace {
+
+void drawStylusReading(PlotSurface& surface, const SonarSettings& s, StylusPosition stylus) {
+  const double reading = stylusReadingMetres(s, stylus);
   // Text only blanks the cell it covers: without clearing, "9.50m" over "10.25m" would read
   // "9.50mm".
   surface.fillRect(kStylusReadingRect, Rgb{0, 0, 0});
