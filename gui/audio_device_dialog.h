@@ -35,6 +35,8 @@ QString deviceLabel(const AudioDeviceInfo& device, StreamDirection direction);
 // makes the chosen back end and keeps it for the caller; a choice that cannot be made (a room
 // text that does not read) is reported in the dialog and the dialog stays open.
 class AudioDeviceDialog : public QDialog {
+  Q_OBJECT
+
  public:
   AudioDeviceDialog(const AudioSetup& current, const WaveFormat& format,
                     const std::vector<AudioDeviceInfo>& devices, QWidget* parent);
