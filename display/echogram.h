@@ -11,6 +11,9 @@ void drawScanColumn(PlotSurface& surface, const SonarSettings& settings, const S
 // Draws the stored columns into the surface only; the caller shows the surface afterwards.
 void replotHistory(PlotSurface& surface, const SonarSettings& settings, const ScanHistory& history);
 
+// Where the status strip shows the distance of the stylus row.
+constexpr PixelRect kStylusReadingRect{410, 480, 490, 510};
+
 // The distance [m] the status strip shows for the stylus row (its own scale, 1/980 of the echo
 // time's travel per row, apart from the frame's).
 double stylusReadingMetres(const SonarSettings& settings, StylusPosition stylus);

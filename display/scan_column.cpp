@@ -16,7 +16,6 @@ constexpr Rgb kBarEmpty{0, 40, 0};
 constexpr Rgb kBarFilled{200, 255, 0};
 constexpr Rgb kBarBeyondTolerance{255, 0, 0};
 constexpr Rgb kStrongest{150, 0, 100};
-constexpr PixelRect kStylusReadingRect{410, 480, 490, 510};
 constexpr PixelRect kCaptionRect{0, 469, 348, 479};
 // The caption's glyphs reach a little above and below its rectangle; the band between the plot
 // box and the offset bar holds nothing else.

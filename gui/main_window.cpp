@@ -77,10 +77,7 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
       surface_, [this] { paintPlot(app_); }, this);
   setCentralWidget(plot_);
   shell_.setPlotWidget(plot_);
-  connect(plot_, &PlotWidget::stylusMoved, this, [this](int x, int y) {
-    stylusMoved(app_, x, y);
-    updateStatus();
-  });
+  connect(plot_, &PlotWidget::stylusMoved, this, [this](int x, int y) { stylusMoved(app_, x, y); });
   shell_.setAudioDeviceDialog([this] { return chooseAudioDevice(); });
   shell_.setRecentFilesChanged([this] { rebuildRecentFiles(); });
 
@@ -133,16 +130,15 @@ void MainWindow::createToolBar() {
 void MainWindow::createStatusBar() {
   runLabel_ = new QLabel(this);
   runLabel_->setObjectName(QStringLiteral("statusRun"));
-  pointerLabel_ = new QLabel(this);
-  pointerLabel_->setObjectName(QStringLiteral("statusPointer"));
-  pointerLabel_->setToolTip(
-      QStringLiteral("The distance of the row under the pointer, as the number at the bottom "
-                     "right of the echogram shows it"));
   soundLabel_ = new QLabel(soundSystemText(audioKind_), this);
   soundLabel_->setObjectName(QStringLiteral("statusSound"));
   statusBar()->addPermanentWidget(runLabel_, 1);
-  statusBar()->addPermanentWidget(pointerLabel_);
   statusBar()->addPermanentWidget(soundLabel_);
+  // The number at the bottom right of the echogram says what it is when the pointer rests on it.
+  plot_->setReadoutToolTip([this] {
+    return pointerStatus() +
+           QStringLiteral(" (the distance of the echogram row under the pointer)");
+  });
   updateAboutContent();
 }
 
@@ -233,11 +229,12 @@ double MainWindow::pingRate() const {
 
 void MainWindow::updateStatus() {
   runLabel_->setText(runStatus());
-  pointerLabel_->setText(pointerStatus());
 }
 
 QString MainWindow::runStatus() const {
-  return toQString(runStatusText(program_, pingRate()));
+  // A rate is only told while pings come.
+  const double rate = program_.scan.scanState == kRunning ? pingRate() : 0.0;
+  return toQString(runStatusText(program_, rate));
 }
 
 QString MainWindow::pointerStatus() const {

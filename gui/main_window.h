@@ -48,8 +48,8 @@ class MainWindow : public QMainWindow {
   QToolBar* toolBar() const { return toolBar_; }
   QMenu* recentFilesMenu() const { return recentMenu_; }
   QTimer& scanTimer() { return scanTimer_; }
-  // The status bar's texts: the run (nearest echo, state, ping rate), the pointer's distance and
-  // the sound system.
+  // The status bar's texts: the run (nearest echo, state, ping rate) and the sound system; and
+  // what the distance readout under the echogram tells (its tool tip).
   QString runStatus() const;
   QString pointerStatus() const;
   QString soundStatus() const;
@@ -85,7 +85,6 @@ class MainWindow : public QMainWindow {
   QActionGroup* modeGroup_ = nullptr;
   QMenu* recentMenu_ = nullptr;
   QLabel* runLabel_ = nullptr;
-  QLabel* pointerLabel_ = nullptr;
   QLabel* soundLabel_ = nullptr;
   QTimer scanTimer_;
   AudioKind audioKind_;

@@ -1,10 +1,13 @@
 #include "gui/plot_widget.h"
 
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 #include <cmath>
 
 #include "dialogs/surface_view.h"
+#include "display/echogram.h"
 #include "display/plot_surface.h"
 
 PlotWidget::PlotWidget(const PlotSurface& surface, std::function<void()> paintSurface,
@@ -38,6 +41,22 @@ QPoint PlotWidget::surfacePoint(QPointF widgetPoint) const {
       QSize(surface_.clientWidth(), surface_.clientHeight()), size(), devicePixelRatioF());
   const QPointF inPicture = (widgetPoint - placement.target.topLeft()) / placement.scale;
   return {static_cast<int>(std::floor(inPicture.x())), static_cast<int>(std::floor(inPicture.y()))};
+}
+
+bool PlotWidget::event(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QWidget::event(event);
+  const auto* help = static_cast<QHelpEvent*>(event);
+  const QPoint at = surfacePoint(help->pos());
+  const PixelRect r = kStylusReadingRect;
+  const bool onReadout =
+      at.x() >= r.left && at.x() < r.right && at.y() >= r.top && at.y() < r.bottom;
+  if (onReadout && readoutToolTip_) {
+    QToolTip::showText(help->globalPos(), readoutToolTip_(), this);
+  } else {
+    QToolTip::hideText();
+    event->ignore();
+  }
+  return true;
 }
 
 void PlotWidget::paintEvent(QPaintEvent* /*event*/) {

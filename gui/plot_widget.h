@@ -21,6 +21,9 @@ class PlotWidget : public QWidget {
   // The surface pixel under a point of the widget (outside the picture it lies beyond its edge).
   QPoint surfacePoint(QPointF widgetPoint) const;
 
+  // The tool tip shown while the pointer rests on the distance readout of the status strip.
+  void setReadoutToolTip(std::function<QString()> text) { readoutToolTip_ = std::move(text); }
+
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
@@ -28,6 +31,7 @@ class PlotWidget : public QWidget {
   void stylusMoved(int x, int y);
 
  protected:
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
 
@@ -35,4 +39,5 @@ class PlotWidget : public QWidget {
   const PlotSurface& surface_;
   std::function<void()> paintSurface_;
   bool copyOnly_ = false;
+  std::function<QString()> readoutToolTip_;
 };

@@ -14,6 +14,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include "app/sonar_files.h"
 #include "gui/plot_widget.h"
@@ -157,6 +158,8 @@ TEST_F(DesktopWindowTest, StatusBarTellsTheRunAfterEveryPing) {
   window_->scanTimer().stop();
   EXPECT_EQ(window_->runStatus(), QStringLiteral("Nearest echo 0.800 m | Paused"));
   EXPECT_TRUE(window_->pointerStatus().startsWith(QStringLiteral("Pointer row: ")));
+  EXPECT_EQ(window_->statusBar()->findChild<QLabel*>(QStringLiteral("statusSound"))->text(),
+            QStringLiteral("Simulated room"));
 }
 
 // The first size fits the screen, whatever the screen: the plot shrinks to at least half its
@@ -168,6 +171,26 @@ TEST_F(DesktopWindowTest, FirstSizeFitsTheAvailableScreen) {
   EXPECT_LE(window_->height(), available.height());
   EXPECT_LE(window_->minimumSizeHint().height(), available.height());
   EXPECT_FALSE(window_->layout()->sizeConstraint() == QLayout::SetFixedSize);
+}
+
+}  // namespace
+
+namespace {
+
+// The number at the bottom right of the echogram says what it is; elsewhere the plot has no tip.
+TEST_F(DesktopWindowTest, TheDistanceReadoutSaysWhatItIs) {
+  window_->show();
+  PlotWidget* plot = window_->plotWidget();
+  plot->setFixedSize(plot->sizeHint());
+  QApplication::processEvents();
+  const QPoint readout(450, 495);
+  QHelpEvent onReadout(QEvent::ToolTip, readout, plot->mapToGlobal(readout));
+  QApplication::sendEvent(plot, &onReadout);
+  EXPECT_TRUE(QToolTip::text().startsWith(QStringLiteral("Pointer row: ")))
+      << QToolTip::text().toStdString();
+  EXPECT_TRUE(QToolTip::text().contains(QStringLiteral("distance of the echogram row")));
+  QToolTip::hideText();
+  window_->close();
 }
 
 }  // namespace
