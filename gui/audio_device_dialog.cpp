@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "audio/wave_pair.h"
+#include "dialogs/surface_view.h"
 
 namespace {
 
@@ -209,6 +210,11 @@ void AudioDeviceDialog::measureLevel() {
     return;
   }
   level_->setValue(peakLevelPercent(probeBuffer_.data(), length, format_.bitsPerSample));
+}
+
+void AudioDeviceDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  fitToScreen(*this);
 }
 
 void AudioDeviceDialog::accept() {

@@ -50,6 +50,9 @@ class AudioDeviceDialog : public QDialog {
 
   void accept() override;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   void buildDeviceLists(const std::vector<AudioDeviceInfo>& devices, const AudioSetup& current);
   void buildRoomList(const AudioSetup& current);
