@@ -257,8 +257,14 @@ void MainWindow::syncModeButtons() {
 DialogResult MainWindow::chooseAudioDevice() {
   std::vector<AudioDeviceInfo> devices;
   listAudioDevices(devices);  // without PortAudio the lists offer the defaults alone
+  // The program's own pair lets go of the devices while the dialog listens to one: many sound
+  // cards open a device only once. Nothing pings meanwhile (the command keeps the program busy).
+  closePair(*program_.backend, program_.pair);
   AudioDeviceDialog dialog(audioSetup_, program_.settings.waveFormat, devices, this);
-  if (dialog.exec() != QDialog::Accepted) return DialogResult::kCancel;
+  if (dialog.exec() != QDialog::Accepted) {
+    takeUpPair(app_, kCaptionWaveOut);
+    return DialogResult::kCancel;
+  }
   audioSetup_ = dialog.setup();
   QSettings settings;
   rememberAudio(settings, audioSetup_);
@@ -267,7 +273,7 @@ DialogResult MainWindow::chooseAudioDevice() {
 }
 
 void MainWindow::useAudio(AudioChoice choice) {
-  closePair(*program_.backend, program_.pair);
+  closePair(*program_.backend, program_.pair);  // closed already; a no-op then
   program_.backend = std::move(choice.backend);
   audioKind_ = choice.kind;
   soundLabel_->setText(soundSystemText(audioKind_));

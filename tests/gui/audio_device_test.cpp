@@ -119,6 +119,20 @@ TEST(AudioPreferences, TheChoiceIsRememberedAndUsedUnlessTheEnvironmentSaysOther
   settings.remove(QStringLiteral("audio"));
 }
 
+// The program's devices are let go while the dialog listens, and taken up again on Cancel.
+TEST(AudioDeviceMenu, CancelKeepsTheBackEndAndItsOpenPair) {
+  auto window = makeTestWindow();
+  bool pairClosedMeanwhile = false;
+  ModalCloser closer([&](QWidget*) { pairClosedMeanwhile = window->program().pair.in == 0; });
+  const AudioBackend* before = window->program().backend.get();
+  menuItem(*window, CommandId::kAudioDevice)->trigger();
+  ASSERT_TRUE(closer.sawModal());
+  EXPECT_TRUE(pairClosedMeanwhile);
+  EXPECT_EQ(window->program().backend.get(), before);
+  EXPECT_NE(window->program().pair.in, 0u);
+  EXPECT_NE(window->program().pair.out, 0u);
+}
+
 TEST(AudioDeviceMenu, TheChoiceReplacesTheBackEndAndIsRemembered) {
   auto window = makeTestWindow();
   ModalCloser closer([](QWidget* modal) {
