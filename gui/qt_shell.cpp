@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -38,6 +39,9 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
   return QMessageBox::NoIcon;
 }
 
+// How long the look-up of a browser may take before it is believed to be there.
+constexpr int kBrowserQueryTimeoutMs = 2000;
+
 // Status texts stay visible this long unless the next step replaces them.
 constexpr int kStatusTimeoutMs = 10000;
 
@@ -58,8 +62,21 @@ FileKind fileKindForFilter(const QString& nameFilter) {
 }
 
 bool systemHasBrowser() {
-  return !QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty() ||
-         !qEnvironmentVariableIsEmpty("BROWSER");
+  if (!qEnvironmentVariableIsEmpty("BROWSER")) return true;
+  if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) return false;
+  // xdg-open is there on most desktops even without a browser, and then fails after Qt has
+  // reported success: ask which program would show a web page.
+  const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+  if (xdgMime.isEmpty()) return true;  // cannot tell: trust xdg-open
+  QProcess query;
+  query.start(xdgMime,
+              {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
+  if (!query.waitForFinished(kBrowserQueryTimeoutMs)) {
+    query.kill();
+    query.waitForFinished();
+    return true;
+  }
+  return !query.readAllStandardOutput().trimmed().isEmpty();
 }
 
 QtShell::QtShell(QMainWindow& window, Program& program)
