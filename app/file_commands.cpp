@@ -2,6 +2,7 @@
 #include <QSaveFile>
 #include <algorithm>
 
+#include "app/app_steps.h"
 #include "app/sonar_files.h"
 #include "display/echogram.h"
 
@@ -51,6 +52,7 @@ FileOutcome readAndDecode(App& app, QFile& file, FileKind kind) {
     return FileOutcome::kReadFailed;
   }
   loadHistoryBytes(bytes, p.history);
+  forgetMeasurements(p);
   decodeHeader(p.history, p.settings, p.scan);
   if (kind == FileKind::kSonar) {
     showLoadedHistory(app);
@@ -75,14 +77,21 @@ FileOutcome openChosenFile(App& app, const FileChoice& choice) {
   } else {
     outcome = readAndDecode(app, file, choice.kind);
   }
+  if (outcome == FileOutcome::kDone) app.shell.noteRecentFile(choice);
   app.shell.requestRepaint();
   return outcome;
 }
 
 void openFile(App& app) {
   app.program.scan.scanState = kIdle;
+  if (!settleUnsavedSweep(app)) return;
   const std::optional<FileChoice> choice = app.shell.chooseFileToOpen();
   if (choice) openChosenFile(app, *choice);
+}
+
+void openRecentFile(App& app, const FileChoice& choice) {
+  app.program.scan.scanState = kIdle;
+  if (settleUnsavedSweep(app)) openChosenFile(app, choice);
 }
 
 FileOutcome saveChosenFile(App& app, const FileChoice& choice) {
@@ -102,10 +111,32 @@ FileOutcome saveChosenFile(App& app, const FileChoice& choice) {
     showFileFailure(app, "Save failed!");
     return FileOutcome::kSaveFailed;
   }
+  // A parameter file holds no sweep: only a sonar file keeps the measurements.
+  if (choice.kind == FileKind::kSonar) p.sweepUnsaved = false;
+  app.shell.noteRecentFile(choice);
   return FileOutcome::kDone;
 }
 
 void saveFile(App& app) {
   const std::optional<FileChoice> choice = app.shell.chooseFileToSave();
   if (choice) saveChosenFile(app, *choice);
+}
+
+bool settleUnsavedSweep(App& app) {
+  Program& p = app.program;
+  if (!p.sweepUnsaved) return true;
+  switch (app.shell.askToSaveSweep()) {
+    case SaveChoice::kDiscard:
+      p.sweepUnsaved = false;
+      return true;
+    case SaveChoice::kCancel:
+      return false;
+    case SaveChoice::kSave:
+      break;
+  }
+  std::optional<FileChoice> choice = app.shell.chooseFileToSave();
+  if (!choice) return false;
+  // Only a sonar file holds the sweep, whichever filter the dialog was left on.
+  choice->kind = FileKind::kSonar;
+  return saveChosenFile(app, *choice) == FileOutcome::kDone;
 }

@@ -8,6 +8,14 @@
 #include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
 
+// One measured history column: its found offset and echo distances [m], nearest first, 0.0 =
+// none.
+struct ColumnMeasurement {
+  bool stored = false;
+  uint32_t foundOffset = 0;
+  std::array<double, kMaxEchoes> echoes{};
+};
+
 // Everything the program keeps between events, owned by the front end and passed by reference.
 // There are no globals: a test builds as many of these as it likes.
 struct Program {
@@ -19,4 +27,10 @@ struct Program {
   std::array<double, kMaxEchoes> obstructionList{};  // metres, nearest first, 0.0 = none
   // The sound path learned from the pings and the run's average, behind obstructionList.
   EchoTracker echoTracker;
+  // What each history column's measurement found, for the distance export: the history keeps
+  // only the envelope, and files carry nothing more.
+  std::array<ColumnMeasurement, kHistoryColumns> measured{};
+  // A measurement went into the history since it was last saved to a sonar file (or emptied or
+  // replaced by one): leaving now would lose it.
+  bool sweepUnsaved = false;
 };

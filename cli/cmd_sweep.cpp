@@ -4,6 +4,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/distance_table.h"
 #include "app/scan_cycle.h"
 #include "app/sonar_files.h"
 #include "cli/cli_shell.h"
@@ -19,6 +20,7 @@ struct SweepArgs {
   uint32_t columns = UINT32_MAX;  // until the sweep is complete
   std::optional<std::string> save;
   std::optional<std::string> png;
+  std::optional<std::string> csv;
 };
 
 bool readColumns(const std::string& text, uint32_t& columns) {
@@ -27,7 +29,8 @@ bool readColumns(const std::string& text, uint32_t& columns) {
   return ec == std::errc() && stop == end && columns >= 1 && columns <= kMaxColumns;
 }
 
-// Returns the reason when the arguments are not `[--columns N] [--save FILE] [--png FILE]`.
+// Returns the reason when the arguments are not
+// `[--columns N] [--save FILE] [--png FILE] [--csv FILE]`.
 std::optional<std::string> parseSweepArgs(const std::vector<std::string>& args, SweepArgs& a) {
   for (size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
@@ -37,9 +40,12 @@ std::optional<std::string> parseSweepArgs(const std::vector<std::string>& args, 
       a.save = args[++i];
     } else if (args[i] == "--png" && hasValue) {
       a.png = args[++i];
+    } else if (args[i] == "--csv" && hasValue) {
+      a.csv = args[++i];
     } else {
       return "sweep takes [--columns N] (1 to " + std::to_string(kMaxColumns) +
-             ") [--save FILE.son|FILE.par] [--png FILE.png], got '" + args[i] + "'";
+             ") [--save FILE.son|FILE.par] [--png FILE.png] [--csv FILE.csv], got '" + args[i] +
+             "'";
     }
   }
   return std::nullopt;
@@ -126,6 +132,11 @@ int runSweepCommand(CliRun& run) {
   }
   if (args.png && !front.surface().savePng(*args.png)) {
     run.err << "mervane-cli: cannot write '" << *args.png << "'\n";
+    return kExitFailed;
+  }
+  // The distances of every stored column, as File > Export distances writes them.
+  if (args.csv && !saveTextFile(*args.csv, distanceTableCsv(run.program))) {
+    run.err << "mervane-cli: cannot write '" << *args.csv << "'\n";
     return kExitFailed;
   }
   printSweep(run, pings);
