@@ -128,9 +128,7 @@ WaveError SimBackend::writePlayback(StreamHandle handle, WaveHeader& header) {
   const uint64_t start = s->queue.empty() ? now_ : s->queue.back().doneTick;
   PlayedSegment sound = decodePlayed({header.data, header.length}, s->format, start);
   sound.id = nextSegmentId_++;
-  if (room_.realistic()) {
-    hearSegment(impulseFor(s->format.samplesPerSec), room_.shoebox.has_value(), sound);
-  }
+  if (room_.realistic()) hear(s->format.samplesPerSec, sound);
   Queued q{&header, sound.frames};
   q.startTick = start;
   q.doneTick = sound.endTick();
@@ -246,6 +244,20 @@ const RoomImpulse& SimBackend::impulseFor(uint32_t samplesPerSec) {
   const double speed = room_.speedMps.value_or(speedOfSound(kAir));
   impulses_.push_back(buildRoomImpulse(room_, speed, samplesPerSec));
   return impulses_.back();
+}
+
+void SimBackend::hear(uint32_t samplesPerSec, PlayedSegment& sound) {
+  HeardMemo& m = heardMemo_;
+  if (m.samplesPerSec != samplesPerSec || m.channels != sound.channels ||
+      m.samples != sound.samples) {
+    hearSegment(impulseFor(samplesPerSec), room_.shoebox.has_value(), sound);
+    m = {samplesPerSec, sound.channels,    sound.samples,
+         sound.heard,   sound.heardFrames, sound.heardStartFrame};
+    return;
+  }
+  sound.heard = m.heard;
+  sound.heardFrames = m.heardFrames;
+  sound.heardStartFrame = m.heardStartFrame;
 }
 
 std::string SimBackend::errorText(WaveError code) const {

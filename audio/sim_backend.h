@@ -73,6 +73,7 @@ class SimBackend final : public AudioBackend {
   void complete(Stream& s, const Queued& q);
   void forgetInaudible();
   const RoomImpulse& impulseFor(uint32_t samplesPerSec);
+  void hear(uint32_t samplesPerSec, PlayedSegment& sound);
 
   SimRoom room_;
   std::vector<SimPath> paths_;
@@ -85,4 +86,15 @@ class SimBackend final : public AudioBackend {
   std::vector<float> scratch_;
   // A realistic room's responses, one per rate that has played, made at its first chirp.
   std::vector<RoomImpulse> impulses_;
+  // The latest buffer a realistic room heard, and what it heard: a run plays the same chirp ping
+  // after ping, and its convolution is the dearest part of a simulated ping.
+  struct HeardMemo {
+    uint32_t samplesPerSec = 0;
+    uint16_t channels = 0;
+    std::vector<float> samples;
+    std::vector<float> heard;
+    uint64_t heardFrames = 0;
+    int64_t heardStartFrame = 0;
+  };
+  HeardMemo heardMemo_;
 };

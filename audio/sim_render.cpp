@@ -13,6 +13,7 @@ namespace {
 constexpr int kHalfTaps = kSimHalfTaps;
 constexpr int kTaps = kSimTaps;
 constexpr int kPinkRows = 16;
+constexpr size_t kMaxPinkChannels = 2;  // channels with a running pink stream
 
 uint64_t splitMix64(uint64_t& state) {
   uint64_t z = (state += 0x9E3779B97F4A7C15ull);
@@ -112,6 +113,45 @@ void addHeard(const PlayedSegment& seg, const CaptureSpan& capture, uint64_t cap
   }
 }
 
+// One row of the pink noise at `frame`: uniform on [-sqrt 3, sqrt 3] / 4 (sixteen rows sum to
+// unit variance), the same for the 2^row frames that share frame >> row.
+double pinkRow(uint64_t seed, uint32_t streamSerial, uint16_t channel, int row, uint64_t frame) {
+  constexpr double kRowScale = 1.7320508075688772 / 4.0;
+  uint64_t state = seed ^ 0x5049'4E4B'0000'0000ull;  // apart from the white noise's states
+  state ^= splitMix64(state) + (static_cast<uint64_t>(streamSerial) << 32) + channel;
+  state ^= splitMix64(state) + (static_cast<uint64_t>(row) << 56) + (frame >> row);
+  return (2.0 * unitInterval(splitMix64(state)) - 1.0) * kRowScale;
+}
+
+// Pink noise of one channel along consecutive frames, as roomPinkNoise gives it: a row is drawn
+// again only when its frame >> row changes, so a frame costs about two rows instead of sixteen.
+class PinkStream {
+ public:
+  PinkStream(uint64_t seed, uint32_t streamSerial, uint16_t channel)
+      : seed_(seed), serial_(streamSerial), channel_(channel) {}
+  double at(uint64_t frame) {
+    double sum = 0.0;
+    for (int row = 0; row < kPinkRows; ++row) {
+      const size_t r = static_cast<size_t>(row);
+      if (!drawn_ || (frame >> row) != (frame_ >> row)) {
+        rows_[r] = pinkRow(seed_, serial_, channel_, row, frame);
+      }
+      sum += rows_[r];
+    }
+    drawn_ = true;
+    frame_ = frame;
+    return sum;
+  }
+
+ private:
+  uint64_t seed_;
+  uint32_t serial_;
+  uint16_t channel_;
+  std::array<double, kPinkRows> rows_{};
+  uint64_t frame_ = 0;
+  bool drawn_ = false;
+};
+
 void storeSample(const CaptureSpan& capture, double value, uint64_t index,
                  std::span<uint8_t> bytes) {
   if (isSixteenBit(capture.format)) {
@@ -182,6 +222,8 @@ void renderCapture(const RoomSound& room, std::span<const PlayedSegment> played,
     for (const SimPath& path : room.paths) addPath(path, seg, capture, frames, inTpf, scratch);
   }
   const double clip = room.clipLevel * 32767.0;
+  std::array<PinkStream, kMaxPinkChannels> pink{PinkStream(room.seed, capture.streamSerial, 0),
+                                                PinkStream(room.seed, capture.streamSerial, 1)};
   for (uint64_t f = 0; f < frames; ++f) {
     for (uint16_t c = 0; c < format.channels; ++c) {
       const uint64_t index = f * format.channels + c;
@@ -191,7 +233,9 @@ void renderCapture(const RoomSound& room, std::span<const PlayedSegment> played,
         v += room.noiseRms * roomNoise(room.seed, capture.streamSerial, frame, c);
       }
       if (room.pinkRms != 0.0) {
-        v += room.pinkRms * roomPinkNoise(room.seed, capture.streamSerial, frame, c);
+        v += room.pinkRms * (c < kMaxPinkChannels
+                                 ? pink[c].at(frame)
+                                 : roomPinkNoise(room.seed, capture.streamSerial, frame, c));
       }
       if (room.clipLevel < 1.0) v = std::clamp(v, -clip, clip);
       storeSample(capture, v, index, bytes);
@@ -200,15 +244,8 @@ void renderCapture(const RoomSound& room, std::span<const PlayedSegment> played,
 }
 
 double roomPinkNoise(uint64_t seed, uint32_t streamSerial, uint64_t frame, uint16_t channel) {
-  // Each row uniform on [-sqrt 3, sqrt 3] (unit variance); sixteen rows sum to variance 16.
-  constexpr double kRowScale = 1.7320508075688772 / 4.0;
   double sum = 0.0;
-  for (int row = 0; row < kPinkRows; ++row) {
-    uint64_t state = seed ^ 0x5049'4E4B'0000'0000ull;  // apart from the white noise's states
-    state ^= splitMix64(state) + (static_cast<uint64_t>(streamSerial) << 32) + channel;
-    state ^= splitMix64(state) + (static_cast<uint64_t>(row) << 56) + (frame >> row);
-    sum += (2.0 * unitInterval(splitMix64(state)) - 1.0) * kRowScale;
-  }
+  for (int row = 0; row < kPinkRows; ++row) sum += pinkRow(seed, streamSerial, channel, row, frame);
   return sum;
 }
 

@@ -199,4 +199,32 @@ TEST(SimShoeboxRecording, NoiseOffsetAndClippingAsAskedAndRepeatable) {
   EXPECT_GT(slow / kBlocks, 8.0 / kBlock);
 }
 
+// A recording's pink noise is the counter-based noise of each frame and channel, wherever in the
+// stream the buffer starts (the renderer keeps the slow rows between frames).
+TEST(SimShoeboxRecording, PinkNoiseOfABufferIsThatOfItsFrames) {
+  RoomSound sound;
+  sound.realistic = true;
+  sound.pinkRms = 1000.0;
+  sound.seed = 5;
+  CaptureSpan span;
+  span.firstFrame = 12345;  // not on a row's boundary
+  span.firstTick = span.firstFrame * simTicksPerFrame(44100);
+  span.streamSerial = 2;
+  span.format.channels = 2;
+  span.format.bitsPerSample = 16;
+  span.format.samplesPerSec = 44100;
+  span.format.blockAlign = 4;
+  std::vector<uint8_t> bytes(4 * 3000);
+  std::vector<float> scratch;
+  renderCapture(sound, {}, span, bytes, scratch);
+  for (uint64_t f = 0; f < 3000; ++f) {
+    for (uint16_t c = 0; c < 2; ++c) {
+      const size_t i = 4 * f + 2 * c;
+      const auto got = static_cast<int16_t>(bytes[i] | (bytes[i + 1] << 8));
+      const double want = 1000.0 * roomPinkNoise(5, 2, span.firstFrame + f, c);
+      ASSERT_EQ(got, std::lround(want)) << f << " " << c;
+    }
+  }
+}
+
 }  // namespace
