@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <new>
+#include <utility>
 
 #include "app/scan_cycle.h"
 #include "audio/measurement.h"
@@ -146,8 +147,8 @@ struct SoakCounts {
 
 class SoakTest : public ::testing::Test {
  protected:
-  SoakTest() {
-    auto device = std::make_unique<CountedApart>(makeRoom());
+  explicit SoakTest(SimRoom sim = defaultSimRoom()) {
+    auto device = std::make_unique<CountedApart>(makeRoom(std::move(sim)));
     room = &device->room();
     program.backend = std::move(device);
     startApplication(app);
@@ -215,6 +216,28 @@ TEST_F(SoakTest, TimedPingsHoldNothingMore) {
   // The sweep is at a proper column and the device still measures the room.
   EXPECT_LE(program.scan.scanColumn, 349u);
   EXPECT_NEAR(program.scan.scanOffsets.forScan(program.scan.latestScan), 652.7, 10.0);
+}
+
+// A laptop at a desk: a recording full of reverberation, echoes and a coloured loudspeaker keeps
+// the echo search and the learned path busy, and still no ping allocates.
+class RealisticSoakTest : public SoakTest {
+ protected:
+  RealisticSoakTest() : SoakTest(deskRoom()) {}
+  static SimRoom deskRoom() {
+    SimRoom sim = defaultSimRoom();
+    EXPECT_EQ(parseSimRoom("preset=desk", sim), "");
+    return sim;
+  }
+};
+
+TEST_F(RealisticSoakTest, TimedPingsInARealRoomAllocateNothing) {
+  run(kWarmUpPings);
+  const SoakCounts c = run(std::max(soakPings() / 10, kWarmUpPings));
+  std::cout << "soak in the desk room: " << c.pings << " pings after the warm-up, nearest "
+            << program.obstructionList[0] << " m\n";
+  EXPECT_EQ(c.inPings, 0u) << "a timed ping allocated";
+  EXPECT_TRUE(shell.messages.empty());
+  EXPECT_NEAR(program.obstructionList[0], 0.70, 0.03);
 }
 
 // The engine's share of a ping on its own: the correlation and the offset finder allocate
