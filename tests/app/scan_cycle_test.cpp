@@ -1,7 +1,9 @@
 #include <algorithm>
+#include <array>
 
 #include "app/scan_cycle.h"
 #include "audio/measurement.h"
+#include "engine/buffer_plan.h"
 #include "engine/correlation.h"
 #include "tests/app/app_fixture.h"
 
@@ -355,6 +357,29 @@ TEST_F(ScanCycleTest, RulerShowsTheEchoesOfTheLatestPings) {
   ASSERT_EQ(openPairForPlan(program.settings, program.pair, *program.backend), kWaveOk);
   for (uint32_t ping = 0; ping < kLatestAveragedPings; ++ping) keyPressed(app, VirtualKey::kEnter);
   EXPECT_EQ(rulerText().substr(0, 24), "Obstruction #1 0.00[m]\r\n");
+}
+
+// At 22050 samples per second the default 8 to 12 kHz chirp folds back into another sweep: a
+// laptop at a desk cannot tell its walls from what the fold makes of the direct sound, so the
+// Ruler shows no distance at all rather than invented ones.
+TEST_F(ScanCycleTest, AFoldedChirpLeavesTheRulerEmpty) {
+  closePair(*program.backend, program.pair);
+  SimRoom desk = defaultSimRoom();
+  ASSERT_EQ(parseSimRoom("preset=desk", desk), "");
+  program.backend = makeRoom(desk);
+  WaveFormat& format = program.settings.waveFormat;
+  format.samplesPerSec = 22050;
+  format.avgBytesPerSec = format.samplesPerSec * format.blockAlign;
+  ASSERT_TRUE(planBuffers(program.settings));
+  ASSERT_EQ(openPairForPlan(program.settings, program.pair, *program.backend), kWaveOk);
+  program.settings.clockMultiplier = 0;
+  startSonar(app);
+  tick(2 * kLatestAveragedPings);
+  EXPECT_EQ(program.obstructionList, (std::array<double, kMaxEchoes>{}));
+  shell.messages.clear();
+  dispatchCommand(app, CommandId::kRuler);
+  ASSERT_FALSE(shell.messages.empty());
+  EXPECT_EQ(shell.messages.back().text.substr(0, 24), "Obstruction #1 0.00[m]\r\n");
 }
 
 }  // namespace
