@@ -21,8 +21,9 @@ constexpr int kChannelReach = 6;  // lags between the channels' direct arrivals 
 // A channel is moved onto the first one's instant only where that adds their direct arrivals up to
 // this much more energy: where their envelopes' peaks already agree, moving it costs its fit.
 constexpr double kAlignGain = 1.5;
-constexpr int64_t kDirectReach = 3;     // lags around the anchor where the direct peak may lie
-constexpr double kRingSeconds = 0.004;  // a ringing response is learned over this long
+constexpr int64_t kDirectReach = 3;          // lags around the anchor where the direct peak may lie
+constexpr double kFirstArrivalShare = 0.25;  // of the strongest envelope: the direct sound's least
+constexpr double kRingSeconds = 0.004;       // a ringing response is learned over this long
 constexpr double kUnconfirmedDirectOverNoise = 20.0;
 constexpr int kIdealMaxHalfWidth = 1024;      // lags of the ideal response kept on each side
 constexpr double kIdealBudget = 8.0e6;        // multiply-adds spent on the ideal response
@@ -216,15 +217,15 @@ void anchorChannels(EchoTracker& t, int64_t from, int64_t to, Channels& ch) {
     double* r = &t.correlation[c * kTrackedLags + static_cast<size_t>(from - ch.firstLag)];
     double* quadrature = t.combined.data();  // free until the channels are combined
     quadratureOf({r, count}, {quadrature, count}, 0);
-    int64_t best = from;
-    double bestEnvelope = -1.0;
-    for (size_t i = 0; i < count; ++i) {
-      const double e = r[i] * r[i] + quadrature[i] * quadrature[i];
-      if (e > bestEnvelope) {
-        bestEnvelope = e;
-        best = from + static_cast<int64_t>(i);
-      }
-    }
+    const auto envelope = [&](size_t i) { return r[i] * r[i] + quadrature[i] * quadrature[i]; };
+    double most = 0.0;
+    for (size_t i = 0; i < count; ++i) most = std::max(most, envelope(i));
+    // The direct sound is the first strong arrival, not always the strongest: a loudspeaker that
+    // beams at a wall can hear it louder than a microphone behind it hears the loudspeaker.
+    size_t i = 0;
+    while (i + 1 < count && envelope(i) < kFirstArrivalShare * most) ++i;
+    while (i + 1 < count && envelope(i + 1) >= envelope(i)) ++i;
+    int64_t best = from + static_cast<int64_t>(i);
     const ChannelPath& path = t.paths[c];
     if (path.pings > 0) {
       const int64_t peak = best;

@@ -99,6 +99,22 @@ TEST(CliPing, AveragedPingsAtTheDeskFindTheFacingWall) {
   EXPECT_NEAR(nearest, facingWallRange(*desk.shoebox, 0), 0.02) << json.out;
 }
 
+// A loudspeaker that beams at the wall (a cardioid) with the microphones behind it hears the wall
+// louder than itself: the direct sound is still the first arrival, and the wall its echo.
+TEST(CliPing, AWallLouderThanTheDirectSoundIsItsEcho) {
+  const std::string room = "preset=desk,beam=1";
+  const Result json = cli({"--room", room, "--json", "ping", "--count", "4", "--average"});
+  ASSERT_EQ(json.code, 0) << json.err;
+  const std::string marker = "\"average\":{\"pings\":4,\"obstructions\":[";
+  const size_t at = json.out.find(marker);
+  ASSERT_NE(at, std::string::npos) << json.out;
+  ASSERT_NE(json.out[at + marker.size()], ']') << "no echo";
+  const double nearest = std::stod(json.out.substr(at + marker.size()));
+  SimRoom desk;
+  ASSERT_EQ(parseSimRoom(room, desk), "");
+  EXPECT_NEAR(nearest, facingWallRange(*desk.shoebox, 0), 0.02) << json.out;
+}
+
 // At 22050 samples per second the default 8-12 kHz chirp folds back: the command says so on
 // stderr, measures as asked, and reports no echo distances from it.
 TEST(CliPing, AFoldedChirpIsReportedAndGivesNoDistances) {
