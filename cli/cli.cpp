@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 
 #include "audio/measurement.h"
@@ -46,6 +48,20 @@ void applyOption(const std::string& option, const std::string& value, CliRequest
   if (option == "--device") request.device = value;
   if (option == "--load") request.load = value;
   if (option == "--set") request.sets.push_back(value);
+}
+
+// What a command printed must have reached its destination: a full disk or a closed pipe turns
+// a success into a failure, with the reason.
+int endOfOutput(CliRun& run, int code) {
+  if (run.out.good()) {
+    errno = 0;
+    if (run.out.flush()) return code;
+  }
+  // A stream that failed earlier keeps the reason of its failed write in errno, as a rule.
+  const int error = errno;
+  run.err << "mervane-cli: the output could not be written"
+          << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
+  return code == kExitOk ? kExitFailed : code;
 }
 
 }  // namespace
@@ -117,5 +133,5 @@ int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
   if (command->needsAudio()) {
     if (const int code = setUpAudio(run); code != kExitOk) return code;
   }
-  return command->run(run);
+  return endOfOutput(run, command->run(run));
 }

@@ -26,6 +26,39 @@ int deviceFailure(CliRun& run, const char* step, uint32_t ping, WaveError code) 
   return kExitFailed;
 }
 
+// Each ping is printed the moment it is measured, so a run that fails half-way has shown every
+// ping before the failure, and a long run needs no memory for its pings. In JSON the document is
+// streamed: its opening on the first line, one ping object per line, its closing on the last,
+// written also when a ping fails.
+class PingPrinter {
+ public:
+  explicit PingPrinter(CliRun& run) : run_(run) {
+    if (run_.request.json) run_.out << "{\"pings\":[\n" << std::flush;
+  }
+  ~PingPrinter() {
+    if (run_.request.json) run_.out << "]}\n" << std::flush;
+  }
+  PingPrinter(const PingPrinter&) = delete;
+  PingPrinter& operator=(const PingPrinter&) = delete;
+
+  // False once the output cannot be written (a full disk, a closed pipe).
+  bool print(uint32_t n, const PingReport& report) {
+    if (run_.request.json) {
+      JsonWriter json;
+      json.beginObject();
+      writePingJson(json, report);
+      json.endObject();
+      run_.out << (n > 1 ? "," : "") << json.text() << "\n";
+    } else {
+      run_.out << "ping " << n << ": " << pingSummary(report) << "\n";
+    }
+    return static_cast<bool>(run_.out.flush());
+  }
+
+ private:
+  CliRun& run_;
+};
+
 }  // namespace
 
 int runPingCommand(CliRun& run) {
@@ -34,6 +67,10 @@ int runPingCommand(CliRun& run) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--count" && i + 1 < args.size() && readCount(args[i + 1], count)) {
       ++i;
+    } else if (args[i] == "--count") {
+      run.err << "mervane-cli: ping: --count needs a whole number from 1 to " << kMaxPingCount
+              << (i + 1 < args.size() ? ", got '" + args[i + 1] + "'" : std::string()) << "\n";
+      return kExitUsage;
     } else {
       run.err << "mervane-cli: ping takes only --count N (1 to " << kMaxPingCount << "), got '"
               << args[i] << "'\n";
@@ -46,30 +83,13 @@ int runPingCommand(CliRun& run) {
       return deviceFailure(run, "the warm-up", 0, e);
     }
   }
-  std::vector<PingReport> reports;
+  PingPrinter printer(run);
   for (uint32_t n = 1; n <= count; ++n) {
     const MeasurementResult r =
         runMeasurement(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
     if (r.warmUp != kWaveOk) return deviceFailure(run, "the warm-up", n, r.warmUp);
     if (r.ping != kWaveOk) return deviceFailure(run, "play and record", n, r.ping);
-    reports.push_back(reportMeasurement(p, r));
-  }
-  if (run.request.json) {
-    JsonWriter json;
-    json.beginObject();
-    json.beginArray("pings");
-    for (const PingReport& report : reports) {
-      json.beginObject();
-      writePingJson(json, report);
-      json.endObject();
-    }
-    json.endArray();
-    json.endObject();
-    run.out << json.text() << "\n";
-  } else {
-    for (size_t i = 0; i < reports.size(); ++i) {
-      run.out << "ping " << i + 1 << ": " << pingSummary(reports[i]) << "\n";
-    }
+    if (!printer.print(n, reportMeasurement(p, r))) return kExitFailed;  // runCli says why
   }
   return kExitOk;
 }

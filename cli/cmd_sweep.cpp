@@ -33,29 +33,37 @@ std::optional<std::string> parseSweepArgs(const std::vector<std::string>& args, 
     const bool hasValue = i + 1 < args.size();
     if (args[i] == "--columns" && hasValue && readColumns(args[i + 1], a.columns)) {
       ++i;
-    } else if (args[i] == "--save" && hasValue) {
-      a.save = args[++i];
-    } else if (args[i] == "--png" && hasValue) {
-      a.png = args[++i];
+    } else if (args[i] == "--columns") {
+      return "sweep: --columns needs a whole number from 1 to " + std::to_string(kMaxColumns) +
+             (hasValue ? ", got '" + args[i + 1] + "'" : std::string());
+    } else if ((args[i] == "--save" || args[i] == "--png") && hasValue && !args[i + 1].empty()) {
+      (args[i] == "--save" ? a.save : a.png) = args[i + 1];
+      ++i;
+    } else if (args[i] == "--save" || args[i] == "--png") {
+      return "sweep: " + args[i] + " needs a file name";
     } else {
       return "sweep takes [--columns N] (1 to " + std::to_string(kMaxColumns) +
              ") [--save FILE.son|FILE.par] [--png FILE.png], got '" + args[i] + "'";
     }
   }
+  if (a.save && a.png && *a.save == *a.png) return "sweep: --save and --png name the same file";
   return std::nullopt;
 }
 
 // Timer ticks as the main window receives them, each followed by the repaint it asked for, until
-// `columns` timed pings have run or the run stops. Returns the number of pings.
+// `columns` timed pings have run or the run stops. Returns the number of pings. Without real
+// time the ticks between pings pass at once, however many the multiplier asks for.
 uint32_t runTicks(CliFrontEnd& front, uint32_t columns, bool realTime) {
   App& app = front.app();
   const ScanState& scan = app.program.scan;
   uint32_t pings = 0;
   while (pings < columns && scan.scanState == kRunning) {
-    if (realTime) std::this_thread::sleep_for(kTickPeriod);
-    timerTick(app);
-    // A tick that pinged cleared the count; a failed ping paused the run.
-    if (scan.tickCount == 0 && scan.scanState != kIdle) ++pings;
+    if (realTime) {
+      std::this_thread::sleep_for(kTickPeriod);
+    } else {
+      skipIdleTicks(app);
+    }
+    if (timerTick(app) == TickOutcome::kPinged) ++pings;
     front.paintIfRequested();
   }
   return pings;
@@ -105,28 +113,36 @@ int runSweepCommand(CliRun& run) {
     return kExitUsage;
   }
   CliFrontEnd& front = frontEndOf(run);
-  const size_t firstMessage = front.shell().messages().size();
+  CliShell& shell = front.shell();
+  // A failure is told once, in one line of ours with the program's messages in it.
+  const bool echo = shell.setEcho(false);
+  const size_t firstMessage = shell.messages().size();
   paintPlot(front.app());  // the window's first paint
   dispatchCommand(front.app(), CommandId::kStartSonar);
   front.paintIfRequested();
   const uint32_t pings = runTicks(front, args.columns, run.request.backend != "sim");
   if (run.program.scan.scanState == kIdle) {
-    if (run.request.json) run.err << front.shell().messagesSince(firstMessage);
-    run.err << "mervane-cli: the sweep stopped after " << pings << " columns\n";
+    if (pings > 0) printSweep(run, pings);  // what was measured before the failure
+    run.err << "mervane-cli: the sweep stopped after " << pings
+            << " columns: " << shell.reasonSince(firstMessage) << "\n";
     return kExitFailed;
   }
   // A .par name saves the settings alone; any other name a sonar file.
   const FileKind saveKind =
       args.save ? fileKindOf(*args.save).value_or(FileKind::kSonar) : FileKind::kSonar;
+  const size_t saveMessage = shell.messages().size();
   if (args.save &&
       saveChosenFile(front.app(), FileChoice{*args.save, saveKind}) != FileOutcome::kDone) {
-    if (run.request.json) run.err << front.shell().messagesSince(firstMessage);
-    run.err << "mervane-cli: cannot save '" << *args.save << "'\n";
+    run.err << "mervane-cli: cannot save '" << *args.save << "': " << shell.reasonSince(saveMessage)
+            << "\n";
     return kExitFailed;
   }
-  if (args.png && !front.surface().savePng(*args.png)) {
-    run.err << "mervane-cli: cannot write '" << *args.png << "'\n";
-    return kExitFailed;
+  if (echo) run.err << shell.messagesSince(firstMessage);
+  if (args.png) {
+    if (const std::string problem = front.surface().savePng(*args.png); !problem.empty()) {
+      run.err << "mervane-cli: cannot write '" << *args.png << "': " << problem << "\n";
+      return kExitFailed;
+    }
   }
   printSweep(run, pings);
   return kExitOk;

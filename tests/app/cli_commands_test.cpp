@@ -57,7 +57,7 @@ TEST_F(CliCommandTest, SweepSavesAFileThatRendersAsTheSweepsReplot) {
       {"sweep", "--columns", "20", "--save", path("s.son"), "--png", path("e.png"), "--json"});
   ASSERT_EQ(sweep.code, 0) << sweep.err;
   EXPECT_NE(sweep.out.find("\"columns\":20"), std::string::npos) << sweep.out;
-  EXPECT_EQ(QFileInfo(QString::fromStdString(path("s.son"))).size(), 315202);
+  EXPECT_EQ(QFileInfo(QString::fromStdString(path("s.son"))).size(), 633600);
   const QImage live(QString::fromStdString(path("e.png")));
   EXPECT_EQ(live.size(), QSize(491, 512));
 
