@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QProcessEnvironment>
 #include <QTimer>
+#include <clocale>
+#include <csignal>
 #include <cstdio>
 
 #include "gui/audio_choice.h"
@@ -12,6 +14,10 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(toQString(kClassName));
+  // Qt takes the C locale from the environment; the echogram's numbers keep their decimal point.
+  std::setlocale(LC_NUMERIC, "C");
+  // A write beyond the file size limit fails with its reason instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   SingleInstance instance(instanceName());
   if (instance.claim() == InstanceRole::kAnotherIsRunning) {

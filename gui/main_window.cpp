@@ -52,6 +52,12 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
   setObjectName(toQString(kClassName));
   setWindowTitle(windowTitleFor(audio));
   program_.backend = std::move(backend);
+  // A device that is late (a frozen or vanished sound server) is given up within seconds; the
+  // window stays painted meanwhile.
+  if (program_.backend) {
+    program_.backend->setStallHook(
+        [this] { shell_.showProgress("Waiting for the sound device..."); });
+  }
 
   // Defaults and devices come first; a device failure is reported and start-up goes on.
   startApplication(app_);
@@ -77,7 +83,10 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
 
 MainWindow::~MainWindow() {
   scanTimer_.stop();
-  if (program_.backend) closePair(*program_.backend, program_.pair);
+  if (program_.backend) {
+    program_.backend->setStallHook({});  // the window is going
+    closePair(*program_.backend, program_.pair);
+  }
 }
 
 void MainWindow::createMenus() {

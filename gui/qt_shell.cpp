@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFile>
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -88,7 +89,9 @@ std::optional<FileChoice> QtShell::chooseFile(FileDialogMode mode) {
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;
   lastDirectory_ = QFileInfo(files.front()).absolutePath();
-  return FileChoice{files.front().toStdString(), fileKindForFilter(dialog.selectedNameFilter())};
+  // The file system's own bytes, whatever the name's encoding.
+  return FileChoice{QFile::encodeName(files.front()).toStdString(),
+                    fileKindForFilter(dialog.selectedNameFilter())};
 }
 
 DialogResult QtShell::runDialog(DialogId dialog) {
