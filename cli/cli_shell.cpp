@@ -70,7 +70,9 @@ std::string CliShell::reasonSince(size_t first) const {
   std::string reason;
   for (size_t i = first; i < messages_.size(); ++i) {
     std::string line = messageLine(messages_[i]);
-    std::replace(line.begin(), line.end(), '\n', ' ');
+    for (size_t at = line.find('\n'); at != std::string::npos; at = line.find('\n', at)) {
+      line.replace(at, 1, ": ");
+    }
     reason += (reason.empty() ? "" : "; ") + line;
   }
   return reason;

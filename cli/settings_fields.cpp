@@ -23,12 +23,13 @@ Field plain(std::string_view name, T SonarSettings::*member, int64_t min = 0) {
 
 template <typename T>
 Field format(std::string_view name, T WaveFormat::*member) {
-  return Field{name, 0, static_cast<int64_t>(std::numeric_limits<T>::max()),
-               [member](const SonarSettings& s) { return static_cast<int64_t>(s.waveFormat.*member); },
-               [member](SonarSettings& s, int64_t v) {
-                 s.waveFormat.*member = static_cast<T>(v);
-                 recomputeDerivedFormat(s.waveFormat);
-               }};
+  return Field{
+      name, 0, static_cast<int64_t>(std::numeric_limits<T>::max()),
+      [member](const SonarSettings& s) { return static_cast<int64_t>(s.waveFormat.*member); },
+      [member](SonarSettings& s, int64_t v) {
+        s.waveFormat.*member = static_cast<T>(v);
+        recomputeDerivedFormat(s.waveFormat);
+      }};
 }
 
 const std::vector<Field>& fields() {

@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <optional>
+#include <random>
 
 namespace {
 
@@ -60,10 +63,21 @@ bool sameFile(const struct stat& a, const std::string& other) {
   return stat(other.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-mode_t currentUmask() {
-  const mode_t mask = umask(022);
-  umask(mask);
-  return mask;
+// A new hidden file beside `target`, created with mode 0666 so the kernel applies the umask as
+// for any new file (mkstemp would give 0600, and reading the umask means changing it for every
+// thread). Returns the descriptor, or -1 with errno set.
+int createTemporary(const std::string& target, std::string& temporary) {
+  static std::atomic<uint64_t> counter{0};
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%08x%04x", random(),
+                  static_cast<unsigned>(counter.fetch_add(1) & 0xFFFF));
+    temporary = folderOf(target) + "/." + nameOf(target) + suffix;
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
 }
 
 }  // namespace
@@ -82,7 +96,6 @@ CheckedSave::CheckedSave(std::string path, std::span<const std::string> inputs) 
   target_ = *target;
   struct stat st {};
   const bool exists = stat(target_.c_str(), &st) == 0;
-  mode_t mode = 0666 & ~currentUmask();
   if (exists) {
     if (!S_ISREG(st.st_mode)) {
       fail(Stage::kTarget, path + " is " + kindOf(st.st_mode) + ", not a regular file");
@@ -98,19 +111,20 @@ CheckedSave::CheckedSave(std::string path, std::span<const std::string> inputs) 
       fail(Stage::kTarget, path + ": " + errnoText(errno));
       return;
     }
-    mode = st.st_mode & 07777;
   }
-  std::string pattern = folderOf(target_) + "/." + nameOf(target_) + ".XXXXXX";
-  fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+  std::string temporary;
+  fd_ = createTemporary(target_, temporary);
   if (fd_ < 0) {
     fail(Stage::kTarget, "cannot create a file in " + folderOf(target_) + ": " + errnoText(errno));
     return;
   }
-  temporary_ = pattern;
-  // The replacement keeps what the user (or an administrator saving for them) gave the file.
-  fchmod(fd_, mode);
-  if (exists && (st.st_uid != geteuid() || st.st_gid != getegid())) {
-    [[maybe_unused]] const int ignored = fchown(fd_, st.st_uid, st.st_gid);
+  temporary_ = temporary;
+  if (exists) {
+    // The replacement keeps what the user (or an administrator saving for them) gave the file.
+    fchmod(fd_, st.st_mode & 07777);
+    if (st.st_uid != geteuid() || st.st_gid != getegid()) {
+      [[maybe_unused]] const int ignored = fchown(fd_, st.st_uid, st.st_gid);
+    }
   }
 }
 
