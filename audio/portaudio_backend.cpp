@@ -42,7 +42,7 @@ constexpr auto kWaitSlice = std::chrono::milliseconds(5);
 constexpr auto kFlushTimeout = std::chrono::milliseconds(500);
 // How long a call that talks to the sound server may take. Opening a stream on a busy machine
 // takes a few hundred milliseconds; a frozen server never answers.
-constexpr auto kCallLimit = std::chrono::milliseconds(2000);
+constexpr auto kCallLimit = std::chrono::milliseconds(1500);
 
 WaveError fromPa(PaError e) {
   return static_cast<WaveError>(static_cast<int32_t>(e));

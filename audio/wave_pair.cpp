@@ -47,10 +47,12 @@ WaveError waitUntilDone(AudioBackend& backend, const WaveHeader& header, uint32_
     if (const WaveError fault = backend.deviceFault(); fault != kWaveOk) return fault;
     const uint64_t now = backend.clockMs();
     if (stillWaits == allowedStill || now >= deadline) return kWaveTimedOut;
-    const bool late = now > expectedEnd;
-    // Once late, short waits, and the window gets painted between them.
+    const bool late = now >= expectedEnd;
+    // Up to the buffer's end in one wait; once late, short waits, and the window gets painted
+    // between them.
     if (late) backend.stalled();
-    const uint64_t slice = std::min<uint64_t>(late ? kStallSliceMs : sliceMs, deadline - now);
+    const uint64_t slice = late ? std::min<uint64_t>(kStallSliceMs, deadline - now)
+                                : std::min<uint64_t>(sliceMs, expectedEnd - now);
     backend.waitForDone(static_cast<uint32_t>(slice));
     if (backend.clockMs() == now) ++stillWaits;
   }

@@ -238,3 +238,76 @@ TEST(StandAlone, PlayAndRecordTakeTheirBuffersTimeAndTimeOutOnADeadDevice) {
 }
 
 }  // namespace
+
+namespace {
+
+// A device that stops under a running ping: nothing ever completes, and after a given number of
+// waits the back end reports the fault it has seen. Its clock moves only by the waits.
+class StoppingBackend final : public AudioBackend {
+ public:
+  explicit StoppingBackend(uint32_t faultAfterWaits) : faultAfter_(faultAfterWaits) {}
+  uint32_t waits = 0;
+  uint64_t nowMs = 0;
+
+  WaveError open(StreamDirection, const WaveFormat&, StreamHandle& handle) override {
+    handle = ++opened_;
+    return kWaveOk;
+  }
+  WaveError close(StreamHandle) override { return kWaveOk; }
+  WaveError prepare(StreamHandle, WaveHeader&) override { return kWaveOk; }
+  WaveError unprepare(StreamHandle, WaveHeader&) override { return kWaveOk; }
+  WaveError addCaptureBuffer(StreamHandle, WaveHeader&) override { return kWaveOk; }
+  WaveError startCapture(StreamHandle) override { return kWaveOk; }
+  WaveError writePlayback(StreamHandle, WaveHeader&) override { return kWaveOk; }
+  void waitForDone(uint32_t timeoutMs) override {
+    ++waits;
+    nowMs += timeoutMs;
+  }
+  std::string errorText(WaveError) const override { return {}; }
+  uint64_t clockMs() const override { return nowMs; }
+  WaveError deviceFault() const override {
+    return waits >= faultAfter_ ? kWaveDeviceStopped : kWaveOk;
+  }
+
+ private:
+  uint32_t faultAfter_;
+  StreamHandle opened_ = 0;
+};
+
+}  // namespace
+
+// A server that ends under a ping is told at the next wake-up, not after the time-out.
+TEST(WavePairDevices, AFaultTheBackEndSawEndsTheWaitAtOnce) {
+  StoppingBackend device(1);
+  WavePair pair;
+  std::vector<uint8_t> play(352), record(10670);
+  WaveFormat f{1, 2, 44100, 0, 0, 16, 0};
+  recomputeDerivedFormat(f);
+  ASSERT_EQ(openPair(device, pair, f, play, 352, record, 10670), kWaveOk);
+  EXPECT_EQ(pingPair(device, pair), kWaveDeviceStopped);
+  EXPECT_EQ(device.waits, 1u);
+  EXPECT_NE(ownWaveErrorText(kWaveDeviceStopped).find("stopped"), std::string::npos);
+}
+
+// A frozen server: nothing completes and nothing is reported. The operation ends
+// kLateAllowanceMs of the back end's clock after the buffer should have been done, and the front
+// end is called between the short waits of the late part, so a window stays painted.
+TEST(WavePairDevices, ALateDeviceIsGivenUpSoonAndTheWindowKeepsBeingPainted) {
+  StoppingBackend device(UINT32_MAX);
+  uint32_t stalls = 0;
+  device.setStallHook([&stalls] { ++stalls; });
+  WavePair pair;
+  std::vector<uint8_t> play(352), record(10670);
+  WaveFormat f{1, 2, 44100, 0, 0, 16, 0};
+  recomputeDerivedFormat(f);
+  ASSERT_EQ(openPair(device, pair, f, play, 352, record, 10670), kWaveOk);
+  EXPECT_EQ(pingPair(device, pair), kWaveTimedOut);
+  const uint64_t playMs = 352 * 1000 / 176400;
+  EXPECT_LE(device.nowMs, playMs + kLateAllowanceMs);
+  EXPECT_GE(device.nowMs, kLateAllowanceMs);
+  EXPECT_GE(stalls, kLateAllowanceMs / 100 - 1);
+
+  device.nowMs = 0;
+  EXPECT_EQ(flushInput(device, pair, f), kWaveTimedOut);
+  EXPECT_LE(device.nowMs, kWarmUpBytes * 1000 / 176400 + kLateAllowanceMs);
+}
