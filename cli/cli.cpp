@@ -35,7 +35,13 @@ constexpr const char* kUsage =
     "                            timed pings as the main window takes them, then save and draw\n"
     "  search-offset             find the playback-to-record latency (the Search offset command)\n"
     "  render FILE.son --png OUT.png\n"
-    "                            draw a sonar file's echogram as File Open shows it\n";
+    "                            draw a sonar file's echogram as File Open shows it\n"
+    "\n"
+    "ping prints each ping as it is measured. With --json its one document is streamed:\n"
+    "'{\"pings\":[' on the first line, one ping object per line (each after the first\n"
+    "starting with a comma), ']}' on the last, closed also when a ping fails.\n"
+    "Exit status: 0 success, 1 the operation ran and failed (a device, a save, the\n"
+    "output), 2 bad usage or input. Files are replaced only by a complete new file.\n";
 
 bool takesValue(const std::string& option) {
   return option == "--backend" || option == "--room" || option == "--device" ||
