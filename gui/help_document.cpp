@@ -40,9 +40,9 @@ QString writeHelpDocument(const QString& folder) {
 
   const QString path = QDir(dir).filePath(QStringLiteral("help.html"));
   // Through a temporary file, so a browser never sees a half-written page.
-  const std::string saved = saveBytesChecked(
-      QFile::encodeName(path).toStdString(),
-      std::span(reinterpret_cast<const uint8_t*>(content.constData()),
-                static_cast<size_t>(content.size())));
+  const std::string saved =
+      saveBytesChecked(QFile::encodeName(path).toStdString(),
+                       std::span(reinterpret_cast<const uint8_t*>(content.constData()),
+                                 static_cast<size_t>(content.size())));
   return saved.empty() ? path : QString();
 }

@@ -41,17 +41,16 @@ QString privateFolder(const QString& runtimeDir, const QString& tempDir) {
   // Without a runtime folder: one of our own in the temporary folder, made only we can write it.
   // Another user may have made one of that name first; it is then not used.
   const QString own = QDir(tempDir).filePath(QStringLiteral("mervane-") + userTag());
-  if (QDir().mkdir(own)) QFile::setPermissions(own, QFileDevice::ReadOwner |
-                                                        QFileDevice::WriteOwner |
-                                                        QFileDevice::ExeOwner);
+  if (QDir().mkdir(own))
+    QFile::setPermissions(own,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   return isPrivateFolder(own) ? own : QString();
 }
 
 QString instanceName() {
   // Asking QStandardPaths for the runtime folder when the session has none makes Qt create one
   // and complain about it on every start; the temporary folder does as well then.
-  const QString folder =
-      privateFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath());
+  const QString folder = privateFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath());
   if (folder.isEmpty()) return {};
   return QDir(folder).filePath(QStringLiteral("mervane-instance"));
 }
