@@ -53,7 +53,9 @@ int runChirpCommand(CliRun& run) {
   }
   if (!wavPath.empty()) {
     const auto played = play.first(std::min<size_t>(play.size(), s.outBufferBytes));
-    if (const std::string problem = writeWav(wavPath, s.waveFormat, played); !problem.empty()) {
+    const std::vector<std::string> inputs(run.request.load ? 1 : 0, run.request.load.value_or(""));
+    if (const std::string problem = writeWav(wavPath, s.waveFormat, played, inputs);
+        !problem.empty()) {
       run.err << "mervane-cli: cannot write '" << wavPath << "': " << problem << "\n";
       return kExitFailed;
     }

@@ -139,7 +139,9 @@ int runSweepCommand(CliRun& run) {
   }
   if (echo) run.err << shell.messagesSince(firstMessage);
   if (args.png) {
-    if (const std::string problem = front.surface().savePng(*args.png); !problem.empty()) {
+    // A picture never replaces the file the settings came from.
+    const std::vector<std::string> inputs(run.request.load ? 1 : 0, run.request.load.value_or(""));
+    if (const std::string problem = front.surface().savePng(*args.png, inputs); !problem.empty()) {
       run.err << "mervane-cli: cannot write '" << *args.png << "': " << problem << "\n";
       return kExitFailed;
     }

@@ -83,7 +83,7 @@ bool declaresNoRate(const std::string& path) {
 }  // namespace
 
 std::string writeWav(const std::string& path, const WaveFormat& format,
-                     std::span<const uint8_t> bytes) {
+                     std::span<const uint8_t> bytes, std::span<const std::string> inputs) {
   if (format.bitsPerSample != 8 && format.bitsPerSample != 16) {
     return "a WAV file needs 8 or 16 bits per sample, the format has " +
            std::to_string(format.bitsPerSample);
@@ -104,7 +104,7 @@ std::string writeWav(const std::string& path, const WaveFormat& format,
   const bool written = sf_write_raw(file.get(), bytes.data(), whole) == whole;
   file.reset();  // writes the final header
   if (!written) return "cannot make the WAV";
-  return saveBytesChecked(path, memory.bytes);
+  return saveBytesChecked(path, memory.bytes, inputs);
 }
 
 std::string readWav(const std::string& path, uint64_t maxBytes, WavRecording& recording) {

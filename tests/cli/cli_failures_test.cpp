@@ -108,6 +108,10 @@ TEST_F(CliFailureTest, ThePictureNeverReplacesItsOwnInput) {
   EXPECT_TRUE(has(r.err, "is the file being read")) << r.err;
   EXPECT_EQ(contentOf(path("a.son")), before);
   EXPECT_EQ(cli({"sweep", "--save", path("x.son"), "--png", path("x.son")}).code, 2);
+  EXPECT_EQ(cli({"--load", path("a.son"), "sweep", "--columns", "1", "--png", path("a.son")}).code,
+            1);
+  EXPECT_EQ(cli({"--load", path("a.son"), "chirp", "--wav", path("a.son")}).code, 1);
+  EXPECT_EQ(contentOf(path("a.son")), before);
 }
 
 TEST_F(CliFailureTest, SpecialFilesAreNeitherReplacedNorWaitedOn) {

@@ -27,13 +27,26 @@ bool has(const std::string& text, const std::string& piece) {
 TEST(CliSettings, DefaultsAsJson) {
   const Result r = cli({"settings", "--json"});
   ASSERT_EQ(r.code, 0) << r.err;
-  for (const char* piece :
-       {"\"startFrequency\":8000", "\"endFrequency\":12000", "\"chirpTime\":2000",
-        "\"recordTime\":48", "\"offsetBytes\":600", "\"deltaOffsetBytes\":2000",
-        "\"clockMultiplier\":4", "\"tuneScale\":2", "\"cutOff\":20", "\"amplification\":300",
-        "\"gain\":0", "\"medium\":1", "\"channels\":2", "\"bitsPerSample\":16",
-        "\"samplesPerSec\":44100", "\"blockAlign\":4", "\"avgBytesPerSec\":176400",
-        "\"inBufferBytes\":9670", "\"outBufferBytes\":352", "\"planOk\":true"}) {
+  for (const char* piece : {"\"startFrequency\":8000",
+                            "\"endFrequency\":12000",
+                            "\"chirpTime\":2000",
+                            "\"recordTime\":48",
+                            "\"offsetBytes\":600",
+                            "\"deltaOffsetBytes\":2000",
+                            "\"clockMultiplier\":4",
+                            "\"tuneScale\":2",
+                            "\"cutOff\":20",
+                            "\"amplification\":300",
+                            "\"gain\":0",
+                            "\"medium\":1",
+                            "\"channels\":2",
+                            "\"bitsPerSample\":16",
+                            "\"samplesPerSec\":44100",
+                            "\"blockAlign\":4",
+                            "\"avgBytesPerSec\":176400",
+                            "\"inBufferBytes\":9670",
+                            "\"outBufferBytes\":352",
+                            "\"planOk\":true"}) {
     EXPECT_TRUE(has(r.out, piece)) << piece << "\n" << r.out;
   }
 }
