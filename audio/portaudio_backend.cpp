@@ -137,14 +137,17 @@ PortAudioBackend::PortAudioBackend(const std::string& device) {
 PortAudioBackend::~PortAudioBackend() {
   while (!streams_.empty() && !noAnswer_) stopStream(streams_.back().get());
   if (noAnswer_) {
-    // A thread may still be inside PortAudio with these; they stay for the rest of the process.
+    // A thread may still be inside PortAudio with these: they stay, reachable, for the rest of
+    // the process.
     struct Leftovers {
       std::vector<std::unique_ptr<Stream>> streams;
       std::map<StreamHandle, Half> halves;
       std::unique_ptr<DoneSignal> done;
     };
+    static std::vector<Leftovers> kept;
     for (const auto& stream : streams_) stream->link.abandoned.store(true);
-    static_cast<void>(new Leftovers{std::move(streams_), std::move(halves_), std::move(done_)});
+    for (auto& stream : abandoned_) streams_.push_back(std::move(stream));
+    kept.push_back(Leftovers{std::move(streams_), std::move(halves_), std::move(done_)});
     return;
   }
   if (initError_ == kWaveOk)
@@ -249,7 +252,8 @@ WaveError PortAudioBackend::startStream(Half* out, Half* in) {
   });
   if (e == kWaveNoAnswer) {
     raw->link.abandoned.store(true);
-    return e;  // `raw` stays with the call that never returned
+    abandoned_.emplace_back(raw);  // the call that never returned may still use it
+    return e;
   }
   s.reset(raw);
   if (e != kWaveOk) return e;
@@ -271,7 +275,7 @@ void PortAudioBackend::stopStream(Stream* stream) {
     // The call still holds the stream: it is abandoned, not freed.
     stream->link.abandoned.store(true);
     for (auto& owned : streams_) {
-      if (owned.get() == stream) static_cast<void>(owned.release());
+      if (owned.get() == stream) abandoned_.push_back(std::move(owned));
     }
   }
   forgetStream(stream);

@@ -73,6 +73,8 @@ class PortAudioBackend final : public AudioBackend {
   int outputDevice_ = -1;
   std::map<StreamHandle, Half> halves_;
   std::vector<std::unique_ptr<Stream>> streams_;
+  // Streams given up inside a call that never returned: kept, never used again.
+  std::vector<std::unique_ptr<Stream>> abandoned_;
   StreamHandle nextHandle_ = 1;
   // On the heap, with the streams and halves: a callback left behind in a call that never
   // returned may still reach them, so a back end that stopped answering leaks them on purpose.
