@@ -17,6 +17,9 @@ constexpr uint32_t kGiveUpSlices = 3;
 constexpr uint32_t kOtherBufferWakes = 2;
 // Wait slice once a buffer is late [ms]: short, so a window stays painted while it waits.
 constexpr uint32_t kStallSliceMs = 100;
+// How late a buffer may be before the front end is told the device is stalling [ms]: every real
+// device finishes a little after the buffer's own duration.
+constexpr uint32_t kStallGraceMs = 250;
 
 uint32_t clampedLength(std::span<uint8_t> data, uint32_t length) {
   return static_cast<uint32_t>(std::min<size_t>(length, data.size()));
@@ -48,9 +51,9 @@ WaveError waitUntilDone(AudioBackend& backend, const WaveHeader& header, uint32_
     const uint64_t now = backend.clockMs();
     if (stillWaits == allowedStill || now >= deadline) return kWaveTimedOut;
     const bool late = now >= expectedEnd;
-    // Up to the buffer's end in one wait; once late, short waits, and the window gets painted
-    // between them.
-    if (late) backend.stalled();
+    // Up to the buffer's end in one wait; once late, short waits, and once clearly late (not
+    // just the device's own latency) the window gets painted between them.
+    if (now >= expectedEnd + kStallGraceMs) backend.stalled();
     const uint64_t slice = late ? std::min<uint64_t>(kStallSliceMs, deadline - now)
                                 : std::min<uint64_t>(sliceMs, expectedEnd - now);
     backend.waitForDone(static_cast<uint32_t>(slice));

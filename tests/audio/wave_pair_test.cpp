@@ -305,7 +305,7 @@ TEST(WavePairDevices, ALateDeviceIsGivenUpSoonAndTheWindowKeepsBeingPainted) {
   const uint64_t playMs = 352 * 1000 / 176400;
   EXPECT_LE(device.nowMs, playMs + kLateAllowanceMs);
   EXPECT_GE(device.nowMs, kLateAllowanceMs);
-  EXPECT_GE(stalls, kLateAllowanceMs / 100 - 1);
+  EXPECT_GE(stalls, 10u);  // every 100 ms after the first quarter second of lateness
 
   device.nowMs = 0;
   EXPECT_EQ(flushInput(device, pair, f), kWaveTimedOut);
