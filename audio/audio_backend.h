@@ -52,7 +52,7 @@ constexpr WaveError kWaveNoAnswer = 0x4D560008;
 // How long past its own duration a buffer may take before the device is given up on [ms]. A
 // sound server needs a few hundred milliseconds at most even on a busy machine; a dead or frozen
 // one is told to the user within a few seconds.
-constexpr uint32_t kLateAllowanceMs = 1500;
+constexpr uint32_t kLateAllowanceMs = 1200;
 
 enum class StreamDirection { kOutput, kInput };
 using StreamHandle = uint32_t;  // 0 = not open

@@ -39,7 +39,7 @@ namespace {
 // Short enough that a wake-up lost between the check and the sleep costs little.
 constexpr auto kWaitSlice = std::chrono::milliseconds(5);
 // How long a running callback may take to let go of its buffers before the stream is stopped.
-constexpr auto kFlushTimeout = std::chrono::milliseconds(500);
+constexpr auto kFlushTimeout = std::chrono::milliseconds(250);
 // How long a call that talks to the sound server may take. Opening a stream on a busy machine
 // takes a few hundred milliseconds; a frozen server never answers.
 constexpr auto kCallLimit = std::chrono::milliseconds(1500);

@@ -11,6 +11,8 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/pulse-test-server.sh"
 limit_ms=5000
 failures=0
+# Under the leak checker, only a real finding may add to the one line on stderr.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}print_suppressions=0"
 
 fail() {
   echo "FAIL: $*"

@@ -305,7 +305,8 @@ TEST(WavePairDevices, ALateDeviceIsGivenUpSoonAndTheWindowKeepsBeingPainted) {
   const uint64_t playMs = 352 * 1000 / 176400;
   EXPECT_LE(device.nowMs, playMs + kLateAllowanceMs);
   EXPECT_GE(device.nowMs, kLateAllowanceMs);
-  EXPECT_GE(stalls, 10u);  // every 100 ms after the first quarter second of lateness
+  // Every 100 ms once the buffer is a quarter second late.
+  EXPECT_GE(stalls, (kLateAllowanceMs - 250) / 100);
 
   device.nowMs = 0;
   EXPECT_EQ(flushInput(device, pair, f), kWaveTimedOut);
