@@ -36,3 +36,8 @@ void storeEnvelope(Program& program, uint32_t column) {
     program.history.at(column, static_cast<uint32_t>(row)) = envelope[row];
   }
 }
+
+void forgetMeasurements(Program& program) {
+  program.measured.fill(ColumnMeasurement{});
+  program.sweepUnsaved = false;
+}

@@ -50,3 +50,7 @@ bool resetAndReport(App& app);
 // history column, so Save and Replot see what was measured. Column 0 holds the file header and is
 // never written.
 void storeEnvelope(Program& program, uint32_t column);
+
+// The history was emptied or replaced by a file: no column holds a measurement of this run, and
+// nothing is left to lose.
+void forgetMeasurements(Program& program);

@@ -16,7 +16,7 @@ struct App {
   // arrive meanwhile are dropped, so nothing pings into buffers that are being re-planned.
   bool busy = false;
   // The surface shows a replotted history that no scan has drawn over yet: the repaint keeps it
-  // instead of starting a fresh frame at columns 0 and 1.
+  // as it is, neither starting a fresh frame nor drawing the current column over it.
   bool replotOnSurface = false;
 };
 

@@ -35,6 +35,10 @@ enum class CommandId : int {
   kReplot = 247,             // "Replot" (Analyze)
   kCheckPlay = 248,          // "Check play" (Tests)
   kExit = 300,               // "Exit" (File)
+  // The desktop's own additions, numbered past the original table.
+  kExportPicture = 310,    // "Export picture..." (File)
+  kExportDistances = 311,  // "Export distances..." (File)
+  kAudioDevice = 312,      // "Audio device..." (Settings)
 };
 
 // The number a command travels as outside C++ (a QAction's data, an object name).

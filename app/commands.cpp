@@ -40,7 +40,13 @@ void searchOffsetHandler(App& app) {
 void showHelp(App& app) {
   app.shell.showHelp();
 }
+void chooseAudioDevice(App& app) {
+  app.shell.runDialog(DialogId::kAudioDevice);
+}
 void exitProgram(App& app) {
+  if (!settleUnsavedSweep(app)) return;
+  // No ping may start a new unsaved sweep between the answer and the window's end.
+  app.program.scan.scanState = kIdle;
   app.shell.closeMainWindow();
 }
 
@@ -78,10 +84,14 @@ constexpr std::array kCommandTable{
     CommandEntry{CommandId::kReplot, replot},
     CommandEntry{CommandId::kCheckPlay, checkPlay},
     CommandEntry{CommandId::kExit, exitProgram},
+    CommandEntry{CommandId::kExportPicture, exportPicture},
+    CommandEntry{CommandId::kExportDistances, exportDistances},
+    CommandEntry{CommandId::kAudioDevice, chooseAudioDevice},
 };
 
 void wipeHistoryAndSurface(App& app) {
   std::fill(app.program.history.values.begin(), app.program.history.values.end(), 0);
+  forgetMeasurements(app.program);
   app.surface.fillRect(PixelRect{0, 0, app.surface.clientWidth(), app.surface.clientHeight()},
                        Rgb{});
   app.replotOnSurface = false;

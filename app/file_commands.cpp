@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/app_steps.h"
 #include "app/sonar_files.h"
 #include "display/checked_save.h"
 #include "display/echogram.h"
@@ -113,6 +114,7 @@ FileOutcome readAndDecode(App& app, int fd, FileKind kind) {
     return FileOutcome::kReadFailed;
   }
   p.history.values.swap(loaded.values);
+  forgetMeasurements(p);
   decodeHeader(p.history, p.settings, p.scan);
   if (kind == FileKind::kSonar) {
     showLoadedHistory(app);
@@ -138,14 +140,21 @@ FileOutcome openChosenFile(App& app, const FileChoice& choice) {
   } else {
     outcome = readAndDecode(app, file.get(), choice.kind);
   }
+  if (outcome == FileOutcome::kDone) app.shell.noteRecentFile(choice);
   app.shell.requestRepaint();
   return outcome;
 }
 
 void openFile(App& app) {
   app.program.scan.scanState = kIdle;
+  if (!settleUnsavedSweep(app)) return;
   const std::optional<FileChoice> choice = app.shell.chooseFileToOpen();
   if (choice) openChosenFile(app, *choice);
+}
+
+void openRecentFile(App& app, const FileChoice& choice) {
+  app.program.scan.scanState = kIdle;
+  if (settleUnsavedSweep(app)) openChosenFile(app, choice);
 }
 
 FileOutcome saveChosenFile(App& app, const FileChoice& choice) {
@@ -161,10 +170,32 @@ FileOutcome saveChosenFile(App& app, const FileChoice& choice) {
     showFileFailure(app, kSaveFailed, toldAlready ? std::string() : file.problem());
     return FileOutcome::kSaveFailed;
   }
+  // A parameter file holds no sweep: only a sonar file keeps the measurements.
+  if (choice.kind == FileKind::kSonar) p.sweepUnsaved = false;
+  app.shell.noteRecentFile(choice);
   return FileOutcome::kDone;
 }
 
 void saveFile(App& app) {
   const std::optional<FileChoice> choice = app.shell.chooseFileToSave();
   if (choice) saveChosenFile(app, *choice);
+}
+
+bool settleUnsavedSweep(App& app) {
+  Program& p = app.program;
+  if (!p.sweepUnsaved) return true;
+  switch (app.shell.askToSaveSweep()) {
+    case SaveChoice::kDiscard:
+      p.sweepUnsaved = false;
+      return true;
+    case SaveChoice::kCancel:
+      return false;
+    case SaveChoice::kSave:
+      break;
+  }
+  std::optional<FileChoice> choice = app.shell.chooseFileToSave();
+  if (!choice) return false;
+  // Only a sonar file holds the sweep, whichever filter the dialog was left on.
+  choice->kind = FileKind::kSonar;
+  return saveChosenFile(app, *choice) == FileOutcome::kDone;
 }

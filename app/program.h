@@ -2,11 +2,19 @@
 #include <array>
 #include <memory>
 
-#include "engine/scan_state.h"
 #include "audio/audio_backend.h"
 #include "audio/wave_pair.h"
 #include "engine/echo_detector.h"
+#include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
+
+// One measured history column: its found offset and echo distances [m], nearest first, 0.0 =
+// none.
+struct ColumnMeasurement {
+  bool stored = false;
+  uint32_t foundOffset = 0;
+  std::array<double, kMaxEchoes> echoes{};
+};
 
 // Everything the program keeps between events, owned by the front end and passed by reference.
 // There are no globals: a test builds as many of these as it likes.
@@ -17,4 +25,10 @@ struct Program {
   WavePair pair;
   std::unique_ptr<AudioBackend> backend;
   std::array<double, kMaxEchoes> obstructionList{};  // metres, nearest first, 0.0 = none
+  // What each history column's measurement found, for the distance export: the history keeps
+  // only the envelope, and files carry nothing more.
+  std::array<ColumnMeasurement, kHistoryColumns> measured{};
+  // A measurement went into the history since it was last saved to a sonar file (or emptied or
+  // replaced by one): leaving now would lose it.
+  bool sweepUnsaved = false;
 };

@@ -28,8 +28,13 @@ void restoreEnvelope(const Envelope& e, std::vector<int32_t>& buffer) {
 
 // What every completed measurement leaves besides its column: the history column and the echoes.
 void keepMeasurement(App& app, uint32_t column, DirectArrival arrival) {
-  storeEnvelope(app.program, column);
-  app.program.obstructionList = detectEchoes(app.program.settings, arrival);
+  Program& p = app.program;
+  storeEnvelope(p, column);
+  p.obstructionList = detectEchoes(p.settings, arrival);
+  if (column > 0 && column < p.measured.size()) {
+    p.measured[column] = ColumnMeasurement{true, arrival.offset, p.obstructionList};
+    p.sweepUnsaved = true;
+  }
   app.replotOnSurface = false;
 }
 
@@ -114,10 +119,11 @@ void singleChirpStep(App& app) {
   scan.latestScan = column;
   if (column > kLastManualColumn - 1) scan.scanState = kComplete;
 
-  const MeasurementResult r =
-      runMeasurement(p.settings, p.pair, *p.backend, MeasureCaller::kManualStep);
-  reportWaveError(app, r.warmUp, kCaptionWarmUp);
-  reportWaveError(app, r.ping, kCaptionManualPing);
+  // Each failure is told as it happens, before the next step runs: the user sees the warm-up's
+  // report before the chirp plays, and the ping's before its recording is analysed.
+  reportWaveError(app, flushInput(*p.backend, p.pair, p.settings.waveFormat), kCaptionWarmUp);
+  reportWaveError(app, pingPair(*p.backend, p.pair), kCaptionManualPing);
+  const MeasurementResult r = analyzeRecording(p.settings, MeasureCaller::kManualStep);
   scan.peakAmplitude = r.peakAmplitude;
   if (r.arrival.offset > p.settings.offsetBytes + p.settings.deltaOffsetBytes) {
     scan.scanColumn = column - 1;
@@ -186,10 +192,11 @@ void stylusMoved(App& app, int x, int y) {
 
 void paintPlot(App& app) {
   const Program& p = app.program;
-  // A replot stays until the scan cycle draws again; otherwise columns 0 and 1 start a fresh
-  // frame, and the current column and status strip go on top.
-  const bool keepReplot = app.replotOnSurface && p.scan.scanColumn < 2;
-  if (keepReplot) return;
+  // A replot stays whole until the scan cycle measures again: drawing the current column over it
+  // would put the latest correlation (after a dialog's new plan, an empty one) over that
+  // column's stored history. Otherwise columns 0 and 1 start a fresh frame, and the current
+  // column and status strip go on top.
+  if (app.replotOnSurface) return;
   if (p.scan.scanColumn < 2) drawEchogramFrame(app.surface, p.settings);
   drawScanColumn(app.surface, p.settings, p.scan, p.scan.stylusPosition);
 }

@@ -28,7 +28,14 @@ enum class DialogId {
   kWaveFormat = 111,
   kOffset = 120,
   kScale = 121,
+  kAudioDevice = 130,  // the desktop's own: input and output device, or the simulated room
 };
+
+// What File > Export writes: the echogram as a PNG picture, or the distances as CSV text.
+enum class ExportKind { kPicture, kDistances };
+
+// The answer to "save the measured sweep first?".
+enum class SaveChoice { kSave, kDiscard, kCancel };
 
 class Shell {
  public:
@@ -44,6 +51,12 @@ class Shell {
   virtual void requestRepaint() = 0;
   // Copies the plot surface to the window at once, without a repaint request.
   virtual void showSurfaceNow() = 0;
+  // The file an export goes to; nothing when the user cancelled.
+  virtual std::optional<std::string> chooseExportFile(ExportKind kind) = 0;
+  // A file was opened or saved: the desktop lists it under recent files.
+  virtual void noteRecentFile(const FileChoice& /*choice*/) {}
+  // Asks whether to save a sweep that was measured since the last Save, before it is lost.
+  virtual SaveChoice askToSaveSweep() = 0;
   // Opens the help document.
   virtual void showHelp() = 0;
   // Ends the program (the Exit command).

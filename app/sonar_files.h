@@ -48,6 +48,22 @@ void loadHistoryBytes(std::span<const uint8_t> bytes, ScanHistory& history);
 void openFile(App& app);
 void saveFile(App& app);
 
+// Before a measured sweep is lost (Exit, closing the window, Open): asks whether to save it
+// first, and saves it as a sonar file when told to. Returns whether the caller may go on: the
+// sweep was saved or discarded, or nothing was unsaved; false when the user cancelled, at the
+// question or the file dialog, or the save failed.
+bool settleUnsavedSweep(App& app);
+
+// File > Export picture and File > Export distances: the plot surface as PNG, the distance
+// table as CSV, each written whole or not at all; when one cannot be, "Save failed!" and the
+// reason.
+void exportPicture(App& app);
+void exportDistances(App& app);
+
+// Open of a file the user picked from the recent files: the same as Open after its dialog,
+// including the question about an unsaved sweep.
+void openRecentFile(App& app, const FileChoice& choice);
+
 // The part of Open and Save after the dialog, for callers that already know the file (the
 // command line). Failures are reported through the shell as the commands report them.
 enum class FileOutcome { kDone, kCannotOpen, kReadFailed, kSaveFailed };

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "audio/bounded_call.h"
 #include "audio/stderr_filter.h"
@@ -119,18 +120,24 @@ int findDevice(const std::string& wanted) {
 
 }  // namespace
 
-PortAudioBackend::PortAudioBackend(const std::string& device) {
+PortAudioBackend::PortAudioBackend(const std::string& device) : PortAudioBackend(device, device) {}
+
+PortAudioBackend::PortAudioBackend(const std::string& inputDevice,
+                                   const std::string& outputDevice) {
   silenceLibraryChatter();
   initError_ = bounded([] { return Pa_Initialize(); });
   if (initError_ != kWaveOk) return;
   inputDevice_ = Pa_GetDefaultInputDevice();
   outputDevice_ = Pa_GetDefaultOutputDevice();
-  if (device.empty()) return;
-  const int found = findDevice(device);
-  if (found == paNoDevice) {
-    deviceProblem_ = "there is no audio device '" + device + "' (mervane-cli devices lists them)";
-  } else {
-    inputDevice_ = outputDevice_ = found;
+  for (const auto& [name, index] :
+       {std::pair{&inputDevice, &inputDevice_}, std::pair{&outputDevice, &outputDevice_}}) {
+    if (name->empty()) continue;
+    const int found = findDevice(*name);
+    if (found == paNoDevice) {
+      deviceProblem_ = "there is no audio device '" + *name + "' (mervane-cli devices lists them)";
+    } else {
+      *index = found;
+    }
   }
 }
 

@@ -20,6 +20,8 @@ class PortAudioBackend final : public AudioBackend {
   // `device`: empty for the system defaults, else a device name or index as listAudioDevices
   // gives them, used for both directions.
   explicit PortAudioBackend(const std::string& device = {});
+  // The same with a device of its own for each direction (either may be empty: the default).
+  PortAudioBackend(const std::string& inputDevice, const std::string& outputDevice);
   ~PortAudioBackend() override;
   PortAudioBackend(const PortAudioBackend&) = delete;
   PortAudioBackend& operator=(const PortAudioBackend&) = delete;

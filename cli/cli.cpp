@@ -31,7 +31,7 @@ constexpr const char* kUsage =
     "  ping [--count N]          N measurements, each as a timed ping takes it\n"
     "  analyze FILE.wav          analyse a recording as one measurement, without devices\n"
     "  devices                   list the PortAudio devices, marking the defaults\n"
-    "  sweep [--columns N] [--save FILE.son|FILE.par] [--png FILE.png]\n"
+    "  sweep [--columns N] [--save FILE.son|FILE.par] [--png FILE.png] [--csv FILE.csv]\n"
     "                            timed pings as the main window takes them, then save and draw\n"
     "  search-offset             find the playback-to-record latency (the Search offset command)\n"
     "  render FILE.son --png OUT.png\n"

@@ -29,6 +29,9 @@ class CliShell final : public Shell {
   DialogResult runDialog(DialogId) override { return DialogResult::kCancel; }
   void requestRepaint() override { repaintPending_ = true; }
   void showSurfaceNow() override {}
+  std::optional<std::string> chooseExportFile(ExportKind) override { return std::nullopt; }
+  // Nothing on the command line asks before a sweep is replaced; its files are named up front.
+  SaveChoice askToSaveSweep() override { return SaveChoice::kDiscard; }
   void showHelp() override {}
   void closeMainWindow() override {}
   void showProgress(std::string_view) override {}

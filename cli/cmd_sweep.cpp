@@ -4,11 +4,13 @@
 #include <sstream>
 #include <thread>
 
+#include "app/distance_table.h"
 #include "app/scan_cycle.h"
 #include "app/sonar_files.h"
 #include "cli/cli_shell.h"
 #include "cli/commands.h"
 #include "cli/json.h"
+#include "display/checked_save.h"
 
 namespace {
 
@@ -19,7 +21,16 @@ struct SweepArgs {
   uint32_t columns = UINT32_MAX;  // until the sweep is complete
   std::optional<std::string> save;
   std::optional<std::string> png;
+  std::optional<std::string> csv;
 };
+
+// The member an option that names an output file fills, or null for any other argument.
+std::optional<std::string>* fileOption(SweepArgs& a, const std::string& option) {
+  if (option == "--save") return &a.save;
+  if (option == "--png") return &a.png;
+  if (option == "--csv") return &a.csv;
+  return nullptr;
+}
 
 bool readColumns(const std::string& text, uint32_t& columns) {
   const char* end = text.data() + text.size();
@@ -27,7 +38,8 @@ bool readColumns(const std::string& text, uint32_t& columns) {
   return ec == std::errc() && stop == end && columns >= 1 && columns <= kMaxColumns;
 }
 
-// Returns the reason when the arguments are not `[--columns N] [--save FILE] [--png FILE]`.
+// Returns the reason when the arguments are not
+// `[--columns N] [--save FILE] [--png FILE] [--csv FILE]`.
 std::optional<std::string> parseSweepArgs(const std::vector<std::string>& args, SweepArgs& a) {
   for (size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
@@ -36,17 +48,19 @@ std::optional<std::string> parseSweepArgs(const std::vector<std::string>& args, 
     } else if (args[i] == "--columns") {
       return "sweep: --columns needs a whole number from 1 to " + std::to_string(kMaxColumns) +
              (hasValue ? ", got '" + args[i + 1] + "'" : std::string());
-    } else if ((args[i] == "--save" || args[i] == "--png") && hasValue && !args[i + 1].empty()) {
-      (args[i] == "--save" ? a.save : a.png) = args[i + 1];
-      ++i;
-    } else if (args[i] == "--save" || args[i] == "--png") {
-      return "sweep: " + args[i] + " needs a file name";
+    } else if (std::optional<std::string>* file = fileOption(a, args[i])) {
+      if (!hasValue || args[i + 1].empty()) return "sweep: " + args[i] + " needs a file name";
+      *file = args[++i];
     } else {
       return "sweep takes [--columns N] (1 to " + std::to_string(kMaxColumns) +
-             ") [--save FILE.son|FILE.par] [--png FILE.png], got '" + args[i] + "'";
+             ") [--save FILE.son|FILE.par] [--png FILE.png] [--csv FILE.csv], got '" + args[i] +
+             "'";
     }
   }
+  // Each output would replace the one written before it.
   if (a.save && a.png && *a.save == *a.png) return "sweep: --save and --png name the same file";
+  if (a.save && a.csv && *a.save == *a.csv) return "sweep: --save and --csv name the same file";
+  if (a.png && a.csv && *a.png == *a.csv) return "sweep: --png and --csv name the same file";
   return std::nullopt;
 }
 
@@ -138,11 +152,19 @@ int runSweepCommand(CliRun& run) {
     return kExitFailed;
   }
   if (echo) run.err << shell.messagesSince(firstMessage);
+  // A picture or a table never replaces the file the settings came from.
+  const std::vector<std::string> inputs(run.request.load ? 1 : 0, run.request.load.value_or(""));
   if (args.png) {
-    // A picture never replaces the file the settings came from.
-    const std::vector<std::string> inputs(run.request.load ? 1 : 0, run.request.load.value_or(""));
     if (const std::string problem = front.surface().savePng(*args.png, inputs); !problem.empty()) {
       run.err << "mervane-cli: cannot write '" << *args.png << "': " << problem << "\n";
+      return kExitFailed;
+    }
+  }
+  // The distances of every stored column, as File > Export distances writes them.
+  if (args.csv) {
+    const std::string csv = distanceTableCsv(run.program);
+    if (const std::string problem = saveTextChecked(*args.csv, csv, inputs); !problem.empty()) {
+      run.err << "mervane-cli: cannot write '" << *args.csv << "': " << problem << "\n";
       return kExitFailed;
     }
   }

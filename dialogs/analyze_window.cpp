@@ -43,7 +43,6 @@ AnalyzeWindow::AnalyzeWindow(const Program& program, QWidget* parent)
   grid->addWidget(view_, 1, 0, 1, 2);
   grid->addWidget(start_, 2, 0, 1, 2);
   grid->addWidget(makeDoneButtons(this), 3, 0, 1, 2);
-  grid->setSizeConstraint(QLayout::SetFixedSize);
 
   for (QSlider* slider : {start_, zoom_, amplification_}) {
     connect(slider, &QSlider::valueChanged, this, [this] { redraw(); });

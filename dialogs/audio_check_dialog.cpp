@@ -32,6 +32,10 @@ class BusyShell : public Shell {
   DialogResult runDialog(DialogId dialog) override { return inner_.runDialog(dialog); }
   void requestRepaint() override { inner_.requestRepaint(); }
   void showSurfaceNow() override { inner_.showSurfaceNow(); }
+  std::optional<std::string> chooseExportFile(ExportKind kind) override {
+    return inner_.chooseExportFile(kind);
+  }
+  SaveChoice askToSaveSweep() override { return inner_.askToSaveSweep(); }
   void showHelp() override { inner_.showHelp(); }
   void closeMainWindow() override { inner_.closeMainWindow(); }
   void showProgress(std::string_view status) override { inner_.showProgress(status); }
@@ -54,5 +58,4 @@ AudioCheckDialog::AudioCheckDialog(Program& program, Shell& shell, QWidget* pare
   auto* grid = new QGridLayout(this);
   grid->addWidget(view_, 0, 0);
   grid->addWidget(makeDoneButtons(this), 1, 0);
-  grid->setSizeConstraint(QLayout::SetFixedSize);
 }

@@ -7,11 +7,17 @@
 #include <QRegularExpressionValidator>
 
 #include "dialogs/field_text.h"
+#include "dialogs/surface_view.h"
 
 ModalDialog::ModalDialog(QWidget* parent) : QDialog(parent) {
   setModal(true);
   // The templates' own caption, the same for every settings window.
   setWindowTitle(QStringLiteral("Dialog"));
+}
+
+void ModalDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  fitToScreen(*this);
 }
 
 QLineEdit* makeNumberField(const char* id, QWidget* parent, FieldChars chars) {

@@ -28,6 +28,10 @@ class ModalDialog : public QDialog {
   explicit ModalDialog(QWidget* parent);
   void accept() override { done(dialogCode(DialogResult::kOk)); }
   void reject() override { done(dialogCode(DialogResult::kCancel)); }
+
+ protected:
+  // Every dialog comes up within the screen, whatever its scale factor.
+  void showEvent(QShowEvent* event) override;
 };
 
 enum class FieldChars { kDigitsOnly, kAny };

@@ -1,4 +1,7 @@
 #pragma once
+#include <QPixmap>
+#include <QString>
+
 #include "app/program.h"
 #include "app/shell.h"
 
@@ -12,4 +15,11 @@ DialogResult runOffsetDialog(Program& program, Shell& shell, QWidget* parent);
 DialogResult runScaleDialog(Program& program, Shell& shell, QWidget* parent);
 DialogResult runAudioCheckDialog(Program& program, Shell& shell, QWidget* parent);
 DialogResult runAnalyzeWindow(Program& program, Shell& shell, QWidget* parent);
-DialogResult runAboutBox(QWidget* parent);
+// What the About box shows besides its fixed text: its two pictures (87 x 57 and 18 x 18
+// pixels) and which sound system the program runs on.
+struct AboutContent {
+  QPixmap banner;
+  QPixmap emblem;
+  QString soundSystem;
+};
+DialogResult runAboutBox(QWidget* parent, const AboutContent& content);

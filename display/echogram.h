@@ -1,6 +1,6 @@
 #pragma once
-#include "engine/scan_state.h"
 #include "display/plot_surface.h"
+#include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
 
 // The main picture: a fresh frame with colour key and distance scale, one column per scan with
@@ -10,6 +10,13 @@ void drawScanColumn(PlotSurface& surface, const SonarSettings& settings, const S
                     StylusPosition stylus);
 // Draws the stored columns into the surface only; the caller shows the surface afterwards.
 void replotHistory(PlotSurface& surface, const SonarSettings& settings, const ScanHistory& history);
+
+// Where the status strip shows the distance of the stylus row.
+constexpr PixelRect kStylusReadingRect{410, 480, 490, 510};
+
+// The distance [m] the status strip shows for the stylus row (its own scale, 1/980 of the echo
+// time's travel per row, apart from the frame's).
+double stylusReadingMetres(const SonarSettings& settings, StylusPosition stylus);
 
 Rgb linearPalette(int32_t level);
 // Colour of a gained history value v against the cut-off c.

@@ -2,8 +2,8 @@
 #include <array>
 #include <string>
 
-#include "engine/scan_state.h"
 #include "engine/echo_detector.h"
+#include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
 
 // Text of the "Info" message box: the sweep's scan count and the average and deviation of its

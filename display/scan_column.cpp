@@ -16,7 +16,6 @@ constexpr Rgb kBarEmpty{0, 40, 0};
 constexpr Rgb kBarFilled{200, 255, 0};
 constexpr Rgb kBarBeyondTolerance{255, 0, 0};
 constexpr Rgb kStrongest{150, 0, 100};
-constexpr PixelRect kStylusReadingRect{410, 480, 490, 510};
 constexpr PixelRect kCaptionRect{0, 469, 348, 479};
 // The caption's glyphs reach a little above and below its rectangle; the band between the plot
 // box and the offset bar holds nothing else.
@@ -43,11 +42,19 @@ constexpr std::array<MeterBar, 13> kMeterBars{{
     {200, {401, 492, 403, 509}, {255, 0, 0}},
 }};
 
-void drawStylusReading(PlotSurface& surface, const SonarSettings& s, StylusPosition stylus) {
+}  // namespace
+
+double stylusReadingMetres(const SonarSettings& s, StylusPosition stylus) {
   const double echoTimeMs = static_cast<double>(s.recordTime) - s.chirpTime * 0.001;
   const double metresPerRow =
       (echoTimeMs * 0.001 * speedOfSound(s.medium) * (1.0 / 980.0)) * (s.tuneScale * 0.01 + 1.0);
-  const double reading = metresPerRow * (static_cast<double>(stylus.y) - kPlotTop);
+  return metresPerRow * (static_cast<double>(stylus.y) - kPlotTop);
+}
+
+namespace {
+
+void drawStylusReading(PlotSurface& surface, const SonarSettings& s, StylusPosition stylus) {
+  const double reading = stylusReadingMetres(s, stylus);
   // Text only blanks the cell it covers: without clearing, "9.50m" over "10.25m" would read
   // "9.50mm".
   surface.fillRect(kStylusReadingRect, Rgb{0, 0, 0});

@@ -17,14 +17,11 @@ double startMediumSpeed() {
   return speedOfSound(defaults.medium);
 }
 
-std::string makeSimulatedRoom(const QProcessEnvironment& env, AudioChoice& choice) {
+std::string makeSimulatedRoom(const std::optional<std::string>& text, AudioChoice& choice) {
   SimRoom room = defaultSimRoom();
-  if (env.contains(QStringLiteral("MERVANE_ROOM"))) {
+  if (text) {
     room = SimRoom{};
-    const std::string text = env.value(QStringLiteral("MERVANE_ROOM")).toStdString();
-    if (std::string reason = parseSimRoom(text, room); !reason.empty()) {
-      return "MERVANE_ROOM: " + reason;
-    }
+    if (std::string reason = parseSimRoom(*text, room); !reason.empty()) return reason;
   }
   if (!room.speedMps) room.speedMps = startMediumSpeed();
   choice.backend = std::make_unique<SimBackend>(room, SimPacing::kRealTime);
@@ -32,11 +29,15 @@ std::string makeSimulatedRoom(const QProcessEnvironment& env, AudioChoice& choic
   return {};
 }
 
-void makeSoundCard(AudioChoice& choice) {
-  // The system's default devices; a device that then fails to open is reported by the start-up
-  // like any device error, and the window still comes up.
-  choice.backend = std::make_unique<PortAudioBackend>();
+std::string makeSoundCard(const std::string& input, const std::string& output,
+                          AudioChoice& choice) {
+  // A device that then fails to open is reported by the start-up like any device error, and the
+  // window still comes up; one that does not exist at all is refused here.
+  auto backend = std::make_unique<PortAudioBackend>(input, output);
+  if (!backend->deviceProblem().empty()) return backend->deviceProblem();
+  choice.backend = std::move(backend);
   choice.kind = AudioKind::kSoundCard;
+  return {};
 }
 
 }  // namespace
@@ -59,19 +60,35 @@ std::string readAudioRequest(const QProcessEnvironment& env, AudioRequest& reque
   return {};
 }
 
+std::string makeAudio(const AudioSetup& setup, AudioChoice& choice) {
+  if (setup.kind == AudioKind::kSoundCard) {
+    return makeSoundCard(setup.inputDevice, setup.outputDevice, choice);
+  }
+  return makeSimulatedRoom(setup.room.empty() ? std::nullopt : std::optional(setup.room), choice);
+}
+
 std::string chooseAudio(const QProcessEnvironment& env, bool (*soundCardReady)(),
-                        AudioChoice& choice) {
+                        AudioChoice& choice, const std::optional<AudioSetup>& remembered) {
   AudioRequest request = AudioRequest::kAutomatic;
   if (std::string reason = readAudioRequest(env, request); !reason.empty()) return reason;
+  if (request == AudioRequest::kAutomatic && remembered) {
+    const std::string reason = makeAudio(*remembered, choice);
+    if (reason.empty()) return {};
+    choice.note = "The remembered audio device cannot be used: " + reason;
+  }
   if (request == AudioRequest::kAutomatic) {
     request = soundCardReady != nullptr && soundCardReady() ? AudioRequest::kSoundCard
                                                             : AudioRequest::kSimulatedRoom;
   }
-  if (request == AudioRequest::kSoundCard) {
-    makeSoundCard(choice);
-    return {};
+  if (request == AudioRequest::kSoundCard) return makeSoundCard({}, {}, choice);
+  std::optional<std::string> room;
+  if (env.contains(QStringLiteral("MERVANE_ROOM"))) {
+    room = env.value(QStringLiteral("MERVANE_ROOM")).toStdString();
   }
-  return makeSimulatedRoom(env, choice);
+  if (std::string reason = makeSimulatedRoom(room, choice); !reason.empty()) {
+    return "MERVANE_ROOM: " + reason;
+  }
+  return {};
 }
 
 bool systemHasDefaultDevices() {

@@ -1,6 +1,7 @@
 #pragma once
 #include <QProcessEnvironment>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "audio/audio_backend.h"
@@ -14,7 +15,23 @@ enum class AudioKind { kSoundCard, kSimulatedRoom };
 struct AudioChoice {
   std::unique_ptr<AudioBackend> backend;
   AudioKind kind = AudioKind::kSimulatedRoom;
+  std::string note;  // why a remembered setup was not used, for the status bar
 };
+
+// What the user picked in Settings > Audio device... and the program remembers: the sound card
+// with an input and an output device (PortAudio names; empty for the system's default), or the
+// simulated room described in MERVANE_ROOM's syntax (empty for the default room).
+struct AudioSetup {
+  AudioKind kind = AudioKind::kSoundCard;
+  std::string inputDevice;
+  std::string outputDevice;
+  std::string room;
+  friend bool operator==(const AudioSetup&, const AudioSetup&) = default;
+};
+
+// Makes the back end of a setup. Returns the reason it cannot be used (a room text that does not
+// read, a device that does not exist), empty on success.
+std::string makeAudio(const AudioSetup& setup, AudioChoice& choice);
 
 enum class AudioRequest { kAutomatic, kSimulatedRoom, kSoundCard };
 
@@ -22,11 +39,13 @@ enum class AudioRequest { kAutomatic, kSimulatedRoom, kSoundCard };
 // empty when it is fine.
 std::string readAudioRequest(const QProcessEnvironment& env, AudioRequest& request);
 
-// Makes the back end the environment asks for. `soundCardReady` answers whether the system has
-// default input and output devices; it is asked only in the automatic case. Returns the reason
-// for a bad MERVANE_AUDIO or MERVANE_ROOM, empty on success.
+// Makes the back end the environment asks for; without a say from it, the remembered setup;
+// without one, the automatic choice. `soundCardReady` answers whether the system has default
+// input and output devices; it is asked only in the automatic case. Returns the reason for a bad
+// MERVANE_AUDIO or MERVANE_ROOM, empty on success. A remembered setup that no longer works (its
+// device is gone) gives way to the automatic choice, and `remembered` says why in `choice.note`.
 std::string chooseAudio(const QProcessEnvironment& env, bool (*soundCardReady)(),
-                        AudioChoice& choice);
+                        AudioChoice& choice, const std::optional<AudioSetup>& remembered = {});
 
 // Whether the system has a default input and a default output device.
 bool systemHasDefaultDevices();

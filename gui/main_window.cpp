@@ -1,31 +1,43 @@
 #include "gui/main_window.h"
 
 #include <QActionGroup>
+#include <QCloseEvent>
 #include <QKeyEvent>
-#include <QLayout>
-#include <QMenuBar>
+#include <QLabel>
+#include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
 
+#include "app/app_steps.h"
+#include "app/sonar_files.h"
+#include "app/status_text.h"
 #include "audio/wave_pair.h"
+#include "dialogs/surface_view.h"
 #include "display/echogram.h"
+#include "gui/audio_device_dialog.h"
 #include "gui/plot_widget.h"
+#include "gui/preferences.h"
 #include "gui/qt_text.h"
 #include "gui/toolbar_icons.h"
 #include "resources/command_layout.h"
 
 namespace {
 
-constexpr int kToolIconSizePx = 24;
+// The ping rate is taken over this many of the latest intervals: steady, and still quick to
+// follow a change of the clock multiplier.
+constexpr size_t kRateWindowPings = 8;
+constexpr int kNoteTimeoutMs = 15000;
 
-QString commandObjectName(CommandId command) {
-  return QStringLiteral("cmd%1").arg(commandNumber(command));
+QString soundSystemText(AudioKind audio) {
+  return audio == AudioKind::kSimulatedRoom ? QStringLiteral("Simulated room")
+                                            : QStringLiteral("Sound card");
 }
 
-QString windowTitleFor(AudioKind audio) {
-  QString title = toQString(kWindowTitle);
-  if (audio == AudioKind::kSimulatedRoom) title += QStringLiteral(" - simulated room");
-  return title;
+AudioSetup setupFor(AudioKind audio) {
+  AudioSetup setup;
+  setup.kind = audio;
+  return setup;
 }
 
 }  // namespace
@@ -48,16 +60,16 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
     : QMainWindow(parent),
       surface_(kPlotClientWidth, kPlotClientHeight),
       shell_(*this, program_),
-      app_{program_, shell_, surface_} {
+      app_{program_, shell_, surface_},
+      audioKind_(audio),
+      audioSetup_(setupFor(audio)) {
   setObjectName(toQString(kClassName));
-  setWindowTitle(windowTitleFor(audio));
+  // The title is the program's own; which sound system runs is told in the status bar and the
+  // About box.
+  setWindowTitle(toQString(kWindowTitle));
   program_.backend = std::move(backend);
-  // A device that is late (a frozen or vanished sound server) is given up within seconds; the
-  // window stays painted meanwhile.
-  if (program_.backend) {
-    program_.backend->setStallHook(
-        [this] { shell_.showProgress("Waiting for the sound device..."); });
-  }
+  watchStalls();
+  clock_.start();
 
   // Defaults and devices come first; a device failure is reported and start-up goes on.
   startApplication(app_);
@@ -67,18 +79,20 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
   setCentralWidget(plot_);
   shell_.setPlotWidget(plot_);
   connect(plot_, &PlotWidget::stylusMoved, this, [this](int x, int y) { stylusMoved(app_, x, y); });
+  shell_.setAudioDeviceDialog([this] { return chooseAudioDevice(); });
+  shell_.setRecentFilesChanged([this] { rebuildRecentFiles(); });
 
   createMenus();
   createToolBar();
-  statusBar()->setSizeGripEnabled(false);
-  // Nothing in the window follows a size change, so the window keeps the size of its parts.
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  createStatusBar();
+  createShortcuts();
   setContextMenuPolicy(Qt::PreventContextMenu);
   plot_->setFocus();
 
   scanTimer_.setTimerType(Qt::PreciseTimer);
   scanTimer_.setInterval(kScanTimerPeriodMs);
   connect(&scanTimer_, &QTimer::timeout, this, &MainWindow::onScanTick);
+  updateStatus();
 }
 
 MainWindow::~MainWindow() {
@@ -89,35 +103,12 @@ MainWindow::~MainWindow() {
   }
 }
 
-void MainWindow::createMenus() {
-  for (const MenuSpec& entry : kMenuBar) {
-    QMenu* menu = menuBar()->addMenu(toQString(entry.title));
-    // The bar button's identifier is kept for reference only; opening a pop-up dispatches
-    // nothing.
-    const int barNumber = static_cast<int>(entry.barId);
-    menu->setObjectName(QStringLiteral("menu%1").arg(barNumber));
-    menu->menuAction()->setData(barNumber);
-    for (size_t i = 0; i < entry.itemCount; ++i) {
-      const MenuItemSpec& item = entry.items[i];
-      if (item.isSeparator()) {
-        menu->addSeparator();
-        continue;
-      }
-      QAction* action = menu->addAction(toQString(item.label));
-      action->setData(commandNumber(item.id));
-      action->setObjectName(commandObjectName(item.id));
-      const CommandId id = item.id;
-      connect(action, &QAction::triggered, this, [this, id] { runCommand(id); });
-    }
-  }
-}
-
 void MainWindow::createToolBar() {
   toolBar_ = new QToolBar(QStringLiteral("Toolbar"), this);
   toolBar_->setObjectName(QStringLiteral("toolbar%1").arg(kToolbarId));
   toolBar_->setMovable(false);
   toolBar_->setFloatable(false);
-  toolBar_->setIconSize(QSize(kToolIconSizePx, kToolIconSizePx));
+  toolBar_->setIconSize(QSize(24, 24));
   modeGroup_ = new QActionGroup(toolBar_);
   modeGroup_->setExclusive(true);
   for (const ToolButtonSpec& entry : kToolbar) {
@@ -128,7 +119,7 @@ void MainWindow::createToolBar() {
     QAction* action = toolBar_->addAction(toolbarIcon(entry.image), toQString(entry.toolTip));
     action->setToolTip(toQString(entry.toolTip));
     action->setData(commandNumber(entry.command));
-    action->setObjectName(commandObjectName(entry.command));
+    action->setObjectName(QStringLiteral("cmd%1").arg(commandNumber(entry.command)));
     if (entry.style == ToolStyle::kCheckGroup) {
       action->setCheckable(true);
       action->setChecked(entry.checked);
@@ -140,6 +131,30 @@ void MainWindow::createToolBar() {
   addToolBar(Qt::BottomToolBarArea, toolBar_);
 }
 
+void MainWindow::createStatusBar() {
+  runLabel_ = new QLabel(this);
+  runLabel_->setObjectName(QStringLiteral("statusRun"));
+  soundLabel_ = new QLabel(soundSystemText(audioKind_), this);
+  soundLabel_->setObjectName(QStringLiteral("statusSound"));
+  statusBar()->addPermanentWidget(runLabel_, 1);
+  statusBar()->addPermanentWidget(soundLabel_);
+  // The number at the bottom right of the echogram says what it is when the pointer rests on it.
+  plot_->setReadoutToolTip([this] {
+    return pointerStatus() +
+           QStringLiteral(" (the distance of the echogram row under the pointer)");
+  });
+  updateAboutContent();
+}
+
+void MainWindow::updateAboutContent() {
+  shell_.setAboutContent(AboutContent{
+      renderResourcePicture(kAboutBannerPath, QSize(kAboutBannerWidth, kAboutBannerHeight),
+                            devicePixelRatioF()),
+      renderResourcePicture(kAboutEmblemPath, QSize(kAboutEmblemSize, kAboutEmblemSize),
+                            devicePixelRatioF()),
+      soundSystemText(audioKind_)});
+}
+
 void MainWindow::startScanTimer() {
   scanTimer_.start();
 }
@@ -147,6 +162,12 @@ void MainWindow::startScanTimer() {
 void MainWindow::runCommand(CommandId command) {
   dispatchCommand(app_, command);
   syncModeButtons();
+  if (program_.scan.scanState != kRunning) pingTimesMs_.clear();
+  updateStatus();
+}
+
+void MainWindow::startOrPause() {
+  runCommand(program_.scan.scanState == kRunning ? CommandId::kPauseSonar : CommandId::kStartSonar);
 }
 
 void MainWindow::bringToFront() {
@@ -156,15 +177,76 @@ void MainWindow::bringToFront() {
   activateWindow();
 }
 
+void MainWindow::restoreGeometryOrFit() {
+  QSettings settings;
+  if (restoreGeometry(windowGeometry(settings))) return;
+  resize(sizeHint());
+  fitToScreen(*this);
+}
+
+void MainWindow::showNote(const QString& text) {
+  statusBar()->showMessage(text, kNoteTimeoutMs);
+}
+
 void MainWindow::keyPressEvent(QKeyEvent* event) {
   keyPressed(app_, virtualKeyFor(event->key()));
+  updateStatus();
   QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // A step that waits (a check, the offset search) still uses the buffers: the window stays
+  // until it ends. Otherwise a measured sweep is saved or given up first, with no tick pinging
+  // while the question is open.
+  BusyScope scope(app_);
+  if (!scope.entered() || !settleUnsavedSweep(app_)) {
+    event->ignore();
+    return;
+  }
+  QSettings settings;
+  setWindowGeometry(settings, saveGeometry());
+  event->accept();
 }
 
 void MainWindow::onScanTick() {
   // A waiting step lets the event loop run to keep the window painted; it must not ping.
   if (shell_.isPumpingEvents()) return;
+  const bool wasRunning = program_.scan.scanState == kRunning;
   timerTick(app_);
+  // A tick that pinged cleared the count.
+  if (wasRunning && program_.scan.tickCount == 0) notePing();
+}
+
+void MainWindow::notePing() {
+  pingTimesMs_.push_back(clock_.elapsed());
+  while (pingTimesMs_.size() > kRateWindowPings + 1) pingTimesMs_.pop_front();
+  if (program_.scan.scanState != kRunning) pingTimesMs_.clear();
+  updateStatus();
+}
+
+double MainWindow::pingRate() const {
+  if (pingTimesMs_.size() < 2) return 0.0;
+  const qint64 spanMs = pingTimesMs_.back() - pingTimesMs_.front();
+  if (spanMs <= 0) return 0.0;
+  return 1000.0 * static_cast<double>(pingTimesMs_.size() - 1) / static_cast<double>(spanMs);
+}
+
+void MainWindow::updateStatus() {
+  runLabel_->setText(runStatus());
+}
+
+QString MainWindow::runStatus() const {
+  // A rate is only told while pings come.
+  const double rate = program_.scan.scanState == kRunning ? pingRate() : 0.0;
+  return toQString(runStatusText(program_, rate));
+}
+
+QString MainWindow::pointerStatus() const {
+  return toQString(pointerReadingText(program_));
+}
+
+QString MainWindow::soundStatus() const {
+  return soundLabel_->text();
 }
 
 void MainWindow::syncModeButtons() {
@@ -174,4 +256,41 @@ void MainWindow::syncModeButtons() {
     if (id == CommandId::kLinearMode) action->setChecked(linear);
     if (id == CommandId::kAngularMode) action->setChecked(!linear);
   }
+}
+
+DialogResult MainWindow::chooseAudioDevice() {
+  std::vector<AudioDeviceInfo> devices;
+  listAudioDevices(devices);  // without PortAudio the lists offer the defaults alone
+  // The program's own pair lets go of the devices while the dialog listens to one: many sound
+  // cards open a device only once. Nothing pings meanwhile (the command keeps the program busy).
+  closePair(*program_.backend, program_.pair);
+  AudioDeviceDialog dialog(audioSetup_, program_.settings.waveFormat, devices, this);
+  if (dialog.exec() != QDialog::Accepted) {
+    takeUpPair(app_, kCaptionWaveOut);
+    return DialogResult::kCancel;
+  }
+  audioSetup_ = dialog.setup();
+  QSettings settings;
+  rememberAudio(settings, audioSetup_);
+  useAudio(dialog.takeChoice());
+  return DialogResult::kOk;
+}
+
+// A device that is late (a frozen or vanished sound server) is given up within seconds; the
+// window stays painted meanwhile.
+void MainWindow::watchStalls() {
+  if (!program_.backend) return;
+  program_.backend->setStallHook(
+      [this] { shell_.showProgress("Waiting for the sound device..."); });
+}
+
+void MainWindow::useAudio(AudioChoice choice) {
+  closePair(*program_.backend, program_.pair);  // closed already; a no-op then
+  program_.backend = std::move(choice.backend);
+  watchStalls();
+  audioKind_ = choice.kind;
+  soundLabel_->setText(soundSystemText(audioKind_));
+  updateAboutContent();
+  // A run goes on with the new devices; one that cannot open them is told so.
+  takeUpPair(app_, kCaptionWaveOut);
 }

@@ -1,6 +1,8 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
+#include <deque>
 #include <memory>
 
 #include "app/application.h"
@@ -10,12 +12,14 @@
 #include "gui/qt_shell.h"
 
 class QActionGroup;
+class QLabel;
+class QMenu;
 class QToolBar;
 class PlotWidget;
 
-// The program's one window: the echogram, the menus, the toolbar at the bottom and the scan
-// timer. Every menu item and toolbar button goes to the application's command dispatch with its
-// identifier; the window itself decides nothing.
+// The program's one window: the echogram, the menus, the toolbar at the bottom, the status bar
+// and the scan timer. Every menu item and toolbar button goes to the application's command
+// dispatch with its identifier; the window itself decides nothing about the measurement.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -30,22 +34,48 @@ class MainWindow : public QMainWindow {
   void runCommand(CommandId command);
   // Brings the window to the front (a second start asked for it).
   void bringToFront();
+  // The size and place of the last run, or else a first size that fits the screen.
+  void restoreGeometryOrFit();
+  // What Settings > Audio device... starts from (the choice this back end was made from).
+  void setAudioSetup(const AudioSetup& setup) { audioSetup_ = setup; }
+  // Puts a status text up for a while (a remembered device that could not be used, ...).
+  void showNote(const QString& text);
 
   App& app() { return app_; }
   Program& program() { return program_; }
+  QtShell& shell() { return shell_; }
   PlotWidget* plotWidget() const { return plot_; }
   QToolBar* toolBar() const { return toolBar_; }
+  QMenu* recentFilesMenu() const { return recentMenu_; }
   QTimer& scanTimer() { return scanTimer_; }
+  // The status bar's texts: the run (nearest echo, state, ping rate) and the sound system; and
+  // what the distance readout under the echogram tells (its tool tip).
+  QString runStatus() const;
+  QString pointerStatus() const;
+  QString soundStatus() const;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void createMenus();
+  void createRecentFilesMenu(QMenu* fileMenu);
+  void rebuildRecentFiles();
   void createToolBar();
+  void createStatusBar();
+  void updateAboutContent();
+  void createShortcuts();
   void onScanTick();
+  void startOrPause();
+  DialogResult chooseAudioDevice();
+  void useAudio(AudioChoice choice);
+  void watchStalls();
   // The two colouring buttons follow the setting, whichever way it changed (a loaded file too).
   void syncModeButtons();
+  void updateStatus();
+  void notePing();
+  double pingRate() const;
 
   Program program_;
   PlotSurface surface_;
@@ -54,9 +84,21 @@ class MainWindow : public QMainWindow {
   PlotWidget* plot_ = nullptr;
   QToolBar* toolBar_ = nullptr;
   QActionGroup* modeGroup_ = nullptr;
+  QMenu* recentMenu_ = nullptr;
+  QLabel* runLabel_ = nullptr;
+  QLabel* soundLabel_ = nullptr;
   QTimer scanTimer_;
+  AudioKind audioKind_;
+  AudioSetup audioSetup_;
+  QElapsedTimer clock_;
+  std::deque<qint64> pingTimesMs_;  // the latest pings of the run, oldest first
 };
 
 // The key the application expects for a Qt key: Enter, Up, Down, or kNone for the rest (which the
 // application ignores).
 VirtualKey virtualKeyFor(int qtKey);
+
+// A menu label with a keyboard mnemonic: '&' before the first letter that no label before it in
+// the same menu has taken (`taken` collects them, lower case). A label without a free letter
+// stays as it is.
+QString withMnemonic(const QString& label, QString& taken);

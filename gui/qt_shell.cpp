@@ -8,13 +8,22 @@
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QTextBrowser>
+#include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include "app/program.h"
 #include "dialogs/dialogs.h"
 #include "gui/help_document.h"
 #include "gui/plot_widget.h"
+#include "gui/preferences.h"
 #include "gui/qt_text.h"
 
 namespace {
@@ -30,6 +39,9 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
   }
   return QMessageBox::NoIcon;
 }
+
+// How long the look-up of a browser may take before it is believed to be there.
+constexpr int kBrowserQueryTimeoutMs = 2000;
 
 // Status texts stay visible this long unless the next step replaces them.
 constexpr int kStatusTimeoutMs = 10000;
@@ -50,8 +62,32 @@ FileKind fileKindForFilter(const QString& nameFilter) {
   return nameFilter == QLatin1String(kParametersFilter) ? FileKind::kParameters : FileKind::kSonar;
 }
 
+bool systemHasBrowser() {
+  if (!qEnvironmentVariableIsEmpty("BROWSER")) return true;
+  if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) return false;
+  // xdg-open is there on most desktops even without a browser, and then fails after Qt has
+  // reported success: ask which program would show a web page.
+  const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+  if (xdgMime.isEmpty()) return true;  // cannot tell: trust xdg-open
+  QProcess query;
+  query.start(xdgMime,
+              {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
+  if (!query.waitForFinished(kBrowserQueryTimeoutMs)) {
+    query.kill();
+    query.waitForFinished();
+    return true;
+  }
+  return !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
 QtShell::QtShell(QMainWindow& window, Program& program)
-    : window_(window), program_(program), lastDirectory_(QDir::homePath()) {}
+    : window_(window), program_(program), browserAvailable_(&systemHasBrowser) {
+  QSettings settings;
+  lastDirectory_ = lastFolder(settings);
+  if (lastDirectory_.isEmpty() || !QDir(lastDirectory_).exists()) {
+    lastDirectory_ = QDir::homePath();
+  }
+}
 
 void QtShell::showMessage(std::string_view text, std::string_view caption, MessageIcon icon,
                           MessageOwner owner) {
@@ -89,6 +125,8 @@ std::optional<FileChoice> QtShell::chooseFile(FileDialogMode mode) {
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;
   lastDirectory_ = QFileInfo(files.front()).absolutePath();
+  QSettings settings;
+  setLastFolder(settings, lastDirectory_);
   // The file system's own bytes, whatever the name's encoding.
   return FileChoice{QFile::encodeName(files.front()).toStdString(),
                     fileKindForFilter(dialog.selectedNameFilter())};
@@ -98,7 +136,9 @@ DialogResult QtShell::runDialog(DialogId dialog) {
   QWidget* parent = &window_;
   switch (dialog) {
     case DialogId::kAbout:
-      return runAboutBox(parent);
+      return runAboutBox(parent, about_);
+    case DialogId::kAudioDevice:
+      return audioDevice_ ? audioDevice_() : DialogResult::kCancel;
     case DialogId::kAnalyze:
       return runAnalyzeWindow(program_, *this, parent);
     case DialogId::kOutSignal:
@@ -123,20 +163,90 @@ void QtShell::showSurfaceNow() {
   if (plot_ != nullptr) plot_->showSurfaceNow();
 }
 
-void QtShell::showHelp() {
-  const QString path = helpDocumentPath();
-  // Like the viewer start it replaces, a failure ends nothing; the status bar says what happened
-  // so the user is not left wondering.
-  if (path.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-    window_.statusBar()->showMessage(
-        QStringLiteral("The help document could not be opened: %1")
-            .arg(path.isEmpty() ? QStringLiteral("no place to write it") : path),
-        kStatusTimeoutMs);
+std::optional<std::string> QtShell::chooseExportFile(ExportKind kind) {
+  const bool picture = kind == ExportKind::kPicture;
+  QFileDialog dialog(
+      &window_, picture ? QStringLiteral("Export picture") : QStringLiteral("Export distances"),
+      lastDirectory_);
+  dialog.setNameFilter(picture ? QStringLiteral("PNG picture (*.png)")
+                               : QStringLiteral("Comma-separated values (*.csv)"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(picture ? QStringLiteral("png") : QStringLiteral("csv"));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;
+  lastDirectory_ = QFileInfo(files.front()).absolutePath();
+  QSettings settings;
+  setLastFolder(settings, lastDirectory_);
+  return QFile::encodeName(files.front()).toStdString();
+}
+
+SaveChoice QtShell::askToSaveSweep() {
+  QMessageBox box(QMessageBox::Warning, QApplication::applicationName(),
+                  QStringLiteral("The sweep measured since the last Save has not been saved."),
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, &window_);
+  box.setInformativeText(QStringLiteral("Save it to a sonar file first?"));
+  box.setDefaultButton(QMessageBox::Save);
+  box.setEscapeButton(QMessageBox::Cancel);
+  switch (box.exec()) {
+    case QMessageBox::Save:
+      return SaveChoice::kSave;
+    case QMessageBox::Discard:
+      return SaveChoice::kDiscard;
+    default:
+      return SaveChoice::kCancel;
   }
 }
 
+void QtShell::noteRecentFile(const FileChoice& choice) {
+  QSettings settings;
+  addRecentFile(settings, QFileInfo(QFile::decodeName(choice.path.c_str())).absoluteFilePath());
+  if (recentFilesChanged_) recentFilesChanged_();
+}
+
+void QtShell::showHelp() {
+  const QString path = helpDocumentPath();
+  if (path.isEmpty()) {
+    window_.statusBar()->showMessage(
+        QStringLiteral("The help document could not be opened: no place to write it"),
+        kStatusTimeoutMs);
+    return;
+  }
+  const bool browser = browserAvailable_ && browserAvailable_();
+  if (browser && QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
+  showHelpViewer(path);
+}
+
+void QtShell::showHelpViewer(const QString& path) {
+  if (helpViewer_ == nullptr) {
+    auto* viewer = new QDialog(&window_);
+    viewer->setObjectName(QStringLiteral("helpViewer"));
+    viewer->setWindowTitle(QStringLiteral("Help"));
+    viewer->setAttribute(Qt::WA_DeleteOnClose);
+    auto* browserView = new QTextBrowser(viewer);
+    browserView->setObjectName(QStringLiteral("helpText"));
+    browserView->setOpenExternalLinks(false);
+    browserView->setSource(QUrl::fromLocalFile(path));
+    auto* layout = new QVBoxLayout(viewer);
+    layout->addWidget(browserView);
+    viewer->resize(viewer->screen() != nullptr
+                       ? viewer->screen()->availableGeometry().size().boundedTo(QSize(640, 720)) *
+                             0.9
+                       : QSize(560, 640));
+    helpViewer_ = viewer;
+  }
+  window_.statusBar()->showMessage(
+      QStringLiteral("No browser found: the help is shown in the program."), kStatusTimeoutMs);
+  helpViewer_->show();
+  helpViewer_->raise();
+  helpViewer_->activateWindow();
+}
+
 void QtShell::closeMainWindow() {
-  window_.close();
+  // Closed once the command that asked for it has ended, so the window's close handler does not
+  // find the program busy with it.
+  QTimer::singleShot(0, &window_, [this] { window_.close(); });
 }
 
 void QtShell::showProgress(std::string_view status) {

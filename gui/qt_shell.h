@@ -1,7 +1,11 @@
 #pragma once
+#include <QDialog>
+#include <QPointer>
 #include <QString>
+#include <functional>
 
 #include "app/shell.h"
+#include "dialogs/dialogs.h"
 
 class QMainWindow;
 class QUrl;
@@ -18,6 +22,19 @@ class QtShell : public Shell {
   void setPlotWidget(PlotWidget* plot) { plot_ = plot; }
   // True while showProgress lets the event loop run: the scan timer must not tick then.
   bool isPumpingEvents() const { return pumpingDepth_ > 0; }
+  // What the About box says about the sound system, and its two pictures.
+  void setAboutContent(AboutContent content) { about_ = std::move(content); }
+  // Runs Settings > Audio device...; the main window owns the back end it replaces.
+  void setAudioDeviceDialog(std::function<DialogResult()> run) { audioDevice_ = std::move(run); }
+  // Whether a browser can be asked to show the help; without one, Help shows it in a window of
+  // the program. Tests replace the look-up.
+  void setBrowserCheck(std::function<bool()> check) { browserAvailable_ = std::move(check); }
+  // Called after a file went into the recent files, so the menu can follow.
+  void setRecentFilesChanged(std::function<void()> changed) {
+    recentFilesChanged_ = std::move(changed);
+  }
+  // The in-program help window while it is open, else null.
+  QDialog* helpViewer() const { return helpViewer_; }
 
   void showMessage(std::string_view text, std::string_view caption, MessageIcon icon,
                    MessageOwner owner) override;
@@ -26,6 +43,9 @@ class QtShell : public Shell {
   DialogResult runDialog(DialogId dialog) override;
   void requestRepaint() override;
   void showSurfaceNow() override;
+  std::optional<std::string> chooseExportFile(ExportKind kind) override;
+  SaveChoice askToSaveSweep() override;
+  void noteRecentFile(const FileChoice& choice) override;
   void showHelp() override;
   void closeMainWindow() override;
   void showProgress(std::string_view status) override;
@@ -33,12 +53,18 @@ class QtShell : public Shell {
  private:
   enum class FileDialogMode { kOpen, kSave };
   std::optional<FileChoice> chooseFile(FileDialogMode mode);
+  void showHelpViewer(const QString& path);
 
   QMainWindow& window_;
   Program& program_;
   PlotWidget* plot_ = nullptr;
   QString lastDirectory_;
   int pumpingDepth_ = 0;
+  AboutContent about_;
+  std::function<DialogResult()> audioDevice_;
+  std::function<bool()> browserAvailable_;
+  std::function<void()> recentFilesChanged_;
+  QPointer<QDialog> helpViewer_;
 };
 
 // The caption a message box shows: the given one, or the application's name when it is empty.
@@ -50,3 +76,6 @@ QString messageText(std::string_view text);
 inline constexpr const char* kSonarFilter = "Sonar (*.son)";
 inline constexpr const char* kParametersFilter = "Parameters (*.par)";
 FileKind fileKindForFilter(const QString& nameFilter);
+
+// Whether the system has a way to open a document in a browser (xdg-open or $BROWSER).
+bool systemHasBrowser();

@@ -8,17 +8,31 @@
 #include "gui/qt_text.h"
 #include "resources/command_layout.h"
 
-QImage renderToolbarImage(int image, int sizePx) {
-  QImage result(sizePx, sizePx, QImage::Format_ARGB32_Premultiplied);
+namespace {
+
+QImage renderSvg(std::string_view path, QSize sizePx) {
+  QImage result(sizePx, QImage::Format_ARGB32_Premultiplied);
   result.fill(Qt::transparent);
-  const std::string_view path = toolbarImagePath(image);
   if (path.empty()) return result;
   QSvgRenderer renderer(toQString(path));
   if (!renderer.isValid()) return result;
   QPainter painter(&result);
   painter.setRenderHint(QPainter::Antialiasing);
-  renderer.render(&painter, QRectF(0, 0, sizePx, sizePx));
+  renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(sizePx)));
   return result;
+}
+
+}  // namespace
+
+QImage renderToolbarImage(int image, int sizePx) {
+  return renderSvg(toolbarImagePath(image), QSize(sizePx, sizePx));
+}
+
+QPixmap renderResourcePicture(std::string_view path, QSize size, double devicePixelRatio) {
+  const double ratio = devicePixelRatio > 0.0 ? devicePixelRatio : 1.0;
+  QPixmap picture = QPixmap::fromImage(renderSvg(path, (QSizeF(size) * ratio).toSize()));
+  picture.setDevicePixelRatio(ratio);
+  return picture;
 }
 
 QIcon toolbarIcon(int image) {

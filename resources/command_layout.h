@@ -30,6 +30,9 @@ inline constexpr std::array kFileItems{
     MenuItemSpec{CommandId::kSave, "Save"},
     kMenuSeparator,
     MenuItemSpec{CommandId::kExit, "Exit"},
+    kMenuSeparator,
+    MenuItemSpec{CommandId::kExportPicture, "Export picture..."},
+    MenuItemSpec{CommandId::kExportDistances, "Export distances..."},
 };
 inline constexpr std::array kAnalyzeItems{
     MenuItemSpec{CommandId::kReplot, "Replot"},
@@ -52,6 +55,8 @@ inline constexpr std::array kSettingsItems{
     MenuItemSpec{CommandId::kUseRecordedChirp, "Use recorded chirp"},
     kMenuSeparator,
     MenuItemSpec{CommandId::kInfo, "Info"},
+    kMenuSeparator,
+    MenuItemSpec{CommandId::kAudioDevice, "Audio device..."},
 };
 inline constexpr std::array kTestsItems{
     MenuItemSpec{CommandId::kCheckRecording, "Check recording"},
@@ -130,6 +135,13 @@ inline constexpr int kToolbarImageSize = 18;  // [px] the size the images are de
 
 // Qt resource path of a toolbar image (":/toolbar/..."), empty for an index out of range.
 std::string_view toolbarImagePath(int image);
+
+// The About box's two pictures: a banner of 87 x 57 pixels and an emblem of 18 x 18.
+inline constexpr std::string_view kAboutBannerPath = ":/about/banner.svg";
+inline constexpr int kAboutBannerWidth = 87;
+inline constexpr int kAboutBannerHeight = 57;
+inline constexpr std::string_view kAboutEmblemPath = ":/about/emblem.svg";
+inline constexpr int kAboutEmblemSize = 18;
 
 // Qt resource path of the help document.
 inline constexpr std::string_view kHelpResourcePath = ":/help/help.html";

@@ -1,8 +1,10 @@
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 #include <sstream>
 
+#include "app/distance_table.h"
 #include "app/scan_cycle.h"
 #include "app/sonar_files.h"
 #include "audio/measurement.h"
@@ -161,3 +163,75 @@ TEST_F(CliCommandTest, LoadedParameterFileSetsTheSettingsBeforeSet) {
 }
 
 }  // namespace
+
+namespace {
+
+// The lines of a text file.
+std::vector<std::string> fileLines(const std::string& file) {
+  QFile f(QString::fromStdString(file));
+  EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+  std::vector<std::string> lines;
+  for (const QByteArray& line : f.readAll().split('\n')) {
+    if (!line.isEmpty()) lines.push_back(line.toStdString());
+  }
+  return lines;
+}
+
+// The rows the same sweep gives, built in-process ping by ping from what each ping left: its
+// column, its found offset and its obstruction list.
+std::vector<std::string> rowsOfTheSameSweep(uint32_t columns) {
+  Program program;
+  applyResetValues(program.settings, program.scan);
+  planBuffers(program.settings);
+  program.backend = makeRoom();
+  openPairForPlan(program.settings, program.pair, *program.backend);
+  FakeShell shell;
+  PlotSurface surface(kPlotClientWidth, kPlotClientHeight);
+  App app{program, shell, surface};
+  paintPlot(app);
+  dispatchCommand(app, CommandId::kStartSonar);
+  std::vector<std::string> rows;
+  while (rows.size() < columns) {
+    const uint32_t before = program.scan.latestScan;
+    timerTick(app);
+    if (program.scan.latestScan == before) continue;
+    std::string row = std::to_string(program.scan.latestScan);
+    row += ',';
+    row += std::to_string(program.scan.scanOffsets.forScan(program.scan.latestScan));
+    for (const double d : program.obstructionList) {
+      if (d <= 0.0) continue;
+      row += ',';
+      row += fixedPointText(d, 3);
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+}  // namespace
+
+TEST_F(CliCommandTest, SweepCsvHasOneRowPerPingWithThatPingsEchoes) {
+  const CliResult sweep = runWords({"sweep", "--columns", "30", "--csv", path("d.csv")});
+  ASSERT_EQ(sweep.code, 0) << sweep.err;
+  const std::vector<std::string> lines = fileLines(path("d.csv"));
+  ASSERT_EQ(lines.size(), 31u);
+  EXPECT_EQ(lines[0],
+            "column,found_offset_bytes,echo_1_m,echo_2_m,echo_3_m,echo_4_m,echo_5_m,echo_6_m,"
+            "echo_7_m");
+  const std::vector<std::string> expected = rowsOfTheSameSweep(30);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), expected);
+  // Against the room itself: its reflectors stand at 0.80 m and 1.90 m.
+  for (size_t i = 1; i < lines.size(); ++i) {
+    SCOPED_TRACE(lines[i]);
+    const QStringList fields = QString::fromStdString(lines[i]).split(',');
+    ASSERT_GE(fields.size(), 4);
+    EXPECT_NEAR(fields[2].toDouble(), 0.80, 0.05);
+    EXPECT_NEAR(fields[3].toDouble(), 1.90, 0.05);
+  }
+}
+
+TEST_F(CliCommandTest, SweepWritesNoCsvWhenItFails) {
+  const CliResult sweep = runWords({"sweep", "--columns", "3", "--csv", path("missing/dir/d.csv")});
+  EXPECT_EQ(sweep.code, 1);
+  EXPECT_NE(sweep.err.find("cannot write"), std::string::npos) << sweep.err;
+}

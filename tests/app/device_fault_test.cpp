@@ -259,6 +259,41 @@ TEST_F(DeviceFaultTest, ADeviceThatNeverFinishesTimesOutOnce) {
   EXPECT_EQ(room->preparedHeaders(), 2u);
 }
 
+// A manual step tells each failure before it goes on: the warm-up's before the chirp is played,
+// the ping's before its recording is correlated (the correlation buffer still holds what the
+// test put there when the message shows).
+TEST_F(DeviceFaultTest, AManualStepReportsEachFailureBeforeTheNextStepRuns) {
+  start();
+  std::vector<std::pair<std::string, uint32_t>> seen;  // caption, plays asked for so far
+  bool correlatedBeforeMessage = false;
+  constexpr int32_t kUntouched = 0x5A5A5A5A;
+  shell.onMessage = [&](const FakeShell::Message& m) {
+    seen.emplace_back(m.caption, faults->callCount(BackendCall::kWritePlayback));
+    correlatedBeforeMessage |= program.settings.correlationBuffer.front() != kUntouched;
+  };
+
+  faults->failCall(BackendCall::kAddCaptureBuffer,
+                   faults->callCount(BackendCall::kAddCaptureBuffer) + 1, kGone);
+  const uint32_t playsBefore = faults->callCount(BackendCall::kWritePlayback);
+  keyPressed(app, VirtualKey::kEnter);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].first, "Warm up micr. Error!");
+  EXPECT_EQ(seen[0].second, playsBefore) << "the chirp played before the warm-up was reported";
+  EXPECT_EQ(faults->callCount(BackendCall::kWritePlayback), playsBefore + 1) << "the step goes on";
+
+  seen.clear();
+  std::fill(program.settings.correlationBuffer.begin(), program.settings.correlationBuffer.end(),
+            kUntouched);
+  correlatedBeforeMessage = false;
+  faults->failCall(BackendCall::kWritePlayback, faults->callCount(BackendCall::kWritePlayback) + 1,
+                   kGone);
+  keyPressed(app, VirtualKey::kEnter);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].first, "WaveOut Error!");
+  EXPECT_FALSE(correlatedBeforeMessage) << "the recording was analysed before the report";
+  EXPECT_NE(program.settings.correlationBuffer.front(), kUntouched) << "the step goes on";
+}
+
 // A device that reports a buffer done a second time, before it has really played or captured it
 // again: the program cannot tell, but it neither hangs nor reports anything, keeps sweeping, and
 // measures correctly again once the device behaves.

@@ -21,6 +21,7 @@ class FakeShell final : public Shell {
   void showMessage(std::string_view text, std::string_view caption, MessageIcon icon,
                    MessageOwner owner) override {
     messages.push_back({std::string(text), std::string(caption), icon, owner});
+    if (onMessage) onMessage(messages.back());
   }
   std::optional<FileChoice> chooseFileToOpen() override { return next(openChoices); }
   std::optional<FileChoice> chooseFileToSave() override { return next(saveChoices); }
@@ -31,6 +32,14 @@ class FakeShell final : public Shell {
   }
   void requestRepaint() override { ++repaints; }
   void showSurfaceNow() override { ++surfaceShows; }
+  std::optional<std::string> chooseExportFile(ExportKind kind) override {
+    exportKinds.push_back(kind);
+    return exportPath;
+  }
+  SaveChoice askToSaveSweep() override {
+    ++saveQuestions;
+    return saveChoice;
+  }
   void showHelp() override { ++helps; }
   void closeMainWindow() override { ++closes; }
   void showProgress(std::string_view status) override {
@@ -51,10 +60,15 @@ class FakeShell final : public Shell {
   DialogResult dialogResult = DialogResult::kOk;
   std::function<void(DialogId)> onDialog;
   std::function<void()> onProgress;  // a test's chance to send events into a waiting step
+  std::function<void(const Message&)> onMessage;  // sees each message as it is shown
   std::vector<std::string> progress;
   int repaints = 0;
   int surfaceShows = 0;
   int helps = 0;
+  int saveQuestions = 0;
+  std::vector<ExportKind> exportKinds;
+  std::optional<std::string> exportPath;
+  SaveChoice saveChoice = SaveChoice::kDiscard;
   int closes = 0;
 
  private:

@@ -75,6 +75,7 @@ TEST_F(CliFailureTest, EverySavePathKeepsThePreviousFileWhenTheDiskIsFull) {
       {"p.par", {"sweep", "--columns", "2", "--save", path("p.par")}},
       {"t.son", {"sweep", "--columns", "2", "--save", path("t.son")}},
       {"e.png", {"sweep", "--columns", "2", "--png", path("e.png")}},
+      {"d.csv", {"sweep", "--columns", "20", "--csv", path("d.csv")}},
       {"r.png", {"render", path("s.son"), "--png", path("r.png")}},
       {"c.wav", {"chirp", "--wav", path("c.wav")}},
   };
@@ -89,7 +90,8 @@ TEST_F(CliFailureTest, EverySavePathKeepsThePreviousFileWhenTheDiskIsFull) {
     EXPECT_TRUE(has(r.err, "File too large")) << name << ": " << r.err;
     EXPECT_EQ(contentOf(path(name)), "previous " + name);
   }
-  EXPECT_EQ(entries(), (QStringList{"c.wav", "e.png", "p.par", "r.png", "s.son", "t.son"}));
+  EXPECT_EQ(entries(),
+            (QStringList{"c.wav", "d.csv", "e.png", "p.par", "r.png", "s.son", "t.son"}));
 }
 
 TEST_F(CliFailureTest, SaveMessagesNameTheProgramsTextAndTheReason) {
@@ -100,7 +102,7 @@ TEST_F(CliFailureTest, SaveMessagesNameTheProgramsTextAndTheReason) {
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
-TEST_F(CliFailureTest, ThePictureNeverReplacesItsOwnInput) {
+TEST_F(CliFailureTest, NoOutputReplacesItsOwnInput) {
   ASSERT_EQ(cli({"sweep", "--columns", "3", "--save", path("a.son")}).code, 0);
   const std::string before = contentOf(path("a.son"));
   const Result r = cli({"render", path("a.son"), "--png", path("a.son")});
@@ -108,6 +110,9 @@ TEST_F(CliFailureTest, ThePictureNeverReplacesItsOwnInput) {
   EXPECT_TRUE(has(r.err, "is the file being read")) << r.err;
   EXPECT_EQ(contentOf(path("a.son")), before);
   EXPECT_EQ(cli({"sweep", "--save", path("x.son"), "--png", path("x.son")}).code, 2);
+  EXPECT_EQ(cli({"sweep", "--png", path("x.png"), "--csv", path("x.png")}).code, 2);
+  EXPECT_EQ(cli({"--load", path("a.son"), "sweep", "--columns", "1", "--csv", path("a.son")}).code,
+            1);
   EXPECT_EQ(cli({"--load", path("a.son"), "sweep", "--columns", "1", "--png", path("a.son")}).code,
             1);
   EXPECT_EQ(cli({"--load", path("a.son"), "chirp", "--wav", path("a.son")}).code, 1);
@@ -119,6 +124,10 @@ TEST_F(CliFailureTest, SpecialFilesAreNeitherReplacedNorWaitedOn) {
   const Result save = cli({"sweep", "--columns", "1", "--save", path("fifo.son")});
   EXPECT_EQ(save.code, 1);
   EXPECT_TRUE(has(save.err, "is a FIFO, not a regular file")) << save.err;
+  const Result table = cli({"sweep", "--columns", "1", "--csv", path("fifo.son")});
+  EXPECT_EQ(table.code, 1);
+  EXPECT_TRUE(has(table.err, "cannot write")) << table.err;
+  EXPECT_TRUE(has(table.err, "is a FIFO, not a regular file")) << table.err;
   // Reading a FIFO would wait for a writer that never comes.
   const Result load = cli({"--load", path("fifo.son"), "settings"});
   EXPECT_EQ(load.code, 2);

@@ -284,20 +284,31 @@ TEST_F(ProgramTest, AudioCheckMeasuresBeforeItShowsAndDrawsTheResult) {
   EXPECT_EQ(dialog.result(), dialogCode(DialogResult::kCancel));
 }
 
-TEST(AboutBoxTest, ShowsNameAndVersionUnderAbout) {
+TEST(AboutBoxTest, ShowsNameVersionSoundSystemAndItsTwoPicturesAtTheirSizes) {
   QString title;
   QString text;
+  QSize banner, emblem;
   QTimer::singleShot(0, [&] {
     QWidget* box = QApplication::activeModalWidget();
     ASSERT_NE(box, nullptr);
     title = box->windowTitle();
     text = box->findChild<QLabel*>("aboutText")->text();
+    banner = box->findChild<QLabel*>("aboutBanner")->size();
+    emblem = box->findChild<QLabel*>("aboutEmblem")->size();
     box->findChild<QAbstractButton*>("1")->click();
   });
-  EXPECT_EQ(runAboutBox(nullptr), DialogResult::kOk);
+  QPixmap bannerPicture(87, 57), emblemPicture(18, 18);
+  bannerPicture.fill(Qt::darkGreen);
+  emblemPicture.fill(Qt::red);
+  EXPECT_EQ(runAboutBox(nullptr, AboutContent{bannerPicture, emblemPicture,
+                                              QStringLiteral("Simulated room")}),
+            DialogResult::kOk);
   EXPECT_EQ(title, "About");
   EXPECT_TRUE(text.contains("Mervane"));
   EXPECT_TRUE(text.contains(MERVANE_VERSION));
+  EXPECT_TRUE(text.contains("Simulated room"));
+  EXPECT_EQ(banner, QSize(87, 57));
+  EXPECT_EQ(emblem, QSize(18, 18));
   EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty() ||
               !QApplication::topLevelWidgets().front()->isVisible());
 }

@@ -21,7 +21,7 @@ class ReplotColour : public testing::TestWithParam<ReplotCase> {};
 TEST_P(ReplotColour, UsesTheHistoryLadderWithTheGain) {
   const ReplotCase& c = GetParam();
   SonarSettings s = defaultSettings();
-  s.gainEnabled = 0;  // the replot gains regardless
+  s.gainEnabled = 1;
   s.gainTable[50] = c.gain;
   ScanHistory history;
   history.at(3, 50) = c.value;
@@ -39,6 +39,22 @@ INSTANTIATE_TEST_SUITE_P(Values, ReplotColour,
                                          ReplotCase{"CutOffPlus240", 260, 1.0, {150, 0, 100}},
                                          ReplotCase{"GainDoubles", 60, 2.0, {255, 255, 0}}),
                          displaytest::CaseName());
+
+// With the gain off, the table does not count: the scale dialog with a gain of 0 leaves a table
+// of zeros, and the stored sweep must still show.
+TEST(Replot, TheGainTableCountsOnlyWhileTheGainIsOn) {
+  SonarSettings s = defaultSettings();
+  s.gainTable.fill(0.0);
+  s.gainEnabled = 0;
+  ScanHistory history;
+  history.at(3, 50) = 120;
+  PlotSurface surface(kPlotClientWidth, kPlotClientHeight);
+  replotHistory(surface, s, history);
+  EXPECT_EQ(surface.pixel(3 + 9, 50 + 30), (Rgb{255, 255, 0}));
+  s.gainEnabled = 1;
+  replotHistory(surface, s, history);
+  EXPECT_EQ(surface.pixel(3 + 9, 50 + 30), kBlack);
+}
 
 TEST(Replot, DrawsColumns0To357AndRows0To418Only) {
   SonarSettings s = defaultSettings();

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include "test_window.h"
 
@@ -22,6 +24,13 @@ int main(int argc, char** argv) {
   QStandardPaths::setTestModeEnabled(true);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Mervane"));
+  // What the window remembers goes to a folder of the test run's own, never into the user's real
+  // settings.
+  QApplication::setOrganizationName(QStringLiteral("MervaneTests"));
+  QTemporaryDir settingsDir;
+  QSettings::setDefaultFormat(QSettings::IniFormat);
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
   // Closing a window in a test must not end the test's event loops.
   QApplication::setQuitOnLastWindowClosed(false);
   ::testing::InitGoogleTest(&argc, argv);

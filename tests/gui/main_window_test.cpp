@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <cmath>
 
 #include "display/echogram.h"
 #include "gui/plot_widget.h"
@@ -36,14 +37,23 @@ class MainWindowTest : public ::testing::Test {
 QString describeMenus(MainWindow& window) {
   QStringList lines;
   for (QAction* bar : window.menuBar()->actions()) {
-    QString line = QStringLiteral("%1[%2]:").arg(bar->text()).arg(bar->data().toInt());
+    // Every title and item has a mnemonic; the shown text is the label as written.
+    EXPECT_TRUE(bar->text().contains('&')) << bar->text().toStdString();
+    QString line =
+        QStringLiteral("%1[%2]:").arg(QString(bar->text()).remove('&')).arg(bar->data().toInt());
     for (QAction* item : bar->menu()->actions()) {
-      line += item->isSeparator()
-                  ? QStringLiteral(" |")
-                  : QStringLiteral(" %1=%2").arg(item->text()).arg(item->data().toInt());
-      if (!item->isSeparator()) {
-        EXPECT_EQ(item->objectName(), QStringLiteral("cmd%1").arg(item->data().toInt()));
+      if (item->isSeparator()) {
+        line += QStringLiteral(" |");
+        continue;
       }
+      EXPECT_TRUE(item->text().contains('&')) << item->text().toStdString();
+      const QString label = QString(item->text()).remove('&');
+      if (item->menu() != nullptr) {
+        line += QStringLiteral(" %1>").arg(label);
+        continue;
+      }
+      line += QStringLiteral(" %1=%2").arg(label).arg(item->data().toInt());
+      EXPECT_EQ(item->objectName(), QStringLiteral("cmd%1").arg(item->data().toInt()));
     }
     lines << line;
   }
@@ -52,11 +62,12 @@ QString describeMenus(MainWindow& window) {
 
 TEST_F(MainWindowTest, MenusCarryEveryItemWithItsIdentifierAndSeparators) {
   const QString expected = QStringLiteral(
-      "File[401]: Open=199 Save=202 | Exit=300\n"
+      "File[401]: Open=199 Save=202 | Exit=300 | Export picture...=310 Export distances...=311 "
+      "| Recent files>\n"
       "Analyze[226]: Replot=247 | Make chirp=207 Pley rec. buffer=204 Auto correlate=214 "
       "Post. Proc.=225 | Analyze window=221 Ruler=246 |\n"
       "Settings[217]: Set out signal=220 Set wave format=229 Set offset=244 Set scale=245 | "
-      "Use recorded chirp=243 | Info=242\n"
+      "Use recorded chirp=243 | Info=242 | Audio device...=312\n"
       "Tests[230]: Check recording=233 Check audio system =227 Check play=248 Search offset=241\n"
       "Help[404]: About=212 Help=234");
   EXPECT_EQ(describeMenus(*window_).toStdString(), expected.toStdString());
@@ -177,31 +188,54 @@ INSTANTIATE_TEST_SUITE_P(Keys, MainWindowKeyTest,
                                            KeyCase{"ParenthesisIsNotDown", Qt::Key_ParenLeft, 1}),
                          caseName<KeyCase>);
 
-TEST_F(MainWindowTest, MouseMovesOverThePlotAreTheStylus) {
+// The stylus is in surface pixels, whatever size the plot is shown at.
+TEST_F(MainWindowTest, MouseMovesOverThePlotAreTheStylusInSurfacePixels) {
   PlotWidget* plot = window_->plotWidget();
   EXPECT_TRUE(plot->hasMouseTracking());
-  const QPointF at(120, 130);
-  QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
-                   Qt::NoModifier);
-  QApplication::sendEvent(plot, &move);
-  EXPECT_EQ(scan().stylusPosition.x, 120);
-  EXPECT_EQ(scan().stylusPosition.y, 130);
+  for (const int factor : {1, 2}) {
+    SCOPED_TRACE(factor);
+    plot->setFixedSize(QSize(kPlotClientWidth, kPlotClientHeight) * factor);
+    const QPointF at(120.5 * factor, 130.5 * factor);
+    QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(plot, &move);
+    EXPECT_EQ(scan().stylusPosition.x, 120);
+    EXPECT_EQ(scan().stylusPosition.y, 130);
+  }
 }
 
-TEST_F(MainWindowTest, PlotIsTheFixedClientAreaAndShowsTheSurfaceAfterTheRepaintStep) {
+// At its own size the plot shows the surface pixel for pixel; at twice the size every surface
+// pixel is a crisp 2 x 2 square; at any other size it still shows the whole picture.
+TEST_F(MainWindowTest, PlotShowsTheSurfaceScaledAfterTheRepaintStep) {
   PlotWidget* plot = window_->plotWidget();
-  EXPECT_EQ(plot->size(), QSize(kPlotClientWidth, kPlotClientHeight));
-  EXPECT_EQ(plot->minimumSize(), plot->maximumSize());
+  EXPECT_EQ(plot->sizeHint(), QSize(kPlotClientWidth, kPlotClientHeight));
+  EXPECT_LE(plot->minimumSizeHint().height(), kPlotClientHeight / 2);
   window_->runCommand(kStop);  // column 0: the next repaint draws a fresh frame
+  plot->setFixedSize(plot->sizeHint());
   const QImage shown = plot->grab().toImage();
   ASSERT_EQ(shown.size(), QSize(kPlotClientWidth, kPlotClientHeight));
-  // The top stripe of the colour key is lit, and what is shown is the surface.
-  const QPoint key(4, 45);
+  const QPoint key(4, 45);  // the top stripe of the colour key is lit
   EXPECT_NE(shown.pixelColor(key), QColor(Qt::black));
   const QImage& surface = window_->app().surface.image();
-  for (const QPoint p : {key, QPoint(200, 200), QPoint(489, 510)}) {
+  for (const QPoint p : {key, QPoint(8, 100), QPoint(200, 30), QPoint(489, 510)}) {
     EXPECT_EQ(shown.pixel(p), surface.pixel(p)) << p.x() << "," << p.y();
   }
+
+  plot->setFixedSize(plot->sizeHint() * 2);
+  const QImage doubled = plot->grab().toImage();
+  for (const QPoint p : {key, QPoint(8, 100), QPoint(200, 30), QPoint(359, 449)}) {
+    for (const QPoint d : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1)}) {
+      EXPECT_EQ(doubled.pixel(p * 2 + d), surface.pixel(p)) << p.x() << "," << p.y();
+    }
+  }
+
+  plot->setFixedSize(300, 700);  // narrower than the picture's proportions: black above and below
+  const QImage narrow = plot->grab().toImage();
+  EXPECT_EQ(narrow.pixelColor(150, 5), QColor(Qt::black));
+  const double scale = 300.0 / kPlotClientWidth;
+  const int top = (700 - static_cast<int>(std::lround(kPlotClientHeight * scale))) / 2;
+  EXPECT_NE(narrow.pixelColor(static_cast<int>(4 * scale), top + static_cast<int>(45 * scale)),
+            QColor(Qt::black));
 }
 
 TEST_F(MainWindowTest, RulerReportIsShownOwnedByTheWindowWithPlainLineEnds) {
@@ -260,15 +294,22 @@ INSTANTIATE_TEST_SUITE_P(Dialogs, MainWindowDialogTest,
                                            DialogCase{"Scale", DialogId::kScale}),
                          caseName<DialogCase>);
 
-TEST_F(MainWindowTest, TitleSaysWhenTheRoomIsSimulated) {
-  EXPECT_EQ(window_->windowTitle(), QStringLiteral("Mervane Application - simulated room"));
+// The title is the program's own on every back end; the simulated room is told in the status
+// bar and the About box instead.
+TEST_F(MainWindowTest, TitleIsExactAndTheStatusBarTellsTheSimulatedRoom) {
+  EXPECT_EQ(window_->windowTitle(), QStringLiteral("Mervane Application"));
+  EXPECT_EQ(window_->soundStatus(), QStringLiteral("Simulated room"));
+  auto card = std::make_unique<MainWindow>(std::make_unique<SimBackend>(defaultSimRoom()),
+                                           AudioKind::kSoundCard);
+  EXPECT_EQ(card->windowTitle(), QStringLiteral("Mervane Application"));
+  EXPECT_EQ(card->soundStatus(), QStringLiteral("Sound card"));
 }
 
 TEST_F(MainWindowTest, ExitClosesTheWindow) {
   window_->show();
   ASSERT_TRUE(window_->isVisible());
   menuItem(*window_, CommandId::kExit)->trigger();
-  EXPECT_FALSE(window_->isVisible());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !window_->isVisible(); }, 2000));
 }
 
 }  // namespace

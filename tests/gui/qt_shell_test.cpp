@@ -13,6 +13,8 @@
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
 #include <QUrl>
 
 #include "app/program.h"
@@ -185,6 +187,7 @@ class UrlCatcher : public QObject {
 TEST_F(QtShellTest, HelpOpensTheShippedDocumentInTheBrowser) {
   UrlCatcher browser;
   QDesktopServices::setUrlHandler(QStringLiteral("file"), &browser, "open");
+  shell_.setBrowserCheck([] { return true; });
   shell_.showHelp();
   QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
   ASSERT_EQ(browser.urls.size(), 1);
@@ -193,6 +196,28 @@ TEST_F(QtShellTest, HelpOpensTheShippedDocumentInTheBrowser) {
   ASSERT_TRUE(shown.open(QIODevice::ReadOnly));
   ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
   EXPECT_EQ(shown.readAll(), shipped.readAll());
+}
+
+// Without a browser the help shows in a window of the program, and once only however often
+// Help is asked for.
+TEST_F(QtShellTest, HelpWithoutABrowserShowsTheDocumentInTheProgram) {
+  UrlCatcher browser;
+  QDesktopServices::setUrlHandler(QStringLiteral("file"), &browser, "open");
+  shell_.setBrowserCheck([] { return false; });
+  shell_.showHelp();
+  shell_.showHelp();
+  QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+  EXPECT_TRUE(browser.urls.isEmpty());
+  QDialog* viewer = shell_.helpViewer();
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_TRUE(viewer->isVisible());
+  EXPECT_EQ(window_.findChildren<QDialog*>(QStringLiteral("helpViewer")).size(), 1);
+  auto* text = viewer->findChild<QTextBrowser*>(QStringLiteral("helpText"));
+  ASSERT_NE(text, nullptr);
+  EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("timed ping")));
+  EXPECT_TRUE(window_.statusBar()->currentMessage().contains(QStringLiteral("No browser")));
+  viewer->close();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return shell_.helpViewer() == nullptr; }, 2000));
 }
 
 TEST(HelpDocument, IsRewrittenInPlaceAndFailsCleanlyWithoutAFolder) {

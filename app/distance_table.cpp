@@ -1,0 +1,37 @@
+#include "app/distance_table.h"
+
+#include <cmath>
+#include <cstdint>
+
+std::string fixedPointText(double value, int decimals) {
+  uint64_t unit = 1;
+  for (int i = 0; i < decimals; ++i) unit *= 10;
+  const double scaled = std::round(std::fabs(value) * static_cast<double>(unit));
+  if (!std::isfinite(scaled) || scaled > 9.0e15) return "nan";
+  const auto units = static_cast<uint64_t>(scaled);
+  std::string text = (value < 0.0 && units != 0) ? "-" : "";
+  text += std::to_string(units / unit);
+  if (decimals <= 0) return text;
+  std::string fraction = std::to_string(units % unit);
+  text += '.';
+  text.append(static_cast<size_t>(decimals) - fraction.size(), '0');
+  return text + fraction;
+}
+
+std::string distanceTableCsv(const Program& program) {
+  constexpr int kDecimals = 3;  // millimetres: finer than any echo the ping can tell apart
+  std::string csv = "column,found_offset_bytes";
+  for (size_t i = 1; i <= kMaxEchoes; ++i) csv += ",echo_" + std::to_string(i) + "_m";
+  csv += '\n';
+  for (uint32_t column = 0; column < program.measured.size(); ++column) {
+    const ColumnMeasurement& m = program.measured[column];
+    if (!m.stored) continue;
+    csv += std::to_string(column) + ',' + std::to_string(m.foundOffset);
+    for (const double d : m.echoes) {
+      if (d <= 0.0) break;
+      csv += ',' + fixedPointText(d, kDecimals);
+    }
+    csv += '\n';
+  }
+  return csv;
+}

@@ -1,0 +1,15 @@
+#pragma once
+#include <string>
+
+#include "app/program.h"
+
+// The measured distances as comma-separated text, the same for File > Export distances and
+// `mervane-cli sweep --csv`: a header line, then one row per stored history column in column
+// order: column, found offset [bytes], then each echo distance [m] with three decimals, nearest
+// first (a row has as many distances as its ping found, at most seven). Numbers never follow the
+// locale: a decimal point always, no grouping.
+std::string distanceTableCsv(const Program& program);
+
+// `value` with `decimals` digits after a point (0 to 9), rounded half away from zero, whatever
+// the locale; never "-0.000". Values too large for that are written as "nan".
+std::string fixedPointText(double value, int decimals);

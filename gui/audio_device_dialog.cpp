@@ -1,0 +1,231 @@
+#include "gui/audio_device_dialog.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdlib>
+
+#include "audio/wave_pair.h"
+#include "dialogs/surface_view.h"
+
+namespace {
+
+constexpr int kLevelPeriodMs = 250;
+constexpr uint32_t kLevelWindowMs = 40;  // recorded per look at the level
+constexpr int kSoundCardId = 0, kRoomId = 1;
+
+bool hasDirection(const AudioDeviceInfo& d, StreamDirection direction) {
+  return direction == StreamDirection::kInput ? d.maxInputChannels > 0 : d.maxOutputChannels > 0;
+}
+
+bool isDefault(const AudioDeviceInfo& d, StreamDirection direction) {
+  return direction == StreamDirection::kInput ? d.defaultInput : d.defaultOutput;
+}
+
+// One list of devices of a direction; the first entry is the system's default, whatever it is
+// at the next start. Each entry carries the device's name, the way the choice is remembered.
+QComboBox* makeDeviceList(const std::vector<AudioDeviceInfo>& devices, StreamDirection direction,
+                          const std::string& chosen, const char* name, QWidget* parent) {
+  auto* list = new QComboBox(parent);
+  list->setObjectName(QString::fromLatin1(name));
+  list->addItem(QStringLiteral("System default"), QString());
+  for (const AudioDeviceInfo& d : devices) {
+    if (!hasDirection(d, direction)) continue;
+    list->addItem(deviceLabel(d, direction), QString::fromStdString(d.name));
+    if (!chosen.empty() && d.name == chosen) list->setCurrentIndex(list->count() - 1);
+  }
+  return list;
+}
+
+}  // namespace
+
+std::vector<RoomPreset> roomPresets() {
+  return {
+      {"Default room (reflectors at 0.80 m and 1.90 m)", ""},
+      {"One wall at 1.20 m", "echo=1.20:0.1,noise=30"},
+      {"Quiet room, no reflector", "noise=5"},
+  };
+}
+
+QString deviceLabel(const AudioDeviceInfo& device, StreamDirection direction) {
+  QString label = QStringLiteral("%1 (%2)").arg(QString::fromStdString(device.name),
+                                                QString::fromStdString(device.hostApi));
+  if (isDefault(device, direction)) label += QStringLiteral(" (default)");
+  return label;
+}
+
+int peakLevelPercent(const uint8_t* data, size_t bytes, uint16_t bitsPerSample) {
+  int peak = 0;
+  int fullScale = 128;
+  if (bitsPerSample == 16) {
+    fullScale = 32768;
+    for (size_t i = 0; i + 1 < bytes; i += 2) {
+      const auto sample = static_cast<int16_t>(data[i] | (data[i + 1] << 8));
+      peak = std::max(peak, std::abs(static_cast<int>(sample)));
+    }
+  } else {
+    for (size_t i = 0; i < bytes; ++i) peak = std::max(peak, std::abs(data[i] - 128));
+  }
+  return std::min(100, peak * 100 / fullScale);
+}
+
+AudioDeviceDialog::AudioDeviceDialog(const AudioSetup& current, const WaveFormat& format,
+                                     const std::vector<AudioDeviceInfo>& devices, QWidget* parent)
+    : QDialog(parent), format_(format) {
+  setWindowTitle(QStringLiteral("Audio device"));
+  setModal(true);
+  auto* layout = new QVBoxLayout(this);
+  kind_ = new QButtonGroup(this);
+  auto* card = new QRadioButton(QStringLiteral("&Sound card"), this);
+  card->setObjectName(QStringLiteral("soundCard"));
+  auto* room = new QRadioButton(QStringLiteral("Si&mulated room"), this);
+  room->setObjectName(QStringLiteral("simulatedRoom"));
+  kind_->addButton(card, kSoundCardId);
+  kind_->addButton(room, kRoomId);
+  (current.kind == AudioKind::kSimulatedRoom ? room : card)->setChecked(true);
+
+  buildDeviceLists(devices, current);
+  auto* cardForm = new QFormLayout;
+  cardForm->addRow(QStringLiteral("&Input:"), input_);
+  cardForm->addRow(QStringLiteral("&Output:"), output_);
+  buildRoomList(current);
+  auto* roomForm = new QFormLayout;
+  roomForm->addRow(QStringLiteral("&Room:"), room_);
+  roomForm->addRow(QStringLiteral("&Description:"), roomText_);
+
+  level_ = new QProgressBar(this);
+  level_->setObjectName(QStringLiteral("inputLevel"));
+  level_->setRange(0, 100);
+  level_->setFormat(QStringLiteral("Input level %p %"));
+  problem_ = new QLabel(this);
+  problem_->setObjectName(QStringLiteral("problem"));
+  problem_->setWordWrap(true);
+  problem_->setTextFormat(Qt::PlainText);
+
+  layout->addWidget(card);
+  layout->addLayout(cardForm);
+  layout->addWidget(room);
+  layout->addLayout(roomForm);
+  layout->addWidget(level_);
+  layout->addWidget(problem_);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &AudioDeviceDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &AudioDeviceDialog::reject);
+  layout->addWidget(buttons);
+
+  connect(kind_, &QButtonGroup::idClicked, this, [this] { restartLevelProbe(); });
+  for (QComboBox* list : {input_, output_}) {
+    connect(list, &QComboBox::currentIndexChanged, this, [this] { restartLevelProbe(); });
+  }
+  connect(room_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    roomText_->setText(room_->itemData(index).toString());
+    restartLevelProbe();
+  });
+  connect(roomText_, &QLineEdit::editingFinished, this, [this] { restartLevelProbe(); });
+  levelTimer_.setInterval(kLevelPeriodMs);
+  connect(&levelTimer_, &QTimer::timeout, this, [this] { measureLevel(); });
+  restartLevelProbe();
+  levelTimer_.start();
+}
+
+AudioDeviceDialog::~AudioDeviceDialog() = default;
+
+void AudioDeviceDialog::buildDeviceLists(const std::vector<AudioDeviceInfo>& devices,
+                                         const AudioSetup& current) {
+  input_ =
+      makeDeviceList(devices, StreamDirection::kInput, current.inputDevice, "inputDevice", this);
+  output_ =
+      makeDeviceList(devices, StreamDirection::kOutput, current.outputDevice, "outputDevice", this);
+}
+
+void AudioDeviceDialog::buildRoomList(const AudioSetup& current) {
+  room_ = new QComboBox(this);
+  room_->setObjectName(QStringLiteral("roomPreset"));
+  for (const RoomPreset& preset : roomPresets()) {
+    room_->addItem(QString::fromUtf8(preset.name), QString::fromUtf8(preset.text));
+  }
+  room_->addItem(QStringLiteral("Described below"), QString::fromStdString(current.room));
+  const int known = room_->findData(QString::fromStdString(current.room));
+  room_->setCurrentIndex(known >= 0 ? known : room_->count() - 1);
+  roomText_ = new QLineEdit(QString::fromStdString(current.room), this);
+  roomText_->setObjectName(QStringLiteral("roomText"));
+  roomText_->setPlaceholderText(
+      QStringLiteral("e.g. echo=1.20:0.1,noise=30 (empty: default room)"));
+}
+
+AudioSetup AudioDeviceDialog::setup() const {
+  AudioSetup s;
+  s.kind = kind_->checkedId() == kRoomId ? AudioKind::kSimulatedRoom : AudioKind::kSoundCard;
+  if (s.kind == AudioKind::kSoundCard) {
+    s.inputDevice = input_->currentData().toString().toStdString();
+    s.outputDevice = output_->currentData().toString().toStdString();
+  } else {
+    s.room = roomText_->text().trimmed().toStdString();
+  }
+  return s;
+}
+
+int AudioDeviceDialog::inputLevel() const {
+  return level_->value();
+}
+
+void AudioDeviceDialog::updateEnabled() {
+  const bool card = kind_->checkedId() == kSoundCardId;
+  input_->setEnabled(card);
+  output_->setEnabled(card);
+  room_->setEnabled(!card);
+  roomText_->setEnabled(!card);
+}
+
+void AudioDeviceDialog::restartLevelProbe() {
+  updateEnabled();
+  probe_.reset();
+  level_->setValue(0);
+  AudioChoice probe;
+  const std::string reason = makeAudio(setup(), probe);
+  problem_->setText(QString::fromStdString(reason));
+  probe_ = std::move(probe.backend);
+  const uint32_t bytes = format_.avgBytesPerSec / 1000 * kLevelWindowMs;
+  probeBuffer_.assign(std::max<uint32_t>(bytes, format_.blockAlign), 0);
+}
+
+void AudioDeviceDialog::measureLevel() {
+  if (!probe_) return;
+  const auto length = static_cast<uint32_t>(probeBuffer_.size());
+  const WaveError code = recordOnce(*probe_, probeBuffer_, length, format_);
+  if (code != kWaveOk) {
+    level_->setValue(0);
+    problem_->setText(
+        QStringLiteral("No input: %1").arg(QString::fromStdString(probe_->errorText(code))));
+    probe_.reset();  // a device that failed once is not asked four times a second
+    return;
+  }
+  level_->setValue(peakLevelPercent(probeBuffer_.data(), length, format_.bitsPerSample));
+}
+
+void AudioDeviceDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  fitToScreen(*this);
+}
+
+void AudioDeviceDialog::accept() {
+  levelTimer_.stop();
+  probe_.reset();  // the device is free for the program's own pair
+  AudioChoice choice;
+  if (const std::string reason = makeAudio(setup(), choice); !reason.empty()) {
+    problem_->setText(QString::fromStdString(reason));
+    levelTimer_.start();
+    return;
+  }
+  choice_ = std::move(choice);
+  QDialog::accept();
+}

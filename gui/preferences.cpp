@@ -1,0 +1,72 @@
+#include "gui/preferences.h"
+
+#include <QSettings>
+
+namespace {
+
+const QString kGeometryKey = QStringLiteral("window/geometry");
+const QString kFolderKey = QStringLiteral("files/lastFolder");
+const QString kRecentKey = QStringLiteral("files/recent");
+const QString kAudioKindKey = QStringLiteral("audio/kind");
+const QString kAudioInputKey = QStringLiteral("audio/input");
+const QString kAudioOutputKey = QStringLiteral("audio/output");
+const QString kAudioRoomKey = QStringLiteral("audio/room");
+const QString kSoundCardValue = QStringLiteral("soundCard");
+const QString kRoomValue = QStringLiteral("simulatedRoom");
+
+}  // namespace
+
+QByteArray windowGeometry(QSettings& settings) {
+  return settings.value(kGeometryKey).toByteArray();
+}
+
+void setWindowGeometry(QSettings& settings, const QByteArray& geometry) {
+  settings.setValue(kGeometryKey, geometry);
+}
+
+QString lastFolder(QSettings& settings) {
+  return settings.value(kFolderKey).toString();
+}
+
+void setLastFolder(QSettings& settings, const QString& folder) {
+  settings.setValue(kFolderKey, folder);
+}
+
+QStringList recentFiles(QSettings& settings) {
+  QStringList files = settings.value(kRecentKey).toStringList();
+  files.removeAll(QString());
+  files.removeDuplicates();
+  return files.mid(0, kRecentFileCount);
+}
+
+void addRecentFile(QSettings& settings, const QString& path) {
+  QStringList files = recentFiles(settings);
+  files.removeAll(path);
+  files.prepend(path);
+  settings.setValue(kRecentKey, files.mid(0, kRecentFileCount));
+}
+
+void removeRecentFile(QSettings& settings, const QString& path) {
+  QStringList files = recentFiles(settings);
+  files.removeAll(path);
+  settings.setValue(kRecentKey, files);
+}
+
+std::optional<AudioSetup> rememberedAudio(QSettings& settings) {
+  const QString kind = settings.value(kAudioKindKey).toString();
+  if (kind != kSoundCardValue && kind != kRoomValue) return std::nullopt;
+  AudioSetup setup;
+  setup.kind = kind == kRoomValue ? AudioKind::kSimulatedRoom : AudioKind::kSoundCard;
+  setup.inputDevice = settings.value(kAudioInputKey).toString().toStdString();
+  setup.outputDevice = settings.value(kAudioOutputKey).toString().toStdString();
+  setup.room = settings.value(kAudioRoomKey).toString().toStdString();
+  return setup;
+}
+
+void rememberAudio(QSettings& settings, const AudioSetup& setup) {
+  settings.setValue(kAudioKindKey,
+                    setup.kind == AudioKind::kSimulatedRoom ? kRoomValue : kSoundCardValue);
+  settings.setValue(kAudioInputKey, QString::fromStdString(setup.inputDevice));
+  settings.setValue(kAudioOutputKey, QString::fromStdString(setup.outputDevice));
+  settings.setValue(kAudioRoomKey, QString::fromStdString(setup.room));
+}

@@ -1,0 +1,29 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "gui/audio_choice.h"
+
+class QSettings;
+
+// What the desktop program remembers between starts, in the user's QSettings (organisation and
+// application "Mervane"): the window's geometry, the folder of the last file dialog, the recent
+// files and the audio setup. Tests point QSettings at a folder of their own.
+
+inline constexpr int kRecentFileCount = 6;
+
+QByteArray windowGeometry(QSettings& settings);
+void setWindowGeometry(QSettings& settings, const QByteArray& geometry);
+
+QString lastFolder(QSettings& settings);  // empty when none was remembered
+void setLastFolder(QSettings& settings, const QString& folder);
+
+// Newest first, at most kRecentFileCount, each path once.
+QStringList recentFiles(QSettings& settings);
+void addRecentFile(QSettings& settings, const QString& path);
+void removeRecentFile(QSettings& settings, const QString& path);
+
+std::optional<AudioSetup> rememberedAudio(QSettings& settings);
+void rememberAudio(QSettings& settings, const AudioSetup& setup);
