@@ -7,19 +7,9 @@
 #include "cli/cli.h"
 #include "cli/wav_io.h"
 #include "json_scan.h"
+#include "tests/cli/cli_result.h"
 
 namespace {
-
-struct Result {
-  int code;
-  std::string out, err;
-};
-
-Result cli(const std::vector<std::string>& words) {
-  std::ostringstream out, err;
-  const int code = runCli(words, out, err);
-  return {code, out.str(), err.str()};
-}
 
 std::vector<long> firstEnvelope(const std::string& json) {
   const size_t at = json.find("\"envelope\":[") + 12;
@@ -39,8 +29,8 @@ size_t strongestBin(const std::vector<long>& envelope, size_t from, size_t to) {
 // reflectors' peaks in the bins of 0.80 m and 1.90 m (9 lags a bin, 418 and 993 lags behind
 // the direct sound at 337.6 m/s).
 TEST(CliPing, TheDefaultRoomIsRepeatableAndWhereItShouldBe) {
-  const Result a = cli({"ping", "--count", "5", "--json"});
-  const Result b = cli({"--json", "ping", "--count", "5"});
+  const CliResult a = cli({"ping", "--count", "5", "--json"});
+  const CliResult b = cli({"--json", "ping", "--count", "5"});
   ASSERT_EQ(a.code, 0) << a.err;
   EXPECT_EQ(a.out, b.out);
   const auto offsets = numbersAfter(a.out, "foundOffset");
@@ -52,7 +42,7 @@ TEST(CliPing, TheDefaultRoomIsRepeatableAndWhereItShouldBe) {
   EXPECT_NEAR(strongestBin(envelope, 20, 80), (trueDirect + 418.0 - offsets[0]) / 9.0, 1.5);
   EXPECT_NEAR(strongestBin(envelope, 80, 200), (trueDirect + 992.8 - offsets[0]) / 9.0, 1.5);
 
-  const Result text = cli({"ping", "--count", "2"});
+  const CliResult text = cli({"ping", "--count", "2"});
   ASSERT_EQ(text.code, 0);
   EXPECT_EQ(text.out.rfind("ping 1: offset ", 0), 0u) << text.out;
   EXPECT_NE(text.out.find("\nping 2: offset "), std::string::npos);
@@ -71,7 +61,7 @@ TEST(CliAnalyze, AWavOfAMeasurementGivesTheSameResult) {
                                           rig.settings.inBufferBytes + 1000);
   ASSERT_EQ(writeWav(path.string(), rig.settings.waveFormat, recorded), "");
 
-  const Result r = cli({"analyze", path.string(), "--json"});
+  const CliResult r = cli({"analyze", path.string(), "--json"});
   std::filesystem::remove(path);
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(numbersAfter(r.out, "foundOffset"), std::vector<long>{long(measured.arrival.offset)});
@@ -89,7 +79,7 @@ struct Failing {
 class CliAudioFailures : public testing::TestWithParam<Failing> {};
 
 TEST_P(CliAudioFailures, ExitWithTheReason) {
-  const Result r = cli(GetParam().words);
+  const CliResult r = cli(GetParam().words);
   EXPECT_EQ(r.code, GetParam().code) << r.err;
   EXPECT_NE(r.err.find(GetParam().named), std::string::npos) << r.err;
   EXPECT_TRUE(r.out.empty()) << r.out;

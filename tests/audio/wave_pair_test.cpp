@@ -6,12 +6,10 @@
 
 namespace {
 
-// A device that finishes every buffer the moment it gets it, and notes what it was given.
-class InstantBackend final : public AudioBackend {
+// A device that opens anything and accepts every call; what it does with the buffers is each
+// test device's own.
+class AcceptingBackend : public AudioBackend {
  public:
-  std::vector<uint32_t> captureLengths;
-  uint32_t waits = 0;
-
   WaveError open(StreamDirection, const WaveFormat&, StreamHandle& handle) override {
     handle = ++opened_;
     return kWaveOk;
@@ -19,21 +17,29 @@ class InstantBackend final : public AudioBackend {
   WaveError close(StreamHandle) override { return kWaveOk; }
   WaveError prepare(StreamHandle, WaveHeader&) override { return kWaveOk; }
   WaveError unprepare(StreamHandle, WaveHeader&) override { return kWaveOk; }
+  WaveError startCapture(StreamHandle) override { return kWaveOk; }
+  std::string errorText(WaveError) const override { return {}; }
+
+ private:
+  StreamHandle opened_ = 0;
+};
+
+// A device that finishes every buffer the moment it gets it, and notes what it was given.
+class InstantBackend final : public AcceptingBackend {
+ public:
+  std::vector<uint32_t> captureLengths;
+  uint32_t waits = 0;
+
   WaveError addCaptureBuffer(StreamHandle, WaveHeader& h) override {
     captureLengths.push_back(h.length);
     h.flags.store(kHeaderDone);
     return kWaveOk;
   }
-  WaveError startCapture(StreamHandle) override { return kWaveOk; }
   WaveError writePlayback(StreamHandle, WaveHeader& h) override {
     h.flags.store(kHeaderDone);
     return kWaveOk;
   }
   void waitForDone(uint32_t) override { ++waits; }
-  std::string errorText(WaveError) const override { return {}; }
-
- private:
-  StreamHandle opened_ = 0;
 };
 
 TEST(WavePairInstantDevice, DoneHeadersCostNoWaitAndWarmUpsAre15000Bytes) {
@@ -243,27 +249,18 @@ namespace {
 
 // A device that stops under a running ping: nothing ever completes, and after a given number of
 // waits the back end reports the fault it has seen. Its clock moves only by the waits.
-class StoppingBackend final : public AudioBackend {
+class StoppingBackend final : public AcceptingBackend {
  public:
   explicit StoppingBackend(uint32_t faultAfterWaits) : faultAfter_(faultAfterWaits) {}
   uint32_t waits = 0;
   uint64_t nowMs = 0;
 
-  WaveError open(StreamDirection, const WaveFormat&, StreamHandle& handle) override {
-    handle = ++opened_;
-    return kWaveOk;
-  }
-  WaveError close(StreamHandle) override { return kWaveOk; }
-  WaveError prepare(StreamHandle, WaveHeader&) override { return kWaveOk; }
-  WaveError unprepare(StreamHandle, WaveHeader&) override { return kWaveOk; }
   WaveError addCaptureBuffer(StreamHandle, WaveHeader&) override { return kWaveOk; }
-  WaveError startCapture(StreamHandle) override { return kWaveOk; }
   WaveError writePlayback(StreamHandle, WaveHeader&) override { return kWaveOk; }
   void waitForDone(uint32_t timeoutMs) override {
     ++waits;
     nowMs += timeoutMs;
   }
-  std::string errorText(WaveError) const override { return {}; }
   uint64_t clockMs() const override { return nowMs; }
   WaveError deviceFault() const override {
     return waits >= faultAfter_ ? kWaveDeviceStopped : kWaveOk;
@@ -271,7 +268,6 @@ class StoppingBackend final : public AudioBackend {
 
  private:
   uint32_t faultAfter_;
-  StreamHandle opened_ = 0;
 };
 
 }  // namespace

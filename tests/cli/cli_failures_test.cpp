@@ -16,24 +16,10 @@
 
 #include "cli/cli.h"
 #include "cli/wav_io.h"
+#include "tests/cli/cli_result.h"
 #include "tests/display/file_limit.h"
 
 namespace {
-
-struct Result {
-  int code;
-  std::string out, err;
-};
-
-Result cli(const std::vector<std::string>& words) {
-  std::ostringstream out, err;
-  const int code = runCli(words, out, err);
-  return {code, out.str(), err.str()};
-}
-
-bool has(const std::string& text, const std::string& piece) {
-  return text.find(piece) != std::string::npos;
-}
 
 std::string contentOf(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -43,7 +29,7 @@ std::string contentOf(const std::string& path) {
 }
 
 // Runs the installed-to-be program with an environment prefix through the shell.
-Result program(const std::string& commandLine) {
+CliResult program(const std::string& commandLine) {
   const std::string command = "{ " + commandLine + "; } 2>&1; echo \"exit=$?\"";
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
   std::string text;
@@ -81,7 +67,7 @@ TEST_F(CliFailureTest, EverySavePathKeepsThePreviousFileWhenTheDiskIsFull) {
   };
   for (const auto& [name, words] : saves) {
     std::ofstream(path(name), std::ios::binary) << "previous " << name;
-    Result r;
+    CliResult r;
     {
       const FileSizeLimit full(200);
       r = cli(words);
@@ -95,7 +81,7 @@ TEST_F(CliFailureTest, EverySavePathKeepsThePreviousFileWhenTheDiskIsFull) {
 }
 
 TEST_F(CliFailureTest, SaveMessagesNameTheProgramsTextAndTheReason) {
-  const Result r = cli({"sweep", "--columns", "1", "--save", path("no/such/folder/a.son")});
+  const CliResult r = cli({"sweep", "--columns", "1", "--save", path("no/such/folder/a.son")});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(has(r.err, "cos nie tak: cannot create a file in ")) << r.err;
   EXPECT_TRUE(has(r.err, "No such file or directory; Save failed!")) << r.err;
@@ -105,7 +91,7 @@ TEST_F(CliFailureTest, SaveMessagesNameTheProgramsTextAndTheReason) {
 TEST_F(CliFailureTest, NoOutputReplacesItsOwnInput) {
   ASSERT_EQ(cli({"sweep", "--columns", "3", "--save", path("a.son")}).code, 0);
   const std::string before = contentOf(path("a.son"));
-  const Result r = cli({"render", path("a.son"), "--png", path("a.son")});
+  const CliResult r = cli({"render", path("a.son"), "--png", path("a.son")});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(has(r.err, "is the file being read")) << r.err;
   EXPECT_EQ(contentOf(path("a.son")), before);
@@ -121,15 +107,15 @@ TEST_F(CliFailureTest, NoOutputReplacesItsOwnInput) {
 
 TEST_F(CliFailureTest, SpecialFilesAreNeitherReplacedNorWaitedOn) {
   ASSERT_EQ(mkfifo(path("fifo.son").c_str(), 0600), 0);
-  const Result save = cli({"sweep", "--columns", "1", "--save", path("fifo.son")});
+  const CliResult save = cli({"sweep", "--columns", "1", "--save", path("fifo.son")});
   EXPECT_EQ(save.code, 1);
   EXPECT_TRUE(has(save.err, "is a FIFO, not a regular file")) << save.err;
-  const Result table = cli({"sweep", "--columns", "1", "--csv", path("fifo.son")});
+  const CliResult table = cli({"sweep", "--columns", "1", "--csv", path("fifo.son")});
   EXPECT_EQ(table.code, 1);
   EXPECT_TRUE(has(table.err, "cannot write")) << table.err;
   EXPECT_TRUE(has(table.err, "is a FIFO, not a regular file")) << table.err;
   // Reading a FIFO would wait for a writer that never comes.
-  const Result load = cli({"--load", path("fifo.son"), "settings"});
+  const CliResult load = cli({"--load", path("fifo.son"), "settings"});
   EXPECT_EQ(load.code, 2);
   EXPECT_TRUE(has(load.err, "not a regular file")) << load.err;
   EXPECT_EQ(cli({"analyze", path("fifo.son")}).code, 2);
@@ -157,7 +143,7 @@ TEST(CliOutput, AnOutputThatCannotBeWrittenIsAFailure) {
 }
 
 TEST(CliOutput, StandardOutputOnAFullDevice) {
-  const Result r = program(std::string(MERVANE_CLI) + " settings > /dev/full");
+  const CliResult r = program(std::string(MERVANE_CLI) + " settings > /dev/full");
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(has(r.out, "the output could not be written: No space left on device")) << r.out;
 }
@@ -171,10 +157,10 @@ TEST_F(CliFailureTest, JsonNumbersAreTheSameUnderEveryLocale) {
   const std::string env = "LOCPATH=" + dir.path().toStdString() + " LC_ALL=de_DE.UTF-8 ";
   // The locale is real: the C library now prints a comma.
   EXPECT_EQ(program(env + "/usr/bin/printf '%.1f' 0.5").out, "0,5");
-  const Result r = program(env + MERVANE_CLI + " --json sweep --columns 2");
+  const CliResult r = program(env + MERVANE_CLI + " --json sweep --columns 2");
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_TRUE(has(r.out, "\"obstructions\":[0.800,1.900]")) << r.out;
-  const Result text = program(env + MERVANE_CLI + " sweep --columns 2");
+  const CliResult text = program(env + MERVANE_CLI + " sweep --columns 2");
   EXPECT_TRUE(has(text.out, "echoes 0.80 m 1.90 m")) << text.out;
 }
 
@@ -184,7 +170,7 @@ TEST_F(CliFailureTest, FileNamesThatAreNotUtf8) {
   const std::string png = dir.path().toStdString() + "/caf\xe9.png";
   ASSERT_EQ(cli({"sweep", "--columns", "3", "--save", son}).code, 0);
   EXPECT_EQ(contentOf(son).size(), 633600u);
-  const Result r = cli({"render", son, "--png", png});
+  const CliResult r = cli({"render", son, "--png", png});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_FALSE(contentOf(png).empty());
   EXPECT_EQ(cli({"--load", son, "settings"}).code, 0);
@@ -205,7 +191,7 @@ struct UsageCase {
 class CliUsageTest : public ::testing::TestWithParam<UsageCase> {};
 
 TEST_P(CliUsageTest, SaysWhatIsWrongWithExit2) {
-  const Result r = cli(GetParam().words);
+  const CliResult r = cli(GetParam().words);
   EXPECT_EQ(r.code, 2) << r.err;
   EXPECT_TRUE(has(r.err, GetParam().message)) << r.err;
 }
@@ -265,8 +251,8 @@ TEST_F(CliFailureTest, ExtensiblePcmIsReadLikePlainPcm) {
   }
   std::ofstream(path("plain.wav"), std::ios::binary) << wavBytes(false, 44100, samples);
   std::ofstream(path("wavex.wav"), std::ios::binary) << wavBytes(true, 44100, samples);
-  const Result plain = cli({"--json", "analyze", path("plain.wav")});
-  const Result wavex = cli({"--json", "analyze", path("wavex.wav")});
+  const CliResult plain = cli({"--json", "analyze", path("plain.wav")});
+  const CliResult wavex = cli({"--json", "analyze", path("wavex.wav")});
   ASSERT_EQ(plain.code, 0) << plain.err;
   ASSERT_EQ(wavex.code, 0) << wavex.err;
   EXPECT_EQ(wavex.out, plain.out);
@@ -274,12 +260,12 @@ TEST_F(CliFailureTest, ExtensiblePcmIsReadLikePlainPcm) {
 
 TEST_F(CliFailureTest, WavsWithoutSamplesOrRateAreRefusedClearly) {
   std::ofstream(path("empty.wav"), std::ios::binary) << wavBytes(false, 44100, {});
-  const Result empty = cli({"analyze", path("empty.wav")});
+  const CliResult empty = cli({"analyze", path("empty.wav")});
   EXPECT_EQ(empty.code, 2);
   EXPECT_TRUE(has(empty.err, "holds no samples")) << empty.err;
 
   std::ofstream(path("zero.wav"), std::ios::binary) << wavBytes(false, 0, {1, 2, 3, 4});
-  const Result zero = cli({"analyze", path("zero.wav")});
+  const CliResult zero = cli({"analyze", path("zero.wav")});
   EXPECT_EQ(zero.code, 2);
   EXPECT_TRUE(has(zero.err, "declares a sample rate of 0 Hz")) << zero.err;
 }
@@ -287,7 +273,7 @@ TEST_F(CliFailureTest, WavsWithoutSamplesOrRateAreRefusedClearly) {
 // Any multiplier the field holds: the ticks between pings pass at once on the simulated room,
 // and only pings that ran are counted.
 TEST(CliSweep, TheLargestMultiplierEndsAtOnce) {
-  const Result r =
+  const CliResult r =
       cli({"--set", "clockMultiplier=4294967295", "--json", "sweep", "--columns", "2"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(has(r.out, "\"columns\":2,")) << r.out;
