@@ -19,12 +19,13 @@ bool takeUpPair(App& app, std::string_view caption) {
   return code == kWaveOk;
 }
 
-void resetAndReport(App& app) {
+bool resetAndReport(App& app) {
   Program& p = app.program;
   const WaveError code = resetToDefaults(p.settings, p.scan, p.pair, *p.backend);
   // The reset starts a fresh sweep at column 1; a replot shown before is no longer current.
   app.replotOnSurface = false;
   reportWaveError(app, code, kCaptionResetOpen);
+  return code == kWaveOk;
 }
 
 void storeEnvelope(Program& program, uint32_t column) {

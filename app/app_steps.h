@@ -42,8 +42,9 @@ void runWarmUps(App& app, uint32_t count);
 // left them released). A failure is reported under `caption`; returns whether the pair is ready.
 bool takeUpPair(App& app, std::string_view caption);
 
-// The reset to defaults with its device failure reported under "WaveOut 1 Error init".
-void resetAndReport(App& app);
+// The reset to defaults with its device failure reported under "WaveOut 1 Error init". Returns
+// whether the device pair opened.
+bool resetAndReport(App& app);
 
 // Keeps the envelope of the latest measurement (the front of correlationBuffer) as the stored
 // history column, so Save and Replot see what was measured. Column 0 holds the file header and is

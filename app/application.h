@@ -32,7 +32,13 @@ enum class VirtualKey : int { kNone = 0, kEnter = 13, kUp = 38, kDown = 40 };
 // identifiers that have no handler (they go to default processing and do nothing else).
 bool dispatchCommand(App& app, CommandId command);
 
-void timerTick(App& app);                   // every 25 ms
+// Every 25 ms. Says whether the tick took a timed ping, so a front end can count columns.
+enum class TickOutcome { kNoPing, kPinged, kPingFailed };
+TickOutcome timerTick(App& app);
+// Lets the ticks a running scan waits for before its next ping pass at once: for a front end
+// whose ticks take no real time (the command line on the simulated room), which would otherwise
+// spin through all of them (a multiplier of 4294967295 is 4294967296 ticks per column).
+void skipIdleTicks(App& app);
 void keyPressed(App& app, VirtualKey key);  // Enter, Up and Down step; others do nothing
 void stylusMoved(App& app, int x, int y);   // client coordinates
 

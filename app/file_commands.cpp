@@ -1,29 +1,71 @@
-#include <QFile>
-#include <QSaveFile>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "app/app_steps.h"
 #include "app/sonar_files.h"
+#include "display/checked_save.h"
 #include "display/echogram.h"
 
 namespace {
 
-void showFileFailure(App& app, std::string_view text) {
-  app.shell.showMessage(text, "", MessageIcon::kStop, MessageOwner::kMainWindow);
+constexpr std::string_view kCannotOpen = "I can't open the file!";
+constexpr std::string_view kReadFailed = "Read failed!";
+constexpr std::string_view kCannotCreate = "cos nie tak";
+constexpr std::string_view kSaveFailed = "Save failed!";
+
+void showFileFailure(App& app, std::string_view text, const std::string& reason = {}) {
+  app.shell.showMessage(fileMessage(text, reason), "", MessageIcon::kStop,
+                        MessageOwner::kMainWindow);
 }
 
-QString qtPath(const std::string& path) {
-  return QString::fromStdString(path);
+// An open file descriptor, closed with its scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Opens a regular file for reading by its bytes, whatever their encoding. A FIFO or a device is
+// refused before anything is read from it: reading one could wait forever.
+int openRegularFile(const std::string& path, std::string& reason) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    reason = path + ": " + std::strerror(errno);
+    return -1;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    reason = path + " is not a regular file";
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 // Reads up to byteCount bytes; a shorter file gives fewer. Returns false on a read error.
-bool readFront(QFile& file, size_t byteCount, std::vector<uint8_t>& bytes) {
+bool readFront(int fd, size_t byteCount, std::vector<uint8_t>& bytes, std::string& reason) {
   bytes.resize(byteCount);
   size_t total = 0;
   while (total < byteCount) {
-    const qint64 got = file.read(reinterpret_cast<char*>(bytes.data() + total),
-                                 static_cast<qint64>(byteCount - total));
-    if (got < 0) return false;
+    const ssize_t got = read(fd, bytes.data() + total, byteCount - total);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      reason = std::strerror(errno);
+      return false;
+    }
     if (got == 0) break;
     total += static_cast<size_t>(got);
   }
@@ -43,15 +85,35 @@ void showLoadedHistory(App& app) {
   app.shell.showSurfaceNow();
 }
 
-FileOutcome readAndDecode(App& app, QFile& file, FileKind kind) {
+// Why the bytes cannot be loaded as a file of this kind, or empty. The settings are decoded on
+// the side first, so a refused file changes nothing.
+std::string loadProblem(const Program& p, const std::vector<uint8_t>& bytes, ScanHistory& loaded) {
+  if (bytes.size() < kHeaderBytes) {
+    return "the file has " + std::to_string(bytes.size()) + " bytes, fewer than the " +
+           std::to_string(kHeaderBytes) + " of its header";
+  }
+  loadHistoryBytes(bytes, loaded);
+  SonarSettings trial;
+  trial.waveFormat = p.settings.waveFormat;  // a rate code the file does not know keeps the rate
+  ScanState trialScan;
+  decodeHeader(loaded, trial, trialScan);
+  return headerProblem(trial);
+}
+
+FileOutcome readAndDecode(App& app, int fd, FileKind kind) {
   Program& p = app.program;
   std::vector<uint8_t> bytes;
-  if (!readFront(file, bytesRead(kind), bytes)) {
-    // Nothing was taken from the file: the history and the settings stay as they were.
-    showFileFailure(app, "Read failed!");
+  std::string reason;
+  if (!readFront(fd, bytesRead(kind), bytes, reason)) {
+    showFileFailure(app, kReadFailed, reason);
     return FileOutcome::kReadFailed;
   }
-  loadHistoryBytes(bytes, p.history);
+  ScanHistory loaded;
+  if (reason = loadProblem(p, bytes, loaded); !reason.empty()) {
+    showFileFailure(app, kReadFailed, reason);
+    return FileOutcome::kReadFailed;
+  }
+  p.history.values.swap(loaded.values);
   forgetMeasurements(p);
   decodeHeader(p.history, p.settings, p.scan);
   if (kind == FileKind::kSonar) {
@@ -67,15 +129,16 @@ FileOutcome readAndDecode(App& app, QFile& file, FileKind kind) {
 
 FileOutcome openChosenFile(App& app, const FileChoice& choice) {
   app.program.scan.scanState = kIdle;
-  QFile file(qtPath(choice.path));
+  std::string reason;
+  const FileDescriptor file(openRegularFile(choice.path, reason));
   FileOutcome outcome;
-  if (!file.open(QIODevice::ReadOnly)) {
+  if (file.get() < 0) {
     // The read is tried on the failed file as well, so both messages appear.
-    showFileFailure(app, "I can't open the file!");
-    showFileFailure(app, "Read failed!");
+    showFileFailure(app, kCannotOpen, reason);
+    showFileFailure(app, kReadFailed);
     outcome = FileOutcome::kCannotOpen;
   } else {
-    outcome = readAndDecode(app, file, choice.kind);
+    outcome = readAndDecode(app, file.get(), choice.kind);
   }
   if (outcome == FileOutcome::kDone) app.shell.noteRecentFile(choice);
   app.shell.requestRepaint();
@@ -96,19 +159,15 @@ void openRecentFile(App& app, const FileChoice& choice) {
 
 FileOutcome saveChosenFile(App& app, const FileChoice& choice) {
   Program& p = app.program;
-  // Written beside the target and renamed over it at commit: a failed save leaves no partial
+  // Written beside the target and renamed over it at the end: a failed save leaves no partial
   // file and an existing file untouched.
-  QSaveFile file(qtPath(choice.path));
-  const bool created = file.open(QIODevice::WriteOnly);
-  if (!created) showFileFailure(app, "cos nie tak");
+  CheckedSave file(choice.path);
+  if (!file.ready()) showFileFailure(app, kCannotCreate, file.problem());
   encodeHeader(p.settings, p.scan, p.history);
-  const std::vector<uint8_t> bytes = historyBytes(p.history, bytesWritten(choice.kind));
-  const auto size = static_cast<qint64>(bytes.size());
-  const bool written =
-      created && file.write(reinterpret_cast<const char*>(bytes.data()), size) == size;
-  if (created && !written) file.cancelWriting();
-  if (!written || !file.commit()) {
-    showFileFailure(app, "Save failed!");
+  file.write(historyBytes(p.history, bytesWritten(choice.kind)));
+  if (!file.commit()) {
+    const bool toldAlready = file.failedStage() == CheckedSave::Stage::kTarget;
+    showFileFailure(app, kSaveFailed, toldAlready ? std::string() : file.problem());
     return FileOutcome::kSaveFailed;
   }
   // A parameter file holds no sweep: only a sonar file keeps the measurements.

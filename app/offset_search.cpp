@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <numeric>
+#include <optional>
 
 #include "app/app_steps.h"
 #include "audio/measurement.h"
@@ -55,22 +56,36 @@ OffsetSearchOutcome judgeOffsetSearch(uint32_t result, uint32_t peakAmplitude) {
   return o;
 }
 
-uint32_t searchOffset(App& app) {
+std::optional<uint32_t> searchOffset(App& app) {
   Program& p = app.program;
   SonarSettings& s = p.settings;
-  resetAndReport(app);
+  const uint32_t previousOffset = s.offsetBytes;
+  // The first device failure ends the search: the runs after it would only wait on a device
+  // that is gone and average what it never recorded. The user keeps the offset they had.
+  const auto failed = [&](WaveError code) {
+    if (code == kWaveOk) return false;
+    reportWaveError(app, code, kCaptionWaveOut);
+    s.offsetBytes = previousOffset;
+    return true;
+  };
+  if (!resetAndReport(app)) {
+    s.offsetBytes = previousOffset;
+    return std::nullopt;
+  }
   s.recordTime = kOffsetSearchRecordTimeMs;
   s.chirpTime = kOffsetSearchChirpTimeUs;
   s.offsetBytes = kOffsetSearchStartOffsetBytes;
   planBuffers(s);
-  reportWaveError(app, openPairForPlan(s, p.pair, *p.backend), kCaptionWaveOut);
+  if (failed(openPairForPlan(s, p.pair, *p.backend))) return std::nullopt;
   app.shell.showProgress("Search offset: warming up the microphone");
-  runWarmUps(app, kWarmUpsBeforeRun);
-
+  for (uint32_t i = 0; i < kWarmUpsBeforeRun; ++i) {
+    if (failed(flushInput(*p.backend, p.pair, s.waveFormat))) return std::nullopt;
+  }
   OffsetRuns found{};
   for (uint32_t k = 0; k < kOffsetSearchRuns; ++k) {
     showProgressOfRun(app, k + 1);
     const MeasurementResult r = runMeasurement(s, p.pair, *p.backend, MeasureCaller::kOffsetSearch);
+    if (failed(r.warmUp) || failed(r.ping)) return std::nullopt;
     p.scan.peakAmplitude = r.peakAmplitude;
     found[k] = r.arrival.offset;
   }
@@ -85,8 +100,15 @@ OffsetSearchOutcome searchOffsetCommand(App& app) {
       "The device will try to find the offset. Set the sound volume to max. The test will be "
       "performed 10 times. Be patient. ",
       kCaption, MessageIcon::kNone, MessageOwner::kMainWindow);
-  const uint32_t result = searchOffset(app);
-  OffsetSearchOutcome outcome = judgeOffsetSearch(result, app.program.scan.peakAmplitude);
+  const std::optional<uint32_t> result = searchOffset(app);
+  if (!result) {
+    OffsetSearchOutcome failed;
+    failed.deviceFailed = true;
+    failed.peakAmplitude = app.program.scan.peakAmplitude;
+    failed.storedOffset = app.program.settings.offsetBytes;
+    return failed;
+  }
+  OffsetSearchOutcome outcome = judgeOffsetSearch(*result, app.program.scan.peakAmplitude);
   app.shell.showMessage(outcome.message, kCaption, MessageIcon::kNone, MessageOwner::kMainWindow);
   app.program.settings.offsetBytes = outcome.storedOffset;
   if (outcome.strong) app.shell.requestRepaint();

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/application.h"
@@ -29,11 +30,14 @@ struct OffsetSearchOutcome {
   bool strong = false;        // the amplitude reached kStrongAmplitude
   uint32_t storedOffset = 0;  // offsetBytes afterwards: reduced by a tenth when strong
   std::string message;        // the text shown under "Search offset"
+  bool deviceFailed = false;  // a device failure ended the search (it was reported as it came)
 };
 OffsetSearchOutcome judgeOffsetSearch(uint32_t result, uint32_t peakAmplitude);
 
-// The measurement part: leaves the result in offsetBytes and returns it.
-uint32_t searchOffset(App& app);
+// The measurement part: leaves the result in offsetBytes and returns it. The first device
+// failure is reported under "WaveOut Error" (or the reset's own caption) and ends the search with
+// offsetBytes as it was before: nothing is returned.
+std::optional<uint32_t> searchOffset(App& app);
 
 // The whole "Search offset" command, messages included.
 OffsetSearchOutcome searchOffsetCommand(App& app);

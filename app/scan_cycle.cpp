@@ -47,17 +47,27 @@ void startApplication(App& app) {
   resetAndReport(app);
 }
 
-void timerTick(App& app) {
+TickOutcome timerTick(App& app) {
   BusyScope scope(app);
-  if (!scope.entered()) return;
+  if (!scope.entered()) return TickOutcome::kNoPing;
   ScanState& scan = app.program.scan;
-  if (scan.scanState != kRunning) return;
-  ++scan.tickCount;
-  if (scan.tickCount <= app.program.settings.clockMultiplier) return;
-  timedPing(app);
+  if (scan.scanState != kRunning) return TickOutcome::kNoPing;
+  // The tick that would count past the multiplier pings instead: the count never goes beyond
+  // the multiplier, so no multiplier (a file or the command line may bring any) can wrap it.
+  if (scan.tickCount < app.program.settings.clockMultiplier) {
+    ++scan.tickCount;
+    return TickOutcome::kNoPing;
+  }
+  return timedPing(app) ? TickOutcome::kPinged : TickOutcome::kPingFailed;
 }
 
-void timedPing(App& app) {
+void skipIdleTicks(App& app) {
+  ScanState& scan = app.program.scan;
+  if (scan.scanState != kRunning) return;
+  scan.tickCount = std::max(scan.tickCount, app.program.settings.clockMultiplier);
+}
+
+bool timedPing(App& app) {
   Program& p = app.program;
   ScanState& scan = p.scan;
   const uint32_t previousColumn = scan.scanColumn;
@@ -83,7 +93,7 @@ void timedPing(App& app) {
     scan.scanState = kIdle;
     restoreEnvelope(previousEnvelope, p.settings.correlationBuffer);
     reportWaveError(app, r.warmUp != kWaveOk ? r.warmUp : r.ping, kCaptionWaveOut);
-    return;
+    return false;
   }
   scan.peakAmplitude = r.peakAmplitude;
   scan.scanOffsets.forScan(scan.scanColumn) = r.arrival.offset;
@@ -93,6 +103,7 @@ void timedPing(App& app) {
     scan.scanState = kComplete;
     scan.tickCount = 0;
   }
+  return true;
 }
 
 void singleChirpStep(App& app) {

@@ -6,7 +6,8 @@
 
 // One measurement at the next column. A failing warm-up or play-and-record step pauses the run
 // and is reported once; the column stays where it was, so nothing stale is drawn as a new scan.
-void timedPing(App& app);
+// Returns whether the measurement was taken.
+bool timedPing(App& app);
 // One measurement at the next column; ends a timed run. Holds the column back when the found
 // offset lies beyond offsetBytes + deltaOffsetBytes, so the next step measures it again.
 void singleChirpStep(App& app);

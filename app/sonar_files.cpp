@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "engine/buffer_plan.h"
+
 namespace {
 
 // Header slots: the word of column 0 that carries each byte.
@@ -66,6 +68,16 @@ uint32_t combine32(const ScanHistory& h, uint32_t firstSlot) {
   return v;
 }
 
+// The slots that carry one byte (saved as a signed byte widened) come back as that byte: the
+// widening would turn a saved 200 into 4294967240.
+uint32_t lowByte(const ScanHistory& h, uint32_t slot) {
+  return word(h, slot) & 0xFFu;
+}
+
+bool within(uint32_t value, uint32_t low, uint32_t high) {
+  return value >= low && value <= high;
+}
+
 }  // namespace
 
 size_t bytesWritten(FileKind kind) {
@@ -74,6 +86,12 @@ size_t bytesWritten(FileKind kind) {
 
 size_t bytesRead(FileKind kind) {
   return kind == FileKind::kParameters ? kParameterFileReadBytes : kSonarFileBytes;
+}
+
+std::string fileMessage(std::string_view text, const std::string& reason) {
+  std::string message(text);
+  if (!reason.empty()) message += "\r\n" + reason;
+  return message;
 }
 
 void encodeHeader(const SonarSettings& s, const ScanState& scan, ScanHistory& h) {
@@ -109,16 +127,31 @@ void decodeHeader(const ScanHistory& h, SonarSettings& s, ScanState& scan) {
   s.deltaOffsetBytes = combine16(h, kDeltaOffsetHigh);
   s.tuneScale = combine16(h, kTuneScaleHigh);
   scan.scanColumn = word(h, kScanColumn);
-  s.clockMultiplier = word(h, kClockMultiplier);
-  s.cutOff = h.at(0, kCutOff);
+  s.clockMultiplier = lowByte(h, kClockMultiplier);
+  s.cutOff = static_cast<int32_t>(lowByte(h, kCutOff));
   // The switch is saved with the gain, so a file restores how its echogram was gained.
   s.gainEnabled = static_cast<uint8_t>(word(h, kGainEnabled));
-  s.gain = h.at(0, kGain);
+  s.gain = static_cast<int32_t>(lowByte(h, kGain));
   s.waveFormat.channels = static_cast<uint16_t>(word(h, kChannels));
   s.waveFormat.bitsPerSample = static_cast<uint16_t>(word(h, kBitsPerSample));
   const uint32_t code = word(h, kRateCode);
   if (code >= 1 && code <= kRatesByCode.size()) s.waveFormat.samplesPerSec = kRatesByCode[code - 1];
   recomputeDerivedFormat(s.waveFormat);
+}
+
+std::string headerProblem(const SonarSettings& s) {
+  const WaveFormat& f = s.waveFormat;
+  if (s.medium < kAir || s.medium > kGranite) return "the medium is not 1 to 4";
+  if (f.channels != 1 && f.channels != 2) return "the channel count is not 1 or 2";
+  if (f.bitsPerSample != 8 && f.bitsPerSample != 16) return "the sample size is not 8 or 16 bits";
+  if (!within(s.offsetBytes, 1, 32000)) return "the offset is not 1 to 32000 bytes";
+  if (!within(s.deltaOffsetBytes, 1, 32000)) return "the delta offset is not 1 to 32000 bytes";
+  if (!within(s.tuneScale, 1, 10000)) return "the tune scale is not 1 to 10000";
+  if (!within(s.clockMultiplier, 1, 255)) return "the clock interval multiplier is not 1 to 255";
+  if (!within(static_cast<uint32_t>(s.cutOff), 1, 255)) return "the cut-off is not 1 to 255";
+  if (s.gainEnabled > 1) return "the gain switch is neither on nor off";
+  if (!plannedLengths(s).fit()) return "the record or chirp time is too long for the buffers";
+  return {};
 }
 
 std::vector<uint8_t> historyBytes(const ScanHistory& h, size_t byteCount) {

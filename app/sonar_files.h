@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "app/application.h"
@@ -12,12 +13,17 @@
 // little-endian images of the front of the history. The settings travel in a header of one byte
 // value per 32-bit word in column 0 (rows 0 to 102), so a replot shows the header in column 0.
 
-constexpr size_t kSonarFileBytes = 315202;         // words 0..78799 and the low half of 78800
+// A sonar file holds the whole history, so every column of a sweep survives a Save. Its front is
+// byte for byte the shorter layout written before (words 0..78799 and the low half of 78800:
+// columns 0 to 178), which is still read as it always was.
+constexpr size_t kSonarFileBytes = size_t{kHistoryColumns} * kHistoryRows * 4;  // 633600
+constexpr size_t kShortSonarFileBytes = 315202;
 constexpr size_t kParameterFileWriteBytes = 1756;  // words 0..438
 constexpr size_t kParameterFileReadBytes = 878;    // words 0..218 and the low half of 219
+constexpr size_t kHeaderBytes = 103 * 4;           // slots 0..102: a file must hold them all
 
 size_t bytesWritten(FileKind kind);
-size_t bytesRead(FileKind kind);
+size_t bytesRead(FileKind kind);  // at most: a shorter file is read as far as it goes
 
 // Writes the header slots into column 0 of the history; every other word keeps its value.
 // Values are cut to the bits their slots carry.
@@ -26,6 +32,11 @@ void encodeHeader(const SonarSettings& settings, const ScanState& scan, ScanHist
 // rate recomputed. A rate code other than 1..4 keeps the current rate. scanColumn is the whole
 // slot word, as stored; the caller brings it into range.
 void decodeHeader(const ScanHistory& history, SonarSettings& settings, ScanState& scan);
+// Why decoded settings cannot be taken (a value the dialogs would never give: a medium outside
+// 1..4, a record or chirp time the buffer plan refuses, an offset outside 1..32000, ...), or an
+// empty string. The multiplier may use its whole byte (1..255), and the frequencies, the display
+// mode, the gain (0..255) and the rate code any value a file can carry.
+std::string headerProblem(const SonarSettings& decoded);
 
 // The first byteCount bytes of the history, little-endian (byteCount is bounded by its size).
 std::vector<uint8_t> historyBytes(const ScanHistory& history, size_t byteCount);
@@ -44,11 +55,10 @@ void saveFile(App& app);
 bool settleUnsavedSweep(App& app);
 
 // File > Export picture and File > Export distances: the plot surface as PNG, the distance
-// table as CSV, each written whole or not at all ("Save failed!" when it cannot be).
+// table as CSV, each written whole or not at all; when one cannot be, "Save failed!" and the
+// reason.
 void exportPicture(App& app);
 void exportDistances(App& app);
-// Writes the text to the file through a temporary beside it; false when any step failed.
-bool saveTextFile(const std::string& path, std::string_view text);
 
 // Open of a file the user picked from the recent files: the same as Open after its dialog,
 // including the question about an unsaved sweep.
@@ -57,5 +67,7 @@ void openRecentFile(App& app, const FileChoice& choice);
 // The part of Open and Save after the dialog, for callers that already know the file (the
 // command line). Failures are reported through the shell as the commands report them.
 enum class FileOutcome { kDone, kCannotOpen, kReadFailed, kSaveFailed };
+// File messages: the program's own text, then the reason on a line of its own.
+std::string fileMessage(std::string_view text, const std::string& reason);
 FileOutcome openChosenFile(App& app, const FileChoice& choice);
 FileOutcome saveChosenFile(App& app, const FileChoice& choice);

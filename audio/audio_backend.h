@@ -1,6 +1,8 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/wave_format.h"
@@ -25,9 +27,10 @@
 //  - a buffer whose length is not a whole number of frames is played or captured up to its last
 //    byte (the partial frame padded with silence on playback);
 //  - it never sends an open notification: waitForDone wakes only for buffers.
-// The pair's operations never wait forever on a device: a buffer that stays unfinished for a
-// few wait slices beyond its own duration ends the operation with kWaveTimedOut, after an
-// unprepare, so a device that wakes up late never writes into memory the caller reused.
+// The pair's operations never wait forever on a device: a buffer that stays unfinished for
+// kLateAllowanceMs of the back end's clock beyond its own duration ends the operation with
+// kWaveTimedOut, after an unprepare, so a device that wakes up late never writes into memory the
+// caller reused; a fault the back end has seen (deviceFault) ends it at once.
 
 using WaveError = uint32_t;
 constexpr WaveError kWaveOk = 0;
@@ -40,6 +43,16 @@ constexpr WaveError kWaveBadHandle = 0x4D560003;    // unknown or closed handle,
 constexpr WaveError kWaveBadFormat = 0x4D560004;    // a format the device cannot run
 constexpr WaveError kWaveBadBuffer = 0x4D560005;    // no memory behind a length, or queued twice
 constexpr WaveError kWaveNotPrepared = 0x4D560006;  // a header that was not prepared
+// The sound system failed under a running device (a sound server that ended or vanished).
+constexpr WaveError kWaveDeviceStopped = 0x4D560007;
+// A call into the sound system did not return in time (a frozen sound server): nothing is asked
+// of it again in this process.
+constexpr WaveError kWaveNoAnswer = 0x4D560008;
+
+// How long past its own duration a buffer may take before the device is given up on [ms]. A
+// sound server needs a few hundred milliseconds at most even on a busy machine; a dead or frozen
+// one is told to the user within a few seconds.
+constexpr uint32_t kLateAllowanceMs = 1200;
 
 enum class StreamDirection { kOutput, kInput };
 using StreamHandle = uint32_t;  // 0 = not open
@@ -89,6 +102,25 @@ class AudioBackend {
   virtual void waitForDone(uint32_t timeoutMs) = 0;
   // The text shown to the user for a code (at most 256 characters).
   virtual std::string errorText(WaveError code) const = 0;
+  // The back end's own clock [ms]: real time, or the simulated room's virtual time.
+  virtual uint64_t clockMs() const {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  }
+  // A fault that no waiting will mend (the sound system stopped under a device, or stopped
+  // answering), or kWaveOk. The waits look at it after every wake-up.
+  virtual WaveError deviceFault() const { return kWaveOk; }
+
+  // Called now and then while an operation waits longer than its device should take, so the
+  // front end can keep its window painted meanwhile. It must not use the back end.
+  void setStallHook(std::function<void()> hook) { stallHook_ = std::move(hook); }
+  void stalled() const {
+    if (stallHook_) stallHook_();
+  }
+
+ private:
+  std::function<void()> stallHook_;
 };
 
 // The texts of our own codes, shared by every back end's errorText; empty for any other code.
@@ -99,5 +131,7 @@ inline std::string ownWaveErrorText(WaveError code) {
   if (code == kWaveBadFormat) return "The audio device cannot run this wave format.";
   if (code == kWaveBadBuffer) return "The audio buffer is not valid or is already queued.";
   if (code == kWaveNotPrepared) return "The audio buffer was not prepared.";
+  if (code == kWaveDeviceStopped) return "The sound system stopped the audio device.";
+  if (code == kWaveNoAnswer) return "The sound system stopped answering.";
   return {};
 }

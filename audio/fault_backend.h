@@ -55,6 +55,8 @@ class FaultBackend final : public AudioBackend {
   WaveError writePlayback(StreamHandle handle, WaveHeader& header) override;
   void waitForDone(uint32_t timeoutMs) override;
   std::string errorText(WaveError code) const override;
+  uint64_t clockMs() const override { return inner_->clockMs(); }
+  WaveError deviceFault() const override { return inner_->deviceFault(); }
 
  private:
   struct Fault {

@@ -10,6 +10,8 @@
 #include <thread>
 #include <utility>
 
+#include "audio/bounded_call.h"
+#include "audio/stderr_filter.h"
 #include "audio/wave_pair.h"
 
 // What the callback of one stream works on; it touches nothing else.
@@ -21,6 +23,9 @@ struct CallbackLink {
   uint32_t inFrameBytes = 0;
   uint8_t silence = 0;
   DoneSignal* done = nullptr;
+  // Set when the stream is given up in a call that never returned: should its callback ever run
+  // again, it touches nothing.
+  std::atomic<bool> abandoned{false};
 };
 
 struct PortAudioBackend::Stream {
@@ -35,7 +40,10 @@ namespace {
 // Short enough that a wake-up lost between the check and the sleep costs little.
 constexpr auto kWaitSlice = std::chrono::milliseconds(5);
 // How long a running callback may take to let go of its buffers before the stream is stopped.
-constexpr auto kFlushTimeout = std::chrono::milliseconds(500);
+constexpr auto kFlushTimeout = std::chrono::milliseconds(250);
+// How long a call that talks to the sound server may take. Opening a stream on a busy machine
+// takes a few hundred milliseconds; a frozen server never answers.
+constexpr auto kCallLimit = std::chrono::milliseconds(1500);
 
 WaveError fromPa(PaError e) {
   return static_cast<WaveError>(static_cast<int32_t>(e));
@@ -49,8 +57,10 @@ bool isPaCode(WaveError code) {
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 void quietJack(const char*) {}
 
-// ALSA and JACK report every probe PortAudio makes on stderr; the user should see only ours.
+// ALSA and JACK report every probe PortAudio makes on stderr, and PortAudio its own internal
+// failures; the user should see only ours.
 void silenceLibraryChatter() {
+  filterPortAudioDiagnostics();
   snd_lib_error_set_handler(quietAlsa);
   using Reporter = void (*)(void (*)(const char*));
   for (const char* name : {"jack_set_error_function", "jack_set_info_function"}) {
@@ -73,6 +83,7 @@ PaStreamParameters streamParameters(int device, const WaveFormat& f, StreamDirec
 int streamCallback(const void* input, void* output, unsigned long frames,
                    const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
   const CallbackLink& link = *static_cast<const CallbackLink*>(user);
+  if (link.abandoned.load(std::memory_order_acquire)) return paAbort;
   beginBlock(link.gate, link.out, link.in);
   if (link.out != nullptr && output != nullptr) {
     playInto(*link.out, {static_cast<uint8_t*>(output), frames * link.outFrameBytes},
@@ -114,7 +125,7 @@ PortAudioBackend::PortAudioBackend(const std::string& device) : PortAudioBackend
 PortAudioBackend::PortAudioBackend(const std::string& inputDevice,
                                    const std::string& outputDevice) {
   silenceLibraryChatter();
-  initError_ = fromPa(Pa_Initialize());
+  initError_ = bounded([] { return Pa_Initialize(); });
   if (initError_ != kWaveOk) return;
   inputDevice_ = Pa_GetDefaultInputDevice();
   outputDevice_ = Pa_GetDefaultOutputDevice();
@@ -131,8 +142,46 @@ PortAudioBackend::PortAudioBackend(const std::string& inputDevice,
 }
 
 PortAudioBackend::~PortAudioBackend() {
-  while (!streams_.empty()) stopStream(streams_.back().get());
-  if (initError_ == kWaveOk) endPortAudioSession();
+  while (!streams_.empty() && !noAnswer_) stopStream(streams_.back().get());
+  if (noAnswer_) {
+    // A thread may still be inside PortAudio with these: they stay, reachable, for the rest of
+    // the process.
+    struct Leftovers {
+      std::vector<std::unique_ptr<Stream>> streams;
+      std::map<StreamHandle, Half> halves;
+      std::unique_ptr<DoneSignal> done;
+    };
+    static std::vector<Leftovers> kept;
+    for (const auto& stream : streams_) stream->link.abandoned.store(true);
+    for (auto& stream : abandoned_) streams_.push_back(std::move(stream));
+    kept.push_back(Leftovers{std::move(streams_), std::move(halves_), std::move(done_)});
+    return;
+  }
+  if (initError_ == kWaveOk)
+    bounded([] {
+      endPortAudioSession();
+      return paNoError;
+    });
+}
+
+template <typename Call>
+WaveError PortAudioBackend::bounded(Call call) {
+  if (noAnswer_) return kWaveNoAnswer;
+  const std::optional<PaError> result =
+      callWithin<PaError>(kCallLimit, std::move(call), [this] { stalled(); });
+  if (!result) {
+    noAnswer_ = true;
+    return kWaveNoAnswer;
+  }
+  return fromPa(*result);
+}
+
+WaveError PortAudioBackend::deviceFault() const {
+  if (noAnswer_) return kWaveNoAnswer;
+  for (const auto& stream : streams_) {
+    if (Pa_IsStreamActive(stream->pa) != 1) return kWaveDeviceStopped;
+  }
+  return kWaveOk;
 }
 
 PortAudioBackend::Half* PortAudioBackend::find(StreamHandle handle) {
@@ -143,6 +192,7 @@ PortAudioBackend::Half* PortAudioBackend::find(StreamHandle handle) {
 WaveError PortAudioBackend::open(StreamDirection direction, const WaveFormat& format,
                                  StreamHandle& handle) {
   handle = 0;
+  if (noAnswer_) return kWaveNoAnswer;
   if (initError_ != kWaveOk) return initError_;
   if (!deviceProblem_.empty()) return fromPa(paInvalidDevice);
   if (!isRunnablePcm(format)) return kWaveBadFormat;
@@ -150,9 +200,11 @@ WaveError PortAudioBackend::open(StreamDirection direction, const WaveFormat& fo
   const int device = input ? inputDevice_ : outputDevice_;
   if (device == paNoDevice) return fromPa(paDeviceUnavailable);
   const PaStreamParameters p = streamParameters(device, format, direction);
-  const PaError supported = Pa_IsFormatSupported(input ? &p : nullptr, input ? nullptr : &p,
-                                                 static_cast<double>(format.samplesPerSec));
-  if (supported != paFormatIsSupported) return fromPa(supported);
+  const WaveError supported = bounded([input, p, rate = format.samplesPerSec] {
+    return Pa_IsFormatSupported(input ? &p : nullptr, input ? nullptr : &p,
+                                static_cast<double>(rate));
+  });
+  if (supported != fromPa(paFormatIsSupported)) return supported;
 
   const StreamHandle opened = nextHandle_++;
   Half& half = halves_[opened];
@@ -180,7 +232,7 @@ WaveError PortAudioBackend::startStream(Half* out, Half* in) {
   auto s = std::make_unique<Stream>();
   s->out = out;
   s->in = in;
-  s->link.done = &done_;
+  s->link.done = done_.get();
   PaStreamParameters outParams{}, inParams{};
   const WaveFormat& format = out != nullptr ? out->format : in->format;
   if (out != nullptr) {
@@ -194,15 +246,24 @@ WaveError PortAudioBackend::startStream(Half* out, Half* in) {
     s->link.in = in->transfer.get();
     s->link.inFrameBytes = in->format.blockAlign;
   }
-  PaError e = Pa_OpenStream(&s->pa, in != nullptr ? &inParams : nullptr,
-                            out != nullptr ? &outParams : nullptr,
-                            static_cast<double>(format.samplesPerSec), paFramesPerBufferUnspecified,
-                            paNoFlag, streamCallback, &s->link);
-  if (e != paNoError) return fromPa(e);
-  if (e = Pa_StartStream(s->pa); e != paNoError) {
-    Pa_CloseStream(s->pa);
-    return fromPa(e);
+  // The stream object goes to the call's thread until it is known to have returned.
+  Stream* raw = s.release();
+  const WaveError e = bounded([raw, hasIn = in != nullptr, hasOut = out != nullptr, inParams,
+                               outParams, rate = format.samplesPerSec] {
+    PaError r = Pa_OpenStream(&raw->pa, hasIn ? &inParams : nullptr, hasOut ? &outParams : nullptr,
+                              static_cast<double>(rate), paFramesPerBufferUnspecified, paNoFlag,
+                              streamCallback, &raw->link);
+    if (r != paNoError) return r;
+    if (r = Pa_StartStream(raw->pa); r != paNoError) Pa_CloseStream(raw->pa);
+    return r;
+  });
+  if (e == kWaveNoAnswer) {
+    raw->link.abandoned.store(true);
+    abandoned_.emplace_back(raw);  // the call that never returned may still use it
+    return e;
   }
+  s.reset(raw);
+  if (e != kWaveOk) return e;
   if (out != nullptr) out->stream = s.get();
   if (in != nullptr) in->stream = s.get();
   streams_.push_back(std::move(s));
@@ -212,11 +273,25 @@ WaveError PortAudioBackend::startStream(Half* out, Half* in) {
 // After this no callback runs for the stream's halves; what they had queued stays in their
 // rings and is taken up again by the next stream either half gets.
 void PortAudioBackend::stopStream(Stream* stream) {
-  Pa_AbortStream(stream->pa);
-  Pa_CloseStream(stream->pa);
+  PaStream* pa = stream->pa;
+  bounded([pa] {
+    Pa_AbortStream(pa);
+    return Pa_CloseStream(pa);
+  });
+  if (noAnswer_) {
+    // The call still holds the stream: it is abandoned, not freed.
+    stream->link.abandoned.store(true);
+    for (auto& owned : streams_) {
+      if (owned.get() == stream) abandoned_.push_back(std::move(owned));
+    }
+  }
+  forgetStream(stream);
+}
+
+void PortAudioBackend::forgetStream(Stream* stream) {
   if (stream->out != nullptr) stream->out->stream = nullptr;
   if (stream->in != nullptr) stream->in->stream = nullptr;
-  std::erase_if(streams_, [&](const auto& s) { return s.get() == stream; });
+  std::erase_if(streams_, [&](const auto& s) { return s.get() == stream || s == nullptr; });
 }
 
 WaveError PortAudioBackend::attach(Half& half) {
@@ -229,6 +304,9 @@ WaveError PortAudioBackend::attach(Half& half) {
 // (from their start: only a cancelled buffer is ever cut short in practice).
 void PortAudioBackend::takeBack(Half& half, const WaveHeader* cancelled) {
   TransferHalf& t = *half.transfer;
+  // A stream that stopped by itself (its server ended) is closed, so the next buffer starts a
+  // new one, which works again once the server is back.
+  if (half.stream != nullptr && Pa_IsStreamActive(half.stream->pa) != 1) stopStream(half.stream);
   if (half.stream != nullptr && Pa_IsStreamActive(half.stream->pa) == 1) {
     const uint32_t wanted = t.flushRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
     const auto deadline = std::chrono::steady_clock::now() + kFlushTimeout;
@@ -323,13 +401,13 @@ void PortAudioBackend::waitForDone(uint32_t timeoutMs) {
   for (const auto& stream : streams_) stream->link.gate.release();
   std::unique_lock lock(waitMutex_);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (done_.count.load(std::memory_order_acquire) == seenDone_) {
+  while (done_->count.load(std::memory_order_acquire) == seenDone_) {
     const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) break;
-    done_.wake.wait_for(lock,
-                        std::min<std::chrono::steady_clock::duration>(deadline - now, kWaitSlice));
+    if (now >= deadline || deviceFault() != kWaveOk) break;
+    done_->wake.wait_for(lock,
+                         std::min<std::chrono::steady_clock::duration>(deadline - now, kWaitSlice));
   }
-  seenDone_ = done_.count.load(std::memory_order_acquire);
+  seenDone_ = done_->count.load(std::memory_order_acquire);
 }
 
 std::string PortAudioBackend::errorText(WaveError code) const {
@@ -351,18 +429,29 @@ std::string portAudioErrorText(WaveError code) {
 WaveError listAudioDevices(std::vector<AudioDeviceInfo>& devices) {
   devices.clear();
   silenceLibraryChatter();
-  if (const PaError e = Pa_Initialize(); e != paNoError) return fromPa(e);
-  const int defaultIn = Pa_GetDefaultInputDevice();
-  const int defaultOut = Pa_GetDefaultOutputDevice();
-  for (int i = 0; i < Pa_GetDeviceCount(); ++i) {
-    const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-    if (info == nullptr) continue;
-    const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
-    devices.push_back({i, info->name != nullptr ? info->name : "",
-                       api != nullptr && api->name != nullptr ? api->name : "",
-                       info->maxInputChannels, info->maxOutputChannels, i == defaultIn,
-                       i == defaultOut});
-  }
-  endPortAudioSession();
-  return kWaveOk;
+  struct Listing {
+    PaError error = paNoError;
+    std::vector<AudioDeviceInfo> devices;
+  };
+  // Asking for the devices talks to the sound server, which may be frozen.
+  const std::optional<Listing> listing = callWithin<Listing>(kCallLimit, [] {
+    Listing l;
+    if (l.error = Pa_Initialize(); l.error != paNoError) return l;
+    const int defaultIn = Pa_GetDefaultInputDevice();
+    const int defaultOut = Pa_GetDefaultOutputDevice();
+    for (int i = 0; i < Pa_GetDeviceCount(); ++i) {
+      const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+      if (info == nullptr) continue;
+      const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+      l.devices.push_back({i, info->name != nullptr ? info->name : "",
+                           api != nullptr && api->name != nullptr ? api->name : "",
+                           info->maxInputChannels, info->maxOutputChannels, i == defaultIn,
+                           i == defaultOut});
+    }
+    endPortAudioSession();
+    return l;
+  });
+  if (!listing) return kWaveNoAnswer;
+  devices = listing->devices;
+  return fromPa(listing->error);
 }

@@ -39,6 +39,9 @@ class PortAudioBackend final : public AudioBackend {
   WaveError writePlayback(StreamHandle handle, WaveHeader& header) override;
   void waitForDone(uint32_t timeoutMs) override;
   std::string errorText(WaveError code) const override;
+  // kWaveNoAnswer once a call into PortAudio did not return in time; kWaveDeviceStopped while a
+  // stream that should run has stopped by itself (its sound server ended).
+  WaveError deviceFault() const override;
 
  private:
   struct Stream;
@@ -56,17 +59,28 @@ class PortAudioBackend final : public AudioBackend {
   WaveError attach(Half& half);
   WaveError startStream(Half* out, Half* in);
   void stopStream(Stream* stream);
+  void forgetStream(Stream* stream);
+  // Runs a PortAudio call that a frozen sound server can block, bounded in time (callWithin).
+  // A call that does not return marks the back end as not answering: from then on it answers
+  // every operation with kWaveNoAnswer and never calls PortAudio again.
+  template <typename Call>
+  WaveError bounded(Call call);
   void takeBack(Half& half, const WaveHeader* cancelled);
   WaveError enqueue(Half& half, WaveHeader& header);
 
-  WaveError initError_;
+  WaveError initError_ = kWaveOk;
+  bool noAnswer_ = false;
   std::string deviceProblem_;
   int inputDevice_ = -1;
   int outputDevice_ = -1;
   std::map<StreamHandle, Half> halves_;
   std::vector<std::unique_ptr<Stream>> streams_;
+  // Streams given up inside a call that never returned: kept, never used again.
+  std::vector<std::unique_ptr<Stream>> abandoned_;
   StreamHandle nextHandle_ = 1;
-  DoneSignal done_;
+  // On the heap, with the streams and halves: a callback left behind in a call that never
+  // returned may still reach them, so a back end that stopped answering leaks them on purpose.
+  std::unique_ptr<DoneSignal> done_ = std::make_unique<DoneSignal>();
   std::mutex waitMutex_;
   uint64_t seenDone_ = 0;
 };

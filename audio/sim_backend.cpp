@@ -180,6 +180,10 @@ void SimBackend::stopEntry(Stream& s, size_t index) {
   }
 }
 
+uint64_t SimBackend::clockMs() const {
+  return now_ / kTicksPerMs;
+}
+
 void SimBackend::waitForDone(uint32_t timeoutMs) {
   uint64_t target = now_ + static_cast<uint64_t>(timeoutMs) * kTicksPerMs;
   for (const auto& [handle, s] : streams_) {

@@ -36,6 +36,7 @@ class SimBackend final : public AudioBackend {
   WaveError writePlayback(StreamHandle handle, WaveHeader& header) override;
   void waitForDone(uint32_t timeoutMs) override;
   std::string errorText(WaveError code) const override;
+  uint64_t clockMs() const override;
 
   // What is still held: open streams, prepared headers, remembered played sound. Tests use
   // these to see that nothing leaks.

@@ -15,6 +15,11 @@ constexpr uint32_t kGiveUpSlices = 3;
 // Each wait may also end early because another buffer of the operation finished (at most two
 // others in any operation); those wakes must not eat into the allowance.
 constexpr uint32_t kOtherBufferWakes = 2;
+// Wait slice once a buffer is late [ms]: short, so a window stays painted while it waits.
+constexpr uint32_t kStallSliceMs = 100;
+// How late a buffer may be before the front end is told the device is stalling [ms]: every real
+// device finishes a little after the buffer's own duration.
+constexpr uint32_t kStallGraceMs = 250;
 
 uint32_t clampedLength(std::span<uint8_t> data, uint32_t length) {
   return static_cast<uint32_t>(std::min<size_t>(length, data.size()));
@@ -31,14 +36,28 @@ uint32_t bufferDurationMs(uint32_t lengthBytes, const WaveFormat& format) {
   return static_cast<uint32_t>(static_cast<uint64_t>(lengthBytes) * 1000u / format.avgBytesPerSec);
 }
 
-// Waits until the device marks the header done. Returns kWaveTimedOut when it has not after the
-// buffer's own duration plus kGiveUpSlices slices; the caller then unprepares the header.
+// Waits until the device marks the header done. Ends early with the back end's fault, or with
+// kWaveTimedOut when the header is not done kLateAllowanceMs after the buffer's own duration by
+// the back end's clock (or, for a back end whose clock stands still, after kGiveUpSlices waits
+// beyond it); the caller then unprepares the header.
 WaveError waitUntilDone(AudioBackend& backend, const WaveHeader& header, uint32_t sliceMs,
                         uint32_t durationMs) {
-  const uint32_t allowed = durationMs / sliceMs + 1 + kGiveUpSlices + kOtherBufferWakes;
-  for (uint32_t waits = 0; !header.done(); ++waits) {
-    if (waits == allowed) return kWaveTimedOut;
-    backend.waitForDone(sliceMs);
+  const uint32_t allowedStill = durationMs / sliceMs + 1 + kGiveUpSlices + kOtherBufferWakes;
+  const uint64_t expectedEnd = backend.clockMs() + durationMs;
+  const uint64_t deadline = expectedEnd + kLateAllowanceMs;
+  uint32_t stillWaits = 0;
+  while (!header.done()) {
+    if (const WaveError fault = backend.deviceFault(); fault != kWaveOk) return fault;
+    const uint64_t now = backend.clockMs();
+    if (stillWaits == allowedStill || now >= deadline) return kWaveTimedOut;
+    const bool late = now >= expectedEnd;
+    // Up to the buffer's end in one wait; once late, short waits, and once clearly late (not
+    // just the device's own latency) the window gets painted between them.
+    if (now >= expectedEnd + kStallGraceMs) backend.stalled();
+    const uint64_t slice = late ? std::min<uint64_t>(kStallSliceMs, deadline - now)
+                                : std::min<uint64_t>(sliceMs, expectedEnd - now);
+    backend.waitForDone(static_cast<uint32_t>(slice));
+    if (backend.clockMs() == now) ++stillWaits;
   }
   return kWaveOk;
 }

@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 
 #include "app/chirp_warning.h"
@@ -61,7 +63,14 @@ constexpr const char* kUsage =
     "                            pink noise and DC offset [16-bit units], clipping [share\n"
     "                            of full scale]\n"
     "Distances are half the way an echo travels beyond the direct sound: at the desk, with the\n"
-    "microphones 17 cm above and 7 cm behind the loudspeaker, the wall 0.75 m away is at 0.70 m.\n";
+    "microphones 17 cm above and 7 cm behind the loudspeaker, the wall 0.75 m away is at 0.70 m.\n"
+    "\n"
+    "ping prints each ping as it is measured. With --json its one document is streamed:\n"
+    "'{\"pings\":[' on the first line, one ping object per line (each after the first\n"
+    "starting with a comma), ']}' on the last, closed also when a ping fails; with\n"
+    "--average the combined echoes follow the pings as the member \"average\".\n"
+    "Exit status: 0 success, 1 the operation ran and failed (a device, a save, the\n"
+    "output), 2 bad usage or input. Files are replaced only by a complete new file.\n";
 
 bool takesValue(const std::string& option) {
   return option == "--backend" || option == "--room" || option == "--device" ||
@@ -74,6 +83,20 @@ void applyOption(const std::string& option, const std::string& value, CliRequest
   if (option == "--device") request.device = value;
   if (option == "--load") request.load = value;
   if (option == "--set") request.sets.push_back(value);
+}
+
+// What a command printed must have reached its destination: a full disk or a closed pipe turns
+// a success into a failure, with the reason.
+int endOfOutput(CliRun& run, int code) {
+  if (run.out.good()) {
+    errno = 0;
+    if (run.out.flush()) return code;
+  }
+  // A stream that failed earlier keeps the reason of its failed write in errno, as a rule.
+  const int error = errno;
+  run.err << "mervane-cli: the output could not be written"
+          << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
+  return code == kExitOk ? kExitFailed : code;
 }
 
 }  // namespace
@@ -153,5 +176,5 @@ int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
   if (command->needsAudio()) {
     if (const int code = setUpAudio(run); code != kExitOk) return code;
   }
-  return command->run(run);
+  return endOfOutput(run, command->run(run));
 }

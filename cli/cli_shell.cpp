@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <algorithm>
 #include <cctype>
+#include <clocale>
 #include <ostream>
 
 #include "app/sonar_files.h"
@@ -44,7 +45,11 @@ std::unique_ptr<QGuiApplication> makeGuiIfNone(int& argc, char** argv) {
   if (QGuiApplication::instance() != nullptr) return nullptr;
   qputenv("QT_QPA_PLATFORM", "offscreen");
   qInstallMessageHandler(quietQtMessages);
-  return std::make_unique<QGuiApplication>(argc, argv);
+  auto gui = std::make_unique<QGuiApplication>(argc, argv);
+  // Qt takes the C locale from the environment; the picture's texts and every number the
+  // command line prints keep their decimal point under any locale.
+  std::setlocale(LC_NUMERIC, "C");
+  return gui;
 }
 
 }  // namespace
@@ -59,6 +64,18 @@ bool CliShell::takeRepaint() {
   const bool pending = repaintPending_;
   repaintPending_ = false;
   return pending;
+}
+
+std::string CliShell::reasonSince(size_t first) const {
+  std::string reason;
+  for (size_t i = first; i < messages_.size(); ++i) {
+    std::string line = messageLine(messages_[i]);
+    for (size_t at = line.find('\n'); at != std::string::npos; at = line.find('\n', at)) {
+      line.replace(at, 1, ": ");
+    }
+    reason += (reason.empty() ? "" : "; ") + line;
+  }
+  return reason;
 }
 
 std::string CliShell::messagesSince(size_t first) const {
@@ -101,8 +118,14 @@ int loadRequestedFile(CliRun& run, const std::string& path) {
             << "' is neither a sonar file (.son) nor a parameter file (.par)\n";
     return kExitUsage;
   }
-  if (openChosenFile(frontEndOf(run).app(), FileChoice{path, *kind}) != FileOutcome::kDone) {
-    run.err << "mervane-cli: --load: cannot read '" << path << "'\n";
+  CliShell& shell = frontEndOf(run).shell();
+  const size_t first = shell.messages().size();
+  const bool echo = shell.setEcho(false);
+  const FileOutcome outcome = openChosenFile(frontEndOf(run).app(), FileChoice{path, *kind});
+  shell.setEcho(echo);
+  if (outcome != FileOutcome::kDone) {
+    run.err << "mervane-cli: --load: cannot read '" << path << "': " << shell.reasonSince(first)
+            << "\n";
     return kExitUsage;
   }
   return kExitOk;

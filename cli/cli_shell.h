@@ -41,6 +41,15 @@ class CliShell final : public Shell {
   const std::vector<Message>& messages() const { return messages_; }
   // "caption: text" of the messages from index `first` on, one per line, for reports on stderr.
   std::string messagesSince(size_t first) const;
+  // The same on one line ("Read failed!: the file has 23 bytes, ..."), for one error message.
+  std::string reasonSince(size_t first) const;
+  // Whether messages go to stderr as they come; returns the previous setting. Commands that tell
+  // a failure in one line of their own turn it off while they run.
+  bool setEcho(bool echo) {
+    const bool was = echo_;
+    echo_ = echo;
+    return was;
+  }
 
  private:
   std::ostream& err_;

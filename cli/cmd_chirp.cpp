@@ -21,8 +21,11 @@ int runChirpCommand(CliRun& run) {
   std::string wavPath;
   const auto& args = run.request.args;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--wav" && i + 1 < args.size()) {
+    if (args[i] == "--wav" && i + 1 < args.size() && !args[i + 1].empty()) {
       wavPath = args[++i];
+    } else if (args[i] == "--wav") {
+      run.err << "mervane-cli: chirp: --wav needs a file name\n";
+      return kExitUsage;
     } else {
       run.err << "mervane-cli: chirp takes only --wav FILE, got '" << args[i] << "'\n";
       return kExitUsage;
@@ -50,8 +53,10 @@ int runChirpCommand(CliRun& run) {
   }
   if (!wavPath.empty()) {
     const auto played = play.first(std::min<size_t>(play.size(), s.outBufferBytes));
-    if (const std::string problem = writeWav(wavPath, s.waveFormat, played); !problem.empty()) {
-      run.err << "mervane-cli: " << problem << "\n";
+    const std::vector<std::string> inputs(run.request.load ? 1 : 0, run.request.load.value_or(""));
+    if (const std::string problem = writeWav(wavPath, s.waveFormat, played, inputs);
+        !problem.empty()) {
+      run.err << "mervane-cli: cannot write '" << wavPath << "': " << problem << "\n";
       return kExitFailed;
     }
   }

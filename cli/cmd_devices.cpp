@@ -34,6 +34,7 @@ int runDevicesCommand(CliRun& run) {
     run.out << json.text() << "\n";
     return kExitOk;
   }
+  if (devices.empty()) run.out << "no audio devices\n";
   for (const AudioDeviceInfo& d : devices) {
     run.out << d.index << ": " << d.name << " (" << d.hostApi << ") in " << d.maxInputChannels
             << " out " << d.maxOutputChannels << (d.defaultInput ? " [default input]" : "")

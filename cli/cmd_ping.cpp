@@ -1,6 +1,7 @@
 #include <charconv>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "audio/measurement.h"
 #include "cli/commands.h"
@@ -26,21 +27,63 @@ int deviceFailure(CliRun& run, const char* step, uint32_t ping, WaveError code) 
   return kExitFailed;
 }
 
-void printAverage(CliRun& run, JsonWriter* json, uint32_t pings) {
-  const std::vector<double> echoes = foundDistances(averagedEchoes(run.program.echoTracker));
-  if (json != nullptr) {
-    json->beginObject("average");
-    json->number("pings", pings);
-    json->beginArray("obstructions");
-    for (const double d : echoes) json->real({}, d, 3);
-    json->endArray();
-    json->endObject();
-    return;
+// Each ping is printed the moment it is measured, so a run that fails half-way has shown every
+// ping before the failure, and a long run needs no memory for its pings. In JSON the document is
+// streamed: its opening on the first line, one ping object per line, its closing on the last,
+// written also when a ping fails; the average of a whole run comes after the pings.
+class PingPrinter {
+ public:
+  explicit PingPrinter(CliRun& run) : run_(run) {
+    if (run_.request.json) run_.out << "{\"pings\":[\n" << std::flush;
   }
-  PingReport report;
-  report.obstructions = echoes;
-  run.out << "average of " << pings << " pings: " << echoSummary(report) << "\n";
-}
+  ~PingPrinter() {
+    if (run_.request.json) run_.out << "]" << closing_ << "}\n" << std::flush;
+  }
+  PingPrinter(const PingPrinter&) = delete;
+  PingPrinter& operator=(const PingPrinter&) = delete;
+
+  // False once the output cannot be written (a full disk, a closed pipe).
+  bool print(uint32_t n, const PingReport& report) {
+    if (run_.request.json) {
+      JsonWriter json;
+      json.beginObject();
+      writePingJson(json, report);
+      json.endObject();
+      run_.out << (n > 1 ? "," : "") << json.text() << "\n";
+    } else {
+      run_.out << "ping " << n << ": " << pingSummary(report) << "\n";
+    }
+    return static_cast<bool>(run_.out.flush());
+  }
+
+  // The echoes of the latest pings combined, once every ping of the run has been measured.
+  bool printAverage(uint32_t pings) {
+    const std::vector<double> echoes = foundDistances(averagedEchoes(run_.program.echoTracker));
+    if (!run_.request.json) {
+      PingReport report;
+      report.obstructions = echoes;
+      run_.out << "average of " << pings << " pings: " << echoSummary(report) << "\n";
+      return static_cast<bool>(run_.out.flush());
+    }
+    JsonWriter json;
+    json.beginObject();
+    json.beginObject("average");
+    json.number("pings", pings);
+    json.beginArray("obstructions");
+    for (const double d : echoes) json.real({}, d, 3);
+    json.endArray();
+    json.endObject();
+    json.endObject();
+    // The member without the braces of its scratch document: it closes the streamed one.
+    const std::string& member = json.text();
+    closing_.assign(1, ',').append(member, 1, member.size() - 2);
+    return true;
+  }
+
+ private:
+  CliRun& run_;
+  std::string closing_;
+};
 
 }  // namespace
 
@@ -53,6 +96,10 @@ int runPingCommand(CliRun& run) {
       ++i;
     } else if (args[i] == "--average") {
       average = true;
+    } else if (args[i] == "--count") {
+      run.err << "mervane-cli: ping: --count needs a whole number from 1 to " << kMaxPingCount
+              << (i + 1 < args.size() ? ", got '" + args[i + 1] + "'" : std::string()) << "\n";
+      return kExitUsage;
     } else {
       run.err << "mervane-cli: ping takes only --count N (1 to " << kMaxPingCount
               << ") and --average, got '" << args[i] << "'\n";
@@ -60,39 +107,19 @@ int runPingCommand(CliRun& run) {
     }
   }
   Program& p = run.program;
-  // --average combines every ping of this command, each with the same weight.
-  restartEchoAverage(p.echoTracker, 0);
   for (int i = 0; i < kStartWarmUps; ++i) {
     if (const WaveError e = flushInput(*p.backend, p.pair, p.settings.waveFormat); e != kWaveOk) {
       return deviceFailure(run, "the warm-up", 0, e);
     }
   }
-  std::vector<PingReport> reports;
+  PingPrinter printer(run);
   for (uint32_t n = 1; n <= count; ++n) {
     const MeasurementResult r =
         runMeasurement(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
     if (r.warmUp != kWaveOk) return deviceFailure(run, "the warm-up", n, r.warmUp);
     if (r.ping != kWaveOk) return deviceFailure(run, "play and record", n, r.ping);
-    reports.push_back(reportMeasurement(p, r));
+    if (!printer.print(n, reportMeasurement(p, r))) return kExitFailed;  // runCli says why
   }
-  if (run.request.json) {
-    JsonWriter json;
-    json.beginObject();
-    json.beginArray("pings");
-    for (const PingReport& report : reports) {
-      json.beginObject();
-      writePingJson(json, report);
-      json.endObject();
-    }
-    json.endArray();
-    if (average) printAverage(run, &json, count);
-    json.endObject();
-    run.out << json.text() << "\n";
-  } else {
-    for (size_t i = 0; i < reports.size(); ++i) {
-      run.out << "ping " << i + 1 << ": " << pingSummary(reports[i]) << "\n";
-    }
-    if (average) printAverage(run, nullptr, count);
-  }
+  if (average && !printer.printAverage(count)) return kExitFailed;
   return kExitOk;
 }

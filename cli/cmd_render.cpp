@@ -25,7 +25,7 @@ int runRenderCommand(CliRun& run) {
   bool understood = true;
   const auto& args = run.request.args;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--png" && i + 1 < args.size()) {
+    if (args[i] == "--png" && i + 1 < args.size() && !args[i + 1].empty()) {
       png = args[++i];
     } else if (!file && args[i].rfind("--", 0) != 0) {
       file = args[i];
@@ -38,12 +38,19 @@ int runRenderCommand(CliRun& run) {
     return kExitUsage;
   }
   CliFrontEnd& front = frontEndOf(run);
-  if (openChosenFile(front.app(), FileChoice{*file, FileKind::kSonar}) != FileOutcome::kDone) {
-    run.err << "mervane-cli: cannot read '" << *file << "'\n";
+  CliShell& shell = front.shell();
+  const size_t first = shell.messages().size();
+  const bool echo = shell.setEcho(false);
+  const FileOutcome loaded = openChosenFile(front.app(), FileChoice{*file, FileKind::kSonar});
+  shell.setEcho(echo);
+  if (loaded != FileOutcome::kDone) {
+    run.err << "mervane-cli: cannot read '" << *file << "': " << shell.reasonSince(first) << "\n";
     return kExitUsage;
   }
-  if (!front.surface().savePng(*png)) {
-    run.err << "mervane-cli: cannot write '" << *png << "'\n";
+  // The picture never replaces the file it was drawn from.
+  const std::string inputs[] = {*file};
+  if (const std::string problem = front.surface().savePng(*png, inputs); !problem.empty()) {
+    run.err << "mervane-cli: cannot write '" << *png << "': " << problem << "\n";
     return kExitFailed;
   }
   const uint32_t columns = storedColumns(run.program.history);

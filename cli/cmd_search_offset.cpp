@@ -6,18 +6,6 @@
 #include "cli/commands.h"
 #include "cli/json.h"
 
-namespace {
-
-bool deviceFailed(const CliShell& shell, size_t firstMessage) {
-  for (size_t i = firstMessage; i < shell.messages().size(); ++i) {
-    const std::string& caption = shell.messages()[i].caption;
-    if (caption == kCaptionWaveOut || caption == kCaptionResetOpen) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 int runSearchOffsetCommand(CliRun& run) {
   if (!run.request.args.empty()) {
     run.err << "mervane-cli: search-offset takes no arguments, got '" << run.request.args[0]
@@ -25,9 +13,14 @@ int runSearchOffsetCommand(CliRun& run) {
     return kExitUsage;
   }
   CliFrontEnd& front = frontEndOf(run);
-  const size_t firstMessage = front.shell().messages().size();
+  CliShell& shell = front.shell();
+  // The desktop program's messages ("Search offset: ...") are the command's output here; a device
+  // failure is told once, in the line below.
+  const bool echo = shell.setEcho(false);
+  const size_t firstMessage = shell.messages().size();
   const OffsetSearchOutcome o = searchOffsetCommand(front.app());
-  const bool failed = deviceFailed(front.shell(), firstMessage);
+  shell.setEcho(echo);
+  const std::string failure = o.deviceFailed ? shell.reasonSince(firstMessage + 1) : std::string();
   if (run.request.json) {
     JsonWriter json;
     json.beginObject();
@@ -35,14 +28,19 @@ int runSearchOffsetCommand(CliRun& run) {
     json.number("peakAmplitude", o.peakAmplitude);
     json.number("offsetBytes", run.program.settings.offsetBytes);
     json.boolean("strong", o.strong);
-    json.string("message", o.message);
+    json.string("message", o.deviceFailed ? failure : o.message);
     json.endObject();
     run.out << json.text() << "\n";
-    if (failed) run.err << front.shell().messagesSince(firstMessage);
-  } else {
+  } else if (!o.deviceFailed) {
+    if (echo) run.err << shell.messagesSince(firstMessage);
     run.out << "search-offset: result " << o.result << " bytes, offsetBytes "
             << run.program.settings.offsetBytes << ", peak " << o.peakAmplitude << ", "
             << (o.strong ? "strong" : "weak") << "\n";
   }
-  return failed ? kExitFailed : kExitOk;
+  if (o.deviceFailed) {
+    run.err << "mervane-cli: the offset search stopped, offsetBytes stays "
+            << run.program.settings.offsetBytes << ": " << failure << "\n";
+    return kExitFailed;
+  }
+  return kExitOk;
 }

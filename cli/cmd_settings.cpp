@@ -14,6 +14,10 @@ struct DerivedValue {
 }  // namespace
 
 int runSettingsCommand(CliRun& run) {
+  if (!run.request.args.empty()) {
+    run.err << "mervane-cli: settings takes no arguments, got '" << run.request.args[0] << "'\n";
+    return kExitUsage;
+  }
   const SonarSettings& s = run.program.settings;
   const DerivedValue derived[] = {
       {"blockAlign", s.waveFormat.blockAlign},

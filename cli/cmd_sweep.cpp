@@ -10,6 +10,7 @@
 #include "cli/cli_shell.h"
 #include "cli/commands.h"
 #include "cli/json.h"
+#include "display/checked_save.h"
 
 namespace {
 
@@ -22,6 +23,14 @@ struct SweepArgs {
   std::optional<std::string> png;
   std::optional<std::string> csv;
 };
+
+// The member an option that names an output file fills, or null for any other argument.
+std::optional<std::string>* fileOption(SweepArgs& a, const std::string& option) {
+  if (option == "--save") return &a.save;
+  if (option == "--png") return &a.png;
+  if (option == "--csv") return &a.csv;
+  return nullptr;
+}
 
 bool readColumns(const std::string& text, uint32_t& columns) {
   const char* end = text.data() + text.size();
@@ -36,32 +45,39 @@ std::optional<std::string> parseSweepArgs(const std::vector<std::string>& args, 
     const bool hasValue = i + 1 < args.size();
     if (args[i] == "--columns" && hasValue && readColumns(args[i + 1], a.columns)) {
       ++i;
-    } else if (args[i] == "--save" && hasValue) {
-      a.save = args[++i];
-    } else if (args[i] == "--png" && hasValue) {
-      a.png = args[++i];
-    } else if (args[i] == "--csv" && hasValue) {
-      a.csv = args[++i];
+    } else if (args[i] == "--columns") {
+      return "sweep: --columns needs a whole number from 1 to " + std::to_string(kMaxColumns) +
+             (hasValue ? ", got '" + args[i + 1] + "'" : std::string());
+    } else if (std::optional<std::string>* file = fileOption(a, args[i])) {
+      if (!hasValue || args[i + 1].empty()) return "sweep: " + args[i] + " needs a file name";
+      *file = args[++i];
     } else {
       return "sweep takes [--columns N] (1 to " + std::to_string(kMaxColumns) +
              ") [--save FILE.son|FILE.par] [--png FILE.png] [--csv FILE.csv], got '" + args[i] +
              "'";
     }
   }
+  // Each output would replace the one written before it.
+  if (a.save && a.png && *a.save == *a.png) return "sweep: --save and --png name the same file";
+  if (a.save && a.csv && *a.save == *a.csv) return "sweep: --save and --csv name the same file";
+  if (a.png && a.csv && *a.png == *a.csv) return "sweep: --png and --csv name the same file";
   return std::nullopt;
 }
 
 // Timer ticks as the main window receives them, each followed by the repaint it asked for, until
-// `columns` timed pings have run or the run stops. Returns the number of pings.
+// `columns` timed pings have run or the run stops. Returns the number of pings. Without real
+// time the ticks between pings pass at once, however many the multiplier asks for.
 uint32_t runTicks(CliFrontEnd& front, uint32_t columns, bool realTime) {
   App& app = front.app();
   const ScanState& scan = app.program.scan;
   uint32_t pings = 0;
   while (pings < columns && scan.scanState == kRunning) {
-    if (realTime) std::this_thread::sleep_for(kTickPeriod);
-    timerTick(app);
-    // A tick that pinged cleared the count; a failed ping paused the run.
-    if (scan.tickCount == 0 && scan.scanState != kIdle) ++pings;
+    if (realTime) {
+      std::this_thread::sleep_for(kTickPeriod);
+    } else {
+      skipIdleTicks(app);
+    }
+    if (timerTick(app) == TickOutcome::kPinged) ++pings;
     front.paintIfRequested();
   }
   return pings;
@@ -111,33 +127,46 @@ int runSweepCommand(CliRun& run) {
     return kExitUsage;
   }
   CliFrontEnd& front = frontEndOf(run);
-  const size_t firstMessage = front.shell().messages().size();
+  CliShell& shell = front.shell();
+  // A failure is told once, in one line of ours with the program's messages in it.
+  const bool echo = shell.setEcho(false);
+  const size_t firstMessage = shell.messages().size();
   paintPlot(front.app());  // the window's first paint
   dispatchCommand(front.app(), CommandId::kStartSonar);
   front.paintIfRequested();
   const uint32_t pings = runTicks(front, args.columns, run.request.backend != "sim");
   if (run.program.scan.scanState == kIdle) {
-    if (run.request.json) run.err << front.shell().messagesSince(firstMessage);
-    run.err << "mervane-cli: the sweep stopped after " << pings << " columns\n";
+    if (pings > 0) printSweep(run, pings);  // what was measured before the failure
+    run.err << "mervane-cli: the sweep stopped after " << pings
+            << " columns: " << shell.reasonSince(firstMessage) << "\n";
     return kExitFailed;
   }
   // A .par name saves the settings alone; any other name a sonar file.
   const FileKind saveKind =
       args.save ? fileKindOf(*args.save).value_or(FileKind::kSonar) : FileKind::kSonar;
+  const size_t saveMessage = shell.messages().size();
   if (args.save &&
       saveChosenFile(front.app(), FileChoice{*args.save, saveKind}) != FileOutcome::kDone) {
-    if (run.request.json) run.err << front.shell().messagesSince(firstMessage);
-    run.err << "mervane-cli: cannot save '" << *args.save << "'\n";
+    run.err << "mervane-cli: cannot save '" << *args.save << "': " << shell.reasonSince(saveMessage)
+            << "\n";
     return kExitFailed;
   }
-  if (args.png && !front.surface().savePng(*args.png)) {
-    run.err << "mervane-cli: cannot write '" << *args.png << "'\n";
-    return kExitFailed;
+  if (echo) run.err << shell.messagesSince(firstMessage);
+  // A picture or a table never replaces the file the settings came from.
+  const std::vector<std::string> inputs(run.request.load ? 1 : 0, run.request.load.value_or(""));
+  if (args.png) {
+    if (const std::string problem = front.surface().savePng(*args.png, inputs); !problem.empty()) {
+      run.err << "mervane-cli: cannot write '" << *args.png << "': " << problem << "\n";
+      return kExitFailed;
+    }
   }
   // The distances of every stored column, as File > Export distances writes them.
-  if (args.csv && !saveTextFile(*args.csv, distanceTableCsv(run.program))) {
-    run.err << "mervane-cli: cannot write '" << *args.csv << "'\n";
-    return kExitFailed;
+  if (args.csv) {
+    const std::string csv = distanceTableCsv(run.program);
+    if (const std::string problem = saveTextChecked(*args.csv, csv, inputs); !problem.empty()) {
+      run.err << "mervane-cli: cannot write '" << *args.csv << "': " << problem << "\n";
+      return kExitFailed;
+    }
   }
   printSweep(run, pings);
   return kExitOk;

@@ -1,5 +1,7 @@
 #include "cli/json.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -83,9 +85,15 @@ void JsonWriter::real(std::string_view k, double value, int decimals) {
     out_ += "null";
     return;
   }
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-  out_ += buf;
+  // std::to_chars writes the decimal point whatever the C locale says (a comma under de_DE).
+  char buf[512];
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed,
+                                       std::clamp(decimals, 0, 17));
+  if (ec != std::errc()) {
+    out_ += "null";
+    return;
+  }
+  out_.append(buf, end);
 }
 
 void JsonWriter::boolean(std::string_view k, bool value) {

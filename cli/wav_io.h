@@ -14,10 +14,10 @@ struct WavRecording {
   std::vector<uint8_t> bytes;
 };
 
-// Writes `bytes` (whole frames only) to `path` via a temporary file, so a failed write leaves no
-// file behind. Returns an empty string on success, else the reason.
+// Writes `bytes` (whole frames only) to `path` through CheckedSave: all or nothing, never over
+// one of `inputs`. Returns an empty string on success, else the reason.
 std::string writeWav(const std::string& path, const WaveFormat& format,
-                     std::span<const uint8_t> bytes);
+                     std::span<const uint8_t> bytes, std::span<const std::string> inputs = {});
 
 // Reads a PCM WAV of 8 or 16 bits, 1 or 2 channels, at 8000, 11025, 22050 or 44100 Hz, at most
 // `maxBytes` bytes of it. Returns an empty string on success, else the reason.

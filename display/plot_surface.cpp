@@ -1,6 +1,8 @@
 #include "display/plot_surface.h"
 
-#include <QSaveFile>
+#include "display/checked_save.h"
+
+#include <QBuffer>
 #include <algorithm>
 #include <cstdlib>
 
@@ -117,12 +119,18 @@ void PlotSurface::drawLine(PixelPoint from, PixelPoint to, Rgb colour, int width
   }
 }
 
-bool PlotSurface::savePng(const std::string& path) const {
-  QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (!image_.save(&file, "PNG")) {
-    file.cancelWriting();
-    return false;
+std::string PlotSurface::savePng(const std::string& path,
+                                 std::span<const std::string> inputs) const {
+  CheckedSave save(path, inputs);
+  if (!save.ready()) return save.problem();
+  // Encoded in memory first: Qt's writer does not say whether its last bytes reached the disk.
+  QByteArray png;
+  QBuffer buffer(&png);
+  if (!buffer.open(QIODevice::WriteOnly) || !image_.save(&buffer, "PNG")) {
+    return "the picture could not be encoded as PNG";
   }
-  return file.commit();
+  save.write(std::span(reinterpret_cast<const uint8_t*>(png.constData()),
+                       static_cast<size_t>(png.size())));
+  save.commit();
+  return save.problem();
 }

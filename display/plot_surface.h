@@ -3,6 +3,7 @@
 #include <QImage>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,7 +64,9 @@ class PlotSurface {
                 TextClip clip = TextClip::kClipped);
 
   const QImage& image() const { return image_; }
-  bool savePng(const std::string& path) const;  // via a temporary file: all or nothing
+  // Writes the picture as a PNG through CheckedSave (all or nothing; `inputs` are files the
+  // caller read, which the picture must not replace). Returns the reason on failure, else empty.
+  std::string savePng(const std::string& path, std::span<const std::string> inputs = {}) const;
 
   // The log keeps the newest texts only (kTextLogLimit), so a window that repaints for hours
   // does not grow it without bound; filling the whole picture empties it.

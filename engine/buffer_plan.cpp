@@ -54,20 +54,26 @@ BufferSizes bufferSizesFor(uint32_t out, uint32_t in, uint32_t offset) {
   return BufferSizes{2 * o + 5, o + f + i + 2000, o + 5, o + f + i + 1500, f + 2 * o + 2000 + i};
 }
 
-bool planBuffers(SonarSettings& s) {
-  const uint32_t previousIn = s.inBufferBytes;
-  const uint32_t previousOut = s.outBufferBytes;
+PlannedLengths plannedLengths(const SonarSettings& s) {
   const double valuesPerSecond = 2.0 * static_cast<double>(s.waveFormat.samplesPerSec);
   const uint32_t latencyTerm = s.tuneScale + s.offsetBytes;  // 32-bit sum, as stored
   const double in = s.recordTime * 0.001 * valuesPerSecond + static_cast<double>(latencyTerm);
-  s.inBufferBytes = truncToUint32(in);
   const double out = s.chirpTime * 0.000001 * valuesPerSecond;
-  s.outBufferBytes = truncToUint32(out);
+  PlannedLengths lengths{truncToUint32(in), truncToUint32(out)};
   if (isSixteenBit(s.waveFormat)) {
     // Doubled without wrapping: a wrapped length could slip under the limit.
-    s.inBufferBytes = saturatingDouble(s.inBufferBytes);
-    s.outBufferBytes = saturatingDouble(s.outBufferBytes);
+    lengths.inBytes = saturatingDouble(lengths.inBytes);
+    lengths.outBytes = saturatingDouble(lengths.outBytes);
   }
+  return lengths;
+}
+
+bool planBuffers(SonarSettings& s) {
+  const uint32_t previousIn = s.inBufferBytes;
+  const uint32_t previousOut = s.outBufferBytes;
+  const PlannedLengths lengths = plannedLengths(s);
+  s.inBufferBytes = lengths.inBytes;
+  s.outBufferBytes = lengths.outBytes;
   if (s.inBufferBytes > kMaxPlanBytes) {
     s.inBufferBytes = kRecordPlaceholder;
     return false;

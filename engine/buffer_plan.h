@@ -7,6 +7,15 @@
 // allocated (leaving lengths and buffers exactly as they were).
 bool planBuffers(SonarSettings& settings);
 
+// The record and chirp lengths a plan derives from the settings, before its limit check.
+struct PlannedLengths {
+  uint32_t inBytes = 0;
+  uint32_t outBytes = 0;
+
+  bool fit() const { return inBytes <= kMaxPlanBytes && outBytes <= kMaxPlanBytes; }
+};
+PlannedLengths plannedLengths(const SonarSettings& settings);
+
 // Entry counts of the working buffers for the given lengths, in 64 bits so that an offset brought
 // in by a file cannot wrap them.
 struct BufferSizes {

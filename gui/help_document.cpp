@@ -1,10 +1,11 @@
 #include "gui/help_document.h"
 
+#include "display/checked_save.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include "gui/qt_text.h"
@@ -39,10 +40,9 @@ QString writeHelpDocument(const QString& folder) {
 
   const QString path = QDir(dir).filePath(QStringLiteral("help.html"));
   // Through a temporary file, so a browser never sees a half-written page.
-  QSaveFile target(path);
-  if (!target.open(QIODevice::WriteOnly) || target.write(content) != content.size() ||
-      !target.commit()) {
-    return {};
-  }
-  return path;
+  const std::string saved =
+      saveBytesChecked(QFile::encodeName(path).toStdString(),
+                       std::span(reinterpret_cast<const uint8_t*>(content.constData()),
+                                 static_cast<size_t>(content.size())));
+  return saved.empty() ? path : QString();
 }

@@ -2,6 +2,8 @@
 #include <QProcessEnvironment>
 #include <QSettings>
 #include <QTimer>
+#include <clocale>
+#include <csignal>
 #include <cstdio>
 
 #include "gui/audio_choice.h"
@@ -14,6 +16,10 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(toQString(kClassName));
+  // Qt takes the C locale from the environment; the echogram's numbers keep their decimal point.
+  std::setlocale(LC_NUMERIC, "C");
+  // A write beyond the file size limit fails with its reason instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   // Where QSettings keeps what the program remembers between starts.
   QApplication::setOrganizationName(toQString(kClassName));
 

@@ -68,6 +68,7 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
   // About box.
   setWindowTitle(toQString(kWindowTitle));
   program_.backend = std::move(backend);
+  watchStalls();
   clock_.start();
 
   // Defaults and devices come first; a device failure is reported and start-up goes on.
@@ -96,7 +97,10 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
 
 MainWindow::~MainWindow() {
   scanTimer_.stop();
-  if (program_.backend) closePair(*program_.backend, program_.pair);
+  if (program_.backend) {
+    program_.backend->setStallHook({});  // the window is going
+    closePair(*program_.backend, program_.pair);
+  }
 }
 
 void MainWindow::createToolBar() {
@@ -272,9 +276,18 @@ DialogResult MainWindow::chooseAudioDevice() {
   return DialogResult::kOk;
 }
 
+// A device that is late (a frozen or vanished sound server) is given up within seconds; the
+// window stays painted meanwhile.
+void MainWindow::watchStalls() {
+  if (!program_.backend) return;
+  program_.backend->setStallHook(
+      [this] { shell_.showProgress("Waiting for the sound device..."); });
+}
+
 void MainWindow::useAudio(AudioChoice choice) {
   closePair(*program_.backend, program_.pair);  // closed already; a no-op then
   program_.backend = std::move(choice.backend);
+  watchStalls();
   audioKind_ = choice.kind;
   soundLabel_->setText(soundSystemText(audioKind_));
   updateAboutContent();

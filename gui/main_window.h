@@ -70,6 +70,7 @@ class MainWindow : public QMainWindow {
   void startOrPause();
   DialogResult chooseAudioDevice();
   void useAudio(AudioChoice choice);
+  void watchStalls();
   // The two colouring buttons follow the setting, whichever way it changed (a loaded file too).
   void syncModeButtons();
   void updateStatus();

@@ -1,4 +1,5 @@
 // The main window's menus, recent files and keyboard shortcuts.
+#include <QFile>
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QSettings>
@@ -105,7 +106,7 @@ void MainWindow::rebuildRecentFiles() {
       }
       BusyScope scope(app_);
       if (!scope.entered()) return;
-      openRecentFile(app_, FileChoice{path.toStdString(), kindOfPath(path)});
+      openRecentFile(app_, FileChoice{QFile::encodeName(path).toStdString(), kindOfPath(path)});
       syncModeButtons();
       updateStatus();
     });

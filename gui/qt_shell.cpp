@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMainWindow>
@@ -126,7 +127,9 @@ std::optional<FileChoice> QtShell::chooseFile(FileDialogMode mode) {
   lastDirectory_ = QFileInfo(files.front()).absolutePath();
   QSettings settings;
   setLastFolder(settings, lastDirectory_);
-  return FileChoice{files.front().toStdString(), fileKindForFilter(dialog.selectedNameFilter())};
+  // The file system's own bytes, whatever the name's encoding.
+  return FileChoice{QFile::encodeName(files.front()).toStdString(),
+                    fileKindForFilter(dialog.selectedNameFilter())};
 }
 
 DialogResult QtShell::runDialog(DialogId dialog) {
@@ -176,7 +179,7 @@ std::optional<std::string> QtShell::chooseExportFile(ExportKind kind) {
   lastDirectory_ = QFileInfo(files.front()).absolutePath();
   QSettings settings;
   setLastFolder(settings, lastDirectory_);
-  return files.front().toStdString();
+  return QFile::encodeName(files.front()).toStdString();
 }
 
 SaveChoice QtShell::askToSaveSweep() {
@@ -198,7 +201,7 @@ SaveChoice QtShell::askToSaveSweep() {
 
 void QtShell::noteRecentFile(const FileChoice& choice) {
   QSettings settings;
-  addRecentFile(settings, QFileInfo(QString::fromStdString(choice.path)).absoluteFilePath());
+  addRecentFile(settings, QFileInfo(QFile::decodeName(choice.path.c_str())).absoluteFilePath());
   if (recentFilesChanged_) recentFilesChanged_();
 }
 

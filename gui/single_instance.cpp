@@ -2,10 +2,12 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QLocalSocket>
 #include <QThread>
 
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -23,14 +25,34 @@ QString userTag() {
 
 }  // namespace
 
+bool isPrivateFolder(const QString& path) {
+#ifdef Q_OS_UNIX
+  struct stat st {};
+  // lstat: a link planted in a shared folder must not lead the lock elsewhere.
+  if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0) return false;
+  return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 022) == 0;
+#else
+  return QDir(path).exists();
+#endif
+}
+
+QString privateFolder(const QString& runtimeDir, const QString& tempDir) {
+  if (isPrivateFolder(runtimeDir)) return runtimeDir;
+  // Without a runtime folder: one of our own in the temporary folder, made only we can write it.
+  // Another user may have made one of that name first; it is then not used.
+  const QString own = QDir(tempDir).filePath(QStringLiteral("mervane-") + userTag());
+  if (QDir().mkdir(own))
+    QFile::setPermissions(own,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  return isPrivateFolder(own) ? own : QString();
+}
+
 QString instanceName() {
   // Asking QStandardPaths for the runtime folder when the session has none makes Qt create one
   // and complain about it on every start; the temporary folder does as well then.
-  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (!runtime.isEmpty() && QDir(runtime).exists()) {
-    return QDir(runtime).filePath(QStringLiteral("mervane-instance"));
-  }
-  return QDir::temp().filePath(QStringLiteral("mervane-instance-") + userTag());
+  const QString folder = privateFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath());
+  if (folder.isEmpty()) return {};
+  return QDir(folder).filePath(QStringLiteral("mervane-instance"));
 }
 
 SingleInstance::SingleInstance(const QString& name, QObject* parent)
@@ -40,6 +62,8 @@ SingleInstance::SingleInstance(const QString& name, QObject* parent)
 }
 
 InstanceRole SingleInstance::claim(int waitMs) {
+  // No folder only this user can write: no guard, rather than one another user could hold.
+  if (socketPath_.isEmpty()) return InstanceRole::kFirst;
   if (!lock_.tryLock(0)) {
     if (lock_.error() == QLockFile::LockFailedError) {
       otherAnswered_ = askOtherInstance(waitMs);

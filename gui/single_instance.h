@@ -38,6 +38,12 @@ class SingleInstance : public QObject {
   bool otherAnswered_ = false;
 };
 
-// The per-user name: in the user's private runtime folder where there is one, else in the
-// temporary folder with the user id in it.
+// The per-user name, in a folder only the user can write, so no other user can hold the lock:
+// the session's runtime folder, else privateFolder's own folder in the temporary folder. Empty
+// when there is neither; the program then runs without the single-instance guard.
 QString instanceName();
+// Whether the path is a folder (not a link) of the current user that nobody else can write.
+bool isPrivateFolder(const QString& path);
+// `runtimeDir` when it is private, else a folder "mervane-UID" in `tempDir` made private, or
+// empty when that name is taken by something that is not (another user's folder, a link).
+QString privateFolder(const QString& runtimeDir, const QString& tempDir);

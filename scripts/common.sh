@@ -9,12 +9,13 @@ MERVANE_BUILD_PACKAGES=(
   libasound2-plugins fonts-dejavu-core
 )
 # What the test suite needs on top: test frameworks, a PulseAudio server for the real-audio
-# tests, an X server for screenshots, clang's sanitizer and fuzzer runtimes, and what builds and
-# checks the .deb (dpkg-shlibdeps, and `file`, which CPack runs on every binary before it).
+# tests, an X server for screenshots, clang's sanitizer and fuzzer runtimes, what builds and
+# checks the .deb (dpkg-shlibdeps, and `file`, which CPack runs on every binary before it), and
+# the locale sources from which the locale tests make de_DE.UTF-8 with localedef.
 MERVANE_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils xvfb xauth clang libclang-rt-dev
-  dpkg-dev file desktop-file-utils
+  dpkg-dev file desktop-file-utils locales
 )
 
 say() { printf 'mervane: %s\n' "$*" >&2; }

@@ -11,20 +11,9 @@
 #include "cli/cli.h"
 #include "engine/buffer_plan.h"
 #include "tests/app/app_fixture.h"
+#include "tests/cli/cli_result.h"
 
 namespace {
-
-struct CliResult {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-CliResult runWords(const std::vector<std::string>& words) {
-  std::ostringstream out, err;
-  const int code = runCli(words, out, err);
-  return {code, out.str(), err.str()};
-}
 
 class CliCommandTest : public ::testing::Test {
  protected:
@@ -55,15 +44,15 @@ QImage replotOfTheSameSweep(const std::string& savePath, uint32_t columns) {
 }
 
 TEST_F(CliCommandTest, SweepSavesAFileThatRendersAsTheSweepsReplot) {
-  const CliResult sweep = runWords(
-      {"sweep", "--columns", "20", "--save", path("s.son"), "--png", path("e.png"), "--json"});
+  const CliResult sweep =
+      cli({"sweep", "--columns", "20", "--save", path("s.son"), "--png", path("e.png"), "--json"});
   ASSERT_EQ(sweep.code, 0) << sweep.err;
   EXPECT_NE(sweep.out.find("\"columns\":20"), std::string::npos) << sweep.out;
-  EXPECT_EQ(QFileInfo(QString::fromStdString(path("s.son"))).size(), 315202);
+  EXPECT_EQ(QFileInfo(QString::fromStdString(path("s.son"))).size(), 633600);
   const QImage live(QString::fromStdString(path("e.png")));
   EXPECT_EQ(live.size(), QSize(491, 512));
 
-  const CliResult render = runWords({"render", path("s.son"), "--png", path("r.png"), "--json"});
+  const CliResult render = cli({"render", path("s.son"), "--png", path("r.png"), "--json"});
   ASSERT_EQ(render.code, 0) << render.err;
   EXPECT_EQ(render.out, "{\"columns\":20,\"scanColumn\":0}\n");
   const QImage rendered =
@@ -77,30 +66,30 @@ TEST_F(CliCommandTest, SweepSavesAFileThatRendersAsTheSweepsReplot) {
 // it gives the sweep's settings back.
 TEST_F(CliCommandTest, SweepSavesAParameterFileByItsName) {
   const CliResult sweep =
-      runWords({"sweep", "--columns", "2", "--set", "chirpTime=3000", "--save", path("p.PAR")});
+      cli({"sweep", "--columns", "2", "--set", "chirpTime=3000", "--save", path("p.PAR")});
   ASSERT_EQ(sweep.code, 0) << sweep.err;
   EXPECT_EQ(QFileInfo(QString::fromStdString(path("p.PAR"))).size(), 1756);
-  const CliResult settings = runWords({"--load", path("p.PAR"), "settings", "--json"});
+  const CliResult settings = cli({"--load", path("p.PAR"), "settings", "--json"});
   ASSERT_EQ(settings.code, 0) << settings.err;
   EXPECT_NE(settings.out.find("\"chirpTime\":3000"), std::string::npos) << settings.out;
 }
 
 TEST_F(CliCommandTest, SweepRunsToTheEndOfTheSweepByDefault) {
-  const CliResult sweep = runWords({"sweep"});
+  const CliResult sweep = cli({"sweep"});
   ASSERT_EQ(sweep.code, 0) << sweep.err;
   EXPECT_EQ(sweep.out.rfind("sweep: 348 columns, last offset ", 0), 0u) << sweep.out;
 }
 
 TEST_F(CliCommandTest, AFailedSaveWritesNoFileAndNoPicture) {
-  const CliResult sweep = runWords(
-      {"sweep", "--columns", "2", "--save", path("missing/s.son"), "--png", path("e.png")});
+  const CliResult sweep =
+      cli({"sweep", "--columns", "2", "--save", path("missing/s.son"), "--png", path("e.png")});
   EXPECT_EQ(sweep.code, 1);
   EXPECT_NE(sweep.err.find("Save failed!"), std::string::npos) << sweep.err;
   EXPECT_FALSE(exists(path("e.png")));
 }
 
 TEST_F(CliCommandTest, SearchOffsetFindsTheRoomsLatency) {
-  const CliResult r = runWords({"--room", "latency=5", "--json", "search-offset"});
+  const CliResult r = cli({"--room", "latency=5", "--json", "search-offset"});
   ASSERT_EQ(r.code, 0) << r.err;
   // 5 ms at 44100 Hz are 441 values of the stereo recording.
   const auto at = r.out.find("\"result\":");
@@ -127,7 +116,7 @@ TEST_P(CliBadInputTest, EndsWithoutOutputFiles) {
   for (std::string& w : words) {
     if (w.rfind("@", 0) == 0) w = path(w.c_str() + 1);
   }
-  const CliResult r = runWords(words);
+  const CliResult r = cli(words);
   EXPECT_EQ(r.code, GetParam().code) << r.err;
   EXPECT_FALSE(r.err.empty());
   EXPECT_FALSE(exists(path("out.png")));
@@ -155,8 +144,7 @@ TEST_F(CliCommandTest, LoadedParameterFileSetsTheSettingsBeforeSet) {
     ASSERT_EQ(saveChosenFile(app, FileChoice{path("p.par"), FileKind::kParameters}),
               FileOutcome::kDone);
   }
-  const CliResult r =
-      runWords({"--load", path("p.par"), "--set", "cutOff=9", "--json", "settings"});
+  const CliResult r = cli({"--load", path("p.par"), "--set", "cutOff=9", "--json", "settings"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("\"offsetBytes\":1234"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"cutOff\":9"), std::string::npos) << r.out;
@@ -211,7 +199,7 @@ std::vector<std::string> rowsOfTheSameSweep(uint32_t columns) {
 }  // namespace
 
 TEST_F(CliCommandTest, SweepCsvHasOneRowPerPingWithThatPingsEchoes) {
-  const CliResult sweep = runWords({"sweep", "--columns", "30", "--csv", path("d.csv")});
+  const CliResult sweep = cli({"sweep", "--columns", "30", "--csv", path("d.csv")});
   ASSERT_EQ(sweep.code, 0) << sweep.err;
   const std::vector<std::string> lines = fileLines(path("d.csv"));
   ASSERT_EQ(lines.size(), 31u);
@@ -231,7 +219,7 @@ TEST_F(CliCommandTest, SweepCsvHasOneRowPerPingWithThatPingsEchoes) {
 }
 
 TEST_F(CliCommandTest, SweepWritesNoCsvWhenItFails) {
-  const CliResult sweep = runWords({"sweep", "--columns", "3", "--csv", path("missing/dir/d.csv")});
+  const CliResult sweep = cli({"sweep", "--columns", "3", "--csv", path("missing/dir/d.csv")});
   EXPECT_EQ(sweep.code, 1);
   EXPECT_NE(sweep.err.find("cannot write"), std::string::npos) << sweep.err;
 }

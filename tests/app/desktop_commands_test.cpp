@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
@@ -9,6 +12,7 @@
 #include "app/sonar_files.h"
 #include "app/status_text.h"
 #include "tests/app/app_fixture.h"
+#include "tests/display/file_limit.h"
 
 // The desktop's additions to the commands: nothing measured is lost without a question, the
 // picture and the distances can be exported, and the status texts.
@@ -111,12 +115,57 @@ TEST_F(UnsavedSweepTest, ExportsWriteThePictureAndTheDistancesOfEveryStoredColum
   const std::string table = distanceTableCsv(program);
   EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 5);
   EXPECT_TRUE(shell.messages.empty());
+}
 
-  shell.exportPath = path("no/such/folder/d.csv");
-  ASSERT_TRUE(dispatchCommand(app, CommandId::kExportDistances));
-  EXPECT_EQ(shell.captions(), std::vector<std::string>{""});
-  EXPECT_EQ(shell.messages.front().text, "Save failed!");
+// An export that cannot be written says so with its reason, and whatever was at the target
+// stays as it was: a missing folder, a FIFO (never opened, so nothing waits on a reader), a disk
+// that fills up halfway through the picture or the table.
+TEST_F(UnsavedSweepTest, ExportsThatCannotBeWrittenAreToldAndKeepThePreviousFile) {
+  measure(4);
+  const auto exportTo = [this](CommandId command, const std::string& target) {
+    shell.messages.clear();
+    shell.exportPath = target;
+    EXPECT_TRUE(dispatchCommand(app, command));
+    EXPECT_EQ(shell.captions(), std::vector<std::string>{""}) << target;
+    return shell.messages.empty() ? std::string() : shell.messages.front().text;
+  };
+  EXPECT_EQ(exportTo(CommandId::kExportDistances, path("no/such/folder/d.csv"))
+                .rfind("Save failed!\r\n", 0),
+            0u);
   EXPECT_FALSE(QFile::exists(dir.filePath("no/such/folder/d.csv")));
+
+  ASSERT_EQ(mkfifo(path("fifo.png").c_str(), 0600), 0);
+  for (const CommandId command : {CommandId::kExportPicture, CommandId::kExportDistances}) {
+    const std::string told = exportTo(command, path("fifo.png"));
+    EXPECT_NE(told.find("is a FIFO, not a regular file"), std::string::npos) << told;
+  }
+  struct stat st {};
+  ASSERT_EQ(lstat(path("fifo.png").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+  ASSERT_GT(distanceTableCsv(program).size(), 100u);
+  for (const char* name : {"full.png", "full.csv"}) {
+    {
+      QFile previous(dir.filePath(name));
+      ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
+      previous.write("previous");
+    }
+    const bool picture = QString(name).endsWith(".png");
+    std::string told;
+    {
+      const FileSizeLimit full(100);
+      told =
+          exportTo(picture ? CommandId::kExportPicture : CommandId::kExportDistances, path(name));
+    }
+    EXPECT_EQ(told.rfind("Save failed!\r\n", 0), 0u) << told;
+    EXPECT_NE(told.find("File too large"), std::string::npos) << told;
+    QFile kept(dir.filePath(name));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("previous")) << name;
+  }
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+            (QStringList{"fifo.png", "full.csv", "full.png"}))
+      << "no temporary file is left behind";
 }
 
 TEST(DistanceTable, RowsFollowTheStoredColumnsAndTheirEchoes) {

@@ -318,7 +318,8 @@ TEST_F(DeviceFaultTest, ADeviceThatCompletesTwiceKeepsTheSweepGoing) {
 }
 
 // The command line on the same faulty device: a sweep or pings that meet a failing device end
-// with exit code 1, the device's own text on stderr and nothing on stdout.
+// with exit code 1 and one line on stderr with the device's own text; what was measured before
+// the failure is on stdout.
 class CliDeviceFaultTest : public ::testing::Test {
  protected:
   CliDeviceFaultTest() {
@@ -348,7 +349,9 @@ TEST_F(CliDeviceFaultTest, SweepStopsAtTheFailingPing) {
   EXPECT_NE(err.str().find("WaveOut Error: " + faults->errorText(kGone)), std::string::npos)
       << err.str();
   EXPECT_NE(err.str().find("the sweep stopped after 5 columns"), std::string::npos) << err.str();
-  EXPECT_TRUE(out.str().empty());
+  const std::string errors = err.str();
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+  EXPECT_EQ(out.str().rfind("sweep: 5 columns", 0), 0u) << out.str();
 }
 
 TEST_F(CliDeviceFaultTest, SweepOnADeviceThatNeverFinishes) {
@@ -363,13 +366,28 @@ TEST_F(CliDeviceFaultTest, PingNamesTheStepAndThePing) {
   EXPECT_EQ(command(runPingCommand, {"--count", "3"}), kExitFailed);
   EXPECT_EQ(err.str(),
             "mervane-cli: play and record of ping 2 failed: " + faults->errorText(kGone) + "\n");
-  EXPECT_TRUE(out.str().empty());
+  const std::string printed = out.str();
+  EXPECT_EQ(printed.rfind("ping 1: offset ", 0), 0u) << printed;
+  EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
 
+  out.str("");
   err.str("");
   faults->setCompletion(FaultCompletion::kNever);
   EXPECT_EQ(command(runPingCommand, {}), kExitFailed);
   EXPECT_EQ(err.str(),
             "mervane-cli: the warm-up failed: " + faults->errorText(kWaveTimedOut) + "\n");
+  EXPECT_TRUE(out.str().empty());
+}
+
+TEST_F(CliDeviceFaultTest, JsonPingsFailingHalfWayStillFormOneDocument) {
+  request.json = true;
+  faults->failCall(BackendCall::kWritePlayback, 3, kGone);
+  EXPECT_EQ(command(runPingCommand, {"--count", "5"}), kExitFailed);
+  const std::string text = out.str();
+  EXPECT_EQ(text.rfind("{\"pings\":[\n{\"foundOffset\":", 0), 0u) << text;
+  EXPECT_NE(text.find("\n,{\"foundOffset\":"), std::string::npos) << text;
+  EXPECT_EQ(text.substr(text.size() - 3), "]}\n");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);  // opening, two pings, closing
 }
 
 }  // namespace

@@ -124,3 +124,37 @@ TEST_F(OffsetSearchTest, WeakSoundKeepsTheAverageUnreduced) {
 }
 
 }  // namespace
+
+namespace {
+
+class OffsetSearchFaultTest : public AppTest {};
+
+// A device that fails half-way: the search ends at that ping, says so once under the spec'd
+// caption, and the user keeps the offset they had; no weak-sound verdict is given.
+TEST_F(OffsetSearchFaultTest, StopsAtTheFirstDeviceFailureAndKeepsTheOffset) {
+  FaultBackend& faults = useFaults();
+  program.settings.offsetBytes = 1234;
+  faults.failCallsFrom(BackendCall::kWritePlayback,
+                       faults.callCount(BackendCall::kWritePlayback) + 4, 0x7001);
+  const OffsetSearchOutcome o = searchOffsetCommand(app);
+  EXPECT_TRUE(o.deviceFailed);
+  EXPECT_EQ(program.settings.offsetBytes, 1234u);
+  ASSERT_EQ(shell.messages.size(), 2u);  // the introduction, then the failure
+  EXPECT_EQ(shell.messages[1].caption, "WaveOut Error");
+  EXPECT_EQ(shell.messages[1].text, program.backend->errorText(0x7001));
+  EXPECT_EQ(faults.callCount(BackendCall::kWritePlayback), 4u);  // no ping after the failed one
+}
+
+TEST_F(OffsetSearchFaultTest, ADeviceThatNeverFinishesEndsTheSearchAtItsFirstWarmUp) {
+  FaultBackend& faults = useFaults();
+  program.settings.offsetBytes = 777;
+  faults.setCompletion(FaultCompletion::kNever);
+  const OffsetSearchOutcome o = searchOffsetCommand(app);
+  EXPECT_TRUE(o.deviceFailed);
+  EXPECT_EQ(program.settings.offsetBytes, 777u);
+  ASSERT_EQ(shell.messages.size(), 2u);
+  EXPECT_EQ(shell.messages[1].text, program.backend->errorText(kWaveTimedOut));
+  EXPECT_EQ(faults.callCount(BackendCall::kWritePlayback), 0u);
+}
+
+}  // namespace

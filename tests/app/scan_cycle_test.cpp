@@ -383,3 +383,40 @@ TEST_F(ScanCycleTest, AFoldedChirpLeavesTheRulerEmpty) {
 }
 
 }  // namespace
+
+namespace {
+
+class TickLimitTest : public AppTest {};
+
+// The count stops at the multiplier, so the largest one cannot wrap it into a ping that never
+// ran; the command line lets the waiting ticks pass at once.
+TEST_F(TickLimitTest, TheLargestMultiplierNeitherWrapsNorSpins) {
+  program.settings.clockMultiplier = UINT32_MAX;
+  startSonar(app);
+  ASSERT_EQ(scan().scanState, kRunning);
+  const uint32_t column = scan().scanColumn;
+  scan().tickCount = UINT32_MAX - 2;
+  EXPECT_EQ(timerTick(app), TickOutcome::kNoPing);
+  EXPECT_EQ(timerTick(app), TickOutcome::kNoPing);
+  EXPECT_EQ(scan().tickCount, UINT32_MAX);
+  EXPECT_EQ(scan().scanColumn, column);
+  EXPECT_EQ(timerTick(app), TickOutcome::kPinged);  // tick 2^32: the interval is over
+  EXPECT_EQ(scan().tickCount, 0u);
+  EXPECT_EQ(scan().scanColumn, column + 1);
+
+  skipIdleTicks(app);
+  EXPECT_EQ(timerTick(app), TickOutcome::kPinged);
+  EXPECT_EQ(scan().scanColumn, column + 2);
+}
+
+TEST_F(TickLimitTest, AnIntervalIsStillMultiplierPlusOneTicks) {
+  program.settings.clockMultiplier = 3;
+  startSonar(app);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(timerTick(app), TickOutcome::kNoPing);
+  EXPECT_EQ(timerTick(app), TickOutcome::kPinged);
+  pauseSonar(app);
+  skipIdleTicks(app);  // nothing to skip while paused
+  EXPECT_EQ(scan().tickCount, 0u);
+}
+
+}  // namespace

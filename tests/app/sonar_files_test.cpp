@@ -85,12 +85,16 @@ INSTANTIATE_TEST_SUITE_P(
                  [](const SonarSettings& s) { return s.tuneScale; }, 300},
         SlotCase{"clockMultiplierOneByte", [](SonarSettings& s) { s.clockMultiplier = 300; },
                  [](const SonarSettings& s) { return s.clockMultiplier; }, 44},
-        SlotCase{"cutOffSignedByte", [](SonarSettings& s) { s.cutOff = 200; },
-                 [](const SonarSettings& s) { return s.cutOff; }, -56},
-        SlotCase{"negativeCutOff", [](SonarSettings& s) { s.cutOff = -3; },
-                 [](const SonarSettings& s) { return s.cutOff; }, -3},
-        SlotCase{"gainSignedByte", [](SonarSettings& s) { s.gain = 130; },
-                 [](const SonarSettings& s) { return s.gain; }, -126},
+        // Byte slots are written as signed bytes widened to 32 bits; they come back as the byte
+        // that was saved, not as 4294967240.
+        SlotCase{"clockMultiplierHighByte", [](SonarSettings& s) { s.clockMultiplier = 200; },
+                 [](const SonarSettings& s) { return s.clockMultiplier; }, 200},
+        SlotCase{"cutOffHighByte", [](SonarSettings& s) { s.cutOff = 200; },
+                 [](const SonarSettings& s) { return s.cutOff; }, 200},
+        SlotCase{"negativeCutOffKeepsItsByte", [](SonarSettings& s) { s.cutOff = -3; },
+                 [](const SonarSettings& s) { return s.cutOff; }, 253},
+        SlotCase{"gainHighByte", [](SonarSettings& s) { s.gain = 200; },
+                 [](const SonarSettings& s) { return s.gain; }, 200},
         SlotCase{"gainSwitch", [](SonarSettings& s) { s.gainEnabled = 1; },
                  [](const SonarSettings& s) { return s.gainEnabled; }, 1},
         SlotCase{"medium", [](SonarSettings& s) { s.medium = kSteel; },
@@ -208,8 +212,9 @@ TEST_F(FileCommandTest, SonarFileRoundTripRestoresSettingsAndHistory) {
   program.history.at(179, 40) = 0x12345678;  // only its low half travels
   const std::vector<int32_t> measured(program.history.values.begin() + 440,
                                       program.history.values.begin() + 5 * 440);
+  program.history.at(357, 439) = -9;  // the last drawn column travels too
   save(path("a.son"), FileKind::kSonar);
-  EXPECT_EQ(sizeOf(path("a.son")), 315202);
+  EXPECT_EQ(sizeOf(path("a.son")), 633600);
   EXPECT_TRUE(shell.messages.empty());
 
   const SonarSettings saved = program.settings;
@@ -229,9 +234,8 @@ TEST_F(FileCommandTest, SonarFileRoundTripRestoresSettingsAndHistory) {
   EXPECT_TRUE(std::equal(measured.begin(), measured.end(), program.history.values.begin() + 440));
   EXPECT_EQ(program.history.at(178, 439), 17);
   EXPECT_EQ(program.history.at(179, 39), 0x12345678);
-  EXPECT_EQ(program.history.at(179, 40), 0x5678);
-  EXPECT_EQ(program.history.at(179, 41), 0);
-  EXPECT_EQ(program.history.at(200, 0), 0);
+  EXPECT_EQ(program.history.at(179, 40), 0x12345678);
+  EXPECT_EQ(program.history.at(357, 439), -9);
   EXPECT_EQ(scan().scanColumn, 0u);
   EXPECT_EQ(scan().scanState, kIdle);
   EXPECT_EQ(shell.surfaceShows, 1);
@@ -285,18 +289,125 @@ TEST_F(FileCommandTest, LoadedColumnIsBroughtIntoRange) {
   EXPECT_EQ(scan().scanColumn, kLastManualColumn);
 }
 
-TEST_F(FileCommandTest, ShortFileLoadsAsFarAsItGoes) {
+// A file of the layout that kept half the history opens as it always did: columns 0 to 178 and
+// the low half of the word after them, the rest of the history empty.
+TEST_F(FileCommandTest, TheShorterLayoutStillOpensAsBefore) {
+  ScanHistory h;
+  program.settings.tuneScale = 77;
+  scan().scanColumn = 0;  // as the load leaves it, so both files carry the same header
+  encodeHeader(program.settings, scan(), h);
+  for (uint32_t c = 1; c < kHistoryColumns; ++c) h.at(c, 5) = static_cast<int32_t>(c);
+  h.at(179, 40) = 0x12345678;
+  writeBytes(path("old.son"), historyBytes(h, kShortSonarFileBytes));
+  program.settings.tuneScale = 2;
+  open(path("old.son"), FileKind::kSonar);
+  EXPECT_TRUE(shell.messages.empty());
+  EXPECT_EQ(program.settings.tuneScale, 77u);
+  EXPECT_EQ(program.history.at(178, 5), 178);
+  EXPECT_EQ(program.history.at(179, 5), 179);
+  EXPECT_EQ(program.history.at(179, 40), 0x5678);
+  EXPECT_EQ(program.history.at(180, 5), 0);
+
+  // What the shorter layout held is exactly the front of a file saved now.
+  program.settings.tuneScale = 77;
+  save(path("new.son"), FileKind::kSonar);
+  QFile oldFile(QString::fromStdString(path("old.son")));
+  QFile newFile(QString::fromStdString(path("new.son")));
+  ASSERT_TRUE(oldFile.open(QIODevice::ReadOnly) && newFile.open(QIODevice::ReadOnly));
+  const QByteArray oldBytes = oldFile.readAll();
+  const QByteArray newBytes = newFile.readAll();
+  ASSERT_EQ(newBytes.size(), 633600);
+  EXPECT_EQ(newBytes.left(static_cast<qsizetype>(kShortSonarFileBytes - 2)),
+            oldBytes.left(oldBytes.size() - 2));
+}
+
+struct RefusedCase {
+  const char* name;
+  std::function<void(SonarSettings&)> spoil;
+};
+
+class RefusedFileTest : public FileCommandTest,
+                        public ::testing::WithParamInterface<RefusedCase> {};
+
+// A header whose settings no dialog would give is refused with "Read failed!", and the settings
+// and history stay as they were.
+TEST_P(RefusedFileTest, LeavesSettingsAndHistoryAlone) {
   SonarSettings s = program.settings;
-  s.recordTime = 300;
+  GetParam().spoil(s);
   ScanHistory h;
   encodeHeader(s, scan(), h);
-  writeBytes(path("short.son"), historyBytes(h, 4 * 9));  // slots 0..8
-  program.settings.offsetBytes = 1111;
-  open(path("short.son"), FileKind::kSonar);
+  writeBytes(path("bad.son"), historyBytes(h, kSonarFileBytes));
+  writeBytes(path("bad.par"), historyBytes(h, kParameterFileWriteBytes));
+  program.history.at(10, 10) = 3;
+  program.settings.offsetBytes = 777;
+  for (const auto& [file, kind] :
+       {std::pair{"bad.son", FileKind::kSonar}, std::pair{"bad.par", FileKind::kParameters}}) {
+    shell.messages.clear();
+    open(path(file), kind);
+    ASSERT_EQ(shell.messages.size(), 1u) << file;
+    EXPECT_EQ(shell.messages[0].text.rfind("Read failed!\r\n", 0), 0u) << shell.messages[0].text;
+    EXPECT_EQ(program.history.at(10, 10), 3);
+    EXPECT_EQ(program.settings.offsetBytes, 777u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, RefusedFileTest,
+    ::testing::Values(
+        RefusedCase{"medium", [](SonarSettings& s) { s.medium = 9; }},
+        RefusedCase{"offsetZero", [](SonarSettings& s) { s.offsetBytes = 0; }},
+        RefusedCase{"offsetAbove32000", [](SonarSettings& s) { s.offsetBytes = 32001; }},
+        RefusedCase{"deltaOffset", [](SonarSettings& s) { s.deltaOffsetBytes = 0; }},
+        RefusedCase{"tuneScale", [](SonarSettings& s) { s.tuneScale = 10001; }},
+        RefusedCase{"multiplierZero", [](SonarSettings& s) { s.clockMultiplier = 256; }},
+        RefusedCase{"cutOffZero", [](SonarSettings& s) { s.cutOff = 0; }},
+        RefusedCase{"gainSwitch", [](SonarSettings& s) { s.gainEnabled = 2; }},
+        RefusedCase{"channels", [](SonarSettings& s) { s.waveFormat.channels = 3; }},
+        RefusedCase{"bits", [](SonarSettings& s) { s.waveFormat.bitsPerSample = 12; }},
+        RefusedCase{"recordTimeBeyondThePlan", [](SonarSettings& s) { s.recordTime = 3700; }}),
+    CaseName());
+
+TEST_F(FileCommandTest, AFileShorterThanItsHeaderIsRefused) {
+  writeBytes(path("text.son"), {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n'});
+  SonarSettings s = program.settings;
+  ScanHistory h;
+  encodeHeader(s, scan(), h);
+  writeBytes(path("cut.par"), historyBytes(h, kHeaderBytes - 1));
+  program.settings.recordTime = 99;
+  for (const auto& [file, kind] :
+       {std::pair{"text.son", FileKind::kSonar}, std::pair{"cut.par", FileKind::kParameters}}) {
+    shell.messages.clear();
+    open(path(file), kind);
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_NE(shell.messages[0].text.find("fewer than the 412 of its header"), std::string::npos)
+        << shell.messages[0].text;
+    EXPECT_EQ(program.settings.recordTime, 99u);
+  }
+  writeBytes(path("whole.par"), historyBytes(h, kHeaderBytes));
+  shell.messages.clear();
+  open(path("whole.par"), FileKind::kParameters);
   EXPECT_TRUE(shell.messages.empty());
-  EXPECT_EQ(program.settings.recordTime, 300u);
-  EXPECT_EQ(program.settings.offsetBytes, 0u);  // decoded from the zeros after the end
-  EXPECT_EQ(program.settings.startFrequency, 0u);
+  EXPECT_EQ(program.settings.recordTime, 48u);
+}
+
+// The values the dialogs never give but a file has always carried still load: a start frequency
+// of 70000 Hz, an offset cut to 4464, a rate code the program does not know, and a multiplier,
+// cut-off and gain of 200.
+TEST_F(FileCommandTest, ValuesFilesAlwaysCarriedStillLoad) {
+  program.settings.startFrequency = 70000;
+  program.settings.offsetBytes = 70000;
+  program.settings.clockMultiplier = 200;
+  program.settings.cutOff = 200;
+  program.settings.gain = 200;
+  save(path("p.par"), FileKind::kParameters);
+  applyDefaultSettings(program.settings);
+  open(path("p.par"), FileKind::kParameters);
+  EXPECT_TRUE(shell.messages.empty());
+  EXPECT_EQ(program.settings.startFrequency, 70000u);
+  EXPECT_EQ(program.settings.offsetBytes, 4464u);
+  EXPECT_EQ(program.settings.clockMultiplier, 200u);
+  EXPECT_EQ(program.settings.cutOff, 200);
+  EXPECT_EQ(program.settings.gain, 200);
 }
 
 TEST_F(FileCommandTest, CancelledOpenKeepsTheSweepButStopsTheRun) {
@@ -316,7 +427,8 @@ TEST_F(FileCommandTest, FailedOpenReportsAndChangesNothing) {
   program.settings.offsetBytes = 777;
   open(path("missing.son"), FileKind::kSonar);
   ASSERT_EQ(shell.messages.size(), 2u);
-  EXPECT_EQ(shell.messages[0].text, "I can't open the file!");
+  EXPECT_EQ(shell.messages[0].text,
+            "I can't open the file!\r\n" + path("missing.son") + ": No such file or directory");
   EXPECT_EQ(shell.messages[1].text, "Read failed!");
   for (const FakeShell::Message& m : shell.messages) {
     EXPECT_EQ(m.caption, "");
@@ -336,7 +448,8 @@ TEST_F(FileCommandTest, FailedSaveLeavesNoFile) {
   const std::string target = path("no/such/folder/a.son");
   save(target, FileKind::kSonar);
   ASSERT_EQ(shell.messages.size(), 2u);
-  EXPECT_EQ(shell.messages[0].text, "cos nie tak");
+  EXPECT_EQ(shell.messages[0].text.rfind("cos nie tak\r\ncannot create a file in ", 0), 0u);
+  EXPECT_NE(shell.messages[0].text.find("No such file or directory"), std::string::npos);
   EXPECT_EQ(shell.messages[1].text, "Save failed!");
   EXPECT_EQ(shell.messages[1].icon, MessageIcon::kStop);
   EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(target)));
@@ -351,21 +464,16 @@ TEST_F(FileCommandTest, CancelledSaveWritesNothing) {
   EXPECT_TRUE(shell.messages.empty());
 }
 
-TEST_F(FileCommandTest, WildSettingsFromAFileNeverReachPastTheBuffers) {
-  SonarSettings wild = program.settings;
+// Files that bring such settings are refused now, but the command line can still set them.
+TEST_F(FileCommandTest, WildSettingsNeverReachPastTheBuffers) {
+  SonarSettings& wild = program.settings;
   wild.offsetBytes = 65535;
   wild.recordTime = 65535;
   wild.chirpTime = 65535;
   wild.deltaOffsetBytes = 0;
   wild.medium = 9;
   wild.cutOff = -128;
-  ScanState wildScan;
-  wildScan.scanColumn = 255;
-  ScanHistory h;
-  encodeHeader(wild, wildScan, h);
-  writeBytes(path("wild.par"), historyBytes(h, kParameterFileWriteBytes));
-  open(path("wild.par"), FileKind::kParameters);
-  ASSERT_EQ(program.settings.offsetBytes, 65535u);
+  scan().scanColumn = kLastManualColumn;
   // No new plan: the buffers are the default plan's. Under the sanitizers this catches any read
   // past them.
   keyPressed(app, VirtualKey::kEnter);

@@ -8,19 +8,9 @@
 #include "cli/cli.h"
 #include "cli/wav_io.h"
 #include "json_scan.h"
+#include "tests/cli/cli_result.h"
 
 namespace {
-
-struct Result {
-  int code;
-  std::string out, err;
-};
-
-Result cli(const std::vector<std::string>& words) {
-  std::ostringstream out, err;
-  const int code = runCli(words, out, err);
-  return {code, out.str(), err.str()};
-}
 
 std::vector<long> firstEnvelope(const std::string& json) {
   const size_t at = json.find("\"envelope\":[") + 12;
@@ -40,8 +30,8 @@ size_t strongestBin(const std::vector<long>& envelope, size_t from, size_t to) {
 // reflectors' peaks in the bins of 0.80 m and 1.90 m (9 lags a bin, 418 and 993 lags behind
 // the direct sound at 337.6 m/s).
 TEST(CliPing, TheDefaultRoomIsRepeatableAndWhereItShouldBe) {
-  const Result a = cli({"ping", "--count", "5", "--json"});
-  const Result b = cli({"--json", "ping", "--count", "5"});
+  const CliResult a = cli({"ping", "--count", "5", "--json"});
+  const CliResult b = cli({"--json", "ping", "--count", "5"});
   ASSERT_EQ(a.code, 0) << a.err;
   EXPECT_EQ(a.out, b.out);
   const auto offsets = numbersAfter(a.out, "foundOffset");
@@ -53,7 +43,7 @@ TEST(CliPing, TheDefaultRoomIsRepeatableAndWhereItShouldBe) {
   EXPECT_NEAR(strongestBin(envelope, 20, 80), (trueDirect + 418.0 - offsets[0]) / 9.0, 1.5);
   EXPECT_NEAR(strongestBin(envelope, 80, 200), (trueDirect + 992.8 - offsets[0]) / 9.0, 1.5);
 
-  const Result text = cli({"ping", "--count", "2"});
+  const CliResult text = cli({"ping", "--count", "2"});
   ASSERT_EQ(text.code, 0);
   EXPECT_EQ(text.out.rfind("ping 1: offset ", 0), 0u) << text.out;
   EXPECT_NE(text.out.find("\nping 2: offset "), std::string::npos);
@@ -72,7 +62,7 @@ TEST(CliAnalyze, AWavOfAMeasurementGivesTheSameResult) {
                                           rig.settings.inBufferBytes + 1000);
   ASSERT_EQ(writeWav(path.string(), rig.settings.waveFormat, recorded), "");
 
-  const Result r = cli({"analyze", path.string(), "--json"});
+  const CliResult r = cli({"analyze", path.string(), "--json"});
   std::filesystem::remove(path);
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(numbersAfter(r.out, "foundOffset"), std::vector<long>{long(measured.arrival.offset)});
@@ -84,11 +74,11 @@ TEST(CliAnalyze, AWavOfAMeasurementGivesTheSameResult) {
 // The laptop at a desk: eight pings combined find the wall it faces (the range a sonar reads:
 // half the echo's way beyond the direct sound's) and nothing nearer that the room does not hold.
 TEST(CliPing, AveragedPingsAtTheDeskFindTheFacingWall) {
-  const Result text = cli({"--room", "preset=desk", "ping", "--count", "8", "--average"});
+  const CliResult text = cli({"--room", "preset=desk", "ping", "--count", "8", "--average"});
   ASSERT_EQ(text.code, 0) << text.err;
   EXPECT_NE(text.out.find("\naverage of 8 pings: echoes "), std::string::npos) << text.out;
 
-  const Result json = cli({"--room", "preset=desk", "--json", "ping", "--count", "8", "--average"});
+  const CliResult json = cli({"--room", "preset=desk", "--json", "ping", "--count", "8", "--average"});
   ASSERT_EQ(json.code, 0) << json.err;
   const std::string marker = "\"average\":{\"pings\":8,\"obstructions\":[";
   const size_t at = json.out.find(marker);
@@ -103,7 +93,7 @@ TEST(CliPing, AveragedPingsAtTheDeskFindTheFacingWall) {
 // louder than itself: the direct sound is still the first arrival, and the wall its echo.
 TEST(CliPing, AWallLouderThanTheDirectSoundIsItsEcho) {
   const std::string room = "preset=desk,beam=1";
-  const Result json = cli({"--room", room, "--json", "ping", "--count", "4", "--average"});
+  const CliResult json = cli({"--room", room, "--json", "ping", "--count", "4", "--average"});
   ASSERT_EQ(json.code, 0) << json.err;
   const std::string marker = "\"average\":{\"pings\":4,\"obstructions\":[";
   const size_t at = json.out.find(marker);
@@ -118,7 +108,7 @@ TEST(CliPing, AWallLouderThanTheDirectSoundIsItsEcho) {
 // At 22050 samples per second the default 8-12 kHz chirp folds back: the command says so on
 // stderr, measures as asked, and reports no echo distances from it.
 TEST(CliPing, AFoldedChirpIsReportedAndGivesNoDistances) {
-  const Result r = cli({"--set", "samplesPerSec=22050", "ping", "--count", "2", "--average"});
+  const CliResult r = cli({"--set", "samplesPerSec=22050", "ping", "--count", "2", "--average"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.err.find("warning: The chirp sweeps from 8000 Hz to 12000 Hz"), std::string::npos)
       << r.err;
@@ -126,7 +116,7 @@ TEST(CliPing, AFoldedChirpIsReportedAndGivesNoDistances) {
   EXPECT_EQ(r.out.find(" m"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("average of 2 pings: echoes none"), std::string::npos) << r.out;
 
-  const Result settings = cli({"--set", "samplesPerSec=22050", "settings"});
+  const CliResult settings = cli({"--set", "samplesPerSec=22050", "settings"});
   EXPECT_NE(settings.err.find("folds back"), std::string::npos);
   EXPECT_TRUE(cli({"settings"}).err.empty());
 }
@@ -140,7 +130,7 @@ struct Failing {
 class CliAudioFailures : public testing::TestWithParam<Failing> {};
 
 TEST_P(CliAudioFailures, ExitWithTheReason) {
-  const Result r = cli(GetParam().words);
+  const CliResult r = cli(GetParam().words);
   EXPECT_EQ(r.code, GetParam().code) << r.err;
   EXPECT_NE(r.err.find(GetParam().named), std::string::npos) << r.err;
   EXPECT_TRUE(r.out.empty()) << r.out;

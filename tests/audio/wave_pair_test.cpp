@@ -6,12 +6,10 @@
 
 namespace {
 
-// A device that finishes every buffer the moment it gets it, and notes what it was given.
-class InstantBackend final : public AudioBackend {
+// A device that opens anything and accepts every call; what it does with the buffers is each
+// test device's own.
+class AcceptingBackend : public AudioBackend {
  public:
-  std::vector<uint32_t> captureLengths;
-  uint32_t waits = 0;
-
   WaveError open(StreamDirection, const WaveFormat&, StreamHandle& handle) override {
     handle = ++opened_;
     return kWaveOk;
@@ -19,21 +17,29 @@ class InstantBackend final : public AudioBackend {
   WaveError close(StreamHandle) override { return kWaveOk; }
   WaveError prepare(StreamHandle, WaveHeader&) override { return kWaveOk; }
   WaveError unprepare(StreamHandle, WaveHeader&) override { return kWaveOk; }
+  WaveError startCapture(StreamHandle) override { return kWaveOk; }
+  std::string errorText(WaveError) const override { return {}; }
+
+ private:
+  StreamHandle opened_ = 0;
+};
+
+// A device that finishes every buffer the moment it gets it, and notes what it was given.
+class InstantBackend final : public AcceptingBackend {
+ public:
+  std::vector<uint32_t> captureLengths;
+  uint32_t waits = 0;
+
   WaveError addCaptureBuffer(StreamHandle, WaveHeader& h) override {
     captureLengths.push_back(h.length);
     h.flags.store(kHeaderDone);
     return kWaveOk;
   }
-  WaveError startCapture(StreamHandle) override { return kWaveOk; }
   WaveError writePlayback(StreamHandle, WaveHeader& h) override {
     h.flags.store(kHeaderDone);
     return kWaveOk;
   }
   void waitForDone(uint32_t) override { ++waits; }
-  std::string errorText(WaveError) const override { return {}; }
-
- private:
-  StreamHandle opened_ = 0;
 };
 
 TEST(WavePairInstantDevice, DoneHeadersCostNoWaitAndWarmUpsAre15000Bytes) {
@@ -238,3 +244,67 @@ TEST(StandAlone, PlayAndRecordTakeTheirBuffersTimeAndTimeOutOnADeadDevice) {
 }
 
 }  // namespace
+
+namespace {
+
+// A device that stops under a running ping: nothing ever completes, and after a given number of
+// waits the back end reports the fault it has seen. Its clock moves only by the waits.
+class StoppingBackend final : public AcceptingBackend {
+ public:
+  explicit StoppingBackend(uint32_t faultAfterWaits) : faultAfter_(faultAfterWaits) {}
+  uint32_t waits = 0;
+  uint64_t nowMs = 0;
+
+  WaveError addCaptureBuffer(StreamHandle, WaveHeader&) override { return kWaveOk; }
+  WaveError writePlayback(StreamHandle, WaveHeader&) override { return kWaveOk; }
+  void waitForDone(uint32_t timeoutMs) override {
+    ++waits;
+    nowMs += timeoutMs;
+  }
+  uint64_t clockMs() const override { return nowMs; }
+  WaveError deviceFault() const override {
+    return waits >= faultAfter_ ? kWaveDeviceStopped : kWaveOk;
+  }
+
+ private:
+  uint32_t faultAfter_;
+};
+
+}  // namespace
+
+// A server that ends under a ping is told at the next wake-up, not after the time-out.
+TEST(WavePairDevices, AFaultTheBackEndSawEndsTheWaitAtOnce) {
+  StoppingBackend device(1);
+  WavePair pair;
+  std::vector<uint8_t> play(352), record(10670);
+  WaveFormat f{1, 2, 44100, 0, 0, 16, 0};
+  recomputeDerivedFormat(f);
+  ASSERT_EQ(openPair(device, pair, f, play, 352, record, 10670), kWaveOk);
+  EXPECT_EQ(pingPair(device, pair), kWaveDeviceStopped);
+  EXPECT_EQ(device.waits, 1u);
+  EXPECT_NE(ownWaveErrorText(kWaveDeviceStopped).find("stopped"), std::string::npos);
+}
+
+// A frozen server: nothing completes and nothing is reported. The operation ends
+// kLateAllowanceMs of the back end's clock after the buffer should have been done, and the front
+// end is called between the short waits of the late part, so a window stays painted.
+TEST(WavePairDevices, ALateDeviceIsGivenUpSoonAndTheWindowKeepsBeingPainted) {
+  StoppingBackend device(UINT32_MAX);
+  uint32_t stalls = 0;
+  device.setStallHook([&stalls] { ++stalls; });
+  WavePair pair;
+  std::vector<uint8_t> play(352), record(10670);
+  WaveFormat f{1, 2, 44100, 0, 0, 16, 0};
+  recomputeDerivedFormat(f);
+  ASSERT_EQ(openPair(device, pair, f, play, 352, record, 10670), kWaveOk);
+  EXPECT_EQ(pingPair(device, pair), kWaveTimedOut);
+  const uint64_t playMs = 352 * 1000 / 176400;
+  EXPECT_LE(device.nowMs, playMs + kLateAllowanceMs);
+  EXPECT_GE(device.nowMs, kLateAllowanceMs);
+  // Every 100 ms once the buffer is a quarter second late.
+  EXPECT_GE(stalls, (kLateAllowanceMs - 250) / 100);
+
+  device.nowMs = 0;
+  EXPECT_EQ(flushInput(device, pair, f), kWaveTimedOut);
+  EXPECT_LE(device.nowMs, kWarmUpBytes * 1000 / 176400 + kLateAllowanceMs);
+}

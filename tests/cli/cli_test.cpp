@@ -6,41 +6,40 @@
 #include <sstream>
 
 #include "cli/wav_io.h"
+#include "tests/cli/cli_result.h"
 
 namespace {
 
-struct Result {
-  int code;
-  std::string out, err;
-};
-
-Result cli(std::vector<std::string> words) {
-  std::ostringstream out, err;
-  const int code = runCli(words, out, err);
-  return {code, out.str(), err.str()};
-}
-
-bool has(const std::string& text, const std::string& piece) {
-  return text.find(piece) != std::string::npos;
-}
-
 TEST(CliSettings, DefaultsAsJson) {
-  const Result r = cli({"settings", "--json"});
+  const CliResult r = cli({"settings", "--json"});
   ASSERT_EQ(r.code, 0) << r.err;
-  for (const char* piece :
-       {"\"startFrequency\":8000", "\"endFrequency\":12000", "\"chirpTime\":2000",
-        "\"recordTime\":48", "\"offsetBytes\":600", "\"deltaOffsetBytes\":2000",
-        "\"clockMultiplier\":4", "\"tuneScale\":2", "\"cutOff\":20", "\"amplification\":300",
-        "\"gain\":0", "\"medium\":1", "\"channels\":2", "\"bitsPerSample\":16",
-        "\"samplesPerSec\":44100", "\"blockAlign\":4", "\"avgBytesPerSec\":176400",
-        "\"inBufferBytes\":9670", "\"outBufferBytes\":352", "\"planOk\":true"}) {
+  for (const char* piece : {"\"startFrequency\":8000",
+                            "\"endFrequency\":12000",
+                            "\"chirpTime\":2000",
+                            "\"recordTime\":48",
+                            "\"offsetBytes\":600",
+                            "\"deltaOffsetBytes\":2000",
+                            "\"clockMultiplier\":4",
+                            "\"tuneScale\":2",
+                            "\"cutOff\":20",
+                            "\"amplification\":300",
+                            "\"gain\":0",
+                            "\"medium\":1",
+                            "\"channels\":2",
+                            "\"bitsPerSample\":16",
+                            "\"samplesPerSec\":44100",
+                            "\"blockAlign\":4",
+                            "\"avgBytesPerSec\":176400",
+                            "\"inBufferBytes\":9670",
+                            "\"outBufferBytes\":352",
+                            "\"planOk\":true"}) {
     EXPECT_TRUE(has(r.out, piece)) << piece << "\n" << r.out;
   }
 }
 
 TEST(CliSettings, FormatFieldsRecomputeAlignmentAndRate) {
-  const Result r = cli({"--json", "--set", "bitsPerSample=8", "--set", "channels=1", "--set",
-                        "samplesPerSec=8000", "--set", "offsetBytes=75", "settings"});
+  const CliResult r = cli({"--json", "--set", "bitsPerSample=8", "--set", "channels=1", "--set",
+                           "samplesPerSec=8000", "--set", "offsetBytes=75", "settings"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(has(r.out, "\"blockAlign\":1"));
   EXPECT_TRUE(has(r.out, "\"avgBytesPerSec\":8000"));
@@ -49,7 +48,7 @@ TEST(CliSettings, FormatFieldsRecomputeAlignmentAndRate) {
 }
 
 TEST(CliSettings, FailedPlanReportsPlaceholdersAndExitsOne) {
-  const Result r = cli({"--json", "--set", "recordTime=3700", "settings"});
+  const CliResult r = cli({"--json", "--set", "recordTime=3700", "settings"});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(has(r.out, "\"inBufferBytes\":18706"));
   EXPECT_TRUE(has(r.out, "\"planOk\":false"));
@@ -71,7 +70,7 @@ TEST(CliUsage, BadInputExitsTwoAndNamesTheProblem) {
       {{}, "command"},
   };
   for (const Case& c : cases) {
-    const Result r = cli(c.words);
+    const CliResult r = cli(c.words);
     EXPECT_EQ(r.code, 2) << c.named;
     EXPECT_TRUE(has(r.err, c.named)) << r.err;
   }
@@ -79,7 +78,7 @@ TEST(CliUsage, BadInputExitsTwoAndNamesTheProblem) {
 }
 
 TEST(CliChirp, ReferenceAndPlayBufferLengths) {
-  const Result r = cli({"chirp", "--json"});
+  const CliResult r = cli({"chirp", "--json"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(has(r.out, "\"reference\":[0,17724,29836,32405,24525,8670,-10052,-25525,"));
   EXPECT_TRUE(has(r.out, "\"playBuffer\":[0,0,0,0,0,0,149,126,"));
@@ -90,7 +89,7 @@ TEST(CliChirp, ReferenceAndPlayBufferLengths) {
 TEST(CliChirp, WavHoldsThePlayedPartInTheCurrentFormat) {
   const auto path = std::filesystem::temp_directory_path() / "mervane_chirp_test.wav";
   std::filesystem::remove(path);
-  const Result r = cli({"--set", "bitsPerSample=8", "chirp", "--wav", path.string()});
+  const CliResult r = cli({"--set", "bitsPerSample=8", "chirp", "--wav", path.string()});
   ASSERT_EQ(r.code, 0) << r.err;
   WavRecording wav;
   ASSERT_EQ(readWav(path.string(), 1u << 20, wav), "");
@@ -100,7 +99,7 @@ TEST(CliChirp, WavHoldsThePlayedPartInTheCurrentFormat) {
   EXPECT_EQ(wav.bytes[3], 253);
   std::filesystem::remove(path);
 
-  const Result failed = cli({"--set", "chirpTime=4000000", "chirp", "--wav", path.string()});
+  const CliResult failed = cli({"--set", "chirpTime=4000000", "chirp", "--wav", path.string()});
   EXPECT_EQ(failed.code, 1);
   EXPECT_FALSE(std::filesystem::exists(path));
 }

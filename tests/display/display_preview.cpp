@@ -32,7 +32,7 @@ int32_t syntheticBin(int c, int i, std::minstd_rand& noise) {
 }
 
 bool save(const PlotSurface& surface, const std::string& path) {
-  const bool ok = surface.savePng(path);
+  const bool ok = surface.savePng(path).empty();
   std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.c_str());
   return ok;
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "test_helpers.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -53,6 +55,48 @@ TEST(SingleInstance, SocketLeftBehindByACrashDoesNotBlockTheNextStart) {
   SingleInstance second(name);
   EXPECT_EQ(second.claim(), InstanceRole::kAnotherIsRunning);
   EXPECT_TRUE(second.otherAnswered());
+}
+
+// Without a runtime folder the lock goes to a folder of our own in the temporary folder; one of
+// that name that someone else could write (or a link planted there) is not used.
+TEST(SingleInstance, TheLockLivesOnlyWhereNobodyElseCanWrite) {
+  QTemporaryDir shared;
+  const QString tag = QStringLiteral("mervane-") + QString::number(::getuid());
+  const QString own = privateFolder(QString(), shared.path());
+  EXPECT_EQ(own, shared.filePath(tag));
+  EXPECT_TRUE(isPrivateFolder(own));
+  EXPECT_EQ(QFile::permissions(own) & (QFileDevice::WriteGroup | QFileDevice::WriteOther), 0);
+
+  QTemporaryDir runtime;
+  EXPECT_EQ(privateFolder(runtime.path(), shared.path()), runtime.path());
+
+  QTemporaryDir planted;
+  ASSERT_TRUE(QDir(planted.path()).mkdir(tag));
+  QFile::setPermissions(planted.filePath(tag), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner | QFileDevice::WriteOther |
+                                                   QFileDevice::ReadOther | QFileDevice::ExeOther);
+  EXPECT_EQ(privateFolder(QString(), planted.path()), QString());
+  QTemporaryDir linked;
+  ASSERT_TRUE(QFile::link(own, linked.filePath(tag)));
+  EXPECT_EQ(privateFolder(QString(), linked.path()), QString());
+  EXPECT_EQ(privateFolder(linked.filePath(tag), linked.path()), QString());
+
+  // No private folder: the program starts without a guard rather than not at all.
+  SingleInstance unguarded{QString()};
+  EXPECT_EQ(unguarded.claim(), InstanceRole::kFirst);
+}
+
+// A lock left by a run that crashed (its process is gone) does not keep the next one out.
+TEST(SingleInstance, AStaleLockDoesNotBlock) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath(QStringLiteral("instance"));
+  QFile stale(name + QStringLiteral(".lock"));
+  ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+  stale.write(QByteArray::number(0x3FFFFFFF) + "\n" + QCoreApplication::applicationName().toUtf8() +
+              "\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+  stale.close();
+  SingleInstance next(name);
+  EXPECT_EQ(next.claim(), InstanceRole::kFirst);
 }
 
 TEST(SingleInstance, StartsAllTheSameWhereNoLockCanBeWritten) {

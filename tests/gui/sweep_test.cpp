@@ -123,10 +123,7 @@ TEST_F(SweepTest, EveryColumnSurvivesReplotTheDialogsAndItsFile) {
     menuItem(*window_, CommandId::kOpen)->trigger();
   }
   QApplication::processEvents();
-  if (QFileInfo(path).size() < 633600) {
-    GTEST_SKIP() << "waits for sonar files that keep the whole 633600-byte history; "
-                 << "this layout holds " << litColumns(surface()) << " of the 349 columns";
-  }
+  EXPECT_EQ(QFileInfo(path).size(), 633600) << "the whole history";
   EXPECT_EQ(litColumns(surface()), 349) << "reopened";
 }
 

@@ -1,0 +1,28 @@
+#pragma once
+#include <sys/resource.h>
+
+#include <csignal>
+
+// While it lives, no file of the process may grow beyond `bytes`: a write past that fails with
+// EFBIG ("File too large"), as a full disk fails with ENOSPC. The kernel's own limit, so the code
+// under test meets a real failed write, not a model of one.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // else the signal ends the process
+    getrlimit(RLIMIT_FSIZE, &previous_);
+    rlimit limited = previous_;
+    limited.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limited);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, previousHandler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit previous_{};
+  void (*previousHandler_)(int) = SIG_DFL;
+};
