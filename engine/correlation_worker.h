@@ -44,9 +44,11 @@ class CorrelationWorker {
 
 // Hands out ranges that cover [0, count) exactly once: the calling thread takes them from the
 // front, the worker from the back, so each keeps to its own end of the data call after call (the
-// lines it writes stay in its cache). Shared, each claim takes a quarter of what is left, rounded
-// up to a multiple of `step` and at most `largest`: the two meet in pieces of one step and
-// neither waits long for the other. Alone, every range is `largest` long. count < 2^32.
+// lines it writes stay in its cache). Shared, each claim takes half of what is left, rounded up
+// to a multiple of `step` and at most `largest`: the two meet in pieces of one step and neither
+// waits long for the other, and few pieces mean few digit windows packed twice (a quarter gave
+// the default plan eleven tiles instead of seven, and 1 µs more). Alone, every range is `largest`
+// long. count < 2^32.
 class RangeCounter {
  public:
   enum class Sizing { kAlone, kShared };
@@ -76,8 +78,8 @@ class RangeCounter {
  private:
   uint64_t sizeFor(uint64_t left) const {
     if (!shared_) return largest_;
-    const uint64_t quarter = (left / 4 + step_ - 1) / step_ * step_;
-    return std::clamp<uint64_t>(quarter, step_, largest_);
+    const uint64_t half = (left / 2 + step_ - 1) / step_ * step_;
+    return std::clamp<uint64_t>(half, step_, largest_);
   }
 
   const uint64_t step_, largest_;
