@@ -41,6 +41,32 @@ void refreshSamples(std::span<int16_t> samples, std::span<const uint8_t> recordi
   }
 }
 
+// What correlateEcho reports of the largest magnitude.
+uint32_t levelOfPeak(uint64_t peak) {
+  return static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(peak, 1) / 255, UINT32_MAX));
+}
+
+// Lags per share of the scaling: it pays for a second thread only at the long plans.
+constexpr size_t kScaleGrain = size_t{1} << 15;
+
+uint32_t scaleToLevel(std::span<const int64_t> sums, std::span<int32_t> output, uint64_t start,
+                      uint64_t lagEnd, int32_t level, CorrelationWorker* worker) {
+  const size_t count = start < lagEnd ? static_cast<size_t>(lagEnd - start) : 0;
+  const int64_t* from = sums.data() + start;
+  std::atomic<uint64_t> largest{0};
+  forEachRange(worker, count, kScaleGrain, [&](size_t first, size_t last) {
+    raiseTo(largest, peakMagnitude(from + first, last - first));
+  });
+  const uint64_t peak = std::max<uint64_t>(largest.load(std::memory_order_relaxed), 1);
+  const double scale = scaleFor(level, peak);
+  forEachRange(worker, count, kScaleGrain, [&](size_t first, size_t last) {
+    scaleMagnitudes(from + first, output.data() + start + first, last - first, scale);
+  });
+  return levelOfPeak(peak);
+}
+
+}  // namespace
+
 MERVANE_VECTOR_CLONES uint64_t peakMagnitude(const int64_t* sums, size_t count) {
   uint64_t peak = 0;
   for (size_t i = 0; i < count; ++i) {
@@ -63,27 +89,6 @@ MERVANE_VECTOR_CLONES void scaleMagnitudes(const int64_t* sums, int32_t* output,
   }
 }
 
-// Lags per share of the scaling: it pays for a second thread only at the long plans.
-constexpr size_t kScaleGrain = size_t{1} << 15;
-
-uint32_t scaleToLevel(std::span<const int64_t> sums, std::span<int32_t> output, uint64_t start,
-                      uint64_t lagEnd, int32_t level, CorrelationWorker* worker) {
-  const size_t count = start < lagEnd ? static_cast<size_t>(lagEnd - start) : 0;
-  const int64_t* from = sums.data() + start;
-  std::atomic<uint64_t> largest{0};
-  forEachRange(worker, count, kScaleGrain, [&](size_t first, size_t last) {
-    raiseTo(largest, peakMagnitude(from + first, last - first));
-  });
-  const uint64_t peak = std::max<uint64_t>(largest.load(std::memory_order_relaxed), 1);
-  const double scale = static_cast<double>(level) / static_cast<double>(peak);
-  forEachRange(worker, count, kScaleGrain, [&](size_t first, size_t last) {
-    scaleMagnitudes(from + first, output.data() + start + first, last - first, scale);
-  });
-  return static_cast<uint32_t>(std::min<uint64_t>(peak / 255, UINT32_MAX));
-}
-
-}  // namespace
-
 uint32_t correlateEcho(uint32_t end, uint32_t count, uint32_t start, std::span<int16_t> samples,
                        std::span<const int32_t> templ, std::span<const uint8_t> recording,
                        std::span<int32_t> output, std::span<int64_t> sums, const WaveFormat& format,
@@ -101,7 +106,9 @@ uint32_t correlateEcho(uint32_t end, uint32_t count, uint32_t start, std::span<i
     const SampleSource source{samples, recording, wide};
     const uint64_t firstIndex = uint64_t{start} + kFirstTap;
     if (workspace == nullptr || !fftSums(*workspace, source, used, firstIndex, lagSums, worker)) {
-      directSums(source, used, firstIndex, lagSums, worker);
+      const uint64_t peak = directSumsScaled(source, used, firstIndex, lagSums,
+                                             output.subspan(start, lagSums.size()), level, worker);
+      return levelOfPeak(peak);
     }
   }
   return scaleToLevel(sums, output, start, lagEnd, level, worker);

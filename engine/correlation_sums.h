@@ -47,7 +47,21 @@ class CorrelationWorker;  // correlation_worker.h
 // little to pay for the handshake with a second one.
 constexpr uint64_t kSharedMinProducts = 200000;
 
-// Exact sums by direct summation; works for any template and any length, without allocating.
-// With a worker, large calls share their lags with its thread.
-void directSums(const SampleSource& source, std::span<const int32_t> taps, uint64_t firstIndex,
-                std::span<int64_t> sums, CorrelationWorker* worker);
+// The largest magnitude among `count` sums.
+uint64_t peakMagnitude(const int64_t* sums, size_t count);
+
+// Each sum times `scale`, truncated to 32 bits, as a magnitude (saturated to INT32_MAX).
+void scaleMagnitudes(const int64_t* sums, int32_t* output, size_t count, double scale);
+
+// The factor that brings `peak` to `level`.
+inline double scaleFor(int32_t level, uint64_t peak) {
+  return static_cast<double>(level) / static_cast<double>(peak > 0 ? peak : 1);
+}
+
+// Exact sums by direct summation, then their magnitudes scaled so that the largest becomes
+// `level` (output has the length of sums); returns that largest magnitude. Works for any template
+// and any length, without allocating. With a worker, large calls share their lags with its
+// thread, and each thread scales the lags it summed while they are still in its cache.
+uint64_t directSumsScaled(const SampleSource& source, std::span<const int32_t> taps,
+                          uint64_t firstIndex, std::span<int64_t> sums, std::span<int32_t> output,
+                          int32_t level, CorrelationWorker* worker);

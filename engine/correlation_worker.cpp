@@ -14,14 +14,6 @@ enum : uint32_t { kIdle, kPosted, kRunning, kDone, kStop };
 // spinning worker would hold a core that FFTW's own threads are waiting for.
 constexpr auto kSpinTime = std::chrono::microseconds(20);
 
-inline void cpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#elif defined(__aarch64__)
-  asm volatile("yield");
-#endif
-}
-
 // Returns the state once it is none of `a`, `b`: spinning first, then sleeping on the futex.
 uint32_t awaitStateOtherThan(std::atomic<uint32_t>& state, uint32_t a, uint32_t b) {
   const auto until = std::chrono::steady_clock::now() + kSpinTime;

@@ -14,6 +14,15 @@
 #include <memory>
 #include <thread>
 
+// Tells the processor that this thread spins on a value another thread will change.
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
 // Which thread runs a share of a task.
 enum class ThreadSide { kCaller, kWorker };
 

@@ -8,7 +8,9 @@
 // 64-bit loop bit for bit.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <thread>
 
 #include "engine/correlation_sums.h"
 #include "engine/correlation_worker.h"
@@ -138,24 +140,93 @@ bool tapsFitSixteenBits(std::span<const int32_t> taps) {
                      [](int32_t t) { return t >= INT16_MIN && t <= INT16_MAX; });
 }
 
-void directSums(const SampleSource& source, std::span<const int32_t> taps, uint64_t firstIndex,
-                std::span<int64_t> sums, CorrelationWorker* worker) {
+namespace {
+
+// Where the two threads' halves meet before scaling: the scale needs the largest magnitude of all
+// the sums, so each side publishes the peak of the lags it summed and waits for the other's, then
+// scales its own lags while they are still in its cache. The worker may start late or not at all:
+// it joins before it claims any lags, and the caller, once no lags are left, either closes the
+// meeting (the worker has not come and will find nothing to do) or waits for the peak of a worker
+// that has joined. Both waits last as long as the other side's last tile.
+class PeakMeeting {
+ public:
+  // The worker, before it claims lags; false when the caller has already finished without it.
+  bool join() {
+    uint32_t open = kOpen;
+    return entry_.compare_exchange_strong(open, kJoined, std::memory_order_acq_rel);
+  }
+
+  // This side's peak in, the peak of all out.
+  uint64_t combine(ThreadSide side, uint64_t local) {
+    raiseTo(peak_, local);
+    if (side == ThreadSide::kWorker) {
+      workerIn_.store(true, std::memory_order_release);
+      awaitTrue(ready_);
+    } else {
+      uint32_t open = kOpen;
+      if (!entry_.compare_exchange_strong(open, kClosed, std::memory_order_acq_rel)) {
+        awaitTrue(workerIn_);
+      }
+      ready_.store(true, std::memory_order_release);
+    }
+    return peak_.load(std::memory_order_relaxed);
+  }
+
+  uint64_t peak() const { return peak_.load(std::memory_order_relaxed); }
+
+ private:
+  enum : uint32_t { kOpen, kJoined, kClosed };
+
+  static void awaitTrue(const std::atomic<bool>& flag) {
+    for (int k = 1; !flag.load(std::memory_order_acquire); ++k) {
+      cpuRelax();
+      if (k % 1024 == 0) std::this_thread::yield();  // the other side was preempted
+    }
+  }
+
+  std::atomic<uint32_t> entry_{kOpen};
+  std::atomic<uint64_t> peak_{0};
+  std::atomic<bool> workerIn_{false}, ready_{false};
+};
+
+uint64_t scaleAll(std::span<const int64_t> sums, std::span<int32_t> output, int32_t level) {
+  const uint64_t peak = peakMagnitude(sums.data(), sums.size());
+  scaleMagnitudes(sums.data(), output.data(), sums.size(), scaleFor(level, peak));
+  return peak;
+}
+
+}  // namespace
+
+uint64_t directSumsScaled(const SampleSource& source, std::span<const int32_t> taps,
+                          uint64_t firstIndex, std::span<int64_t> sums, std::span<int32_t> output,
+                          int32_t level, CorrelationWorker* worker) {
   if (!tapsFitSixteenBits(taps)) {
     wideTapSums(source, taps, firstIndex, sums);
-    return;
+    return scaleAll(sums, output, level);
   }
   if (uint64_t{sums.size()} * taps.size() < kSharedMinProducts) worker = nullptr;
   static const PairKernel kernel = pairKernel(directKernelLevel());
   const TileJob job{source, taps, firstIndex, sums, kernel};
   // Shared, tiles shrink towards the lags where the two threads meet: one kernel block there.
+  // Each side's tiles join up into one range, since it claims them from its own end.
   RangeCounter tiles(
       sums.size(), kKernelLags, kLagTile,
       worker != nullptr ? RangeCounter::Sizing::kShared : RangeCounter::Sizing::kAlone);
+  PeakMeeting meeting;
   auto task = [&](ThreadSide side) {
+    if (side == ThreadSide::kWorker && !meeting.join()) return;
     TileScratch t;
+    size_t low = sums.size(), high = 0;
+    uint64_t peak = 0;
     for (size_t first = 0, last = 0; tiles.claim(side, first, last);) {
       sumTile(job, first, last, t);
+      peak = std::max(peak, peakMagnitude(sums.data() + first, last - first));
+      low = std::min(low, first);
+      high = std::max(high, last);
     }
+    const double scale = scaleFor(level, meeting.combine(side, peak));
+    if (low < high) scaleMagnitudes(sums.data() + low, output.data() + low, high - low, scale);
   };
   runOnBoth(worker, task);
+  return meeting.peak();
 }
