@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <random>
@@ -277,6 +278,27 @@ TEST(SplitLags, OddCountsMatchTheDefinition) {
       expectSameEntries(got.correlationSums, want.correlationSums, "sums");
       expectSameEntries(got.correlationBuffer, want.correlationBuffer, "outputs");
     }
+  }
+}
+
+// The worker joins a call at any moment or not at all: at once when it still spins from the call
+// before, late when it has to wake up first, never when the caller finishes before it wakes.
+// Whichever happens, both halves are scaled by the peak of all the sums.
+TEST(SplitLags, AWorkerThatJoinsLateOrNeverChangesNothing) {
+  SonarSettings s = planned({"", 16, 2, 44100, 48, 2000, 600, Fill::kClippedChirpAndEcho});
+  fill(s, Fill::kClippedChirpAndEcho);
+  if (s.correlationWorker == nullptr) s.correlationWorker = makeCorrelationWorker();
+  const uint32_t end = s.inBufferBytes + 1000;
+  SonarSettings want = s;
+  const uint32_t wantResult = runReference(want, end);
+  for (int call = 0; call < 120; ++call) {
+    if (call % 3 == 0) std::this_thread::sleep_for(std::chrono::microseconds(50 * (call % 7)));
+    std::fill(s.correlationBuffer.begin(), s.correlationBuffer.end(), -1);
+    ASSERT_EQ(correlateRecording(s, end), wantResult) << "call " << call;
+    ASSERT_TRUE(std::equal(s.correlationBuffer.begin() + s.offsetBytes,
+                           s.correlationBuffer.begin() + end / 2 + 1,
+                           want.correlationBuffer.begin() + s.offsetBytes))
+        << "call " << call;
   }
 }
 
