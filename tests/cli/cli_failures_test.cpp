@@ -21,13 +21,6 @@
 
 namespace {
 
-std::string contentOf(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Runs the installed-to-be program with an environment prefix through the shell.
 CliResult program(const std::string& commandLine) {
   const std::string command = "{ " + commandLine + "; } 2>&1; echo \"exit=$?\"";

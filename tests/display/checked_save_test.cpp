@@ -19,13 +19,6 @@
 
 namespace {
 
-std::string contentOf(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 void put(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }

@@ -2,6 +2,9 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 // While it lives, no file of the process may grow beyond `bytes`: a write past that fails with
 // EFBIG ("File too large"), as a full disk fails with ENOSPC. The kernel's own limit, so the code
@@ -26,3 +29,11 @@ class FileSizeLimit {
   rlimit previous_{};
   void (*previousHandler_)(int) = SIG_DFL;
 };
+
+// A file's bytes as they stand, to compare before and after a failed save.
+inline std::string contentOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
