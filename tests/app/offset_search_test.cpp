@@ -129,8 +129,8 @@ namespace {
 
 class OffsetSearchFaultTest : public AppTest {};
 
-// A device that fails half-way: the search ends at that ping, says so once under the spec'd
-// caption, and the user keeps the offset they had; no weak-sound verdict is given.
+// A device that fails half-way: the search ends at that ping, says so once under the program's
+// own caption, and the user keeps the offset they had; no weak-sound verdict is given.
 TEST_F(OffsetSearchFaultTest, StopsAtTheFirstDeviceFailureAndKeepsTheOffset) {
   FaultBackend& faults = useFaults();
   program.settings.offsetBytes = 1234;
