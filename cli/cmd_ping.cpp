@@ -67,16 +67,12 @@ class PingPrinter {
     }
     JsonWriter json;
     json.beginObject();
-    json.beginObject("average");
     json.number("pings", pings);
     json.beginArray("obstructions");
     for (const double d : echoes) json.real({}, d, 3);
     json.endArray();
     json.endObject();
-    json.endObject();
-    // The member without the braces of its scratch document: it closes the streamed one.
-    const std::string& member = json.text();
-    closing_.assign(1, ',').append(member, 1, member.size() - 2);
+    closing_.assign(",\"average\":").append(json.text());  // closes the streamed document
     return true;
   }
 
