@@ -57,7 +57,7 @@ uint32_t scaleToLevel(std::span<const int64_t> sums, std::span<int32_t> output, 
   forEachRange(worker, count, kScaleGrain, [&](size_t first, size_t last) {
     raiseTo(largest, peakMagnitude(from + first, last - first));
   });
-  const uint64_t peak = std::max<uint64_t>(largest.load(std::memory_order_relaxed), 1);
+  const uint64_t peak = largest.load(std::memory_order_relaxed);
   const double scale = scaleFor(level, peak);
   forEachRange(worker, count, kScaleGrain, [&](size_t first, size_t last) {
     scaleMagnitudes(from + first, output.data() + start + first, last - first, scale);
