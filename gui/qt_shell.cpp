@@ -121,6 +121,12 @@ std::optional<FileChoice> QtShell::chooseFile(FileDialogMode mode) {
       dialog.setDefaultSuffix(fileKindForFilter(f) == FileKind::kParameters ? "par" : "son");
     });
   }
+  std::optional<std::string> path = runFileDialog(dialog);
+  if (!path) return std::nullopt;
+  return FileChoice{std::move(*path), fileKindForFilter(dialog.selectedNameFilter())};
+}
+
+std::optional<std::string> QtShell::runFileDialog(QFileDialog& dialog) {
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;
@@ -128,8 +134,7 @@ std::optional<FileChoice> QtShell::chooseFile(FileDialogMode mode) {
   QSettings settings;
   setLastFolder(settings, lastDirectory_);
   // The file system's own bytes, whatever the name's encoding.
-  return FileChoice{QFile::encodeName(files.front()).toStdString(),
-                    fileKindForFilter(dialog.selectedNameFilter())};
+  return QFile::encodeName(files.front()).toStdString();
 }
 
 DialogResult QtShell::runDialog(DialogId dialog) {
@@ -173,13 +178,7 @@ std::optional<std::string> QtShell::chooseExportFile(ExportKind kind) {
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setDefaultSuffix(picture ? QStringLiteral("png") : QStringLiteral("csv"));
-  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  const QStringList files = dialog.selectedFiles();
-  if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;
-  lastDirectory_ = QFileInfo(files.front()).absolutePath();
-  QSettings settings;
-  setLastFolder(settings, lastDirectory_);
-  return QFile::encodeName(files.front()).toStdString();
+  return runFileDialog(dialog);
 }
 
 SaveChoice QtShell::askToSaveSweep() {

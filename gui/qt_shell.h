@@ -7,6 +7,7 @@
 #include "app/shell.h"
 #include "dialogs/dialogs.h"
 
+class QFileDialog;
 class QMainWindow;
 class QUrl;
 class PlotWidget;
@@ -53,6 +54,8 @@ class QtShell : public Shell {
  private:
   enum class FileDialogMode { kOpen, kSave };
   std::optional<FileChoice> chooseFile(FileDialogMode mode);
+  // Runs a file dialog; the chosen file as the file system's bytes, its folder remembered.
+  std::optional<std::string> runFileDialog(QFileDialog& dialog);
   void showHelpViewer(const QString& path);
 
   QMainWindow& window_;
