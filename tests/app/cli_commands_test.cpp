@@ -24,23 +24,30 @@ class CliCommandTest : public ::testing::Test {
   QTemporaryDir dir;
 };
 
-// The sweep the command line runs, step by step in-process: the same start, the same room, the
-// same ticks with a repaint after each, then Save and Replot.
-QImage replotOfTheSameSweep(const std::string& savePath, uint32_t columns) {
+// The sweep the command line runs, started in-process: the same start, the same room, then the
+// same ticks with a repaint after each.
+struct InProcessSweep {
+  InProcessSweep() {
+    applyResetValues(program.settings, program.scan);
+    planBuffers(program.settings);
+    program.backend = makeRoom();
+    openPairForPlan(program.settings, program.pair, *program.backend);
+    paintPlot(app);
+    dispatchCommand(app, CommandId::kStartSonar);
+  }
   Program program;
-  applyResetValues(program.settings, program.scan);
-  planBuffers(program.settings);
-  program.backend = makeRoom();
-  openPairForPlan(program.settings, program.pair, *program.backend);
   FakeShell shell;
-  PlotSurface surface(kPlotClientWidth, kPlotClientHeight);
+  PlotSurface surface{kPlotClientWidth, kPlotClientHeight};
   App app{program, shell, surface};
-  paintPlot(app);
-  dispatchCommand(app, CommandId::kStartSonar);
-  while (program.scan.latestScan < columns + 1) timerTick(app);
-  saveChosenFile(app, FileChoice{savePath, FileKind::kSonar});
-  dispatchCommand(app, CommandId::kReplot);
-  return surface.image();
+};
+
+// The command line's sweep step by step in-process, then Save and Replot.
+QImage replotOfTheSameSweep(const std::string& savePath, uint32_t columns) {
+  InProcessSweep sweep;
+  while (sweep.program.scan.latestScan < columns + 1) timerTick(sweep.app);
+  saveChosenFile(sweep.app, FileChoice{savePath, FileKind::kSonar});
+  dispatchCommand(sweep.app, CommandId::kReplot);
+  return sweep.surface.image();
 }
 
 TEST_F(CliCommandTest, SweepSavesAFileThatRendersAsTheSweepsReplot) {
@@ -168,16 +175,9 @@ std::vector<std::string> fileLines(const std::string& file) {
 // The rows the same sweep gives, built in-process ping by ping from what each ping left: its
 // column, its found offset and its obstruction list.
 std::vector<std::string> rowsOfTheSameSweep(uint32_t columns) {
-  Program program;
-  applyResetValues(program.settings, program.scan);
-  planBuffers(program.settings);
-  program.backend = makeRoom();
-  openPairForPlan(program.settings, program.pair, *program.backend);
-  FakeShell shell;
-  PlotSurface surface(kPlotClientWidth, kPlotClientHeight);
-  App app{program, shell, surface};
-  paintPlot(app);
-  dispatchCommand(app, CommandId::kStartSonar);
+  InProcessSweep sweep;
+  Program& program = sweep.program;
+  App& app = sweep.app;
   std::vector<std::string> rows;
   while (rows.size() < columns) {
     const uint32_t before = program.scan.latestScan;
