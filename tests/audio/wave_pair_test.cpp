@@ -270,16 +270,28 @@ class StoppingBackend final : public AcceptingBackend {
   uint32_t faultAfter_;
 };
 
+WaveFormat stereoFormat() {
+  WaveFormat f{1, 2, 44100, 0, 0, 16, 0};
+  recomputeDerivedFormat(f);
+  return f;
+}
+
+// A pair for one ping at 16-bit stereo 44.1 kHz, its buffers sized here.
+WaveError openStereoPair(AudioBackend& device, WavePair& pair, std::vector<uint8_t>& play,
+                         std::vector<uint8_t>& record) {
+  play.assign(352, 0);
+  record.assign(10670, 0);
+  return openPair(device, pair, stereoFormat(), play, 352, record, 10670);
+}
+
 }  // namespace
 
 // A server that ends under a ping is told at the next wake-up, not after the time-out.
 TEST(WavePairDevices, AFaultTheBackEndSawEndsTheWaitAtOnce) {
   StoppingBackend device(1);
   WavePair pair;
-  std::vector<uint8_t> play(352), record(10670);
-  WaveFormat f{1, 2, 44100, 0, 0, 16, 0};
-  recomputeDerivedFormat(f);
-  ASSERT_EQ(openPair(device, pair, f, play, 352, record, 10670), kWaveOk);
+  std::vector<uint8_t> play, record;
+  ASSERT_EQ(openStereoPair(device, pair, play, record), kWaveOk);
   EXPECT_EQ(pingPair(device, pair), kWaveDeviceStopped);
   EXPECT_EQ(device.waits, 1u);
   EXPECT_NE(ownWaveErrorText(kWaveDeviceStopped).find("stopped"), std::string::npos);
@@ -293,10 +305,8 @@ TEST(WavePairDevices, ALateDeviceIsGivenUpSoonAndTheWindowKeepsBeingPainted) {
   uint32_t stalls = 0;
   device.setStallHook([&stalls] { ++stalls; });
   WavePair pair;
-  std::vector<uint8_t> play(352), record(10670);
-  WaveFormat f{1, 2, 44100, 0, 0, 16, 0};
-  recomputeDerivedFormat(f);
-  ASSERT_EQ(openPair(device, pair, f, play, 352, record, 10670), kWaveOk);
+  std::vector<uint8_t> play, record;
+  ASSERT_EQ(openStereoPair(device, pair, play, record), kWaveOk);
   EXPECT_EQ(pingPair(device, pair), kWaveTimedOut);
   const uint64_t playMs = 352 * 1000 / 176400;
   EXPECT_LE(device.nowMs, playMs + kLateAllowanceMs);
@@ -305,6 +315,6 @@ TEST(WavePairDevices, ALateDeviceIsGivenUpSoonAndTheWindowKeepsBeingPainted) {
   EXPECT_GE(stalls, (kLateAllowanceMs - 250) / 100);
 
   device.nowMs = 0;
-  EXPECT_EQ(flushInput(device, pair, f), kWaveTimedOut);
+  EXPECT_EQ(flushInput(device, pair, stereoFormat()), kWaveTimedOut);
   EXPECT_LE(device.nowMs, kWarmUpBytes * 1000 / 176400 + kLateAllowanceMs);
 }
