@@ -15,6 +15,7 @@
 #include "engine/correlation_sums.h"
 #include "engine/correlation_worker.h"
 #include "engine/direct_kernels.h"
+#include "engine/pcm_samples.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ struct TileScratch {
 
 int32_t sampleAt(const SampleSource& s, uint64_t i) {
   if (s.isWide) return i < s.wide.size() ? s.wide[i] : 0;
-  return i < s.narrow.size() ? static_cast<int32_t>(s.narrow[i]) - 128 : 0;
+  return pcm8At(s.narrow, i);
 }
 
 // Templates beyond 16 bits never come from the chirp synthesis; they take the plain loop.
@@ -130,7 +131,7 @@ void gatherSamples(const SampleSource& source, uint64_t from, std::span<int16_t>
   } else if (!source.isWide && from < source.narrow.size()) {
     copied = static_cast<size_t>(std::min<uint64_t>(dst.size(), source.narrow.size() - from));
     const uint8_t* bytes = source.narrow.data() + from;
-    for (size_t k = 0; k < copied; ++k) dst[k] = static_cast<int16_t>(bytes[k] - 128);
+    for (size_t k = 0; k < copied; ++k) dst[k] = static_cast<int16_t>(pcm8Value(bytes[k]));
   }
   std::fill(dst.begin() + static_cast<ptrdiff_t>(copied), dst.end(), int16_t{0});
 }
