@@ -10,7 +10,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <thread>
 
 #include "engine/correlation_sums.h"
 #include "engine/correlation_worker.h"
@@ -161,14 +160,14 @@ class PeakMeeting {
   uint64_t combine(ThreadSide side, uint64_t local) {
     raiseTo(peak_, local);
     if (side == ThreadSide::kWorker) {
-      workerIn_.store(true, std::memory_order_release);
+      raise(workerIn_);
       awaitTrue(ready_);
     } else {
       uint32_t open = kOpen;
       if (!entry_.compare_exchange_strong(open, kClosed, std::memory_order_acq_rel)) {
         awaitTrue(workerIn_);
       }
-      ready_.store(true, std::memory_order_release);
+      raise(ready_);
     }
     return peak_.load(std::memory_order_relaxed);
   }
@@ -178,12 +177,21 @@ class PeakMeeting {
  private:
   enum : uint32_t { kOpen, kJoined, kClosed };
 
+  // The other side is usually a tile away; when it was preempted, this side sleeps on the flag
+  // (a futex) instead of taking the core it needs to finish.
   static void awaitTrue(const std::atomic<bool>& flag) {
-    for (int k = 1; !flag.load(std::memory_order_acquire); ++k) {
+    for (int k = 0; k < kSpins; ++k) {
+      if (flag.load(std::memory_order_acquire)) return;
       cpuRelax();
-      if (k % 1024 == 0) std::this_thread::yield();  // the other side was preempted
     }
+    while (!flag.load(std::memory_order_acquire)) flag.wait(false, std::memory_order_acquire);
   }
+  static void raise(std::atomic<bool>& flag) {
+    flag.store(true, std::memory_order_release);
+    flag.notify_one();
+  }
+
+  static constexpr int kSpins = 4096;
 
   std::atomic<uint32_t> entry_{kOpen};
   std::atomic<uint64_t> peak_{0};
