@@ -9,6 +9,7 @@
 #include "cli/backend_setup.h"
 #include "cli/cli_shell.h"
 #include "cli/commands.h"
+#include "cli/file_roles.h"
 #include "cli/settings_fields.h"
 #include "engine/buffer_plan.h"
 
@@ -155,6 +156,11 @@ int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
   const CliCommand* command = findCliCommand(request.command);
   if (command == nullptr) {
     err << "mervane-cli: unknown command '" << request.command << "'\n";
+    return kExitUsage;
+  }
+  // Before any work: a clash found after a sweep would cost the user the sweep.
+  if (const auto clash = clashingFiles(namedFiles(request))) {
+    err << "mervane-cli: " << *clash << "\n";
     return kExitUsage;
   }
   CliRun run{request, out, err, {}, false};

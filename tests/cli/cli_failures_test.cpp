@@ -41,7 +41,8 @@ class CliFailureTest : public ::testing::Test {
   }
   QStringList entries() const {
     return QDir(dir.path())
-        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                   QDir::Name);
   }
   QTemporaryDir dir;
 };
@@ -81,21 +82,65 @@ TEST_F(CliFailureTest, SaveMessagesNameTheProgramsTextAndTheReason) {
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
+// Bad usage, so exit 2 before anything is measured, with both names told.
 TEST_F(CliFailureTest, NoOutputReplacesItsOwnInput) {
   ASSERT_EQ(cli({"sweep", "--columns", "3", "--save", path("a.son")}).code, 0);
   const std::string before = contentOf(path("a.son"));
   const CliResult r = cli({"render", path("a.son"), "--png", path("a.son")});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(has(r.err, "is the file being read")) << r.err;
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(has(r.err, "the sonar file '" + path("a.son") + "' and --png '" + path("a.son") +
+                             "' are the same file"))
+      << r.err;
+  for (const std::string output : {"--csv", "--png"}) {
+    const CliResult sweep =
+        cli({"--load", path("a.son"), "sweep", "--columns", "1", output, path("a.son")});
+    EXPECT_EQ(sweep.code, 2) << output;
+    EXPECT_TRUE(has(sweep.err, "an output may not replace a file the run reads")) << sweep.err;
+    EXPECT_TRUE(sweep.out.empty()) << "measured before refusing: " << sweep.out;
+  }
+  EXPECT_EQ(cli({"--load", path("a.son"), "chirp", "--wav", path("a.son")}).code, 2);
   EXPECT_EQ(contentOf(path("a.son")), before);
-  EXPECT_EQ(cli({"sweep", "--save", path("x.son"), "--png", path("x.son")}).code, 2);
-  EXPECT_EQ(cli({"sweep", "--png", path("x.png"), "--csv", path("x.png")}).code, 2);
-  EXPECT_EQ(cli({"--load", path("a.son"), "sweep", "--columns", "1", "--csv", path("a.son")}).code,
-            1);
-  EXPECT_EQ(cli({"--load", path("a.son"), "sweep", "--columns", "1", "--png", path("a.son")}).code,
-            1);
-  EXPECT_EQ(cli({"--load", path("a.son"), "chirp", "--wav", path("a.son")}).code, 1);
-  EXPECT_EQ(contentOf(path("a.son")), before);
+  EXPECT_EQ(entries(), QStringList{"a.son"});
+}
+
+// Outputs compared as files, not as strings: another spelling, a full path against a relative
+// one, a link to the file, for files that exist and for files still to be made.
+TEST_F(CliFailureTest, TwoNamesOfOneFileAreOneOutput) {
+  ASSERT_EQ(cli({"sweep", "--columns", "1", "--png", path("p.png")}).code, 0);
+  const std::string picture = contentOf(path("p.png"));
+  ASSERT_EQ(symlink("p.png", path("link.csv").c_str()), 0);
+  ASSERT_EQ(symlink("later.son", path("later-link.png").c_str()), 0);
+  const std::string dirName = dir.path().toStdString();
+  const std::string sub = path("sub");
+  ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+  const std::vector<std::vector<std::string>> clashes{
+      {"sweep", "--columns", "1", "--save", path("y.son"), "--csv", dirName + "/./y.son"},
+      {"sweep", "--columns", "1", "--save", path("z.son"), "--png", sub + "/../z.son"},
+      {"sweep", "--columns", "1", "--png", path("p.png"), "--csv", path("link.csv")},
+      {"sweep", "--columns", "1", "--save", path("later.son"), "--png", path("later-link.png")},
+      {"sweep", "--columns", "1", "--csv", path("p.png"), "--png", dirName + "//p.png"},
+  };
+  for (const auto& words : clashes) {
+    const CliResult r = cli(words);
+    EXPECT_EQ(r.code, 2) << words[4] << " " << words[6] << ": " << r.err;
+    EXPECT_TRUE(has(r.err, "are the same file: each output needs a file of its own")) << r.err;
+    EXPECT_TRUE(has(r.err, words[4]) && has(r.err, words[6])) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+  EXPECT_EQ(contentOf(path("p.png")), picture);
+  EXPECT_EQ(entries(), (QStringList{"later-link.png", "link.csv", "p.png", "sub"}));
+  // A relative name is taken from the working folder, as the save itself takes it.
+  const std::string here = QDir::currentPath().toStdString();
+  ASSERT_EQ(chdir(dirName.c_str()), 0);
+  const CliResult relative = cli({"sweep", "--columns", "1", "--save", "w.son", "--png",
+                                  dirName + "/w.son", "--csv", "other.csv"});
+  ASSERT_EQ(chdir(here.c_str()), 0);
+  EXPECT_EQ(relative.code, 2) << relative.err;
+  // Files of their own pass.
+  EXPECT_EQ(cli({"sweep", "--columns", "1", "--save", path("a.son"), "--png", path("a.png"),
+                 "--csv", path("a.csv")})
+                .code,
+            0);
 }
 
 TEST_F(CliFailureTest, SpecialFilesAreNeitherReplacedNorWaitedOn) {
