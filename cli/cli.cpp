@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "app/chirp_warning.h"
+#include "app/header_ranges.h"
 #include "audio/measurement.h"
 #include "cli/backend_setup.h"
 #include "cli/cli_shell.h"
@@ -175,6 +176,14 @@ int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
       err << "mervane-cli: " << problem << "\n";
       return kExitUsage;
     }
+  }
+  // The settings as all --set left them, so their order never matters: what a file cannot hold
+  // would come back as another value, and what Open refuses could not be read back at all.
+  if (const HeaderRange* range = outOfRange(program.settings); range && !request.sets.empty()) {
+    err << "mervane-cli: --set " << range->field << "=" << range->value(program.settings) << ": "
+        << range->field << " takes " << acceptedValues(*range)
+        << " (what sonar and parameter files hold)\n";
+    return kExitUsage;
   }
   run.planOk = planBuffers(program.settings);
   // analyze replaces the format with its recording's and warns for that one.

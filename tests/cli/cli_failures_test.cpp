@@ -308,11 +308,10 @@ TEST_F(CliFailureTest, WavsWithoutSamplesOrRateAreRefusedClearly) {
   EXPECT_TRUE(has(zero.err, "declares a sample rate of 0 Hz")) << zero.err;
 }
 
-// Any multiplier the field holds: the ticks between pings pass at once on the simulated room,
-// and only pings that ran are counted.
+// Any multiplier a file holds: the ticks between pings pass at once on the simulated room, and
+// only pings that ran are counted.
 TEST(CliSweep, TheLargestMultiplierEndsAtOnce) {
-  const CliResult r =
-      cli({"--set", "clockMultiplier=4294967295", "--json", "sweep", "--columns", "2"});
+  const CliResult r = cli({"--set", "clockMultiplier=255", "--json", "sweep", "--columns", "2"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(has(r.out, "\"columns\":2,")) << r.out;
 }
