@@ -3,6 +3,7 @@
 // the process's own environment (locale, standard output) run the real program.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -306,6 +307,35 @@ TEST_F(CliFailureTest, WavsWithoutSamplesOrRateAreRefusedClearly) {
   const CliResult zero = cli({"analyze", path("zero.wav")});
   EXPECT_EQ(zero.code, 2);
   EXPECT_TRUE(has(zero.err, "declares a sample rate of 0 Hz")) << zero.err;
+
+  // Said in words with the rates that are read, not in libsndfile's terms.
+  std::ofstream(path("huge.wav"), std::ios::binary) << wavBytes(false, 0xFFFFFFFF, {1, 2, 3, 4});
+  const CliResult huge = cli({"analyze", path("huge.wav")});
+  EXPECT_EQ(huge.code, 2);
+  EXPECT_TRUE(has(huge.err,
+                  "runs at 4294967295 Hz; 8000, 11025, 22050, 44100, 48000 or 96000 "
+                  "Hz are supported"))
+      << huge.err;
+  EXPECT_FALSE(has(huge.err, "SF_INFO")) << huge.err;
+}
+
+// RF64 is the WAV of recorders that may pass 4 GB; its 16-bit PCM reads as any other.
+TEST_F(CliFailureTest, Rf64PcmIsReadLikePlainPcm) {
+  std::vector<int16_t> samples(4000);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * 7919) % 2001);
+  std::ofstream(path("plain.wav"), std::ios::binary) << wavBytes(false, 44100, samples);
+  SF_INFO info{};
+  info.samplerate = 44100;
+  info.channels = 2;
+  info.format = SF_FORMAT_RF64 | SF_FORMAT_PCM_16;
+  SNDFILE* rf64 = sf_open(path("rf64.wav").c_str(), SFM_WRITE, &info);
+  ASSERT_NE(rf64, nullptr) << sf_strerror(nullptr);
+  sf_write_short(rf64, samples.data(), static_cast<sf_count_t>(samples.size()));
+  sf_close(rf64);
+  const CliResult plain = cli({"--json", "analyze", path("plain.wav")});
+  const CliResult wide = cli({"--json", "analyze", path("rf64.wav")});
+  ASSERT_EQ(wide.code, 0) << wide.err;
+  EXPECT_EQ(wide.out, plain.out);
 }
 
 // Any multiplier a file holds: the ticks between pings pass at once on the simulated room, and
