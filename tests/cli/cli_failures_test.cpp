@@ -24,7 +24,9 @@ namespace {
 
 // Runs the installed-to-be program with an environment prefix through the shell.
 CliResult program(const std::string& commandLine) {
-  const std::string command = "{ " + commandLine + "; } 2>&1; echo \"exit=$?\"";
+  // The command line's own variables stay out of the way unless a test sets them.
+  const std::string command =
+      "{ unset MERVANE_ROOM MERVANE_AUDIO; " + commandLine + "; } 2>&1; echo \"exit=$?\"";
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
   std::string text;
   std::array<char, 4096> buffer{};
@@ -181,10 +183,63 @@ TEST(CliOutput, AnOutputThatCannotBeWrittenIsAFailure) {
   EXPECT_EQ(runCli({"--json", "ping", "--count", "3"}, jsonOut, err), 1);
 }
 
+// --help and --version are output like any other: a full or closed standard output fails.
+TEST(CliOutput, HelpAndVersionAreCheckedToo) {
+  for (const char* option : {"--help", "--version"}) {
+    const std::string cli = std::string(MERVANE_CLI) + " " + option;
+    EXPECT_EQ(program(cli + " > /dev/null").code, 0) << option;
+    const CliResult full = program(cli + " > /dev/full");
+    EXPECT_EQ(full.code, 1) << option;
+    EXPECT_TRUE(has(full.out, "the output could not be written: No space left on device"))
+        << full.out;
+    const CliResult closed = program(cli + " >&-");
+    EXPECT_EQ(closed.code, 1) << option;
+    EXPECT_TRUE(has(closed.out, "the output could not be written")) << closed.out;
+  }
+}
+
 TEST(CliOutput, StandardOutputOnAFullDevice) {
   const CliResult r = program(std::string(MERVANE_CLI) + " settings > /dev/full");
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(has(r.out, "the output could not be written: No space left on device")) << r.out;
+}
+
+// MERVANE_ROOM and MERVANE_AUDIO as the desktop program reads them; the command line wins, and
+// the room is no error where the back end has none.
+TEST(CliEnvironment, TheVariablesChooseWhatTheOptionsDoNotSay) {
+  const CliEnvironment room{std::nullopt, "echo=1.50:0.2"};
+  const auto pingWith = [](const std::vector<std::string>& words, const CliEnvironment& env) {
+    std::ostringstream out, err;
+    const int code = runCli(words, out, err, env);
+    return CliResult{code, out.str(), err.str()};
+  };
+  const CliResult fromRoom = pingWith({"--json", "ping"}, room);
+  ASSERT_EQ(fromRoom.code, 0) << fromRoom.err;
+  EXPECT_TRUE(has(fromRoom.out, "\"obstructions\":[1.500]")) << fromRoom.out;
+  const CliResult optionWins = pingWith({"--json", "--room", "echo=0.90:0.2", "ping"}, room);
+  EXPECT_TRUE(has(optionWins.out, "\"obstructions\":[0.9")) << optionWins.out;
+  const CliResult badRoom = pingWith({"ping"}, {std::nullopt, "rt=100"});
+  EXPECT_EQ(badRoom.code, 2);
+  EXPECT_TRUE(has(badRoom.err, "MERVANE_ROOM: room key rt has a bad value '100'")) << badRoom.err;
+  const CliResult badAudio = pingWith({"settings"}, {"alsa", std::nullopt});
+  EXPECT_EQ(badAudio.code, 2);
+  EXPECT_TRUE(has(badAudio.err, "MERVANE_AUDIO: unknown back end 'alsa'")) << badAudio.err;
+
+  CliRequest request;
+  ASSERT_EQ(parseCliRequest({"settings"}, request, {"portaudio", "echo=1:0.1"}), std::nullopt);
+  EXPECT_EQ(request.backend, "portaudio");
+  EXPECT_FALSE(request.room) << "the room of a back end that has none";
+  CliRequest sim;
+  ASSERT_EQ(parseCliRequest({"--backend", "sim", "settings"}, sim, {"portaudio", "echo=1:0.1"}),
+            std::nullopt);
+  EXPECT_EQ(sim.backend, "sim");
+  EXPECT_EQ(sim.room, "echo=1:0.1");
+
+  // The real program reads them from its environment; an in-process run without one does not.
+  const CliResult real =
+      program("MERVANE_ROOM=echo=1.50:0.2 " + std::string(MERVANE_CLI) + " ping");
+  EXPECT_TRUE(has(real.out, "1.50 m")) << real.out;
+  EXPECT_EQ(real.code, 0);
 }
 
 // de_DE.UTF-8 writes a decimal comma; made here with localedef into a folder of our own, so the
