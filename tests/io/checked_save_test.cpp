@@ -1,4 +1,5 @@
 #include "io/checked_save.h"
+#include "io/runtime_folder.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -320,6 +321,56 @@ TEST_F(CheckedSaveTest, KilledSavesLeaveNothingButTheTarget) {
   }
   ASSERT_EQ(saveTextChecked(target, "after"), "");
   EXPECT_EQ(entriesOf(dir), Names{"killed.son"});
+}
+
+}  // namespace
+
+namespace {
+
+// In a child process, so the test's own environment stays as it was. Returns the child's exit
+// code: 0 when `check` held.
+int inChild(bool (*check)(const std::string& tmp), const std::string& tmp) {
+  const pid_t child = fork();
+  if (child == 0) _exit(check(tmp) ? 0 : 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Without a runtime folder the process gets a private one, so Qt has nothing to warn about; a
+// folder others may enter is not taken, and a given one is kept.
+TEST_F(CheckedSaveTest, ARuntimeFolderOfOurOwnWhereTheSessionHasNone) {
+  EXPECT_EQ(inChild(
+                [](const std::string& tmp) {
+                  unsetenv("XDG_RUNTIME_DIR");
+                  setenv("TMPDIR", tmp.c_str(), 1);
+                  const auto folder = provideRuntimeFolder();
+                  struct stat st {};
+                  return folder && *folder == std::string(std::getenv("XDG_RUNTIME_DIR")) &&
+                         stat(folder->c_str(), &st) == 0 && (st.st_mode & 0777) == 0700 &&
+                         folder->rfind(tmp, 0) == 0;
+                },
+                dir),
+            0);
+  EXPECT_EQ(inChild(
+                [](const std::string& tmp) {
+                  unsetenv("XDG_RUNTIME_DIR");
+                  setenv("TMPDIR", tmp.c_str(), 1);
+                  const std::string open = tmp + "/runtime-mervane-" + std::to_string(geteuid());
+                  mkdir(open.c_str(), 0755);
+                  chmod(open.c_str(), 0755);
+                  return !provideRuntimeFolder() && std::getenv("XDG_RUNTIME_DIR") == nullptr;
+                },
+                (mkdir((dir + "/shared").c_str(), 0700), dir + "/shared")),
+            0)
+      << "a folder others may enter was taken";
+  EXPECT_EQ(inChild(
+                [](const std::string&) {
+                  setenv("XDG_RUNTIME_DIR", "/run/user/1000", 1);
+                  return provideRuntimeFolder() == std::string("/run/user/1000");
+                },
+                dir),
+            0);
 }
 
 }  // namespace
