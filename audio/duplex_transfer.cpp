@@ -94,6 +94,7 @@ void playInto(TransferHalf& half, std::span<uint8_t> out, uint32_t frameBytes, u
               out.begin() + static_cast<std::ptrdiff_t>(padded), silence);
     at = padded;
   }
+  if (at > 0) done.progress.fetch_add(1, std::memory_order_relaxed);
   std::fill(out.begin() + static_cast<std::ptrdiff_t>(at), out.end(), silence);
 }
 
@@ -102,6 +103,8 @@ void captureFrom(TransferHalf& half, std::span<const uint8_t> in, uint32_t frame
   serviceFlush(half);
   if (!half.capturing.load(std::memory_order_acquire)) return;
   size_t at = 0;
+  if (in.empty() || currentHeader(half, done) == nullptr) return;
+  done.progress.fetch_add(1, std::memory_order_relaxed);
   while (at < in.size()) {
     WaveHeader* h = currentHeader(half, done);
     if (h == nullptr) return;

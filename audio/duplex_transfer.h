@@ -20,6 +20,7 @@
 // by it for that long, never blocked on the waiting thread.
 struct DoneSignal {
   std::atomic<uint64_t> count{0};
+  std::atomic<uint64_t> progress{0};  // callbacks that moved bytes of a header
   std::condition_variable wake;
 
   void raise() {

@@ -184,6 +184,10 @@ WaveError PortAudioBackend::deviceFault() const {
   return kWaveOk;
 }
 
+uint64_t PortAudioBackend::progressCount() const {
+  return done_->progress.load(std::memory_order_relaxed);
+}
+
 PortAudioBackend::Half* PortAudioBackend::find(StreamHandle handle) {
   const auto it = halves_.find(handle);
   return it == halves_.end() ? nullptr : &it->second;
