@@ -8,7 +8,7 @@
 #include "cli/calibration_options.h"
 #include "cli/commands.h"
 #include "cli/json.h"
-#include "display/checked_save.h"
+#include "io/checked_save.h"
 
 namespace {
 

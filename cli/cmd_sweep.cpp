@@ -11,7 +11,7 @@
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/ping_report.h"
-#include "display/checked_save.h"
+#include "io/checked_save.h"
 
 namespace {
 

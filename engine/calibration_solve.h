@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/calibration.h"
-#include "engine/echo_tracker.h"
+#include "engine/echo_distances.h"
 
 // What a calibration at known distances found, or why it was refused.
 struct CalibrationSolution {
