@@ -66,6 +66,48 @@ MERVANE_SANITIZE_ARGS=(
 )
 MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings)
 
+# The thread-sanitizer tree: clang with ThreadSanitizer, and only the tests whose code runs
+# threads of ours: the correlation worker (engine), the back ends' callbacks and bounded calls
+# (audio, real sound included), the desktop sweep and the soak.
+MERVANE_TSAN_TREE=$MERVANE_ROOT/build/tsan
+MERVANE_TSAN_ARGS=(
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only -DNDEBUG"
+  -DMERVANE_TSAN=ON -DMERVANE_BENCH=OFF -DMERVANE_WERROR=ON
+)
+# Each entry: a test binary of the tree, and the tests of it that run (a gtest filter).
+MERVANE_TSAN_TESTS=(
+  "tests/engine/engine_tests *"
+  "tests/engine/engine_exactness_tests *"
+  "tests/audio/audio_tests *"
+  "tests/audio/realaudio_tests *"
+  "tests/app/app_soak_tests *"
+  "tests/gui/gui_tests SweepTest.*"
+  "tests/gui/gui_realaudio_tests *"
+)
+
+# Builds the thread-sanitizer tree's test binaries and runs them one after the other; the first
+# data race (or any other finding) fails the stage with its two stacks. The suppressions name
+# frames of third-party libraries only (tests/tsan.supp). Address-space randomisation is turned
+# off for the runs: clang 14's runtime cannot map its shadow memory under the kernel's newer,
+# wider randomisation ("unexpected memory mapping").
+run_tsan_stage() {
+  local targets=() entry
+  for entry in "${MERVANE_TSAN_TESTS[@]}"; do targets+=("$(basename "${entry%% *}")"); done
+  cmake -S "$MERVANE_ROOT" -B "$MERVANE_TSAN_TREE" -G Ninja "${MERVANE_TSAN_ARGS[@]}" >/dev/null
+  cmake --build "$MERVANE_TSAN_TREE" -j2 --target "${targets[@]}" -- --quiet
+  say "ThreadSanitizer runs:"
+  for entry in "${MERVANE_TSAN_TESTS[@]}"; do say "  ${entry%% *} --gtest_filter=${entry#* }"; done
+  local binary filter
+  for entry in "${MERVANE_TSAN_TESTS[@]}"; do
+    binary=$MERVANE_TSAN_TREE/${entry%% *}
+    filter=${entry#* }
+    TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$MERVANE_ROOT/tests/tsan.supp" \
+      setarch "$(uname -m)" -R "$binary" --gtest_filter="$filter" --gtest_brief=1 ||
+      { say "ThreadSanitizer: ${entry%% *} failed"; return 1; }
+  done
+}
+
 # Every sanitizer finding ends the process that made it, with a stack; leaks are findings too.
 # Tests that load ALSA's plugins set their own LSAN_OPTIONS (tests/audio/lsan.supp).
 export_sanitizer_options() {
