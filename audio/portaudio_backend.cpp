@@ -50,7 +50,17 @@ constexpr auto kWaitSlice = std::chrono::milliseconds(5);
 constexpr auto kFlushTimeout = std::chrono::milliseconds(250);
 // How long a call that talks to the sound server may take. Opening a stream on a busy machine
 // takes a few hundred milliseconds; a frozen server never answers.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define MERVANE_SLOW_SANITIZER 1
+#endif
+#endif
+#ifdef MERVANE_SLOW_SANITIZER
+// ThreadSanitizer makes every call into the sound libraries several times slower.
+constexpr auto kCallLimit = std::chrono::milliseconds(10000);
+#else
 constexpr auto kCallLimit = std::chrono::milliseconds(1500);
+#endif
 
 WaveError fromPa(PaError e) {
   return static_cast<WaveError>(static_cast<int32_t>(e));
