@@ -56,7 +56,7 @@ constexpr WaveError kWaveNoAnswer = 0x4D560008;
 // one is told to the user within a few seconds.
 constexpr uint32_t kLateAllowanceMs = 1200;
 // However much a device still moves, a buffer is given up this many allowances after its end.
-constexpr uint32_t kLateWaitsAtMost = 3;
+constexpr uint32_t kLateWaitsAtMost = 2;
 
 enum class StreamDirection { kOutput, kInput };
 using StreamHandle = uint32_t;  // 0 = not open
