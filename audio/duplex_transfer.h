@@ -38,7 +38,9 @@ class HeaderRing {
   // Position after the last header pushed so far, and pop() that stops there.
   uint32_t end() const { return tail_.load(std::memory_order_seq_cst); }
   uint32_t begin() const { return head_.load(std::memory_order_relaxed); }  // consumer only
+  // Null also when the head has passed `end`; kNoStartLimit lets every header start.
   WaveHeader* popBefore(uint32_t end);
+  static constexpr uint32_t kNoStartLimit = UINT32_MAX;
 
  private:
   std::array<std::atomic<WaveHeader*>, kCapacity> slots_{};
@@ -72,7 +74,8 @@ struct TransferHalf {
   // Owned by the callback (or by the user-interface thread while no callback runs).
   WaveHeader* current = nullptr;
   uint32_t position = 0;
-  uint32_t startLimit = UINT32_MAX;  // ring position up to which headers may start (beginBlock)
+  // Ring position up to which headers may start (set by beginBlock).
+  uint32_t startLimit = HeaderRing::kNoStartLimit;
   // Input bytes to drop before the next header starts filling: sound that a late callback
   // delivers only now although it was captured before the playback it goes with (alignCapture).
   uint32_t skipBytes = 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "audio/sim_room_keys.h"
+#include "engine/speed_of_sound.h"
 
 namespace {
 
@@ -48,8 +49,30 @@ std::string readPair(std::string_view key, std::string_view value, SimRoom& room
   } else if (key == "speed") {
     if (!number || !inRoomRange(v, kMinSpeedMps, kMaxSpeedMps)) return bad;
     room.speedMps = v;
+  } else if (key == "temperature") {
+    if (!number || !inRoomRange(v, kMinAirTemperatureC, kMaxAirTemperatureC)) return bad;
+    room.temperatureC = v;
+  } else if (key == "humidity") {
+    if (!number || !inRoomRange(v, 0.0, 100.0)) return bad;
+    room.humidityPercent = v;
   } else {
     return "unknown room key '" + std::string(key) + "'";
+  }
+  return {};
+}
+
+// The speed of the room's air, once all its keys are read: either speed= or the air's.
+std::string settleRoomAir(SimRoom& room) {
+  if (room.temperatureC && room.speedMps) {
+    return "room keys temperature and speed cannot both be given: the air's temperature sets "
+           "its speed";
+  }
+  if (room.humidityPercent && !room.temperatureC) {
+    return "room key humidity needs temperature";
+  }
+  if (room.temperatureC) {
+    room.speedMps = speedOfSoundInAir(*room.temperatureC,
+                                      room.humidityPercent.value_or(kDefaultHumidityPercent));
   }
   return {};
 }
@@ -80,6 +103,7 @@ std::string parseSimRoom(std::string_view text, SimRoom& room) {
     }
     first = false;
   }
+  if (std::string problem = settleRoomAir(room); !problem.empty()) return problem;
   return checkRoomGeometry(room);
 }
 

@@ -9,6 +9,7 @@
 #include "app/header_ranges.h"
 #include "audio/measurement.h"
 #include "cli/backend_setup.h"
+#include "cli/calibration_options.h"
 #include "cli/cli_shell.h"
 #include "cli/commands.h"
 #include "cli/file_roles.h"
@@ -27,6 +28,10 @@ constexpr const char* kUsage =
     "  --load FILE               load a .son sonar file or a .par parameter file\n"
     "  --set FIELD=VALUE         set one setting (repeatable)\n"
     "  --json                    print one JSON document instead of text\n"
+    "  --temperature C           read distances at the speed of sound of air at C degrees\n"
+    "                            Celsius (water: of water at C degrees)\n"
+    "  --humidity P              the air's relative humidity with --temperature (default 50)\n"
+    "  --calibration FILE        read distances with the calibration saved by calibrate --save\n"
     "  --help, --version\n"
     "\n"
     "Commands:\n"
@@ -42,9 +47,15 @@ constexpr const char* kUsage =
     "  search-offset             find the playback-to-record latency (the Search offset command)\n"
     "  render FILE.son --png OUT.png\n"
     "                            draw a sonar file's echogram as File Open shows it\n"
+    "  calibrate --distance D [--second-distance D2] [--count N] [--save FILE]\n"
+    "                            with a wall D metres in front of the device, solve the offset\n"
+    "                            its geometry adds (and with a second wall or object at D2 the\n"
+    "                            speed of sound too) from N pings (default 4); --save writes the\n"
+    "                            calibration file --calibration reads\n"
     "\n"
     "The simulated room (--room, MERVANE_ROOM): comma-separated KEY=VALUE, each optional.\n"
     "  latency=MS direct=GAIN echo=METRES:GAIN (repeatable) noise=RMS seed=N speed=M/S\n"
+    "  temperature=C humidity=P  the room's air: its speed of sound instead of speed=\n"
     "                            a direct sound and point reflectors (default: echoes at 0.80\n"
     "                            and 1.90 m without --room)\n"
     "  preset=desk|office|hall   a laptop (two microphones above and behind its loudspeaker)\n"
@@ -68,6 +79,12 @@ constexpr const char* kUsage =
     "Distances are half the way an echo travels beyond the direct sound: at the desk, with the\n"
     "microphones 17 cm above and 7 cm behind the loudspeaker, the wall 0.75 m away is at 0.70 m.\n"
     "\n"
+    "Without --temperature or --calibration distances are read at the medium's own speed (air\n"
+    "337.6 m/s) with no offset. With either, the JSON of ping, sweep and analyze starts with\n"
+    "\"speedOfSound\" and \"offsetMetres\", and sweep --csv with the line\n"
+    "'# speed of sound S m/s, offset O m'. The room keeps its own air: temperature=C and\n"
+    "humidity=P (default 50) in --room make it that air's speed (not with speed=).\n"
+    "\n"
     "ping prints each ping as it is measured. With --json its one document is streamed:\n"
     "'{\"pings\":[' on the first line, one ping object per line (each after the first\n"
     "starting with a comma), ']}' on the last, closed also when a ping fails; with\n"
@@ -81,7 +98,8 @@ constexpr const char* kUsage =
 
 bool takesValue(const std::string& option) {
   return option == "--backend" || option == "--room" || option == "--device" ||
-         option == "--load" || option == "--set";
+         option == "--load" || option == "--set" || option == "--temperature" ||
+         option == "--humidity" || option == "--calibration";
 }
 
 void applyOption(const std::string& option, const std::string& value, CliRequest& request) {
@@ -90,6 +108,9 @@ void applyOption(const std::string& option, const std::string& value, CliRequest
   if (option == "--device") request.device = value;
   if (option == "--load") request.load = value;
   if (option == "--set") request.sets.push_back(value);
+  if (option == "--temperature") request.temperature = value;
+  if (option == "--humidity") request.humidity = value;
+  if (option == "--calibration") request.calibrationFile = value;
 }
 
 // What a command printed must have reached its destination: a full disk or a closed pipe turns
@@ -214,6 +235,10 @@ int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
     err << "mervane-cli: --set " << range->field << "=" << range->value(program.settings) << ": "
         << range->field << " takes " << acceptedValues(*range)
         << " (what sonar and parameter files hold)\n";
+    return kExitUsage;
+  }
+  if (const std::string problem = applyCalibrationOptions(run); !problem.empty()) {
+    err << "mervane-cli: " << problem << "\n";
     return kExitUsage;
   }
   run.planOk = planBuffers(program.settings);

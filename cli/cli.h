@@ -20,6 +20,9 @@ struct CliRequest {
   std::optional<std::string> device;
   std::optional<std::string> load;
   std::vector<std::string> sets;
+  std::optional<std::string> temperature;      // --temperature C
+  std::optional<std::string> humidity;         // --humidity P
+  std::optional<std::string> calibrationFile;  // --calibration FILE
   bool json = false;
   std::string command;
   std::vector<std::string> args;  // the command's own arguments

@@ -34,7 +34,14 @@ int deviceFailure(CliRun& run, const char* step, uint32_t ping, WaveError code) 
 class PingPrinter {
  public:
   explicit PingPrinter(CliRun& run) : run_(run) {
-    if (run_.request.json) run_.out << "{\"pings\":[\n" << std::flush;
+    if (!run_.request.json) return;
+    // The calibration opens the document, so the pings that follow are read by it.
+    JsonWriter json;
+    json.beginObject();
+    writeCalibrationJson(json, run_.program.settings);
+    std::string opening = json.text();
+    opening += opening.size() > 1 ? ",\"pings\":[\n" : "\"pings\":[\n";
+    run_.out << opening << std::flush;
   }
   ~PingPrinter() {
     if (run_.request.json) run_.out << "]" << closing_ << "}\n" << std::flush;

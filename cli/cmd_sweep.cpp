@@ -10,6 +10,7 @@
 #include "cli/cli_shell.h"
 #include "cli/commands.h"
 #include "cli/json.h"
+#include "cli/ping_report.h"
 #include "io/checked_save.h"
 
 namespace {
@@ -94,6 +95,7 @@ void printSweep(CliRun& run, uint32_t columns) {
   if (run.request.json) {
     JsonWriter json;
     json.beginObject();
+    writeCalibrationJson(json, run.program.settings);
     json.number("columns", columns);
     json.number("lastOffset", lastOffset);
     json.number("peakAmplitude", scan.peakAmplitude);

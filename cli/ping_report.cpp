@@ -35,6 +35,12 @@ std::vector<double> foundDistances(const EchoDistances& distances) {
   return found;
 }
 
+void writeCalibrationJson(JsonWriter& json, const SonarSettings& s) {
+  if (!calibrated(s.calibration)) return;
+  json.real("speedOfSound", speedInUse(s), 3);
+  json.real("offsetMetres", s.calibration.offsetMetres, 4);
+}
+
 void writePingJson(JsonWriter& json, const PingReport& report) {
   json.number("foundOffset", report.foundOffset);
   json.number("peakAmplitude", report.peakAmplitude);

@@ -43,7 +43,27 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRoom{"noise=nan", "noise"}, BadRoom{"speed=0", "speed"},
                     BadRoom{"seed=-3", "seed"}, BadRoom{"echo=2", "echo"},
                     BadRoom{"echo=1:x", "echo"}, BadRoom{"echo=5000:0.1", "echo"},
-                    BadRoom{"latency", "latency"}, BadRoom{"latency=1,,noise=2", "''"}));
+                    BadRoom{"latency", "latency"}, BadRoom{"latency=1,,noise=2", "''"},
+                    BadRoom{"temperature=25,speed=340", "temperature and speed"},
+                    BadRoom{"speed=340,temperature=25", "temperature and speed"},
+                    BadRoom{"humidity=40", "humidity needs temperature"},
+                    BadRoom{"temperature=hot", "temperature"},
+                    BadRoom{"temperature=200", "temperature"},
+                    BadRoom{"temperature=20,humidity=101", "humidity"}));
+
+TEST(SimRoomParse, TheAirsTemperatureSetsTheSpeedInEitherRoom) {
+  // Dry air at 20 degrees C carries sound at 343.2 m/s; humidity makes it faster.
+  SimRoom room;
+  ASSERT_EQ(parseSimRoom("temperature=20,humidity=0,echo=1:0.1", room), "");
+  EXPECT_NEAR(room.speedMps.value_or(0.0), 343.2, 0.2);
+  ASSERT_EQ(parseSimRoom("humidity=0,temperature=20", room), "");  // any order
+  EXPECT_NEAR(room.speedMps.value_or(0.0), 343.2, 0.2);
+  ASSERT_EQ(parseSimRoom("temperature=20", room), "");  // 50 % unless given
+  EXPECT_NEAR(room.speedMps.value_or(0.0), 344.0, 0.2);
+  ASSERT_EQ(parseSimRoom("preset=desk,temperature=25", room), "");
+  EXPECT_TRUE(room.shoebox.has_value());
+  EXPECT_NEAR(room.speedMps.value_or(0.0), 346.9, 0.3);
+}
 
 // Every key, given a value out of its range, says in words what it takes.
 TEST(SimRoomRejects, EveryKeyGivesItsAcceptedRange) {
