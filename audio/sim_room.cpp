@@ -20,11 +20,11 @@ std::string readEcho(std::string_view value, SimRoom& room) {
   SimEcho echo;
   if (colon == std::string_view::npos || !readRoomNumber(value.substr(0, colon), echo.distanceM) ||
       !readRoomNumber(value.substr(colon + 1), echo.gain)) {
-    return "echo needs METRES:GAIN, got '" + std::string(value) + "'";
+    return badRoomValue("echo", value);
   }
   if (!inRoomRange(echo.distanceM, 0.0, kMaxEchoDistanceM) ||
       !inRoomRange(echo.gain, -kMaxRoomGain, kMaxRoomGain)) {
-    return "echo '" + std::string(value) + "' is out of range";
+    return badRoomValue("echo", value);
   }
   room.echoes.push_back(echo);
   return {};
@@ -32,8 +32,7 @@ std::string readEcho(std::string_view value, SimRoom& room) {
 
 std::string readPair(std::string_view key, std::string_view value, SimRoom& room) {
   if (key == "echo") return readEcho(value, room);
-  const std::string bad =
-      "room key " + std::string(key) + " has a bad value '" + std::string(value) + "'";
+  const std::string bad = badRoomValue(key, value);
   if (key == "seed") return readSeed(value, room.seed) ? std::string() : bad;
   if (isRealisticRoomKey(key)) return readRealisticRoomKey(key, value, room);
   double v = 0.0;

@@ -116,13 +116,19 @@ int runPingCommand(CliRun& run) {
     }
   }
   PingPrinter printer(run);
+  uint32_t silent = 0;
   for (uint32_t n = 1; n <= count; ++n) {
     const MeasurementResult r =
         runMeasurement(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
     if (r.warmUp != kWaveOk) return deviceFailure(run, "the warm-up", n, r.warmUp);
     if (r.ping != kWaveOk) return deviceFailure(run, "play and record", n, r.ping);
+    if (r.silent) {
+      ++silent;
+      run.err << "mervane-cli: warning: ping " << n
+              << " recorded only silence where the chirp should be; it is not counted\n";
+    }
     if (!printer.print(n, reportMeasurement(p, r))) return kExitFailed;  // runCli says why
   }
-  if (average && !printer.printAverage(count)) return kExitFailed;
+  if (average && !printer.printAverage(count - silent)) return kExitFailed;
   return kExitOk;
 }

@@ -58,10 +58,6 @@ std::optional<std::string> parseSweepArgs(const std::vector<std::string>& args, 
              "'";
     }
   }
-  // Each output would replace the one written before it.
-  if (a.save && a.png && *a.save == *a.png) return "sweep: --save and --png name the same file";
-  if (a.save && a.csv && *a.save == *a.csv) return "sweep: --save and --csv name the same file";
-  if (a.png && a.csv && *a.png == *a.csv) return "sweep: --png and --csv name the same file";
   return std::nullopt;
 }
 
