@@ -50,8 +50,11 @@ constexpr WaveError kWaveDeviceStopped = 0x4D560007;
 // A call into the sound system did not return in time (a frozen sound server): nothing is asked
 // of it again in this process.
 constexpr WaveError kWaveNoAnswer = 0x4D560008;
+// The system gave no thread for a bounded call into the sound system, so it was not made; the
+// next call may succeed.
+constexpr WaveError kWaveNoThread = 0x4D560009;
 // The system has no device of that direction at all.
-constexpr WaveError kWaveNoDevice = 0x4D560009;
+constexpr WaveError kWaveNoDevice = 0x4D56000A;
 
 // How long past its own duration a buffer may take before the device is given up on [ms]. A
 // sound server needs a few hundred milliseconds at most even on a busy machine; a dead or frozen
@@ -142,6 +145,7 @@ inline std::string ownWaveErrorText(WaveError code) {
   if (code == kWaveNotPrepared) return "The audio buffer was not prepared.";
   if (code == kWaveDeviceStopped) return "The sound system stopped the audio device.";
   if (code == kWaveNoAnswer) return "The sound system stopped answering.";
+  if (code == kWaveNoThread) return "No thread could be started for a call to the sound system.";
   if (code == kWaveNoDevice) return "There is no audio device for this direction.";
   return {};
 }
