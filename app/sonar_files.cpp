@@ -33,8 +33,6 @@ enum Slot : uint32_t {
   kRateCode = 102,
 };
 
-constexpr std::array<uint32_t, 4> kRatesByCode{8000, 11025, 22050, 44100};
-
 int32_t byteAt(uint32_t value, int shift) {
   return static_cast<int32_t>((value >> shift) & 0xFF);
 }
@@ -111,9 +109,8 @@ void encodeHeader(const SonarSettings& s, const ScanState& scan, ScanHistory& h)
   h.at(0, kGain) = signedLowByte(static_cast<uint32_t>(s.gain));
   h.at(0, kChannels) = signedLowByte(s.waveFormat.channels);
   h.at(0, kBitsPerSample) = signedLowByte(s.waveFormat.bitsPerSample);
-  const auto rate = std::find(kRatesByCode.begin(), kRatesByCode.end(), s.waveFormat.samplesPerSec);
-  if (rate != kRatesByCode.end())
-    h.at(0, kRateCode) = static_cast<int32_t>(rate - kRatesByCode.begin()) + 1;
+  // Every save writes the slot, so a rate without a code leaves 0 rather than an older file's code.
+  h.at(0, kRateCode) = static_cast<int32_t>(rateCode(s.waveFormat.samplesPerSec));
 }
 
 void decodeHeader(const ScanHistory& h, SonarSettings& s, ScanState& scan) {
@@ -134,8 +131,9 @@ void decodeHeader(const ScanHistory& h, SonarSettings& s, ScanState& scan) {
   s.gain = static_cast<int32_t>(lowByte(h, kGain));
   s.waveFormat.channels = static_cast<uint16_t>(word(h, kChannels));
   s.waveFormat.bitsPerSample = static_cast<uint16_t>(word(h, kBitsPerSample));
-  const uint32_t code = word(h, kRateCode);
-  if (code >= 1 && code <= kRatesByCode.size()) s.waveFormat.samplesPerSec = kRatesByCode[code - 1];
+  if (const uint32_t rate = rateOfCode(word(h, kRateCode)); rate != 0) {
+    s.waveFormat.samplesPerSec = rate;
+  }
   recomputeDerivedFormat(s.waveFormat);
 }
 

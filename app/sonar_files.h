@@ -29,7 +29,7 @@ size_t bytesRead(FileKind kind);  // at most: a shorter file is read as far as i
 // Values are cut to the bits their slots carry.
 void encodeHeader(const SonarSettings& settings, const ScanState& scan, ScanHistory& history);
 // Reads the header slots back into the settings and scanColumn, with the block alignment and byte
-// rate recomputed. A rate code other than 1..4 keeps the current rate. scanColumn is the whole
+// rate recomputed. A rate code other than 1..6 keeps the current rate. scanColumn is the whole
 // slot word, as stored; the caller brings it into range.
 void decodeHeader(const ScanHistory& history, SonarSettings& settings, ScanState& scan);
 // Why decoded settings cannot be taken (a value the dialogs would never give: a medium outside

@@ -19,14 +19,6 @@ struct SndfileCloser {
 };
 using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
 
-bool supportedRate(int rate) {
-  return rate == 8000 || rate == 11025 || rate == 22050 || rate == 44100;
-}
-
-}  // namespace
-
-namespace {
-
 // A growing memory file for libsndfile, so the WAV is made in memory and saved by CheckedSave.
 struct MemoryFile {
   std::vector<uint8_t> bytes;
@@ -130,9 +122,9 @@ std::string readWav(const std::string& path, uint64_t maxBytes, WavRecording& re
   if (info.channels != 1 && info.channels != 2) {
     return path + " has " + std::to_string(info.channels) + " channels; 1 or 2 are supported";
   }
-  if (!supportedRate(info.samplerate)) {
-    return path + " runs at " + std::to_string(info.samplerate) +
-           " Hz; 8000, 11025, 22050 or 44100 are supported";
+  if (info.samplerate <= 0 || !isSupportedRate(static_cast<uint32_t>(info.samplerate))) {
+    return path + " runs at " + std::to_string(info.samplerate) + " Hz; " + supportedRatesText() +
+           " are supported";
   }
   WaveFormat& f = recording.format;
   f = WaveFormat{};

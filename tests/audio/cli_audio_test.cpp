@@ -78,7 +78,8 @@ TEST(CliPing, AveragedPingsAtTheDeskFindTheFacingWall) {
   ASSERT_EQ(text.code, 0) << text.err;
   EXPECT_NE(text.out.find("\naverage of 8 pings: echoes "), std::string::npos) << text.out;
 
-  const CliResult json = cli({"--room", "preset=desk", "--json", "ping", "--count", "8", "--average"});
+  const CliResult json =
+      cli({"--room", "preset=desk", "--json", "ping", "--count", "8", "--average"});
   ASSERT_EQ(json.code, 0) << json.err;
   const std::string marker = "\"average\":{\"pings\":8,\"obstructions\":[";
   const size_t at = json.out.find(marker);
@@ -148,7 +149,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Failing{{"--room", "size=4:3:2.5,pos=5:1:1", "ping"}, 2, "pos"},
                     Failing{{"analyze", "/nonexistent/x.wav"}, 2, "/nonexistent/x.wav"},
                     Failing{{"--set", "recordTime=3700", "ping"}, 1, "plan"},
-                    // a rate the room's devices cannot run: the device's own text
-                    Failing{{"--set", "samplesPerSec=12345", "ping"}, 1, "wave format"}));
+                    // a rate outside the list is refused before any device is asked
+                    Failing{{"--set", "samplesPerSec=12345", "ping"},
+                            2,
+                            "takes 8000, 11025, 22050, 44100, 48000 or 96000, got 12345"},
+                    Failing{{"--set", "samplesPerSec=0", "settings"}, 2, "samplesPerSec"}));
 
 }  // namespace
