@@ -20,6 +20,7 @@ struct CliRequest {
   std::optional<std::string> load;
   std::vector<std::string> sets;
   bool json = false;
+  bool quietChirp = false;  // --quiet-chirp: the preset, after --load and before every --set
   std::string command;
   std::vector<std::string> args;  // the command's own arguments
 };

@@ -4,7 +4,9 @@
 #include <string>
 
 #include "dialogs/device_steps.h"
+#include "dialogs/quiet_chirp_check.h"
 #include "engine/buffer_plan.h"
+#include "engine/chirp.h"
 
 void copyCheckRecording(SonarSettings& s) {
   const uint64_t wanted = s.inBufferBytes / 2;
@@ -19,6 +21,10 @@ void copyCheckRecording(SonarSettings& s) {
 
 void runAudioCheck(Program& program, Shell& shell) {
   SonarSettings& s = program.settings;
+  // A quiet chirp is weighed against the audible one first, while the settings still hold it.
+  std::string quietVerdict;
+  if (chirpSweep(s).quiet())
+    quietVerdict = quietChirpVerdict(s, measureQuietChirpReach(program, shell));
   s.recordTime = kCheckRecordTimeMs;
   s.startFrequency = kCheckStartFrequency;
   s.endFrequency = kCheckEndFrequency;
@@ -39,6 +45,10 @@ void runAudioCheck(Program& program, Shell& shell) {
     reportWaveError(program, shell, ping, kCaptionWaveOut);
   } else {
     shell.showMessage(kCheckRecordedText, kCaptionInfo, MessageIcon::kNone, MessageOwner::kNoOwner);
+    if (!quietVerdict.empty()) {
+      shell.showMessage(quietVerdict, kCaptionQuietChirp, MessageIcon::kInformation,
+                        MessageOwner::kNoOwner);
+    }
   }
   copyCheckRecording(s);
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/sim_shoebox.h"
 #include "engine/buffer_plan.h"
 #include "engine/sonar_settings.h"
 #include "tests/cli/cli_result.h"
@@ -50,10 +51,12 @@ struct RateCase {
   std::string room;                   // empty: the default room
   std::vector<double> expected;       // metres, nearest first
   const char* miss = nullptr;         // why the detector misses this case today
+  bool quiet = false;                 // --quiet-chirp
 };
 
 std::vector<std::string> withSettings(const RateCase& c, std::vector<std::string> words) {
   std::vector<std::string> all;
+  if (c.quiet) all.push_back("--quiet-chirp");
   for (const std::string& s : c.settings) all.insert(all.end(), {"--set", s});
   if (!c.room.empty()) all.insert(all.end(), {"--room", c.room});
   all.insert(all.end(), words.begin(), words.end());
@@ -103,8 +106,40 @@ INSTANTIATE_TEST_SUITE_P(
                  kDefaultRoom,
                  "a false echo at 1.879 m, a carrier cycle and a half before the wall at 1.90 m, "
                  "stands above the detector's threshold"},
-        RateCase{"r96kMono", {"samplesPerSec=96000", "channels=1"}, "", kDefaultRoom}),
+        RateCase{"r96kMono", {"samplesPerSec=96000", "channels=1"}, "", kDefaultRoom},
+        // The quiet chirp, 18-23 kHz at 48 kHz, and 18-28 kHz at 96 kHz.
+        RateCase{"quiet48kDefaultRoom", {}, "", kDefaultRoom, nullptr, true},
+        RateCase{"quiet48kOneWall",
+                 {},
+                 "echo=1.50:0.2,noise=60",
+                 {1.50},
+                 "a carrier-cycle slip: every ping reads 1.508 m, one cycle of the 21 kHz "
+                 "carrier (8 mm) beyond the wall",
+                 true},
+        RateCase{
+            "quiet48kNearAndFar", {}, "echo=0.45:0.1,echo=3.2:0.05", {0.45, 3.2}, nullptr, true},
+        RateCase{"quiet96kWide",
+                 {"samplesPerSec=96000", "endFrequency=28000"},
+                 "",
+                 kDefaultRoom,
+                 "a carrier-cycle slip: from the third ping on both walls read 7 mm (one "
+                 "cycle of the 23 kHz carrier) too far",
+                 true}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// The laptop at the desk records less above 20 kHz; eight quiet pings combined still find the wall
+// it faces, within the centimetres the desk's own bounces allow the audible chirp.
+TEST(QuietChirpAtTheDesk, AveragedPingsFindTheFacingWall) {
+  const CliResult r = cli(
+      {"--quiet-chirp", "--room", "preset=desk", "--json", "ping", "--count", "8", "--average"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto lists = listsAfter(r.out, "\"average\":{\"pings\":8,\"obstructions\":[");
+  ASSERT_EQ(lists.size(), 1u) << r.out;
+  ASSERT_FALSE(lists[0].empty()) << r.out;
+  SimRoom desk;
+  ASSERT_EQ(parseSimRoom("preset=desk", desk), "");
+  EXPECT_NEAR(lists[0][0], facingWallRange(*desk.shoebox, 0), 0.02) << r.out;
+}
 
 // ---- recordings made here: the played chirp, delayed by whole samples ----
 

@@ -105,6 +105,7 @@ const std::vector<Expected> kOutSignalControls = {{"1007", "QLineEdit", ""},
                                                   {"1031", "QRadioButton", "Water"},
                                                   {"1032", "QRadioButton", "Steel"},
                                                   {"1033", "QRadioButton", "Granite"},
+                                                  {"1042", "QPushButton", "Quiet chirp"},
                                                   {"1", "QPushButton", "OK"},
                                                   {"2", "QPushButton", "Cancel"}};
 
