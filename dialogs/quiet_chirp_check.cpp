@@ -8,22 +8,16 @@
 #include "dialogs/device_steps.h"
 #include "engine/buffer_plan.h"
 #include "engine/chirp.h"
+#include "engine/pcm_samples.h"
 
 namespace {
 
 // The samples of a byte image in 16-bit units, interleaved as they came.
 std::vector<int16_t> sampleValues(std::span<const uint8_t> bytes, const WaveFormat& f) {
-  std::vector<int16_t> values;
-  if (isSixteenBit(f)) {
-    values.resize(bytes.size() / 2);
-    for (size_t i = 0; i < values.size(); ++i) {
-      values[i] =
-          static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-    }
-  } else {
-    values.resize(bytes.size());
-    for (size_t i = 0; i < bytes.size(); ++i)
-      values[i] = static_cast<int16_t>((bytes[i] - 128) * 256);
+  const bool wide = isSixteenBit(f);
+  std::vector<int16_t> values(wide ? bytes.size() / 2 : bytes.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    values[i] = wide ? pcm16At(bytes, i) : static_cast<int16_t>(pcm8At(bytes, i) * 256);
   }
   return values;
 }
