@@ -12,8 +12,6 @@ struct Field {
   int64_t min, max;
   std::function<int64_t(const SonarSettings&)> get;
   std::function<void(SonarSettings&, int64_t)> set;
-  // Values inside [min, max] the field still refuses, as the list it takes; empty when all fit.
-  std::function<std::string(int64_t)> refuses = [](int64_t) { return std::string(); };
 };
 
 template <typename T>
@@ -56,15 +54,8 @@ const std::vector<Field>& fields() {
         format("bitsPerSample", &WaveFormat::bitsPerSample),
         format("samplesPerSec", &WaveFormat::samplesPerSec),
     };
+    // The gain table follows the gain, as the scale dialog builds it.
     for (Field& f : t) {
-      // A rate the devices, the simulated room and the files do not know would plan fine and
-      // fail later, or be saved without a rate code.
-      if (f.name == "samplesPerSec") {
-        f.refuses = [](int64_t v) {
-          return isSupportedRate(static_cast<uint32_t>(v)) ? std::string() : supportedRatesText();
-        };
-      }
-      // The gain table follows the gain, as the scale dialog builds it.
       if (f.name == "gain") {
         f.set = [](SonarSettings& s, int64_t v) {
           s.gain = static_cast<int32_t>(v);
@@ -107,9 +98,6 @@ std::string setSettingsField(SonarSettings& settings, std::string_view assignmen
   if (value < field->min || value > field->max) {
     return "field '" + std::string(name) + "' takes " + std::to_string(field->min) + " to " +
            std::to_string(field->max) + ", got " + std::string(text);
-  }
-  if (const std::string takes = field->refuses(value); !takes.empty()) {
-    return "field '" + std::string(name) + "' takes " + takes + ", got " + std::string(text);
   }
   field->set(settings, value);
   return {};

@@ -6,8 +6,7 @@
 #include "engine/sonar_settings.h"
 
 // The settings a script may set by name (`--set FIELD=VALUE`). Values are decimal integers and
-// must fit the field; only cutOff and amplification take negative values, and samplesPerSec takes
-// only the supported rates. Setting a part of the
+// must fit the field; only cutOff and amplification take negative values. Setting a part of the
 // wave format recomputes block alignment and byte rate; setting gain rebuilds the gain table.
 // Returns an empty string on success, else the reason, naming the field.
 std::string setSettingsField(SonarSettings& settings, std::string_view assignment);

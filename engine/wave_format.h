@@ -2,7 +2,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 // The PCM format record both audio devices and every engine operation are given. Field for field
 // the platform's published 18-byte PCM format record, so files and dialogs map onto it one to one.
@@ -37,13 +36,6 @@ inline void recomputeDerivedFormat(WaveFormat& format) {
 inline constexpr std::array<uint32_t, 6> kSupportedRates = {8000,  11025, 22050,
                                                             44100, 48000, 96000};
 
-inline bool isSupportedRate(uint32_t samplesPerSec) {
-  for (uint32_t r : kSupportedRates) {
-    if (r == samplesPerSec) return true;
-  }
-  return false;
-}
-
 // The file code of a supported rate, 0 for any other rate.
 inline uint32_t rateCode(uint32_t samplesPerSec) {
   for (size_t i = 0; i < kSupportedRates.size(); ++i) {
@@ -55,14 +47,4 @@ inline uint32_t rateCode(uint32_t samplesPerSec) {
 // The rate a file code stands for, 0 when the code stands for none.
 inline uint32_t rateOfCode(uint32_t code) {
   return code >= 1 && code <= kSupportedRates.size() ? kSupportedRates[code - 1] : 0;
-}
-
-// "8000, 11025, 22050, 44100, 48000 or 96000", for messages that refuse another rate.
-inline std::string supportedRatesText() {
-  std::string text;
-  for (size_t i = 0; i < kSupportedRates.size(); ++i) {
-    if (i > 0) text += i + 1 == kSupportedRates.size() ? " or " : ", ";
-    text += std::to_string(kSupportedRates[i]);
-  }
-  return text;
 }

@@ -255,7 +255,7 @@ TEST(AnalyzeAtRate, AnyOtherRateIsRefusedWithTheList) {
   const CliResult r = cli({"analyze", path.string()});
   std::filesystem::remove(path);
   EXPECT_EQ(r.code, 2);
-  EXPECT_TRUE(has(r.err, "16000 Hz; 8000, 11025, 22050, 44100, 48000 or 96000 are supported"))
+  EXPECT_TRUE(has(r.err, "16000 Hz; 8000, 11025, 22050, 44100, 48000 or 96000 Hz are supported"))
       << r.err;
 }
 
