@@ -10,12 +10,13 @@ _mervane_cli_files() {
 
 _mervane_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="settings chirp ping analyze devices sweep search-offset render"
-  local options="--backend --room --device --load --set --json --quiet-chirp --help -h --version"
+  local commands="settings chirp ping analyze devices sweep search-offset render calibrate"
+  local options="--backend --room --device --load --set --json --temperature --humidity
+    --calibration --quiet-chirp --help -h --version"
   local fields="startFrequency= endFrequency= chirpTime= recordTime= offsetBytes=
     deltaOffsetBytes= clockMultiplier= tuneScale= cutOff= amplification= gain= gainEnabled=
     medium= chirpShape= displayMode= channels= bitsPerSample= samplesPerSec="
-  local room="latency= direct= echo= noise= seed= speed= preset=desk preset=office preset=hall
+  local room="latency= direct= echo= noise= seed= speed= temperature= humidity= preset=desk preset=office preset=hall
     size= pos= facing= spacing= mic= rt= order= scatter= tail= air= beam= speaker= micresponse=
     pink= dc= clip="
 
@@ -44,10 +45,19 @@ _mervane_cli() {
       _mervane_cli_files "$cur" "*.@(son|par)"
       return ;;
     --wav) _mervane_cli_files "$cur" "*.wav"; return ;;
-    --save) _mervane_cli_files "$cur" "*.@(son|par)"; return ;;
+    --save)
+      if [[ " ${COMP_WORDS[*]} " == *" calibrate "* ]]; then
+        _mervane_cli_files "$cur" "*.json"
+      else
+        _mervane_cli_files "$cur" "*.@(son|par)"
+      fi
+      return ;;
     --png) _mervane_cli_files "$cur" "*.png"; return ;;
     --csv) _mervane_cli_files "$cur" "*.csv"; return ;;
-    --device | --count | --columns)
+    --calibration)
+      _mervane_cli_files "$cur" "*.json"
+      return ;;
+    --device | --count | --columns | --temperature | --humidity | --distance | --second-distance)
       return ;;
   esac
 
@@ -56,7 +66,8 @@ _mervane_cli() {
   for ((i = 1; i < COMP_CWORD; i++)); do
     case ${COMP_WORDS[i]} in
       --backend | --room | --device | --load | --set | --wav | --count | --columns | --save | \
-        --png | --csv) ((i++)) ;;
+        --png | --csv | --temperature | --humidity | --calibration | --distance | \
+        --second-distance) ((i++)) ;;
       -*) ;;
       *) command=${COMP_WORDS[i]}; break ;;
     esac
@@ -68,6 +79,7 @@ _mervane_cli() {
     ping) own="--count --average" ;;
     sweep) own="--columns --save --png --csv" ;;
     render) own="--png" ;;
+    calibrate) own="--distance --second-distance --count --save" ;;
     analyze)
       [[ $cur != -* ]] && { _mervane_cli_files "$cur" "*.wav"; return; } ;;
   esac
