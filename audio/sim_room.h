@@ -28,6 +28,7 @@ struct SimResponse {
   double q = 0.0;        // sharpness of the peak (resonant, ringing)
   double gainDb = 0.0;   // height of the peak [dB] (resonant, ringing)
   double degrees = 0.0;  // the constant phase shift (phase)
+  int order = 1;         // of a low-pass: 1 as a plain RC, 2 to 8 a Butterworth's steeper fall
 
   bool flat() const { return kind == ResponseKind::kFlat; }
 };

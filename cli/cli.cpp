@@ -15,6 +15,7 @@
 #include "cli/file_roles.h"
 #include "cli/settings_fields.h"
 #include "engine/buffer_plan.h"
+#include "engine/quiet_chirp.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ constexpr const char* kUsage =
     "                            Celsius (water: of water at C degrees)\n"
     "  --humidity P              the air's relative humidity with --temperature (default 50)\n"
     "  --calibration FILE        read distances with the calibration saved by calibrate --save\n"
+    "  --quiet-chirp             the quiet chirp: 18-23 kHz at 48 kHz (18-28 kHz at 96 kHz),\n"
+    "                            16 bits; applied after --load and before any --set\n"
     "  --help, --version\n"
     "\n"
     "Commands:\n"
@@ -71,8 +74,8 @@ constexpr const char* kUsage =
     "                            reverberation time, reflection order (0-12), scattered share,\n"
     "                            diffuse tail level, air absorption, loudspeaker beam (0-1)\n"
     "  speaker=RESP micresponse=RESP\n"
-    "                            flat, lowpass:HZ, highpass:HZ, phase:DEG, resonant[:HZ:Q:DB],\n"
-    "                            ringing[:HZ:Q:DB]\n"
+    "                            flat, lowpass:HZ[:ORDER], highpass:HZ, phase:DEG,\n"
+    "                            resonant[:HZ:Q:DB], ringing[:HZ:Q:DB]\n"
     "  pink=RMS dc=OFFSET clip=FRACTION\n"
     "                            pink noise and DC offset [16-bit units], clipping [share\n"
     "                            of full scale]\n"
@@ -162,6 +165,8 @@ std::optional<std::string> parseCliRequest(const std::vector<std::string>& words
     // Global options may also follow the command; anything else there is the command's own.
     if (w == "--json") {
       request.json = true;
+    } else if (w == "--quiet-chirp") {
+      request.quietChirp = true;
     } else if (takesValue(w)) {
       if (i + 1 >= words.size()) return "option " + w + " needs a value";
       applyOption(w, words[++i], request);
@@ -222,6 +227,7 @@ int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
   if (request.load) {
     if (const int code = loadRequestedFile(run, *request.load); code != kExitOk) return code;
   }
+  if (request.quietChirp) applyQuietChirp(program.settings);
   for (const std::string& assignment : request.sets) {
     if (const std::string problem = setSettingsField(program.settings, assignment);
         !problem.empty()) {
