@@ -31,9 +31,12 @@ constexpr double kDirectSpreadMetres = 0.02;  // of range: a desk bounce, the ca
 constexpr int64_t kNoiseLagsBefore = 128;
 constexpr double kDirectWithinLags = 1.0;  // of the anchor, where the path was learned
 constexpr uint32_t kYoungPathPings = 2;
-constexpr double kCleanFromLobes = 2.0;  // echoes this many main lobes out leave the fit
-constexpr double kCleanNearShare = 0.1;  // and nearer ones this strong (of the direct arrival) // a
-                                         // path this young is refitted within a measurement
+// Echoes this many main lobes out leave the fit, and nearer ones when this strong (of the direct
+// arrival): a weak arrival that near is as likely the loudspeaker's own ringing, which the path
+// must learn, as an echo.
+constexpr double kCleanFromLobes = 4.0;
+constexpr double kCleanNearShare = 0.1;
+// A path this young is refitted within a measurement.
 constexpr int kYoungRefits = 2;
 
 double playedValue(const SonarSettings& s, size_t i) {
