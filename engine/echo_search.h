@@ -21,7 +21,7 @@
 //            it passes, and every arrival near it is fitted again against the others, up to the
 //            limit of echoes. A fit takes the peak of the matched filter's envelope (filters with
 //            the shape and its quadrature), which tells the carrier's cycles apart, then the
-//            filter's own peak on that cycle.
+//            filter's own peak on that cycle, never another cycle.
 
 constexpr size_t kMaxSearchEchoes = 7;
 
@@ -43,6 +43,9 @@ struct FoundArrival {
   double lag = 0.0;  // fractional lag of the shape's lag 0
   double amplitude = 0.0;
   bool partOfDirect = false;  // arrives with the direct sound (a desk bounce, the case)
+  // How well the arrival matches the shape in phase at the lag found: 1 for a true copy, less
+  // where it is not one (two arrivals too close to tell, a bent shape, noise).
+  double confidence = 0.0;
 };
 
 constexpr size_t kMaxSearchArrivals = 1 + 2 * kMaxSearchEchoes;
