@@ -8,7 +8,7 @@
 
 #include "app/app_steps.h"
 #include "app/sonar_files.h"
-#include "display/checked_save.h"
+#include "io/checked_save.h"
 #include "display/echogram.h"
 
 namespace {

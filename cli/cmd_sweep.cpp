@@ -10,7 +10,7 @@
 #include "cli/cli_shell.h"
 #include "cli/commands.h"
 #include "cli/json.h"
-#include "display/checked_save.h"
+#include "io/checked_save.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "display/checked_save.h"
+#include "io/checked_save.h"
 
 namespace {
 

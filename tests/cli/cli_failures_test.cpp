@@ -17,7 +17,7 @@
 #include "cli/cli.h"
 #include "cli/wav_io.h"
 #include "tests/cli/cli_result.h"
-#include "tests/display/file_limit.h"
+#include "tests/io/file_limit.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "display/checked_save.h"
+#include "io/checked_save.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "display/checked_save.h"
+#include "io/checked_save.h"
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -6,16 +6,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
-#include "tests/display/file_limit.h"
+#include "tests/io/file_limit.h"
 
 namespace {
 
@@ -23,16 +24,32 @@ void put(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// Everything in the folder, temporary files included (they start with a dot).
-QStringList entriesOf(const QTemporaryDir& dir) {
-  return QDir(dir.path())
-      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+using Names = std::vector<std::string>;
+
+// Everything in the folder, temporary files included (they start with a dot), sorted by name.
+Names entriesOf(const std::string& folder) {
+  Names names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
+// A fresh private folder per test, removed with everything in it afterwards.
 class CheckedSaveTest : public ::testing::Test {
  protected:
-  std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
-  QTemporaryDir dir;
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "checked-save-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
+    dir = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+  }
+  std::string path(const char* name) const { return dir + "/" + name; }
+  std::string dir;
 };
 
 TEST_F(CheckedSaveTest, ReplacesAFileKeepingItsModeAndALinkStaysALink) {
@@ -57,13 +74,13 @@ TEST_F(CheckedSaveTest, ReplacesAFileKeepingItsModeAndALinkStaysALink) {
   ASSERT_EQ(lstat(path("link.par").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(contentOf(path("a.par")), "through the link");
-  EXPECT_EQ(entriesOf(dir), (QStringList{"a.par", "link.par"}));
+  EXPECT_EQ(entriesOf(dir), (Names{"a.par", "link.par"}));
 }
 
 TEST_F(CheckedSaveTest, RefusesWhatIsNotARegularFile) {
   ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
   ASSERT_EQ(symlink("/dev/null", path("null-link").c_str()), 0);
-  ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+  ASSERT_EQ(mkdir(path("folder").c_str(), 0700), 0);
   for (const auto& [target, kind] : {std::pair{path("fifo"), "a FIFO"},
                                      std::pair{std::string("/dev/null"), "a character device"},
                                      std::pair{path("null-link"), "a character device"},
@@ -104,12 +121,12 @@ TEST_F(CheckedSaveTest, AFailedWriteKeepsThePreviousFileAndLeavesNothing) {
     EXPECT_NE(problem.find("File too large"), std::string::npos) << problem;
   }
   EXPECT_EQ(contentOf(path("a.png")), "the good picture");
-  EXPECT_EQ(entriesOf(dir), QStringList{"a.png"});
+  EXPECT_EQ(entriesOf(dir), Names{"a.png"});
 }
 
 // The same on a real full file system, where the system lets us mount one (as root, as CI runs).
 TEST_F(CheckedSaveTest, AFullFileSystemKeepsThePreviousFile) {
-  ASSERT_TRUE(QDir(dir.path()).mkdir("small"));
+  ASSERT_EQ(mkdir(path("small").c_str(), 0700), 0);
   const std::string small = path("small");
   if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
     GTEST_SKIP() << "no small tmpfs can be mounted here (needs root): " << std::strerror(errno);
@@ -119,9 +136,7 @@ TEST_F(CheckedSaveTest, AFullFileSystemKeepsThePreviousFile) {
   const std::string problem = saveTextChecked(file, std::string(200000, 's'));
   EXPECT_NE(problem.find("No space left on device"), std::string::npos) << problem;
   EXPECT_EQ(contentOf(file), "previous sonar file");
-  EXPECT_EQ(QDir(QString::fromStdString(small))
-                .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            QStringList{"a.son"});
+  EXPECT_EQ(entriesOf(small), Names{"a.son"});
   EXPECT_EQ(umount(small.c_str()), 0);
 }
 
@@ -139,14 +154,14 @@ TEST_F(CheckedSaveTest, ConcurrentWritersNeverSplice) {
     const std::string now = contentOf(target);
     EXPECT_NE(std::find(contents.begin(), contents.end(), now), contents.end()) << round;
   }
-  EXPECT_EQ(entriesOf(dir), QStringList{"shared.wav"});
+  EXPECT_EQ(entriesOf(dir), Names{"shared.wav"});
 }
 
 TEST_F(CheckedSaveTest, NamesAreTheFileSystemsBytes) {
   const std::string latin1 = path("caf\xe9.son");  // not valid UTF-8
   ASSERT_EQ(saveTextChecked(latin1, "bytes"), "");
   EXPECT_EQ(contentOf(latin1), "bytes");
-  EXPECT_EQ(entriesOf(dir).size(), 1);
+  EXPECT_EQ(entriesOf(dir).size(), 1u);
 }
 
 }  // namespace
