@@ -13,6 +13,7 @@
 #include "engine/chirp.h"
 #include "engine/correlation.h"
 #include "engine/correlation_sums.h"
+#include "engine/pcm_samples.h"
 
 namespace {
 
@@ -40,19 +41,11 @@ constexpr double kCleanNearShare = 0.1;
 constexpr int kYoungRefits = 2;
 
 double playedValue(const SonarSettings& s, size_t i) {
-  if (isSixteenBit(s.waveFormat)) {
-    if (2 * i + 1 >= s.playBuffer.size()) return 0.0;
-    return static_cast<int16_t>(s.playBuffer[2 * i] | (s.playBuffer[2 * i + 1] << 8));
-  }
-  return i < s.playBuffer.size() ? static_cast<double>(s.playBuffer[i]) - 128.0 : 0.0;
+  return pcmSampleAt(s.playBuffer, i, isSixteenBit(s.waveFormat));
 }
 
 double recordedValue(const SonarSettings& s, size_t i) {
-  if (isSixteenBit(s.waveFormat)) {
-    if (2 * i + 1 >= s.recordBuffer.size()) return 0.0;
-    return static_cast<int16_t>(s.recordBuffer[2 * i] | (s.recordBuffer[2 * i + 1] << 8));
-  }
-  return i < s.recordBuffer.size() ? static_cast<double>(s.recordBuffer[i]) - 128.0 : 0.0;
+  return pcmSampleAt(s.recordBuffer, i, isSixteenBit(s.waveFormat));
 }
 
 // Values of the play buffer that are played: the first outBufferBytes bytes.
@@ -99,12 +92,12 @@ struct Channels {
 // [key] A new chirp or format starts the paths and the average afresh.
 void keyTo(const SonarSettings& s, size_t taps, EchoTracker& t) {
   const LearntPath::Key key{s.waveFormat.channels,
-                             s.waveFormat.bitsPerSample,
-                             s.waveFormat.samplesPerSec,
-                             s.outBufferBytes,
-                             s.startFrequency,
-                             s.endFrequency,
-                             hashPlayed(s, playedValues(s))};
+                            s.waveFormat.bitsPerSample,
+                            s.waveFormat.samplesPerSec,
+                            s.outBufferBytes,
+                            s.startFrequency,
+                            s.endFrequency,
+                            hashPlayed(s, playedValues(s))};
   if (key == t.learnt.key && t.learnt.paths[0].lags() > 1) return;
   t.learnt.key = key;
   t.learnt.knownEchoCount = 0;
