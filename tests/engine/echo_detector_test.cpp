@@ -237,3 +237,53 @@ TEST(EchoDetectorDevices, AFoldedChirpGivesNoDistances) {
 }
 
 }  // namespace
+
+namespace {
+
+// Chirps longer than the learned path holds fall back to the ideal chirp's correlation on the
+// program's own sums; their distances must be as right as the learned ones'.
+TEST(EchoDetectorFallback, ALongChirpStillReadsItsReflectors) {
+  for (const int8_t medium : {int8_t{kAir}, int8_t{kWater}}) {
+    SonarSettings s = planned(Format::kStereo16At44k, medium);
+    s.chirpTime = 30000;  // 1323 frames a channel, more than the 1024 a path learns
+    ASSERT_TRUE(planBuffers(s));
+    const double scale = speedOfSound(medium) / speedOfSound(kAir);
+    Scene scene;
+    scene.echoes = {{1.2 * scale, 0.05}, {2.6 * scale, 0.03}};
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+      scene.seed = seed;
+      const auto found = measure(s, scene);
+      EXPECT_NEAR(found[0], 1.2 * scale, 0.002 * scale) << "seed " << seed;
+      EXPECT_NEAR(found[1], 2.6 * scale, 0.002 * scale) << "seed " << seed;
+      EXPECT_EQ(found[2], 0.0) << "seed " << seed;
+    }
+  }
+}
+
+// A recording shorter than the record buffer (a file analysed, a device that stopped early): the
+// rest is silence, so noise peaks just before it have little clutter around them. Only the rule
+// that an echo stand clear of the noise heard before the direct sound tells them from echoes.
+TEST(EchoDetector, NoisePeaksBeforeASilentEndAreNoEchoes) {
+  SonarSettings s = planned(Format::kStereo16At44k, kAir);
+  int falseEchoes = 0;
+  for (uint32_t seed = 1; seed <= 20; ++seed) {
+    Scene scene;
+    scene.noiseRms = 300.0;
+    scene.seed = seed;
+    scene.echoes = {{1.0, 0.05}};
+    record(s, scene);
+    // Silence from 2.5 m of range on.
+    const auto silentFrom = static_cast<size_t>(
+        (scene.latencyMs * 1e-3 + 2.0 * 2.5 / speedOfSound(kAir)) * s.waveFormat.samplesPerSec);
+    const size_t bytes = 2 * s.waveFormat.channels * silentFrom;
+    std::fill(s.recordBuffer.begin() + static_cast<std::ptrdiff_t>(bytes), s.recordBuffer.end(),
+              uint8_t{0});
+    correlateRecording(s, s.inBufferBytes + kRecordExtraBytes);
+    const auto found = detectEchoes(s, findDirectArrival(s));
+    EXPECT_NEAR(found[0], 1.0, 0.002) << "seed " << seed;
+    for (size_t k = 1; k < found.size(); ++k) falseEchoes += found[k] > 0.0 ? 1 : 0;
+  }
+  EXPECT_EQ(falseEchoes, 0);
+}
+
+}  // namespace
