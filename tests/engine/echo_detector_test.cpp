@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
@@ -284,6 +285,41 @@ TEST(EchoDetector, NoisePeaksBeforeASilentEndAreNoEchoes) {
     for (size_t k = 1; k < found.size(); ++k) falseEchoes += found[k] > 0.0 ? 1 : 0;
   }
   EXPECT_EQ(falseEchoes, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A steady tone inside the chirp's band (a whine, a fan), at frequencies drawn here and never told
+// to the detector: 30 dB below the direct sound the wall 1 m away is still found. At 20 dB below,
+// where a wall at 1 m must still be found, the tone blinds the detector today; printed as a miss
+// until the background is taken out before the search.
+TEST(EchoDetector, AWallBesideASteadyToneInTheBand) {
+  SonarSettings s = planned(Format::kStereo16At44k, kAir);
+  std::mt19937 draw(2026);
+  std::uniform_real_distribution<double> inBand(8000.0, 12000.0);
+  int missesAtTwenty = 0;
+  for (int k = 0; k < 6; ++k) {
+    const double hz = inBand(draw);
+    for (const double db : {-30.0, -20.0}) {
+      Scene scene;
+      scene.echoes = {{1.0, 0.03}};
+      scene.toneHz = hz;
+      scene.toneDb = db;
+      scene.seed = static_cast<uint32_t>(k + 1);
+      const auto found = measure(s, scene);
+      const bool hit = std::abs(found[0] - 1.0) <= 0.02 && found[1] == 0.0;
+      if (db < -25.0) {
+        EXPECT_TRUE(hit) << hz << " Hz at " << db << " dB: " << found[0] << ", " << found[1];
+      } else if (!hit) {
+        ++missesAtTwenty;
+        std::printf("known miss: a tone at %.0f Hz, %.0f dB, found %.3f %.3f\n", hz, db, found[0],
+                    found[1]);
+      }
+    }
+  }
+  std::printf("tones 20 dB below the direct sound: %d of 6 missed\n", missesAtTwenty);
 }
 
 }  // namespace

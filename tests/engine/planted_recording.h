@@ -29,6 +29,9 @@ struct Scene {
   double noiseRms = 30.0;  // in 16-bit units
   uint32_t seed = 1;
   Device device = Device::kFlat;
+  // A steady tone at the microphone (a whine, a fan): its RMS relative to the direct sound's.
+  double toneHz = 0.0;
+  double toneDb = -INFINITY;
 };
 
 struct Biquad {
@@ -119,6 +122,12 @@ inline void record(SonarSettings& s, const Scene& scene) {
       v += e.gain * sincDelayed(x, frame - direct - 2 * e.metres / speed * f.samplesPerSec);
     }
     v += noise(rng);
+    if (scene.toneHz > 0.0) {
+      // The direct sound's RMS: its amplitude over the chirp's RMS of 1 / sqrt 2 of full scale.
+      const double rms = scene.direct * 32767.0 * full / std::sqrt(2.0);
+      v += std::sqrt(2.0) * rms * std::pow(10.0, scene.toneDb / 20.0) *
+           std::sin(2.0 * M_PI * scene.toneHz * frame / f.samplesPerSec + 0.3);
+    }
     if (wide) {
       const auto q = static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
       s.recordBuffer[2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(q) & 0xFF);
