@@ -323,3 +323,26 @@ TEST(EchoDetector, AWallBesideASteadyToneInTheBand) {
 }
 
 }  // namespace
+
+namespace {
+
+// The threshold's promise (echo_search.h): in white noise, fewer than one false echo in 200
+// searches. Measured on the direct sound alone at three noise levels, 70 seeds each.
+TEST(EchoDetector, FalseEchoesInWhiteNoiseStayUnderThePromisedRate) {
+  SonarSettings s = planned(Format::kStereo16At44k, kAir);
+  int searches = 0, falseEchoes = 0;
+  for (const double noise : {30.0, 300.0, 3000.0}) {
+    for (uint32_t seed = 1; seed <= 70; ++seed) {
+      Scene scene;
+      scene.noiseRms = noise;
+      scene.seed = 1000 + seed;
+      const auto found = measure(s, scene);
+      ++searches;
+      for (const double d : found) falseEchoes += d > 0.0 ? 1 : 0;
+    }
+  }
+  std::printf("white noise: %d false echoes in %d searches\n", falseEchoes, searches);
+  EXPECT_LT(falseEchoes * kSearchesPerFalseEcho, searches);
+}
+
+}  // namespace
