@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "audio_test_support.h"
-#include "engine/echo_detector.h"
 #include "engine/echo_tracker.h"
+#include "tests/engine/detect_echoes.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "engine/echo_detector.h"
+#include "tests/engine/detect_echoes.h"
 
 #include <gtest/gtest.h>
 

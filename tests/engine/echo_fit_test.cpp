@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/echo_detector.h"
+#include "tests/engine/detect_echoes.h"
 #include "tests/engine/planted_recording.h"
 
 namespace {
