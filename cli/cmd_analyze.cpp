@@ -68,6 +68,7 @@ void printSingle(CliRun& run, const PingReport& report) {
   if (run.request.json) {
     JsonWriter json;
     json.beginObject();
+    writeCalibrationJson(json, s);
     writePingJson(json, report);
     json.endObject();
     run.out << json.text() << "\n";

@@ -410,7 +410,8 @@ void observeIdeal(const SonarSettings& s, DirectArrival direct, EchoTracker& t) 
   t.latest.directFrom = confirmed ? foundOffset : static_cast<int64_t>(first);
   t.latest.directTo =
       confirmed ? foundOffset + 2 * static_cast<int64_t>(half) : static_cast<int64_t>(last);
-  t.latest.metresPerLag = secondsPerLag(s.waveFormat) * speedOfSound(s.medium) / 2.0;
+  t.latest.metresPerLag = secondsPerLag(s.waveFormat) * speedInUse(s) / 2.0;
+  t.latest.offsetMetres = s.calibration.offsetMetres;
   t.latest.quantisationNoise = 0.0;
   t.latest.source = EchoSource::kIdeal;
   t.run.pings = 0;  // no average of the fallback: its lags are the program's own
@@ -447,12 +448,13 @@ void rememberEchoes(const EchoSearchResult& found, LearntPath& learnt) {
   }
 }
 
-EchoDistances metresOf(const EchoSearchResult& found, double metresPerLag) {
+EchoDistances metresOf(const EchoSearchResult& found, const LatestMeasurement& m) {
   EchoDistances metres{};
   size_t n = 0;
   for (size_t k = 0; k < found.echoCount && n < metres.size(); ++k) {
-    const double d = (found.echoes[k].lag - found.direct.lag) * metresPerLag;
-    if (!(d > 0.0)) continue;
+    const double beyond = (found.echoes[k].lag - found.direct.lag) * m.metresPerLag;
+    const double d = beyond + m.offsetMetres;
+    if (!(beyond > 0.0) || !(d > 0.0)) continue;
     size_t at = n++;  // nearest first
     for (; at > 0 && metres[at - 1] > d; --at) metres[at] = metres[at - 1];
     metres[at] = d;
@@ -480,7 +482,7 @@ void searchAverage(EchoTracker& t) {
                          t.work.search);
   }
   rememberEchoes(found, t.learnt);
-  t.run.distances = metresOf(found, t.latest.metresPerLag);
+  t.run.distances = metresOf(found, t.latest);
 }
 
 }  // namespace
@@ -544,7 +546,8 @@ void takeIn(const SonarSettings& s, DirectArrival direct, EchoTracker& t) {
   learnChannels(t, ch);
   combineChannels(t, ch);
   if (t.latest.lags == 0) return;
-  t.latest.metresPerLag = speedOfSound(s.medium) / (2.0 * f.samplesPerSec);
+  t.latest.metresPerLag = speedInUse(s) / (2.0 * f.samplesPerSec);
+  t.latest.offsetMetres = s.calibration.offsetMetres;
   t.latest.source = EchoSource::kLearned;
   // A young path has seen too few searches to leave the echoes near the direct sound out of its
   // fit: the echoes of this very measurement are found and the fit done again without them.
@@ -569,7 +572,7 @@ EchoDistances latestEchoes(const LearntPath&, const LatestMeasurement& latest, T
   if (!searchable(latest)) return {};
   const EchoSearchResult found =
       searchSignal(latest, {latest.combined.data(), latest.lags}, latest.firstLag, work.search);
-  return metresOf(found, latest.metresPerLag);
+  return metresOf(found, latest);
 }
 
 EchoDistances averagedEchoes(const EchoTracker& t) {
