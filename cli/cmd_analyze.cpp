@@ -68,7 +68,7 @@ void printSingle(CliRun& run, const PingReport& report) {
   if (run.request.json) {
     JsonWriter json;
     json.beginObject();
-    writeCalibrationJson(json, s);
+    writeCalibrationJson(json, run.program.settings);
     writePingJson(json, report);
     json.endObject();
     run.out << json.text() << "\n";
@@ -139,6 +139,7 @@ int runAnalyzeCommand(CliRun& run) {
   }
   JsonWriter json;
   json.beginObject();
+  writeCalibrationJson(json, s);
   json.beginArray("pings");  // written whole: the recordings are read in moments
   for (const PingReport& report : reports) {
     json.beginObject();
