@@ -81,6 +81,21 @@ bool readResponse(std::string_view text, SimResponse& r) {
          inRoomRange(r.gainDb, -40.0, 40.0);
 }
 
+// MS:DB[:RESP], RESP in the speaker= syntax.
+bool readCasePath(std::string_view text, SimCasePath& c) {
+  const size_t first = text.find(':');
+  if (first == std::string_view::npos) return false;
+  const size_t second = text.find(':', first + 1);
+  const std::string_view db = text.substr(
+      first + 1, second == std::string_view::npos ? std::string_view::npos : second - first - 1);
+  c = SimCasePath{};
+  if (!readRoomNumber(text.substr(0, first), c.leadMs) || !readRoomNumber(db, c.db) ||
+      !inRoomRange(c.leadMs, 0.0, kMaxCaseLeadMs) || !inRoomRange(c.db, -kMaxCaseDb, kMaxCaseDb)) {
+    return false;
+  }
+  return second == std::string_view::npos || readResponse(text.substr(second + 1), c.response);
+}
+
 bool inside(const SimPoint& p, const SimPoint& size) {
   return p.x > 0.0 && p.x < size.x && p.y > 0.0 && p.y < size.y && p.z > 0.0 && p.z < size.z;
 }
@@ -198,12 +213,18 @@ bool isRealisticRoomKey(std::string_view key) {
     if (k.key == key) return true;
   }
   return key == "preset" || key == "size" || key == "pos" || key == "mic" || key == "order" ||
-         key == "speaker" || key == "micresponse";
+         key == "speaker" || key == "micresponse" || key == "case";
 }
 
 std::string readRealisticRoomKey(std::string_view key, std::string_view value, SimRoom& room) {
   const std::string bad = badRoomValue(key, value);
   if (key == "preset") return readPreset(value, room);
+  if (key == "case") {
+    SimCasePath c;
+    if (!readCasePath(value, c)) return bad;
+    room.casePath = c;
+    return {};
+  }
   if (key == "speaker" || key == "micresponse") {
     return readResponse(value, key == "speaker" ? room.speaker : room.microphone) ? std::string()
                                                                                   : bad;
