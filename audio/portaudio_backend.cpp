@@ -252,7 +252,7 @@ WaveError PortAudioBackend::open(StreamDirection direction, const WaveFormat& fo
   if (!isRunnablePcm(format)) return kWaveBadFormat;
   const bool input = direction == StreamDirection::kInput;
   const int device = input ? inputDevice_ : outputDevice_;
-  if (device == paNoDevice) return fromPa(paDeviceUnavailable);
+  if (device == paNoDevice) return kWaveNoDevice;
   const PaStreamParameters p = streamParameters(device, format, direction);
   const WaveError supported = bounded([input, p, rate = format.samplesPerSec] {
     return Pa_IsFormatSupported(input ? &p : nullptr, input ? nullptr : &p,
@@ -477,6 +477,12 @@ std::string portAudioErrorText(WaveError code) {
   if (std::string own = ownWaveErrorText(code); !own.empty()) return own;
   if (!isPaCode(code)) return "Audio error " + std::to_string(code) + ".";
   const auto e = static_cast<PaError>(static_cast<int32_t>(code));
+  // A sound server that ends or vanishes while a stream opens or starts surfaces as any of these;
+  // the user hears the same thing whenever it happens.
+  if (e == paDeviceUnavailable || e == paBadIODeviceCombination || e == paUnanticipatedHostError ||
+      e == paInternalError || e == paTimedOut) {
+    return ownWaveErrorText(kWaveDeviceStopped);
+  }
   std::string text = Pa_GetErrorText(e);
   if (e == paUnanticipatedHostError) {
     const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
