@@ -1,6 +1,6 @@
 #include "app/distance_table.h"
 #include "app/sonar_files.h"
-#include "display/checked_save.h"
+#include "io/checked_save.h"
 
 namespace {
 

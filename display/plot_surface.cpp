@@ -1,6 +1,6 @@
 #include "display/plot_surface.h"
 
-#include "display/checked_save.h"
+#include "io/checked_save.h"
 
 #include <QBuffer>
 #include <algorithm>

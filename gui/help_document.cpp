@@ -1,6 +1,6 @@
 #include "gui/help_document.h"
 
-#include "display/checked_save.h"
+#include "io/checked_save.h"
 
 #include <QCoreApplication>
 #include <QDir>

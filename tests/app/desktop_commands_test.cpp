@@ -12,7 +12,7 @@
 #include "app/sonar_files.h"
 #include "app/status_text.h"
 #include "tests/app/app_fixture.h"
-#include "tests/display/file_limit.h"
+#include "tests/io/file_limit.h"
 
 // The desktop's additions to the commands: nothing measured is lost without a question, the
 // picture and the distances can be exported, and the status texts.
