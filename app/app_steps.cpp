@@ -6,10 +6,27 @@
 #include "engine/correlation.h"
 
 void runWarmUps(App& app, uint32_t count) {
-  Program& p = app.program;
+  warmUpPair(app.program, count);
+}
+
+void warmUpPair(Program& p, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) {
     if (flushInput(*p.backend, p.pair, p.settings.waveFormat) != kWaveOk) return;
   }
+}
+
+void measureOffThread(App& app, std::function<void()> waits, std::function<void()> done) {
+  if (!app.offThread) {
+    waits();
+    done();
+    return;
+  }
+  app.measuring = true;
+  app.offThread(std::move(waits), [&app, done = std::move(done)] {
+    // Cleared first: `done` may hand the next step of a chain to the worker.
+    app.measuring = false;
+    done();
+  });
 }
 
 bool takeUpPair(App& app, std::string_view caption) {

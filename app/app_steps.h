@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "app/application.h"
@@ -36,6 +37,13 @@ inline void reportWaveError(App& app, WaveError code, std::string_view caption) 
 // would fail the rest the same way, and a device that never finishes would block the window for
 // each of them.
 void runWarmUps(App& app, uint32_t count);
+
+// Runs `waits` (device waits and analysis only: no shell, no scan state) through the front end's
+// worker, then `done` on the window's thread; both at once when the front end has no worker.
+void measureOffThread(App& app, std::function<void()> waits, std::function<void()> done);
+
+// Warm-up recordings only, for a worker: touches nothing but the device pair and the back end.
+void warmUpPair(Program& program, uint32_t count);
 
 // Takes the device pair up for the planned buffers: opens whichever device is not open (one that
 // failed to open before may be back) and prepares both headers again (a failed ping may have

@@ -52,9 +52,11 @@ void playRecordBuffer(App& app) {
 }
 
 void checkAudioSystem(App& app) {
+  if (!app.shell.confirmNotice("This will take around 1 min. Set speaker close to the microphone.",
+                               kCaptionInfo)) {
+    return;
+  }
   const CheckedSettings kept = remember(app.program.settings);
-  app.shell.showMessage("This will take around 1 min. Set speaker close to the microphone.",
-                        kCaptionInfo, MessageIcon::kNone, MessageOwner::kNoOwner);
   app.shell.runDialog(DialogId::kAudioCheck);
   restoreAndPrepare(app, kept);
 }

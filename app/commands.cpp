@@ -115,6 +115,9 @@ bool dispatchCommand(App& app, CommandId command) {
 }
 
 void clearScreen(App& app) {
+  // Clearing throws the sweep away: asked first, as Exit and Open do; Cancel leaves the run as
+  // it was.
+  if (!settleUnsavedSweep(app)) return;
   app.program.scan.scanState = kIdle;
   wipeHistoryAndSurface(app);
 }

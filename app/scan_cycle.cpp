@@ -4,6 +4,7 @@
 #include <array>
 
 #include "app/app_steps.h"
+#include "app/sonar_files.h"
 #include "audio/measurement.h"
 #include "display/echogram.h"
 #include "engine/correlation.h"
@@ -48,6 +49,8 @@ void startApplication(App& app) {
 }
 
 TickOutcome timerTick(App& app) {
+  // A tick that falls into a ping is not counted: the next interval starts when the ping ends.
+  if (app.measuring) return TickOutcome::kNoPing;
   BusyScope scope(app);
   if (!scope.entered()) return TickOutcome::kNoPing;
   ScanState& scan = app.program.scan;
@@ -58,7 +61,7 @@ TickOutcome timerTick(App& app) {
     ++scan.tickCount;
     return TickOutcome::kNoPing;
   }
-  return timedPing(app) ? TickOutcome::kPinged : TickOutcome::kPingFailed;
+  return timedPing(app);
 }
 
 void skipIdleTicks(App& app) {
@@ -67,42 +70,116 @@ void skipIdleTicks(App& app) {
   scan.tickCount = std::max(scan.tickCount, app.program.settings.clockMultiplier);
 }
 
-bool timedPing(App& app) {
-  Program& p = app.program;
-  ScanState& scan = p.scan;
-  const uint32_t previousColumn = scan.scanColumn;
-  const uint32_t previousLatest = scan.latestScan;
-  // The failed-ping path puts the drawn envelope back; kept on the stack, the ping allocates
-  // nothing.
-  const Envelope previousEnvelope = copyEnvelope(p.settings.correlationBuffer);
+namespace {
 
-  scan.scanColumn = std::min(scan.scanColumn + 1, kLastManualColumn);
-  scan.latestScan = scan.scanColumn;
-  scan.tickCount = 0;
-  // The run pauses on a failed warm-up anyway: no ping after it, which on a device that never
-  // finishes would keep the window waiting for nothing.
+// The worker's part: device waits and analysis, nothing the window reads.
+MeasurementResult measureTimedPing(Program& p) {
   MeasurementResult r;
+  // The run pauses on a failed warm-up anyway: no ping after it, which on a device that never
+  // finishes would keep the run waiting for nothing.
   r.warmUp = flushInput(*p.backend, p.pair, p.settings.waveFormat);
   if (r.warmUp == kWaveOk) {
     r = pingAndAnalyze(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
   }
+  return r;
+}
+
+void finishTimedPing(App& app) {
+  MeasurementInFlight& ping = app.inFlight;
+  Program& p = app.program;
+  ScanState& scan = p.scan;
+  ping.finished = true;
+  const MeasurementResult& r = ping.result;
   if (r.warmUp != kWaveOk || r.ping != kWaveOk) {
     // The recording is stale: pause rather than draw it, and say so once, not at every tick.
-    scan.scanColumn = previousColumn;
-    scan.latestScan = previousLatest;
     scan.scanState = kIdle;
-    restoreEnvelope(previousEnvelope, p.settings.correlationBuffer);
+    restoreEnvelope(ping.previousEnvelope, p.settings.correlationBuffer);
     reportWaveError(app, r.warmUp != kWaveOk ? r.warmUp : r.ping, kCaptionWaveOut);
-    return false;
+    return;
   }
+  scan.scanColumn = ping.column;
+  scan.latestScan = ping.column;
   scan.peakAmplitude = r.peakAmplitude;
-  scan.scanOffsets.forScan(scan.scanColumn) = r.arrival.offset;
-  keepMeasurement(app, scan.scanColumn, r.arrival);
+  scan.scanOffsets.forScan(ping.column) = r.arrival.offset;
+  keepMeasurement(app, ping.column, r.arrival);
   app.shell.requestRepaint();
   if (scan.scanColumn > kLastTimedColumn - 1) {
     scan.scanState = kComplete;
     scan.tickCount = 0;
   }
+}
+
+void finishManualStep(App& app) {
+  const MeasurementInFlight& step = app.inFlight;
+  Program& p = app.program;
+  ScanState& scan = p.scan;
+  scan.peakAmplitude = step.result.peakAmplitude;
+  if (step.result.arrival.offset > p.settings.offsetBytes + p.settings.deltaOffsetBytes) {
+    scan.scanColumn = step.column - 1;
+  }
+  scan.scanOffsets.forScan(step.column) = step.result.arrival.offset;
+  keepMeasurement(app, step.column, step.result.arrival);
+}
+
+// The rest of a manual step after its warm-up: each failure is told before the next part runs.
+void measureManualStep(App& app) {
+  Program& p = app.program;
+  MeasurementInFlight& step = app.inFlight;
+  reportWaveError(app, step.warmUp, kCaptionWarmUp);
+  measureOffThread(
+      app, [&p, &step] { step.result.ping = pingPair(*p.backend, p.pair); },
+      [&app, &p, &step] {
+        reportWaveError(app, step.result.ping, kCaptionManualPing);
+        measureOffThread(
+            app,
+            [&p, &step] {
+              const MeasurementResult r = analyzeRecording(p.settings, MeasureCaller::kManualStep);
+              step.result.peakAmplitude = r.peakAmplitude;
+              step.result.arrival = r.arrival;
+            },
+            [&app] { finishManualStep(app); });
+      });
+}
+
+// Whether Start begins a sweep from its first column rather than going on with the current one.
+bool startBeginsSweep(const ScanState& scan) {
+  return scan.scanState == kComplete || scan.scanColumn == kLastManualColumn ||
+         scan.scanColumn == 0;
+}
+
+void finishStart(App& app) {
+  ScanState& scan = app.program.scan;
+  // A run's echo distances combine its own pings only.
+  restartEchoAverage(app.program.echoTracker, kLatestAveragedPings);
+  if (scan.scanColumn == kLastManualColumn) scan.scanColumn = 0;
+  if (scan.scanState == kComplete) scan.scanColumn = 0;
+  scan.scanState = kRunning;
+  app.replotOnSurface = false;
+  app.shell.requestRepaint();
+}
+
+}  // namespace
+
+TickOutcome timedPing(App& app) {
+  Program& p = app.program;
+  MeasurementInFlight& ping = app.inFlight;
+  ping = MeasurementInFlight{};
+  ping.column = std::min(p.scan.scanColumn + 1, kLastManualColumn);
+  ping.previousEnvelope = copyEnvelope(p.settings.correlationBuffer);
+  p.scan.tickCount = 0;
+  measureOffThread(
+      app, [&p, &ping] { ping.result = measureTimedPing(p); }, [&app] { finishTimedPing(app); });
+  if (!ping.finished) return TickOutcome::kPingStarted;
+  const bool taken = ping.result.warmUp == kWaveOk && ping.result.ping == kWaveOk;
+  return taken ? TickOutcome::kPinged : TickOutcome::kPingFailed;
+}
+
+bool beginNewSweep(App& app) {
+  if (!settleUnsavedSweep(app)) return false;
+  ScanHistory& history = app.program.history;
+  // Column 0 is the file header; every measured column goes.
+  std::fill(history.values.begin() + kHistoryRows, history.values.end(), 0);
+  forgetMeasurements(app.program);
   return true;
 }
 
@@ -113,10 +190,12 @@ void singleChirpStep(App& app) {
   // step says so once and measures nothing, rather than failing its warm-up and ping as well.
   if ((p.pair.out == 0 || p.pair.in == 0) && !takeUpPair(app, kCaptionManualPing)) return;
   const bool wasComplete = scan.scanState == kComplete;
-  scan.scanState = kIdle;
   // A column at or beyond the last one (brought by a file or the keys) starts over like the step
   // after a complete sweep, so scanOffsets is never indexed past its end.
   const bool startOver = wasComplete || scan.scanColumn >= kLastManualColumn;
+  // Starting over is a new sweep: the previous one is settled first and leaves nothing behind.
+  if (startOver && !beginNewSweep(app)) return;
+  scan.scanState = kIdle;
   const uint32_t column = startOver ? 1 : scan.scanColumn + 1;
   scan.scanColumn = column;
   scan.latestScan = column;
@@ -124,19 +203,18 @@ void singleChirpStep(App& app) {
 
   // Each failure is told as it happens, before the next step runs: the user sees the warm-up's
   // report before the chirp plays, and the ping's before its recording is analysed.
-  reportWaveError(app, flushInput(*p.backend, p.pair, p.settings.waveFormat), kCaptionWarmUp);
-  reportWaveError(app, pingPair(*p.backend, p.pair), kCaptionManualPing);
-  const MeasurementResult r = analyzeRecording(p.settings, MeasureCaller::kManualStep);
-  scan.peakAmplitude = r.peakAmplitude;
-  if (r.arrival.offset > p.settings.offsetBytes + p.settings.deltaOffsetBytes) {
-    scan.scanColumn = column - 1;
-  }
-  scan.scanOffsets.forScan(column) = r.arrival.offset;
-  keepMeasurement(app, column, r.arrival);
+  MeasurementInFlight& step = app.inFlight;
+  step = MeasurementInFlight{};
+  step.column = column;
+  measureOffThread(
+      app, [&p, &step] { step.warmUp = flushInput(*p.backend, p.pair, p.settings.waveFormat); },
+      [&app] { measureManualStep(app); });
 }
 
 void startSonar(App& app) {
   ScanState& scan = app.program.scan;
+  // A new sweep leaves the previous one behind in the data too, once it is saved or given up.
+  if (startBeginsSweep(scan) && !beginNewSweep(app)) return;
   // Every run starts on a pair taken up again, so a device that failed earlier and is back works
   // at once. One that is still gone is reported here, once, and the run does not start.
   if (!takeUpPair(app, kCaptionWaveOut)) {
@@ -144,14 +222,9 @@ void startSonar(App& app) {
     app.shell.requestRepaint();
     return;
   }
-  runWarmUps(app, kWarmUpsBeforeRun);
-  // A run's echo distances combine its own pings only.
-  restartEchoAverage(app.program.echoTracker, kLatestAveragedPings);
-  if (scan.scanColumn == kLastManualColumn) scan.scanColumn = 0;
-  if (scan.scanState == kComplete) scan.scanColumn = 0;
-  scan.scanState = kRunning;
-  app.replotOnSurface = false;
-  app.shell.requestRepaint();
+  Program& p = app.program;
+  measureOffThread(
+      app, [&p] { warmUpPair(p, kWarmUpsBeforeRun); }, [&app] { finishStart(app); });
 }
 
 void pauseSonar(App& app) {
@@ -167,9 +240,13 @@ void stopSonar(App& app) {
 }
 
 void singleChirpCommand(App& app) {
-  runWarmUps(app, kWarmUpsBeforeRun);
-  singleChirpStep(app);
-  app.shell.requestRepaint();
+  Program& p = app.program;
+  measureOffThread(
+      app, [&p] { warmUpPair(p, kWarmUpsBeforeRun); },
+      [&app] {
+        singleChirpStep(app);
+        app.shell.requestRepaint();
+      });
 }
 
 void keyPressed(App& app, VirtualKey key) {
@@ -201,7 +278,12 @@ void paintPlot(App& app) {
   // would put the latest correlation (after a dialog's new plan, an empty one) over that
   // column's stored history. Otherwise columns 0 and 1 start a fresh frame, and the current
   // column and status strip go on top.
-  if (app.replotOnSurface) return;
+  // While a ping is on the worker its buffers are the worker's: the strip alone follows the
+  // pointer, and the column comes when the ping ends.
+  if (app.replotOnSurface || app.measuring) {
+    drawStatusStrip(app.surface, p.settings, p.scan, p.scan.stylusPosition);
+    return;
+  }
   if (p.scan.scanColumn < 2) drawEchogramFrame(app.surface, p.settings);
   drawScanColumn(app.surface, p.settings, p.scan, p.scan.stylusPosition);
 }

@@ -58,6 +58,12 @@ class Shell {
   virtual void noteRecentFile(const FileChoice& /*choice*/) {}
   // Asks whether to save a sweep that was measured since the last Save, before it is lost.
   virtual SaveChoice askToSaveSweep() = 0;
+  // A notice before a long step that the user may still call off (Escape or Cancel). Returns
+  // whether to go on; a shell without a way to call it off shows the notice and goes on.
+  virtual bool confirmNotice(std::string_view text, std::string_view caption) {
+    showMessage(text, caption, MessageIcon::kNone, MessageOwner::kNoOwner);
+    return true;
+  }
   // Opens the help document.
   virtual void showHelp() = 0;
   // Ends the program (the Exit command).

@@ -25,7 +25,10 @@ std::string pingRateText(double pingsPerSecond) {
   return fixedPointText(pingsPerSecond, 1) + " pings/s";
 }
 
-std::string runStatusText(const Program& program, double pingsPerSecond) {
+std::string runStatusText(const Program& program, double pingsPerSecond, PingsHeld held) {
+  if (held == PingsHeld::kYes && program.scan.scanState == kRunning) {
+    return nearestEchoText(program) + " | Paused";
+  }
   std::string text = nearestEchoText(program) + " | " + runStateText(program.scan);
   if (const std::string rate = pingRateText(pingsPerSecond); !rate.empty()) text += " | " + rate;
   return text;

@@ -12,7 +12,11 @@ std::string runStateText(const ScanState& scan);
 std::string nearestEchoText(const Program& program);
 // "8.0 pings/s" for a measured rate above zero, else empty.
 std::string pingRateText(double pingsPerSecond);
-// The three above, joined: "Nearest echo 1.234 m | Running | 8.0 pings/s".
-std::string runStatusText(const Program& program, double pingsPerSecond);
+// Whether something (a modal dialog, a waiting step) keeps the timed pings from running.
+enum class PingsHeld { kNo, kYes };
+// The three above, joined: "Nearest echo 1.234 m | Running | 8.0 pings/s". A run whose pings are
+// held reads "Paused", without a rate.
+std::string runStatusText(const Program& program, double pingsPerSecond,
+                          PingsHeld held = PingsHeld::kNo);
 // What the number at the bottom right of the plot is: "Pointer row: 1.23 m".
 std::string pointerReadingText(const Program& program);

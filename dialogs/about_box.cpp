@@ -36,8 +36,7 @@ QLabel* pictureLabel(const QPixmap& picture, const char* name, QWidget* parent) 
 }  // namespace
 
 DialogResult runAboutBox(QWidget* parent, const AboutContent& content) {
-  ModalDialog box(parent);
-  box.setWindowTitle(QStringLiteral("About"));
+  ModalDialog box(parent, QStringLiteral("About"));
   auto* text = new QLabel(aboutText(content.soundSystem, content.calibration), &box);
   text->setObjectName(QStringLiteral("aboutText"));
   text->setWordWrap(true);

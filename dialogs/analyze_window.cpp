@@ -24,7 +24,7 @@ QSlider* makeSlider(const char* id, const QString& text, int minimum, int maximu
 }  // namespace
 
 AnalyzeWindow::AnalyzeWindow(const Program& program, QWidget* parent)
-    : ModalDialog(parent), program_(program) {
+    : ModalDialog(parent, QStringLiteral("Analyze window")), program_(program) {
   const uint32_t inBytes = program_.settings.inBufferBytes;
   start_ = makeSlider("1000", QStringLiteral("Slider3"), 0, analyzeStartMaximum(inBytes),
                       static_cast<int>(inBytes / 2), this);

@@ -47,7 +47,7 @@ class BusyShell : public Shell {
 }  // namespace
 
 AudioCheckDialog::AudioCheckDialog(Program& program, Shell& shell, QWidget* parent)
-    : ModalDialog(parent) {
+    : ModalDialog(parent, QStringLiteral("Check audio system")) {
   {
     BusyShell busy(shell);
     runAudioCheck(program, busy);

@@ -9,10 +9,9 @@
 #include "dialogs/field_text.h"
 #include "dialogs/surface_view.h"
 
-ModalDialog::ModalDialog(QWidget* parent) : QDialog(parent) {
+ModalDialog::ModalDialog(QWidget* parent, const QString& title) : QDialog(parent) {
   setModal(true);
-  // The templates' own caption, the same for every settings window.
-  setWindowTitle(QStringLiteral("Dialog"));
+  setWindowTitle(title);
 }
 
 void ModalDialog::showEvent(QShowEvent* event) {

@@ -25,7 +25,8 @@ constexpr DialogResult dialogResultOf(int code) {
 // Escape and the window's close button (which Qt routes through reject()).
 class ModalDialog : public QDialog {
  public:
-  explicit ModalDialog(QWidget* parent);
+  // `title` is the name of the menu item that opens the window, so the user finds it again.
+  ModalDialog(QWidget* parent, const QString& title);
   void accept() override { done(dialogCode(DialogResult::kOk)); }
   void reject() override { done(dialogCode(DialogResult::kCancel)); }
 

@@ -6,7 +6,7 @@
 #include <QPushButton>
 
 OffsetDialog::OffsetDialog(Program& program, Shell& shell, QWidget* parent)
-    : ModalDialog(parent), program_(program), shell_(shell) {
+    : ModalDialog(parent, QStringLiteral("Set offset")), program_(program), shell_(shell) {
   offset_ = makeNumberField("1050", this);
   deltaOffset_ = makeNumberField("1051", this);
   clockInterval_ = makeNumberField("1052", this);

@@ -20,7 +20,7 @@ QRadioButton* makeRadio(const char* id, const QString& text, QButtonGroup* group
 }  // namespace
 
 OutSignalDialog::OutSignalDialog(Program& program, Shell& shell, QWidget* parent)
-    : ModalDialog(parent), program_(program), shell_(shell) {
+    : ModalDialog(parent, QStringLiteral("Set out signal")), program_(program), shell_(shell) {
   startFrequency_ = makeNumberField("1007", this);
   endFrequency_ = makeNumberField("1008", this);
   recordTime_ = makeNumberField("1009", this);

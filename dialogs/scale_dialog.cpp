@@ -8,7 +8,7 @@
 #include <QLineEdit>
 
 ScaleDialog::ScaleDialog(Program& program, QWidget* parent)
-    : ModalDialog(parent), program_(program) {
+    : ModalDialog(parent, QStringLiteral("Set scale")), program_(program) {
   cutOff_ = makeNumberField("1043", this);
   // The amplification field takes any text; what does not read as a number counts as 0.
   amplification_ = makeNumberField("1048", this, FieldChars::kAny);

@@ -18,7 +18,7 @@ Button* makeNamed(const char* id, const QString& text, QWidget* parent) {
 }  // namespace
 
 WaveFormatDialog::WaveFormatDialog(Program& program, Shell& shell, QWidget* parent)
-    : ModalDialog(parent), program_(program), shell_(shell) {
+    : ModalDialog(parent, QStringLiteral("Set wave format")), program_(program), shell_(shell) {
   stereo_ = makeNamed<QCheckBox>("1019", QStringLiteral("Stereo/mono"), this);
   sixteenBit_ = makeNamed<QCheckBox>("1020", QStringLiteral("8/16 bits"), this);
   rates_ = {makeNamed<QRadioButton>("1021", QStringLiteral("8.0 kHz"), this),

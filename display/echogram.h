@@ -8,6 +8,10 @@
 void drawEchogramFrame(PlotSurface& surface, const SonarSettings& settings);
 void drawScanColumn(PlotSurface& surface, const SonarSettings& settings, const ScanState& scan,
                     StylusPosition stylus);
+// The status strip of drawScanColumn alone (caption, offset bar, level meter, stylus reading),
+// over whatever the plot box shows; it reads no working buffer.
+void drawStatusStrip(PlotSurface& surface, const SonarSettings& settings, const ScanState& scan,
+                     StylusPosition stylus);
 // Draws the stored columns into the surface only; the caller shows the surface afterwards.
 void replotHistory(PlotSurface& surface, const SonarSettings& settings, const ScanHistory& history);
 

@@ -114,6 +114,12 @@ void drawLevelMeter(PlotSurface& surface, uint32_t peakAmplitude) {
 
 void drawScanColumn(PlotSurface& surface, const SonarSettings& settings, const ScanState& scan,
                     StylusPosition stylus) {
+  drawStatusStrip(surface, settings, scan, stylus);
+  drawColumn(surface, settings, scan.scanColumn);
+}
+
+void drawStatusStrip(PlotSurface& surface, const SonarSettings& settings, const ScanState& scan,
+                     StylusPosition stylus) {
   // Scan k's offset; with no scan yet, the value kept for scan 0.
   const uint32_t found = scan.scanOffsets.forScan(scan.latestScan);
   drawStylusReading(surface, settings, stylus);
@@ -124,6 +130,5 @@ void drawScanColumn(PlotSurface& surface, const SonarSettings& settings, const S
                    formatText("Scan %d Offset %d bytes", static_cast<int32_t>(scan.scanColumn),
                               static_cast<int32_t>(found)),
                    TextAlign::kLeft, TextClip::kUnclipped);
-  drawColumn(surface, settings, scan.scanColumn);
   drawLevelMeter(surface, scan.peakAmplitude);
 }

@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
+#include <QThread>
+#include <QTimer>
 #include <QToolBar>
 
 #include "app/app_steps.h"
@@ -69,6 +71,12 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
   // About box.
   setWindowTitle(toQString(kWindowTitle));
   program_.backend = std::move(backend);
+  app_.offThread = [this](std::function<void()> waits, std::function<void()> done) {
+    worker_.run(std::move(waits), [this, done = std::move(done)] {
+      done();
+      measurementDone();
+    });
+  };
   watchStalls();
   clock_.start();
 
@@ -99,6 +107,7 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
 
 MainWindow::~MainWindow() {
   scanTimer_.stop();
+  worker_.stop();  // a ping in flight still uses the pair and the buffers
   if (program_.backend) {
     program_.backend->setStallHook({});  // the window is going
     closePair(*program_.backend, program_.pair);
@@ -165,13 +174,46 @@ void MainWindow::startScanTimer() {
 }
 
 void MainWindow::runCommand(CommandId command) {
+  if (holdBackWhileMeasuring([this, command] { runCommand(command); })) return;
+  // A modal window the command opens stops the pings: the status bar says so meanwhile.
+  QTimer::singleShot(0, this, &MainWindow::updateStatus);
   dispatchCommand(app_, command);
   syncModeButtons();
   if (program_.scan.scanState != kRunning) pingTimesMs_.clear();
   updateStatus();
+  if (closeAfterStep_ && !app_.busy) {
+    closeAfterStep_ = false;
+    QTimer::singleShot(0, this, &QWidget::close);
+  }
+}
+
+bool MainWindow::holdBackWhileMeasuring(std::function<void()> event) {
+  if (!app_.measuring) return false;
+  heldBack_.push_back(std::move(event));
+  return true;
+}
+
+void MainWindow::measurementDone() {
+  if (timedPingOnWorker_) {
+    timedPingOnWorker_ = false;
+    notePing();
+  }
+  // Drawn now, while the buffers are free: the next tick may hand them to the worker again
+  // before the repaint comes, and a repaint during a ping draws the status strip alone.
+  paintPlot(app_);
+  plot_->update();
+  updateStatus();
+  // A held-back event may hand a new step to the worker; the rest wait for that one in turn.
+  while (!app_.measuring && !heldBack_.empty()) {
+    std::function<void()> event = std::move(heldBack_.front());
+    heldBack_.pop_front();
+    event();
+  }
 }
 
 void MainWindow::startOrPause() {
+  // Decided when it runs: a ping in flight may end the sweep.
+  if (holdBackWhileMeasuring([this] { startOrPause(); })) return;
   runCommand(program_.scan.scanState == kRunning ? CommandId::kPauseSonar : CommandId::kStartSonar);
 }
 
@@ -194,8 +236,12 @@ void MainWindow::showNote(const QString& text) {
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
-  keyPressed(app_, virtualKeyFor(event->key()));
-  updateStatus();
+  const VirtualKey key = virtualKeyFor(event->key());
+  auto press = [this, key] {
+    keyPressed(app_, key);
+    updateStatus();
+  };
+  if (key == VirtualKey::kNone || !holdBackWhileMeasuring(press)) press();
   QMainWindow::keyPressEvent(event);
 }
 
@@ -203,8 +249,17 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   // A step that waits (a check, the offset search) still uses the buffers: the window stays
   // until it ends. Otherwise a measured sweep is saved or given up first, with no tick pinging
   // while the question is open.
+  if (holdBackWhileMeasuring([this] { close(); })) {
+    event->ignore();
+    return;
+  }
   BusyScope scope(app_);
-  if (!scope.entered() || !settleUnsavedSweep(app_)) {
+  if (!scope.entered()) {
+    closeAfterStep_ = true;
+    event->ignore();
+    return;
+  }
+  if (!settleUnsavedSweep(app_)) {
     event->ignore();
     return;
   }
@@ -216,10 +271,17 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::onScanTick() {
   // A waiting step lets the event loop run to keep the window painted; it must not ping.
   if (shell_.isPumpingEvents()) return;
-  const bool wasRunning = program_.scan.scanState == kRunning;
-  timerTick(app_);
-  // A tick that pinged cleared the count.
-  if (wasRunning && program_.scan.tickCount == 0) notePing();
+  switch (timerTick(app_)) {
+    case TickOutcome::kPingStarted:
+      timedPingOnWorker_ = true;
+      break;
+    case TickOutcome::kPinged:
+    case TickOutcome::kPingFailed:
+      notePing();
+      break;
+    case TickOutcome::kNoPing:
+      break;
+  }
 }
 
 void MainWindow::notePing() {
@@ -243,7 +305,7 @@ void MainWindow::updateStatus() {
 QString MainWindow::runStatus() const {
   // A rate is only told while pings come.
   const double rate = program_.scan.scanState == kRunning ? pingRate() : 0.0;
-  return toQString(runStatusText(program_, rate));
+  return toQString(runStatusText(program_, rate, app_.busy ? PingsHeld::kYes : PingsHeld::kNo));
 }
 
 QString MainWindow::pointerStatus() const {
@@ -286,8 +348,16 @@ DialogResult MainWindow::chooseAudioDevice() {
 // window stays painted meanwhile.
 void MainWindow::watchStalls() {
   if (!program_.backend) return;
-  program_.backend->setStallHook(
-      [this] { shell_.showProgress("Waiting for the sound device..."); });
+  program_.backend->setStallHook([this] {
+    constexpr std::string_view kWaiting = "Waiting for the sound device...";
+    if (QThread::currentThread() == thread()) {
+      shell_.showProgress(kWaiting);
+      return;
+    }
+    // From the worker: the window's thread is free and paints by itself; it is only told.
+    QMetaObject::invokeMethod(
+        this, [this] { showNote(toQString(kWaiting)); }, Qt::QueuedConnection);
+  });
 }
 
 void MainWindow::useAudio(AudioChoice choice) {

@@ -3,12 +3,14 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <deque>
+#include <functional>
 #include <memory>
 
 #include "app/application.h"
 #include "app/program.h"
 #include "display/plot_surface.h"
 #include "gui/audio_choice.h"
+#include "gui/device_worker.h"
 #include "gui/qt_shell.h"
 
 class QActionGroup;
@@ -65,6 +67,7 @@ class MainWindow : public QMainWindow {
   void createMenus();
   void createRecentFilesMenu(QMenu* fileMenu);
   void rebuildRecentFiles();
+  void openRecent(const QString& path);
   void createToolBar();
   void createStatusBar();
   void updateAboutContent();
@@ -82,6 +85,10 @@ class MainWindow : public QMainWindow {
   void syncModeButtons();
   void updateStatus();
   void notePing();
+  // While a ping is on the worker, what the user does waits here and runs, in order, once the
+  // ping has been stored: the cycle takes it as if the ping had blocked the window.
+  bool holdBackWhileMeasuring(std::function<void()> event);
+  void measurementDone();
   double pingRate() const;
 
   Program program_;
@@ -100,6 +107,11 @@ class MainWindow : public QMainWindow {
   AudioSetup audioSetup_;
   QElapsedTimer clock_;
   std::deque<qint64> pingTimesMs_;  // the latest pings of the run, oldest first
+  std::deque<std::function<void()>> heldBack_;
+  bool timedPingOnWorker_ = false;
+  // The close button was pressed while a waiting step ran: the window closes when it ends.
+  bool closeAfterStep_ = false;
+  DeviceWorker worker_{*this};
 };
 
 // The key the application expects for a Qt key: Enter, Up, Down, or kNone for the rest (which the

@@ -80,22 +80,25 @@ void MainWindow::rebuildRecentFiles() {
     QAction* action = recentMenu_->addAction(label);
     action->setToolTip(path);
     action->setData(path);
-    connect(action, &QAction::triggered, this, [this, path] {
-      if (!QFileInfo::exists(path)) {
-        QSettings s;
-        removeRecentFile(s, path);
-        rebuildRecentFiles();
-        showNote(QStringLiteral("The file is gone: %1").arg(path));
-        return;
-      }
-      BusyScope scope(app_);
-      if (!scope.entered()) return;
-      openRecentFile(app_, FileChoice{QFile::encodeName(path).toStdString(), kindOfPath(path)});
-      syncModeButtons();
-      updateStatus();
-    });
+    connect(action, &QAction::triggered, this, [this, path] { openRecent(path); });
   }
   recentMenu_->setEnabled(!files.isEmpty());
+}
+
+void MainWindow::openRecent(const QString& path) {
+  if (holdBackWhileMeasuring([this, path] { openRecent(path); })) return;
+  if (!QFileInfo::exists(path)) {
+    QSettings s;
+    removeRecentFile(s, path);
+    rebuildRecentFiles();
+    showNote(QStringLiteral("The file is gone: %1").arg(path));
+    return;
+  }
+  BusyScope scope(app_);
+  if (!scope.entered()) return;
+  openRecentFile(app_, FileChoice{QFile::encodeName(path).toStdString(), kindOfPath(path)});
+  syncModeButtons();
+  updateStatus();
 }
 
 void MainWindow::createShortcuts() {

@@ -183,11 +183,24 @@ std::optional<std::string> QtShell::chooseExportFile(ExportKind kind) {
   return runFileDialog(dialog);
 }
 
+bool QtShell::confirmNotice(std::string_view text, std::string_view caption) {
+  QMessageBox box(QMessageBox::NoIcon, messageCaption(caption), messageText(text),
+                  QMessageBox::Ok | QMessageBox::Cancel, nullptr);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(QMessageBox::Ok);
+  box.setEscapeButton(QMessageBox::Cancel);
+  return box.exec() == QMessageBox::Ok;
+}
+
 SaveChoice QtShell::askToSaveSweep() {
   QMessageBox box(QMessageBox::Warning, QApplication::applicationName(),
                   QStringLiteral("The sweep measured since the last Save has not been saved."),
                   QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, &window_);
   box.setInformativeText(QStringLiteral("Save it to a sonar file first?"));
+  // Keys for each answer, whatever the platform's style offers.
+  box.button(QMessageBox::Save)->setText(QStringLiteral("&Save"));
+  box.button(QMessageBox::Discard)->setText(QStringLiteral("&Discard"));
+  box.button(QMessageBox::Cancel)->setText(QStringLiteral("&Cancel"));
   box.setDefaultButton(QMessageBox::Save);
   box.setEscapeButton(QMessageBox::Cancel);
   switch (box.exec()) {

@@ -48,6 +48,7 @@ class QtShell : public Shell {
   void showSurfaceNow() override;
   std::optional<std::string> chooseExportFile(ExportKind kind) override;
   SaveChoice askToSaveSweep() override;
+  bool confirmNotice(std::string_view text, std::string_view caption) override;
   void noteRecentFile(const FileChoice& choice) override;
   void showHelp() override;
   void closeMainWindow() override;

@@ -188,7 +188,9 @@ TEST_F(CommandTest, ReplotDrawsTheHistoryAndKeepsItOverTheRepaint) {
   EXPECT_EQ(shell.surfaceShows, 1);
   EXPECT_EQ(shell.repaints, 1);
 
-  paintPlot(app);  // column 1: the replot stays until the scan cycle draws again
+  // Column 1: the replot stays until the scan cycle draws again, under a fresh status strip.
+  paintPlot(app);
+  drawStatusStrip(expected, program.settings, program.scan, program.scan.stylusPosition);
   EXPECT_EQ(surface.image(), expected.image());
   neverHoldBack();
   keyPressed(app, VirtualKey::kEnter);

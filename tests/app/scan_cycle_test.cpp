@@ -420,3 +420,101 @@ TEST_F(TickLimitTest, AnIntervalIsStillMultiplierPlusOneTicks) {
 }
 
 }  // namespace
+
+namespace {
+
+// One sweep per file and table: a Start that begins a sweep from its first column (after a
+// complete sweep, a Stop, or the last manual column) settles the unsaved sweep first, as Open
+// does, and leaves nothing of it in the history or the distances.
+class NewSweepTest : public AppTest {
+ protected:
+  // A finished sweep with one measured column (200) that has not been saved.
+  void finishedUnsavedSweep() {
+    scan().scanState = kComplete;
+    scan().scanColumn = kLastTimedColumn;
+    program.history.at(200, 10) = 4321;
+    program.measured[200] = ColumnMeasurement{true, 600, {0.8}};
+    program.sweepUnsaved = true;
+  }
+};
+
+TEST_F(NewSweepTest, CancelKeepsTheFinishedSweep) {
+  finishedUnsavedSweep();
+  shell.saveChoice = SaveChoice::kCancel;
+  dispatchCommand(app, CommandId::kStartSonar);
+  EXPECT_EQ(shell.saveQuestions, 1);
+  EXPECT_EQ(scan().scanState, kComplete);
+  EXPECT_EQ(program.history.at(200, 10), 4321);
+  EXPECT_TRUE(program.measured[200].stored);
+  EXPECT_TRUE(program.sweepUnsaved);
+}
+
+TEST_F(NewSweepTest, DiscardStartsFromAnEmptyHistory) {
+  finishedUnsavedSweep();
+  const std::vector<int32_t> header(program.history.values.begin(),
+                                    program.history.values.begin() + kHistoryRows);
+  shell.saveChoice = SaveChoice::kDiscard;
+  dispatchCommand(app, CommandId::kStartSonar);
+  EXPECT_EQ(shell.saveQuestions, 1);
+  EXPECT_EQ(scan().scanState, kRunning);
+  EXPECT_EQ(scan().scanColumn, 0u);
+  EXPECT_EQ(program.history.at(200, 10), 0) << "a column of the earlier sweep";
+  EXPECT_FALSE(program.measured[200].stored) << "a distance of the earlier sweep";
+  EXPECT_TRUE(std::equal(header.begin(), header.end(), program.history.values.begin()));
+  // Fourteen pings later the history holds those fourteen columns and nothing else.
+  tick(14 * static_cast<int>(program.settings.clockMultiplier + 1));
+  EXPECT_EQ(scan().scanColumn, 14u);
+  for (uint32_t c = 15; c < kHistoryColumns; ++c) {
+    ASSERT_FALSE(program.measured[c].stored) << c;
+    for (uint32_t r = 0; r < kHistoryRows; ++r) ASSERT_EQ(program.history.at(c, r), 0) << c;
+  }
+}
+
+TEST_F(NewSweepTest, StartAfterStopAlsoBeginsANewSweepButAPausedRunGoesOn) {
+  finishedUnsavedSweep();
+  scan().scanState = kIdle;
+  scan().scanColumn = 120;  // paused mid-sweep: Start goes on, nothing to ask
+  dispatchCommand(app, CommandId::kStartSonar);
+  EXPECT_EQ(shell.saveQuestions, 0);
+  EXPECT_EQ(program.history.at(200, 10), 4321);
+
+  dispatchCommand(app, CommandId::kStopSonar);
+  dispatchCommand(app, CommandId::kStartSonar);
+  EXPECT_EQ(shell.saveQuestions, 1);
+  EXPECT_EQ(program.history.at(200, 10), 0);
+}
+
+TEST_F(NewSweepTest, TheManualStepAfterACompleteSweepIsANewSweepToo) {
+  finishedUnsavedSweep();
+  shell.saveChoice = SaveChoice::kCancel;
+  keyPressed(app, VirtualKey::kEnter);
+  EXPECT_EQ(shell.saveQuestions, 1);
+  EXPECT_EQ(scan().scanColumn, kLastTimedColumn) << "Cancel: no step";
+  shell.saveChoice = SaveChoice::kDiscard;
+  keyPressed(app, VirtualKey::kEnter);
+  EXPECT_EQ(program.history.at(200, 10), 0);
+  EXPECT_EQ(scan().latestScan, 1u);
+}
+
+// Clear screen throws the sweep away: it asks as Exit and Open do, and Cancel keeps everything.
+TEST_F(NewSweepTest, ClearScreenAsksFirst) {
+  finishedUnsavedSweep();
+  scan().scanState = kRunning;
+  shell.saveChoice = SaveChoice::kCancel;
+  dispatchCommand(app, CommandId::kClearScreen);
+  EXPECT_EQ(shell.saveQuestions, 1);
+  EXPECT_EQ(program.history.at(200, 10), 4321);
+  EXPECT_EQ(scan().scanState, kRunning) << "Cancel leaves the run as it was";
+
+  shell.saveChoice = SaveChoice::kDiscard;
+  dispatchCommand(app, CommandId::kClearScreen);
+  EXPECT_EQ(shell.saveQuestions, 2);
+  EXPECT_EQ(program.history.at(200, 10), 0);
+  EXPECT_EQ(scan().scanState, kIdle);
+  EXPECT_FALSE(program.sweepUnsaved);
+  // Nothing is left to lose: Exit asks nothing now.
+  dispatchCommand(app, CommandId::kExit);
+  EXPECT_EQ(shell.saveQuestions, 2);
+}
+
+}  // namespace

@@ -253,6 +253,7 @@ TEST_F(FileCommandTest, SonarFileRoundTripRestoresSettingsAndHistory) {
   PlotSurface expected(kPlotClientWidth, kPlotClientHeight);
   drawEchogramFrame(expected, program.settings);
   replotHistory(expected, program.settings, program.history);
+  drawStatusStrip(expected, program.settings, program.scan, program.scan.stylusPosition);
   paintPlot(app);
   EXPECT_EQ(surface.image(), expected.image());
 }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <unistd.h>
 #include <QDir>
 #include <QTemporaryDir>
 #include <array>
@@ -274,6 +275,9 @@ TEST_F(CliFailureTest, FileNamesThatAreNotUtf8) {
                                              closedir);
   while (const dirent* e = readdir(folder.get())) files += e->d_name[0] != '.';
   EXPECT_EQ(files, 2u);
+  // Nor can it remove them: the folder would stay behind in /tmp.
+  EXPECT_EQ(::unlink(son.c_str()), 0);
+  EXPECT_EQ(::unlink(png.c_str()), 0);
 }
 
 struct UsageCase {

@@ -180,6 +180,7 @@ TEST(AudioDeviceMenu, TheChoiceReplacesTheBackEndAndIsRemembered) {
   // The new room measures: its one wall comes back.
   window->program().settings.deltaOffsetBytes = 1000000;
   keyPressed(window->app(), VirtualKey::kEnter);
+  ASSERT_TRUE(settle(*window));
   EXPECT_NEAR(window->program().obstructionList[0], 1.20, 0.05);
 }
 

@@ -59,6 +59,7 @@ TEST_F(CalibrationWindowTest, TwentyFiveDegreesMovesTheScaleTheRulerAndTheStatus
   dispatchCommand(window_->app(), CommandId::kReplot);
   const QImage before = lastLabel();
   keyPressed(window_->app(), VirtualKey::kEnter);
+  ASSERT_TRUE(settle(*window_));  // the step measures on the window's worker
   const double plainNearest = window_->program().obstructionList[0];
   ASSERT_GT(plainNearest, 0.0);
 
@@ -80,6 +81,7 @@ TEST_F(CalibrationWindowTest, TwentyFiveDegreesMovesTheScaleTheRulerAndTheStatus
   EXPECT_EQ(label, "7.24m");
 
   keyPressed(window_->app(), VirtualKey::kEnter);
+  ASSERT_TRUE(settle(*window_));  // the step measures on the window's worker
   EXPECT_NEAR(window_->program().obstructionList[0], plainNearest * 347.1 / 337.6, 0.002);
 }
 

@@ -114,6 +114,7 @@ TEST_F(MainWindowTest, ColouringButtonsFormOneCheckGroupStartingLinear) {
   // Linear mode stops the run and starts a fresh echogram.
   toolEntry(*window_, 1)->trigger();  // Start
   linear->trigger();
+  ASSERT_TRUE(settle(*window_));
   EXPECT_EQ(window_->program().settings.displayMode, 0);
   EXPECT_EQ(scan().scanColumn, 0u);
   EXPECT_EQ(scan().scanState, kIdle);
@@ -131,12 +132,14 @@ TEST_F(MainWindowTest, ColouringButtonsFollowTheSettingWhateverChangedIt) {
 
 TEST_F(MainWindowTest, StartPauseStopReachTheScanCycle) {
   window_->runCommand(kStart);
+  ASSERT_TRUE(settle(*window_));
   EXPECT_EQ(scan().scanState, kRunning);
   scan().scanColumn = 120;
   toolEntry(*window_, 2)->trigger();  // Pause
   EXPECT_EQ(scan().scanState, kIdle);
   EXPECT_EQ(scan().scanColumn, 120u);
   toolEntry(*window_, 1)->trigger();  // Start
+  ASSERT_TRUE(settle(*window_));
   EXPECT_EQ(scan().scanState, kRunning);
   toolEntry(*window_, 3)->trigger();  // Stop
   EXPECT_EQ(scan().scanState, kIdle);
@@ -171,6 +174,7 @@ TEST_P(MainWindowKeyTest, KeysReachTheScanCycleAsVirtualKeys) {
   ASSERT_EQ(scan().scanColumn, 1u);
   window_->runCommand(kStart);
   QTest::keyClick(window_->plotWidget(), GetParam().key);
+  ASSERT_TRUE(settle(*window_));
   EXPECT_EQ(scan().scanColumn, GetParam().columnAfter);
   // Any key that takes a step ends the timed run.
   if (GetParam().columnAfter != 1u) {

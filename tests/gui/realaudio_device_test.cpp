@@ -60,6 +60,7 @@ TEST(RealAudioDevices, ADevicePickedInTheDialogMeasures) {
   EXPECT_EQ(window->soundStatus(), QStringLiteral("Sound card"));
   window->program().settings.deltaOffsetBytes = 1000000;
   keyPressed(window->app(), VirtualKey::kEnter);
+  ASSERT_TRUE(settle(*window));
   EXPECT_EQ(window->program().scan.scanColumn, 2u);
   EXPECT_GT(window->program().scan.peakAmplitude, 0u);
 }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTest>
 #include <QToolBar>
 #include <memory>
 
@@ -15,6 +16,12 @@ inline std::unique_ptr<MainWindow> makeTestWindow() {
   room.speedMps = 337.6;
   return std::make_unique<MainWindow>(std::make_unique<SimBackend>(room, SimPacing::kVirtual),
                                       AudioKind::kSimulatedRoom);
+}
+
+// Lets the event loop run until no measurement is on the window's worker (the held-back events
+// have run by then too).
+inline bool settle(MainWindow& window) {
+  return QTest::qWaitFor([&] { return !window.app().measuring; }, 10000);
 }
 
 // The menu item with this identifier (menus only, not the toolbar).

@@ -1,0 +1,46 @@
+#include "gui/device_worker.h"
+
+#include <QMetaObject>
+
+DeviceWorker::DeviceWorker(QObject& window) : window_(window), thread_([this] { loop(); }) {}
+
+DeviceWorker::~DeviceWorker() {
+  stop();
+}
+
+void DeviceWorker::run(std::function<void()> job, std::function<void()> done) {
+  {
+    std::lock_guard lock(mutex_);
+    job_ = std::move(job);
+    done_ = std::move(done);
+  }
+  wake_.notify_one();
+}
+
+void DeviceWorker::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+void DeviceWorker::loop() {
+  for (;;) {
+    std::function<void()> job;
+    std::function<void()> done;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || job_; });
+      if (stopping_) return;
+      job = std::move(job_);
+      done = std::move(done_);
+      job_ = nullptr;
+      done_ = nullptr;
+    }
+    job();
+    // Queued to the window's thread; Qt drops it if the window is gone by then.
+    QMetaObject::invokeMethod(&window_, std::move(done), Qt::QueuedConnection);
+  }
+}

@@ -1,0 +1,34 @@
+#pragma once
+#include <QObject>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+// The program's one measuring thread: it takes the device waits of a ping (warm-up, played and
+// recorded buffers, about 150 ms of every ping) off the window's thread. A job's `done` comes
+// back through the event loop of the window's thread, so the result is stored and drawn there.
+// One job at a time: the window holds back whatever would need the devices until `done` ran.
+class DeviceWorker {
+ public:
+  // `window` receives the `done` calls; it must outlive the worker or call stop() first.
+  explicit DeviceWorker(QObject& window);
+  ~DeviceWorker();
+  DeviceWorker(const DeviceWorker&) = delete;
+  DeviceWorker& operator=(const DeviceWorker&) = delete;
+
+  void run(std::function<void()> job, std::function<void()> done);
+  // Waits for the job in hand and ends the thread; its `done` is dropped.
+  void stop();
+
+ private:
+  void loop();
+
+  QObject& window_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::function<void()> job_;
+  std::function<void()> done_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
