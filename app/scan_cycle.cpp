@@ -4,6 +4,7 @@
 #include <array>
 
 #include "app/app_steps.h"
+#include "app/recording.h"
 #include "audio/measurement.h"
 #include "display/echogram.h"
 #include "engine/correlation.h"
@@ -95,6 +96,7 @@ bool timedPing(App& app) {
     reportWaveError(app, r.warmUp != kWaveOk ? r.warmUp : r.ping, kCaptionWaveOut);
     return false;
   }
+  recordLatestPing(app);
   scan.peakAmplitude = r.peakAmplitude;
   scan.scanOffsets.forScan(scan.scanColumn) = r.arrival.offset;
   keepMeasurement(app, scan.scanColumn, r.arrival);
@@ -124,8 +126,12 @@ void singleChirpStep(App& app) {
 
   // Each failure is told as it happens, before the next step runs: the user sees the warm-up's
   // report before the chirp plays, and the ping's before its recording is analysed.
-  reportWaveError(app, flushInput(*p.backend, p.pair, p.settings.waveFormat), kCaptionWarmUp);
-  reportWaveError(app, pingPair(*p.backend, p.pair), kCaptionManualPing);
+  const WaveError warmUp = flushInput(*p.backend, p.pair, p.settings.waveFormat);
+  reportWaveError(app, warmUp, kCaptionWarmUp);
+  const WaveError ping = pingPair(*p.backend, p.pair);
+  reportWaveError(app, ping, kCaptionManualPing);
+  // Only what the device delivered whole is kept.
+  if (warmUp == kWaveOk && ping == kWaveOk) recordLatestPing(app);
   const MeasurementResult r = analyzeRecording(p.settings, MeasureCaller::kManualStep);
   scan.peakAmplitude = r.peakAmplitude;
   if (r.arrival.offset > p.settings.offsetBytes + p.settings.deltaOffsetBytes) {

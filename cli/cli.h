@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/program.h"
+#include "audio/recorded_session.h"
 
 class CliFrontEnd;
 
@@ -36,6 +37,8 @@ struct CliRun {
   // The window-free main window (shell, plot surface, App over `program`), made on first use
   // by the commands that draw or load files.
   std::unique_ptr<CliFrontEnd> frontEnd{};
+  // The session a `replay:` back end plays, read and checked before the plan.
+  RecordedSession replay{};
 };
 
 // The whole command line front end, callable in-process so tests see exit codes and output.

@@ -3,10 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "app/recording.h"
 #include "audio/measurement.h"
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/ping_report.h"
+#include "cli/session_options.h"
 
 namespace {
 
@@ -81,27 +83,7 @@ class PingPrinter {
   std::string closing_;
 };
 
-}  // namespace
-
-int runPingCommand(CliRun& run) {
-  uint32_t count = 1;
-  bool average = false;
-  const auto& args = run.request.args;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--count" && i + 1 < args.size() && readCount(args[i + 1], count)) {
-      ++i;
-    } else if (args[i] == "--average") {
-      average = true;
-    } else if (args[i] == "--count") {
-      run.err << "mervane-cli: ping: --count needs a whole number from 1 to " << kMaxPingCount
-              << (i + 1 < args.size() ? ", got '" + args[i + 1] + "'" : std::string()) << "\n";
-      return kExitUsage;
-    } else {
-      run.err << "mervane-cli: ping takes only --count N (1 to " << kMaxPingCount
-              << ") and --average, got '" << args[i] << "'\n";
-      return kExitUsage;
-    }
-  }
+int measurePings(CliRun& run, uint32_t count, bool average) {
   Program& p = run.program;
   for (int i = 0; i < kStartWarmUps; ++i) {
     if (const WaveError e = flushInput(*p.backend, p.pair, p.settings.waveFormat); e != kWaveOk) {
@@ -114,8 +96,44 @@ int runPingCommand(CliRun& run) {
         runMeasurement(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
     if (r.warmUp != kWaveOk) return deviceFailure(run, "the warm-up", n, r.warmUp);
     if (r.ping != kWaveOk) return deviceFailure(run, "play and record", n, r.ping);
+    // A recording that stops is told once; the measurement goes on.
+    if (const std::string stopped = recordLatestPing(p); !stopped.empty()) {
+      run.err << "mervane-cli: warning: " << stopped << "\n";
+    }
     if (!printer.print(n, reportMeasurement(p, r))) return kExitFailed;  // runCli says why
   }
   if (average && !printer.printAverage(count)) return kExitFailed;
   return kExitOk;
+}
+
+}  // namespace
+
+int runPingCommand(CliRun& run) {
+  uint32_t count = 1;
+  bool average = false;
+  std::optional<std::string> record;
+  const auto& args = run.request.args;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--count" && i + 1 < args.size() && readCount(args[i + 1], count)) {
+      ++i;
+    } else if (args[i] == "--average") {
+      average = true;
+    } else if (args[i] == "--record" && i + 1 < args.size() && !args[i + 1].empty()) {
+      record = args[++i];
+    } else if (args[i] == "--count") {
+      run.err << "mervane-cli: ping: --count needs a whole number from 1 to " << kMaxPingCount
+              << (i + 1 < args.size() ? ", got '" + args[i + 1] + "'" : std::string()) << "\n";
+      return kExitUsage;
+    } else {
+      run.err << "mervane-cli: ping takes only --count N (1 to " << kMaxPingCount
+              << "), --average and --record DIR, got '" << args[i] << "'\n";
+      return kExitUsage;
+    }
+  }
+  if (record) {
+    if (const int code = startRecording(run, *record); code != kExitOk) return code;
+  }
+  const int code = measurePings(run, count, average);
+  finishRecording(run);
+  return code;
 }
