@@ -36,6 +36,8 @@ constexpr const char* kUsage =
     "                            N measurements, each as a timed ping takes it; --average adds\n"
     "                            the echoes of all N combined (weak far walls out of the noise)\n"
     "  analyze FILE.wav          analyse a recording as one measurement, without devices\n"
+    "  analyze DIR               analyse every ping of a recorded session, printed as ping\n"
+    "                            --average prints them\n"
     "  devices                   list the PortAudio devices, marking the defaults\n"
     "  sweep [--columns N] [--save FILE.son|FILE.par] [--png FILE.png] [--csv FILE.csv]\n"
     "        [--record DIR]      timed pings as the main window takes them, then save and draw\n"

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <filesystem>
 #include <ostream>
 
 #include "audio/measurement.h"
@@ -18,9 +19,11 @@ constexpr uint64_t kMostRecordBytes = uint64_t{kMaxPlanBytes} + kRecordExtraByte
 int runAnalyzeCommand(CliRun& run) {
   const auto& args = run.request.args;
   if (args.size() != 1) {
-    run.err << "mervane-cli: analyze takes exactly one FILE.wav\n";
+    run.err << "mervane-cli: analyze takes exactly one FILE.wav or session folder\n";
     return kExitUsage;
   }
+  std::error_code ec;
+  if (std::filesystem::is_directory(args[0], ec)) return runAnalyzeSession(run, args[0]);
   WavRecording wav;
   if (const std::string problem = readWav(args[0], kMostRecordBytes, wav); !problem.empty()) {
     run.err << "mervane-cli: " << problem << "\n";

@@ -7,6 +7,7 @@
 #include "audio/measurement.h"
 #include "cli/commands.h"
 #include "cli/json.h"
+#include "cli/ping_printer.h"
 #include "cli/ping_report.h"
 #include "cli/session_options.h"
 
@@ -28,60 +29,6 @@ int deviceFailure(CliRun& run, const char* step, uint32_t ping, WaveError code) 
   run.err << " failed: " << run.program.backend->errorText(code) << "\n";
   return kExitFailed;
 }
-
-// Each ping is printed the moment it is measured, so a run that fails half-way has shown every
-// ping before the failure, and a long run needs no memory for its pings. In JSON the document is
-// streamed: its opening on the first line, one ping object per line, its closing on the last,
-// written also when a ping fails; the average of a whole run comes after the pings.
-class PingPrinter {
- public:
-  explicit PingPrinter(CliRun& run) : run_(run) {
-    if (run_.request.json) run_.out << "{\"pings\":[\n" << std::flush;
-  }
-  ~PingPrinter() {
-    if (run_.request.json) run_.out << "]" << closing_ << "}\n" << std::flush;
-  }
-  PingPrinter(const PingPrinter&) = delete;
-  PingPrinter& operator=(const PingPrinter&) = delete;
-
-  // False once the output cannot be written (a full disk, a closed pipe).
-  bool print(uint32_t n, const PingReport& report) {
-    if (run_.request.json) {
-      JsonWriter json;
-      json.beginObject();
-      writePingJson(json, report);
-      json.endObject();
-      run_.out << (n > 1 ? "," : "") << json.text() << "\n";
-    } else {
-      run_.out << "ping " << n << ": " << pingSummary(report) << "\n";
-    }
-    return static_cast<bool>(run_.out.flush());
-  }
-
-  // The echoes of the latest pings combined, once every ping of the run has been measured.
-  bool printAverage(uint32_t pings) {
-    const std::vector<double> echoes = foundDistances(averagedEchoes(run_.program.echoTracker));
-    if (!run_.request.json) {
-      PingReport report;
-      report.obstructions = echoes;
-      run_.out << "average of " << pings << " pings: " << echoSummary(report) << "\n";
-      return static_cast<bool>(run_.out.flush());
-    }
-    JsonWriter json;
-    json.beginObject();
-    json.number("pings", pings);
-    json.beginArray("obstructions");
-    for (const double d : echoes) json.real({}, d, 3);
-    json.endArray();
-    json.endObject();
-    closing_.assign(",\"average\":").append(json.text());  // closes the streamed document
-    return true;
-  }
-
- private:
-  CliRun& run_;
-  std::string closing_;
-};
 
 int measurePings(CliRun& run, uint32_t count, bool average) {
   Program& p = run.program;
