@@ -78,7 +78,7 @@ constexpr const char* kUsage =
     "(session.json, pings.jsonl, NNNNNN-warmup.wav, NNNNNN.wav) for --backend replay:DIR and\n"
     "'analyze DIR'; the offset search and the audio checks are not recorded. At the default\n"
     "format a ping takes about 25 KB (a 10 KB recording and its 15 KB warm-up), an hour of\n"
-    "timed pings about 350 MB; recording does not start on a disk that cannot hold a minute.\n"
+    "timed pings about 340 MB; recording does not start on a disk that cannot hold a minute.\n"
     "Exit status: 0 success, 1 the operation ran and failed (a device, a save, the\n"
     "output), 2 bad usage or input. Files are replaced only by a complete new file.\n";
 
