@@ -19,6 +19,10 @@ void runAnalyzeWavInput(std::span<const uint8_t> bytes);
 // them, then a buffer plan or none, and measurements on the simulated room.
 void runSettingsInput(std::span<const uint8_t> bytes);
 
+// Any bytes as the session.json of a recorded session (and as its ping list), replayed and
+// analysed.
+void runSessionJsonInput(std::span<const uint8_t> bytes);
+
 // Drawing text needs a QGuiApplication; makes one on the offscreen platform unless the process
 // has one already. Call before the first input.
 void ensureFuzzGui();

@@ -64,7 +64,7 @@ MERVANE_SANITIZE_ARGS=(
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG"
   -DMERVANE_SANITIZE=ON -DMERVANE_FUZZ=ON -DMERVANE_BENCH=OFF -DMERVANE_WERROR=ON
 )
-MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings)
+MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings session_json)
 
 # Every sanitizer finding ends the process that made it, with a stack; leaks are findings too.
 # Tests that load ALSA's plugins set their own LSAN_OPTIONS (tests/audio/lsan.supp).

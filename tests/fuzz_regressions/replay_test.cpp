@@ -18,7 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct StoredInput {
-  std::string target;  // load_file, analyze_wav or settings
+  std::string target;  // load_file, analyze_wav, settings or session_json
   fs::path path;
   std::string name;
 };
@@ -30,7 +30,7 @@ void PrintTo(const StoredInput& input, std::ostream* os) {
 std::vector<StoredInput> storedInputs() {
   std::vector<StoredInput> inputs;
   for (const char* kind : {"regressions", "corpus"}) {
-    for (const char* target : {"load_file", "analyze_wav", "settings"}) {
+    for (const char* target : {"load_file", "analyze_wav", "settings", "session_json"}) {
       const fs::path dir = fs::path(MERVANE_FUZZ_DIR) / kind / target;
       if (!fs::is_directory(dir)) continue;
       std::vector<fs::path> files;
@@ -64,6 +64,7 @@ TEST_P(StoredInputTest, RunsThrough) {
   if (input.target == "load_file") runLoadFileInput(bytes);
   if (input.target == "analyze_wav") runAnalyzeWavInput(bytes);
   if (input.target == "settings") runSettingsInput(bytes);
+  if (input.target == "session_json") runSessionJsonInput(bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fuzz, StoredInputTest, ::testing::ValuesIn(storedInputs()),
@@ -91,7 +92,7 @@ TEST(StoredInputs, OpenFindings) {
 
 // The corpus must be there: without it the cases above silently shrink to nothing.
 TEST(StoredInputs, EveryTargetHasSeeds) {
-  for (const char* target : {"load_file", "analyze_wav", "settings"}) {
+  for (const char* target : {"load_file", "analyze_wav", "settings", "session_json"}) {
     const fs::path dir = fs::path(MERVANE_FUZZ_DIR) / "corpus" / target;
     ASSERT_TRUE(fs::is_directory(dir)) << dir;
     EXPECT_FALSE(fs::is_empty(dir)) << dir;
