@@ -29,6 +29,7 @@ std::string analysisSettingsJson(const SonarSettings& s) {
 std::string recordLatestPing(Program& p) {
   SessionRecorder* r = p.recorder.get();
   if (r == nullptr || !r->active()) return {};
+  if (!r->checkCapture(captureOf(p.settings))) return r->problem();
   const WaveHeader& in = p.pair.inHeader;
   const std::span<const uint8_t> ping(in.data, in.data == nullptr ? 0 : in.length);
   if (r->addPing(p.pair.warmUpScratch, ping, p.backend->clockMs(),

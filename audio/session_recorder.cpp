@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "audio/wave_pair.h"
 #include "io/checked_save.h"
 
 namespace {
@@ -130,7 +131,12 @@ void SessionRecorder::stop(std::string reason) {
 bool SessionRecorder::addPing(std::span<const uint8_t> warmUp, std::span<const uint8_t> ping,
                               uint64_t timeMs, const std::string& analysisJson) {
   if (!active()) return false;
-  const uint64_t index = pings_ + 1;
+  const uint64_t index = pings() + 1;
+  if (warmUp.size() != kWarmUpBytes || ping.size() != info_.recordBytes) {
+    stop("recording stopped after " + std::to_string(pings()) +
+         " pings: a recording of another length than the session's");
+    return false;
+  }
   const PcmFormat format = pcmFormatOf(info_.capture.format);
   const std::string warmName = sessionPingName(index, PingFile::kWarmUp);
   const std::string pingName = sessionPingName(index, PingFile::kPing);
@@ -138,7 +144,7 @@ bool SessionRecorder::addPing(std::span<const uint8_t> warmUp, std::span<const u
   if (problem.empty()) problem = writeNewWavFile(folder_ + "/" + pingName, format, ping);
   if (!problem.empty()) {
     ::unlink((folder_ + "/" + warmName).c_str());
-    stop("recording stopped after " + std::to_string(pings_) + " pings: " + problem);
+    stop("recording stopped after " + std::to_string(pings()) + " pings: " + problem);
     return false;
   }
   std::string line = "{\"index\":" + std::to_string(index) +
@@ -148,14 +154,30 @@ bool SessionRecorder::addPing(std::span<const uint8_t> warmUp, std::span<const u
   line += "}\n";
   // The line goes last and in one write: a ping counts only once both of its files are whole.
   if (!appendAll(listFd_, line)) {
-    stop("recording stopped after " + std::to_string(pings_) + " pings: cannot write " +
+    stop("recording stopped after " + std::to_string(pings()) + " pings: cannot write " +
          kPingListFile + ": " + errnoText());
     return false;
   }
   lastAnalysis_ = analysisJson;
-  pings_ = index;
-  bytes_ += warmUp.size() + ping.size() + 2 * 44 + line.size();
+  bytes_.fetch_add(warmUp.size() + ping.size() + 2 * 44 + line.size(), std::memory_order_relaxed);
+  pings_.store(index, std::memory_order_relaxed);
   return true;
+}
+
+bool SessionRecorder::checkCapture(const SessionCapture& c) {
+  if (!active()) return false;
+  const SessionCapture& r = info_.capture;
+  const bool same = c.format.channels == r.format.channels &&
+                    c.format.samplesPerSec == r.format.samplesPerSec &&
+                    c.format.bitsPerSample == r.format.bitsPerSample &&
+                    c.startFrequency == r.startFrequency && c.endFrequency == r.endFrequency &&
+                    c.chirpTime == r.chirpTime && c.chirpShape == r.chirpShape &&
+                    c.recordTime == r.recordTime && c.offsetBytes == r.offsetBytes;
+  if (!same) {
+    stop("recording stopped after " + std::to_string(pings()) +
+         " pings: the format, chirp, record time or offset changed");
+  }
+  return same;
 }
 
 std::string SessionRecorder::finish() {
@@ -165,7 +187,7 @@ std::string SessionRecorder::finish() {
   if (listFd_ >= 0) ::close(listFd_);
   listFd_ = -1;
   info_.complete = true;
-  info_.pings = pings_;
+  info_.pings = pings();
   // A disk too full for this keeps the first session.json, which still reads: the list counts.
   const std::string problem = saveTextChecked(folder_ + "/" + kSessionFile, sessionJson(info_));
   info_.stopped = reason;

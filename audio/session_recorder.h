@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -31,9 +32,14 @@ class SessionRecorder {
   // Writes session.json again with the count and the end; the recorder stops.
   std::string finish();
 
+  // Another capture than the session's (a dialog changed the format or the chirp) ends it: its
+  // recordings would not match session.json. False when it stopped now or earlier.
+  bool checkCapture(const SessionCapture& capture);
+
   bool active() const { return listFd_ >= 0; }
-  uint64_t pings() const { return pings_; }
-  uint64_t bytesWritten() const { return bytes_; }
+  // These two may be read from another thread (a status bar) while pings are recorded.
+  uint64_t pings() const { return pings_.load(std::memory_order_relaxed); }
+  uint64_t bytesWritten() const { return bytes_.load(std::memory_order_relaxed); }
   const std::string& folder() const { return folder_; }
   // Why the recording stopped early; empty while it runs or after a normal finish.
   const std::string& problem() const { return info_.stopped; }
@@ -45,8 +51,8 @@ class SessionRecorder {
   std::string folder_;
   SessionInfo info_;
   int listFd_ = -1;
-  uint64_t pings_ = 0;
-  uint64_t bytes_ = 0;
+  std::atomic<uint64_t> pings_{0};
+  std::atomic<uint64_t> bytes_{0};
   std::string lastAnalysis_;
   bool finished_ = false;
 };

@@ -244,4 +244,34 @@ TEST_F(SessionTest, AFullDiskStopsTheRecordingButNeverTheMeasurement) {
   EXPECT_EQ(analyzed.code, 0) << analyzed.err;
 }
 
+// A dialog that changes the capture mid-recording, or a recording of another length, ends the
+// session rather than filling it with pings its session.json does not describe.
+TEST_F(SessionTest, ACaptureThatNoLongerMatchesEndsTheRecording) {
+  SonarSettings settings;
+  applyDefaultSettings(settings);
+  SessionInfo info;
+  info.capture = captureOf(settings);
+  info.recordBytes = 10670;
+  std::string problem;
+  auto recorder = SessionRecorder::start(at("s"), info, 0, problem);
+  ASSERT_TRUE(recorder) << problem;
+  const std::vector<uint8_t> warmUp(15000), ping(10670), shorter(8000);
+  EXPECT_TRUE(recorder->addPing(warmUp, ping, 1, "{}"));
+  EXPECT_TRUE(recorder->checkCapture(captureOf(settings)));
+  EXPECT_FALSE(recorder->addPing(warmUp, shorter, 2, "{}"));
+  EXPECT_TRUE(has(recorder->problem(), "another length")) << recorder->problem();
+  EXPECT_FALSE(recorder->addPing(warmUp, ping, 3, "{}"));
+  EXPECT_EQ(recorder->finish(), "");
+  RecordedSession session;
+  ASSERT_EQ(readRecordedSession(at("s"), session), "");
+  EXPECT_EQ(session.pings.size(), 1u);
+  EXPECT_TRUE(has(slurp(at("s/session.json")), "\"stopped\":\"recording stopped after 1"));
+
+  auto second = SessionRecorder::start(at("t"), info, 0, problem);
+  ASSERT_TRUE(second) << problem;
+  settings.recordTime = 60;
+  EXPECT_FALSE(second->checkCapture(captureOf(settings)));
+  EXPECT_FALSE(second->active());
+}
+
 }  // namespace
