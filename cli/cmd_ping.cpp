@@ -38,6 +38,7 @@ int measurePings(CliRun& run, uint32_t count, bool average) {
     }
   }
   PingPrinter printer(run);
+  uint32_t silent = 0;
   for (uint32_t n = 1; n <= count; ++n) {
     const MeasurementResult r =
         runMeasurement(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
@@ -47,9 +48,14 @@ int measurePings(CliRun& run, uint32_t count, bool average) {
     if (const std::string stopped = recordLatestPing(p); !stopped.empty()) {
       run.err << "mervane-cli: warning: " << stopped << "\n";
     }
+    if (r.silent) {
+      ++silent;
+      run.err << "mervane-cli: warning: ping " << n
+              << " recorded only silence where the chirp should be; it is not counted\n";
+    }
     if (!printer.print(n, reportMeasurement(p, r))) return kExitFailed;  // runCli says why
   }
-  if (average && !printer.printAverage(count)) return kExitFailed;
+  if (average && !printer.printAverage(count - silent)) return kExitFailed;
   return kExitOk;
 }
 

@@ -29,5 +29,6 @@ int runDevicesCommand(CliRun& run);
 int runSweepCommand(CliRun& run);
 int runSearchOffsetCommand(CliRun& run);
 int runRenderCommand(CliRun& run);
+int runCalibrateCommand(CliRun& run);
 
 const CliCommand* findCliCommand(std::string_view name);

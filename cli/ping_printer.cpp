@@ -7,7 +7,14 @@
 #include "engine/echo_tracker.h"
 
 PingPrinter::PingPrinter(CliRun& run) : run_(run) {
-  if (run_.request.json) run_.out << "{\"pings\":[\n" << std::flush;
+  if (!run_.request.json) return;
+  // The calibration opens the document, so the pings that follow are read by it.
+  JsonWriter json;
+  json.beginObject();
+  writeCalibrationJson(json, run_.program.settings);
+  std::string opening = json.text();
+  opening += opening.size() > 1 ? ",\"pings\":[\n" : "\"pings\":[\n";
+  run_.out << opening << std::flush;
 }
 
 PingPrinter::~PingPrinter() {

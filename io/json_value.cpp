@@ -75,8 +75,9 @@ class Parser {
       if (at_ >= text_.size() || text_[at_] != ':') return fail("a name without ':'");
       ++at_;
       skipSpace();
-      v.members.emplace_back(std::move(key), JsonValue{});
-      if (!value(v.members.back().second, depth + 1)) return false;
+      v.names.push_back(std::move(key));
+      v.values.emplace_back();
+      if (!value(v.values.back(), depth + 1)) return false;
       skipSpace();
       if (at_ < text_.size() && text_[at_] == ',') {
         ++at_;
@@ -185,8 +186,8 @@ class Parser {
 }  // namespace
 
 const JsonValue* JsonValue::find(std::string_view key) const {
-  for (const auto& [name, value] : members) {
-    if (name == key) return &value;
+  for (size_t i = 0; i < names.size() && i < values.size(); ++i) {
+    if (names[i] == key) return &values[i];
   }
   return nullptr;
 }

@@ -3,7 +3,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 // A small JSON reader for the files the program keeps beside its recordings: whole documents of
@@ -18,8 +17,11 @@ struct JsonValue {
   bool boolean = false;
   double number = 0.0;
   std::string text;
-  std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonValue> items;  // an array's values
+  // An object's members: names and values side by side (a pair of an incomplete type would not
+  // compile everywhere).
+  std::vector<std::string> names;
+  std::vector<JsonValue> values;
 
   // The member of an object by name (the first of that name), or null.
   const JsonValue* find(std::string_view key) const;
