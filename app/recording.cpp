@@ -10,8 +10,8 @@ SessionInfo sessionInfoFor(const Program& p, std::string source) {
   info.source = std::move(source);
   info.capture = captureOf(p.settings);
   info.recordBytes = p.pair.inHeader.length;
-  info.speedOfSound = speedOfSound(p.settings.medium);
-  info.offsetMetres = 0.0;
+  info.calibration = p.settings.calibration;
+  info.speedOfSound = speedInUse(p.settings);
   return info;
 }
 

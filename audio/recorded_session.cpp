@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "audio/audio_backend.h"
 #include "audio/wave_pair.h"
@@ -22,6 +24,9 @@ constexpr uint64_t kMaxPings = 999999;
 // A WAV's header and a line of the list, beside the samples of a ping [bytes].
 constexpr uint64_t kPerPingOverheadBytes = 2 * 44 + 160;
 constexpr uint32_t kTickMs = 25;
+// Bounds of a calibration a session may bring: far beyond any real one, short of nonsense.
+constexpr double kMaxSessionOffsetMetres = 100.0;
+constexpr double kMaxSessionSpeedMps = 10000.0;
 
 std::string readWholeFile(const std::string& path, uint64_t maxBytes, std::string& text) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -96,6 +101,30 @@ std::string formatReal(double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.6g", v);
   return buf;
+}
+
+std::optional<double> optionalReal(const JsonValue& doc, const char* key) {
+  const JsonValue* v = doc.find(key);
+  if (v == nullptr || v->kind != JsonValue::Kind::kNumber) return std::nullopt;
+  return v->number;
+}
+
+std::string readCalibration(const JsonValue& cal, SessionInfo& info) {
+  Calibration& c = info.calibration;
+  info.speedOfSound = realMember(cal, "speedOfSound");
+  c.offsetMetres = realMember(cal, "offsetMetres");
+  c.speedMps = optionalReal(cal, "speedMps");
+  c.temperatureC = optionalReal(cal, "temperatureC");
+  c.humidityPercent = optionalReal(cal, "humidityPercent").value_or(kDefaultHumidityPercent);
+  // Whatever replays the session reads its distances at this calibration: it must be one the
+  // program could have made.
+  const bool plausible =
+      std::abs(c.offsetMetres) <= kMaxSessionOffsetMetres &&
+      (!c.speedMps || (*c.speedMps > 0.0 && *c.speedMps <= kMaxSessionSpeedMps)) &&
+      (!c.temperatureC ||
+       (*c.temperatureC >= kMinAirTemperatureC && *c.temperatureC <= kMaxAirTemperatureC)) &&
+      c.humidityPercent >= 0.0 && c.humidityPercent <= 100.0;
+  return plausible ? std::string() : "a calibration no measurement makes";
 }
 
 std::string checkPingFiles(const RecordedSession& s, const SessionPing& ping) {
@@ -173,8 +202,12 @@ std::string sessionJson(const SessionInfo& i) {
   s += ",\"offsetBytes\":" + std::to_string(c.offsetBytes);
   s += ",\"recordBytes\":" + std::to_string(i.recordBytes);
   s += ",\"warmUpBytes\":" + std::to_string(kWarmUpBytes);
+  const Calibration& cal = i.calibration;
   s += ",\"calibration\":{\"speedOfSound\":" + formatReal(i.speedOfSound) +
-       ",\"offsetMetres\":" + formatReal(i.offsetMetres) + "}";
+       ",\"offsetMetres\":" + formatReal(cal.offsetMetres) +
+       ",\"speedMps\":" + (cal.speedMps ? formatReal(*cal.speedMps) : "null") +
+       ",\"temperatureC\":" + (cal.temperatureC ? formatReal(*cal.temperatureC) : "null") +
+       ",\"humidityPercent\":" + formatReal(cal.humidityPercent) + "}";
   s += ",\"started\":" + jsonQuoted(i.started);
   s += std::string(",\"complete\":") + (i.complete ? "true" : "false");
   if (i.complete) s += ",\"pings\":" + std::to_string(i.pings);
@@ -210,8 +243,8 @@ std::string parseSessionInfo(const std::string& text, SessionInfo& info) {
   info.stopped = textMember(*doc, "stopped");
   if (const JsonValue* cal = doc->find("calibration");
       cal != nullptr && cal->kind == JsonValue::Kind::kObject) {
-    info.speedOfSound = realMember(*cal, "speedOfSound");
-    info.offsetMetres = realMember(*cal, "offsetMetres");
+    if (std::string bad = readCalibration(*cal, info); !bad.empty())
+      return "session.json has " + bad;
   }
   const JsonValue* complete = doc->find("complete");
   info.complete =

@@ -42,8 +42,8 @@ struct SessionInfo {
   std::string source;   // the device or the simulated room
   SessionCapture capture;
   uint32_t recordBytes = 0;   // length of every ping recording [bytes]
-  double speedOfSound = 0.0;  // [m/s] in use while recording
-  double offsetMetres = 0.0;  // [m] in use while recording
+  Calibration calibration;    // in use while recording; a replay takes it unless told
+  double speedOfSound = 0.0;  // [m/s] in use while recording, for the reader
   std::string started;        // ISO time
   bool complete = false;      // written at the end
   uint64_t pings = 0;         // at the end: how many were recorded

@@ -16,6 +16,7 @@ int runAnalyzeSession(CliRun& run, const std::string& folder) {
   }
   SonarSettings& s = run.program.settings;
   applyCapture(run.replay.info.capture, s);
+  applySessionCalibration(run);
   run.planOk = planBuffers(s);
   if (!run.planOk) {
     run.err << "mervane-cli: the buffer plan failed for the session's settings\n";

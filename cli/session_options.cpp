@@ -30,7 +30,15 @@ int loadReplaySession(CliRun& run) {
     return kExitUsage;
   }
   applyCapture(run.replay.info.capture, run.program.settings);
+  applySessionCalibration(run);
   return kExitOk;
+}
+
+void applySessionCalibration(CliRun& run) {
+  const CliRequest& r = run.request;
+  if (!r.calibrationFile && !r.temperature) {
+    run.program.settings.calibration = run.replay.info.calibration;
+  }
 }
 
 int checkReplayPlan(CliRun& run) {

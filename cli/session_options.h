@@ -17,6 +17,8 @@ std::string replayFolder(std::string_view backend);
 // the program's (the session fixes them). kExitUsage with the reason for a session that cannot be
 // replayed.
 int loadReplaySession(CliRun& run);
+// The session's calibration, unless --calibration or --temperature gave another.
+void applySessionCalibration(CliRun& run);
 // After the buffer plan: the session's recordings must be as long as the plan's record header.
 int checkReplayPlan(CliRun& run);
 

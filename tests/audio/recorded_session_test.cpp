@@ -121,6 +121,24 @@ TEST_F(SessionTest, AnalyzeOfASessionPrintsWhatTheLiveRunPrinted) {
   EXPECT_NE(water.out, cli({"analyze", at("s")}).out);
 }
 
+// The session's calibration travels with it: analysing it without one reads the distances as
+// the live run did; one given on the command line reads them anew.
+TEST_F(SessionTest, TheSessionsCalibrationAppliesUnlessAnotherIsGiven) {
+  const CliOutcome live =
+      cli({"--temperature", "35", "ping", "--count", "3", "--average", "--record", at("s")});
+  ASSERT_EQ(live.code, 0) << live.err;
+  EXPECT_TRUE(has(slurp(at("s/session.json")), "\"temperatureC\":35"));
+  const CliOutcome analyzed = cli({"analyze", at("s")});
+  EXPECT_EQ(analyzed.out, live.out);
+  const CliOutcome colder = cli({"--temperature", "0", "analyze", at("s")});
+  ASSERT_EQ(colder.code, 0) << colder.err;
+  EXPECT_NE(colder.out, live.out);
+  replaceIn(dir_ / "s" / kSessionFile, "\"temperatureC\":35", "\"temperatureC\":3500");
+  const CliOutcome hostile = cli({"analyze", at("s")});
+  EXPECT_EQ(hostile.code, 2);
+  EXPECT_TRUE(has(hostile.err, "calibration")) << hostile.err;
+}
+
 // What a crash mid-ping leaves: the line of the last ping half written and its recording missing.
 TEST_F(SessionTest, ASessionCutShortReplaysUpToItsLastCompletePing) {
   ASSERT_EQ(cli({"ping", "--count", "5", "--record", at("s")}).code, 0);
