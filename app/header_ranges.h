@@ -7,6 +7,7 @@
 
 #include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
+#include "engine/wave_format.h"
 
 // What a sonar or parameter file's header may hold: every value the dialogs, the command line's
 // `--set` and every earlier version of the program could write, and nothing else. Open refuses
@@ -16,7 +17,7 @@
 
 // Rate codes of header slot 102, code 1 first; 0 means no rate was saved (the file keeps the
 // current rate).
-constexpr std::array<uint32_t, 6> kRatesByCode{8000, 11025, 22050, 44100, 48000, 96000};
+constexpr auto kRatesByCode = kSupportedRates;
 
 struct HeaderRange {
   std::string_view field;  // the settings field, as `--set` names it

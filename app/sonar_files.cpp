@@ -106,9 +106,8 @@ void encodeHeader(const SonarSettings& s, const ScanState& scan, ScanHistory& h)
   h.at(0, kGain) = signedLowByte(static_cast<uint32_t>(s.gain));
   h.at(0, kChannels) = signedLowByte(s.waveFormat.channels);
   h.at(0, kBitsPerSample) = signedLowByte(s.waveFormat.bitsPerSample);
-  const auto rate = std::find(kRatesByCode.begin(), kRatesByCode.end(), s.waveFormat.samplesPerSec);
-  if (rate != kRatesByCode.end())
-    h.at(0, kRateCode) = static_cast<int32_t>(rate - kRatesByCode.begin()) + 1;
+  // Every save writes the slot, so a rate without a code leaves 0 rather than an older file's code.
+  h.at(0, kRateCode) = static_cast<int32_t>(rateCode(s.waveFormat.samplesPerSec));
 }
 
 void decodeHeader(const ScanHistory& h, SonarSettings& s, ScanState& scan) {
@@ -129,8 +128,9 @@ void decodeHeader(const ScanHistory& h, SonarSettings& s, ScanState& scan) {
   s.gain = static_cast<int32_t>(lowByte(h, kGain));
   s.waveFormat.channels = static_cast<uint16_t>(word(h, kChannels));
   s.waveFormat.bitsPerSample = static_cast<uint16_t>(word(h, kBitsPerSample));
-  const uint32_t code = word(h, kRateCode);
-  if (code >= 1 && code <= kRatesByCode.size()) s.waveFormat.samplesPerSec = kRatesByCode[code - 1];
+  if (const uint32_t rate = rateOfCode(word(h, kRateCode)); rate != 0) {
+    s.waveFormat.samplesPerSec = rate;
+  }
   recomputeDerivedFormat(s.waveFormat);
 }
 

@@ -14,15 +14,20 @@ namespace {
 // The diffuse tail's own noise stream, apart from every input stream's.
 constexpr uint32_t kTailStream = 0xFFFFFFFFu;
 
-// The paths to the microphone of one channel: the shoebox's arrivals (or the plain room's direct
-// sound) and the reflectors of echo= keys, which echo 2 d / speed after that microphone's direct
-// sound.
+// The paths to the microphone of one channel, its direct sound first: the shoebox's arrivals (or
+// the plain room's direct sound) and the reflectors of echo= keys, which echo 2 d / speed after
+// that microphone's direct sound.
 std::vector<SimPath> channelPaths(const SimRoom& room, size_t channel, double speed) {
   if (!room.shoebox) return roomPaths(room, speed);
   std::vector<SimPath> paths;
   for (const ShoeboxArrival& a : shoeboxArrivals(room, channel, speed)) {
     paths.push_back({a.delaySeconds, a.gain});
   }
+  // The image sources come in the order of their walls, not of their arrival.
+  std::iter_swap(paths.begin(), std::min_element(paths.begin(), paths.end(),
+                                                 [](const SimPath& a, const SimPath& b) {
+                                                   return a.delaySeconds < b.delaySeconds;
+                                                 }));
   const double direct = paths.front().delaySeconds;
   for (const SimEcho& e : room.echoes) {
     paths.push_back({direct + 2.0 * e.distanceM / speed, e.gain});
@@ -43,6 +48,18 @@ void addImpulse(std::vector<double>& response, double position, double gain) {
   }
 }
 
+// `v` delayed by `shift` samples.
+std::vector<double> placed(std::vector<double> v, int shift) {
+  v.insert(v.begin(), static_cast<size_t>(shift), 0.0);
+  return v;
+}
+
+// sum[k + shift] += v[k], growing `sum` where it must.
+void addAt(std::vector<double>& sum, const std::vector<double>& v, int shift) {
+  sum.resize(std::max(sum.size(), v.size() + static_cast<size_t>(shift)), 0.0);
+  for (size_t k = 0; k < v.size(); ++k) sum[k + static_cast<size_t>(shift)] += v[k];
+}
+
 }  // namespace
 
 RoomImpulse buildRoomImpulse(const SimRoom& room, double speed, uint32_t samplesPerSec) {
@@ -59,12 +76,21 @@ RoomImpulse buildRoomImpulse(const SimRoom& room, double speed, uint32_t samples
       last = std::max(last, p.delaySeconds);
     }
   }
+  // The case's path: ahead of each channel's direct sound (its first path), through its own
+  // response.
+  const double caseLead = room.casePath ? room.casePath->leadMs * 1e-3 : 0.0;
+  if (room.casePath) {
+    for (const auto& p : paths) first = std::min(first, p.front().delaySeconds - caseLead);
+  }
   const bool tail = room.shoebox && room.shoebox->tailGain > 0.0;
   if (tail) last = std::max(last, shoeboxTailEnd(room, speed));
   const int64_t start = static_cast<int64_t>(std::floor(first * rate)) - kSimHalfTaps;
   const auto length = static_cast<size_t>(std::ceil(last * rate) - start + kSimHalfTaps + 1);
   const ResponseFilter filter = designResponse(room.speaker, room.microphone, rate);
-  impulse.startFrame = start - filter.leadTaps;
+  const ResponseFilter caseFilter =
+      room.casePath ? designResponse(room.casePath->response, SimResponse{}, rate) : filter;
+  const int lead = std::max(filter.leadTaps, caseFilter.leadTaps);
+  impulse.startFrame = start - lead;
   for (size_t c = 0; c < kSimMicChannels; ++c) {
     std::vector<double> response(length, 0.0);
     for (const SimPath& p : paths[c]) addImpulse(response, p.delaySeconds * rate - start, p.gain);
@@ -77,7 +103,19 @@ RoomImpulse buildRoomImpulse(const SimRoom& room, double speed, uint32_t samples
         }
       }
     }
-    impulse.channels.push_back(convolve(response, filter.taps));
+    impulse.channels.push_back(placed(convolve(response, filter.taps), lead - filter.leadTaps));
+    if (room.casePath) {
+      std::vector<double> through(length, 0.0);
+      const SimPath& direct = paths[c].front();
+      addImpulse(through, (direct.delaySeconds - caseLead) * rate - static_cast<double>(start),
+                 direct.gain * std::pow(10.0, room.casePath->db / 20.0));
+      addAt(impulse.channels.back(), convolve(through, caseFilter.taps),
+            lead - caseFilter.leadTaps);
+    }
   }
+  // Every channel as long as the longest.
+  size_t frames = 0;
+  for (const auto& ch : impulse.channels) frames = std::max(frames, ch.size());
+  for (auto& ch : impulse.channels) ch.resize(frames, 0.0);
   return impulse;
 }

@@ -9,9 +9,10 @@
 
 // The sound side of the simulated room: what the loudspeaker played, and what the microphone
 // hears of it at any moment. Time runs in ticks of a clock on which a frame of every common rate
-// (8000, 11025, 16000, 22050, 44100, 48000 Hz) is a whole number of ticks, so streams of the
-// same rate stay on one frame grid and a run is exact and repeatable.
-constexpr uint64_t kSimTicksPerSecond = 7056000;
+// (8000, 11025, 16000, 22050, 44100, 48000, 96000 Hz) is a whole number of ticks, so streams of
+// the same rate stay on one frame grid and a run is exact and repeatable. 2^8 3^2 5^3 7^2: 96 kHz
+// needs the eighth factor of two.
+constexpr uint64_t kSimTicksPerSecond = 14112000;
 
 // Ticks of one frame at `samplesPerSec`, or 0 when the rate is not on the clock's grid.
 uint64_t simTicksPerFrame(uint32_t samplesPerSec);

@@ -37,6 +37,18 @@ double taper(int tap, int lead, int tail) {
   return 0.5 + 0.5 * std::cos(std::numbers::pi * (u - 0.8) / 0.2);
 }
 
+// A Butterworth low-pass of the given order: a first-order section when the order is odd, and a
+// second-order one of Q = 1 / (2 sin((2k - 1) pi / 2n)) for each pair of poles.
+Complex lowPass(double hz, double cornerHz, int order) {
+  const Complex s(0.0, hz / cornerHz);
+  Complex h = order % 2 == 1 ? 1.0 / (1.0 + s) : Complex(1.0);
+  for (int k = 1; k <= order / 2; ++k) {
+    const double q = 1.0 / (2.0 * std::sin((2 * k - 1) * std::numbers::pi / (2.0 * order)));
+    h /= s * s + s / q + 1.0;
+  }
+  return h;
+}
+
 }  // namespace
 
 Complex responseAt(const SimResponse& r, double hz) {
@@ -44,7 +56,7 @@ Complex responseAt(const SimResponse& r, double hz) {
     case ResponseKind::kFlat:
       return 1.0;
     case ResponseKind::kLowPass:
-      return 1.0 / Complex(1.0, hz / r.hz);
+      return lowPass(hz, r.hz, r.order);
     case ResponseKind::kHighPass:
       return Complex(0.0, hz / r.hz) / Complex(1.0, hz / r.hz);
     case ResponseKind::kPhase:

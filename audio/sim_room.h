@@ -28,6 +28,7 @@ struct SimResponse {
   double q = 0.0;        // sharpness of the peak (resonant, ringing)
   double gainDb = 0.0;   // height of the peak [dB] (resonant, ringing)
   double degrees = 0.0;  // the constant phase shift (phase)
+  int order = 1;         // of a low-pass: 1 as a plain RC, 2 to 8 a Butterworth's steeper fall
 
   bool flat() const { return kind == ResponseKind::kFlat; }
 };
@@ -54,6 +55,13 @@ struct SimShoebox {
   double beam = 0.5;       // loudspeaker directivity: 0 all round, 1 cardioid
 };
 
+// Sound that reaches the microphones through the device's own case, ahead of the air path.
+struct SimCasePath {
+  double leadMs = 0.0;  // before the air path's direct sound [ms]
+  double db = 0.0;      // relative to the air path's direct sound [dB]
+  SimResponse response{ResponseKind::kLowPass, 4000.0};
+};
+
 struct SimRoom {
   double latencyMs = 7.4;   // capture start to the direct arrival [ms], 0..kMaxLatencyMs
   double directGain = 0.3;  // amplitude of the direct sound as a fraction of full scale
@@ -72,10 +80,13 @@ struct SimRoom {
   double pinkRms = 0.0;    // pink (1/f) noise [16-bit units]
   double dcOffset = 0.0;   // added to every recorded sample [16-bit units]
   double clipLevel = 1.0;  // the microphone saturates at this fraction of full scale
+  std::optional<SimCasePath> casePath;
 
-  // Whether the sound takes the long way: through a shoebox or a coloured device, which is
-  // rendered from an impulse response instead of a few delayed copies.
-  bool realistic() const { return shoebox.has_value() || !speaker.flat() || !microphone.flat(); }
+  // Whether the sound takes the long way: through a shoebox, a coloured device or the case,
+  // which is rendered from an impulse response instead of a few delayed copies.
+  bool realistic() const {
+    return shoebox.has_value() || !speaker.flat() || !microphone.flat() || casePath.has_value();
+  }
 };
 
 constexpr double kMaxLatencyMs = 10000.0;
@@ -84,13 +95,16 @@ constexpr double kMaxRoomGain = 100.0;
 constexpr double kMinSpeedMps = 1.0;
 constexpr double kMaxSpeedMps = 100000.0;
 constexpr int kMaxReflectionOrder = 12;
+constexpr double kMaxCaseLeadMs = 5.0;
+constexpr double kMaxCaseDb = 40.0;  // either way
 
 // The room of a run without --room: the defaults with reflectors at 0.80 m and 1.90 m.
 SimRoom defaultSimRoom();
 
 // Parses comma-separated key=value pairs over the defaults, without reflectors unless given:
 // latency, direct, echo=METRES:GAIN (repeatable), noise, seed, speed or temperature and
-// humidity (the speed of that air; humidity defaults to 50 %); and for the realistic room
+// humidity (the speed of that air; humidity defaults to 50 %), case=MS:DB[:RESP]; and for the
+// realistic room
 // preset, size, pos, facing, spacing, mic (repeatable), rt, order, scatter, tail, air, beam,
 // speaker, micresponse, pink, dc, clip. A preset must come first; later keys refine it. Returns
 // an empty string on success, else the reason naming the key; `room` is then unspecified.

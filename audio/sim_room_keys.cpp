@@ -7,12 +7,14 @@
 #include <cstdio>
 
 #include "audio/sim_shoebox.h"
+#include "engine/speed_of_sound.h"
 
 namespace {
 
 // The presets, each a list of keys over the plain defaults. The desk preset treats the desk top
 // as the floor of the box: a laptop stands on it 1 cm up, its microphones on the screen's top
-// edge behind and above the loudspeaker, 0.75 m in front of a wall.
+// edge behind and above the loudspeaker, 0.75 m in front of a wall; what it records falls off
+// steeply above 20 kHz, as laptops' microphones and converters do.
 struct Preset {
   std::string_view name;
   std::string_view keys;
@@ -20,7 +22,9 @@ struct Preset {
 constexpr std::string_view kLaptop =
     "mic=-0.03:0.17:-0.07,mic=0.03:0.17:-0.07,speaker=resonant,beam=0.5,noise=20,pink=10";
 constexpr std::array<Preset, 3> kPresets{{
-    {"desk", "size=3.0:2.4:1.5,pos=2.25:1.0:0.01,facing=0,rt=0.35,order=8,scatter=0.15"},
+    {"desk",
+     "size=3.0:2.4:1.5,pos=2.25:1.0:0.01,facing=0,rt=0.35,order=8,scatter=0.15,"
+     "micresponse=lowpass:20000:4"},
     {"office", "size=5.0:4.0:2.7,pos=3.5:1.5:0.76,facing=0,rt=0.5,order=8,scatter=0.2"},
     {"hall", "size=24:16:8,pos=19:6:1.2,facing=0,rt=1.2,order=6,scatter=0.3"},
 }};
@@ -47,6 +51,17 @@ bool readResponse(std::string_view text, SimResponse& r) {
   if (kind == "flat") return args.empty();
   if (kind == "lowpass" || kind == "highpass") {
     r.kind = kind == "lowpass" ? ResponseKind::kLowPass : ResponseKind::kHighPass;
+    // lowpass:HZ:ORDER, for the steep top end of laptop microphones and loudspeakers.
+    const size_t second = args.find(':');
+    if (second != std::string_view::npos) {
+      double order = 0.0;
+      if (kind != "lowpass" || !readRoomNumber(args.substr(second + 1), order) ||
+          !inRoomRange(order, 1.0, 8.0) || order != std::floor(order)) {
+        return false;
+      }
+      r.order = static_cast<int>(order);
+      args = args.substr(0, second);
+    }
     return readRoomNumber(args, r.hz) && inRoomRange(r.hz, 10.0, 100000.0);
   }
   if (kind == "phase") {
@@ -64,6 +79,21 @@ bool readResponse(std::string_view text, SimResponse& r) {
   r.gainDb = peak.z;
   return inRoomRange(r.hz, 10.0, 100000.0) && inRoomRange(r.q, 0.1, 200.0) &&
          inRoomRange(r.gainDb, -40.0, 40.0);
+}
+
+// MS:DB[:RESP], RESP in the speaker= syntax.
+bool readCasePath(std::string_view text, SimCasePath& c) {
+  const size_t first = text.find(':');
+  if (first == std::string_view::npos) return false;
+  const size_t second = text.find(':', first + 1);
+  const std::string_view db = text.substr(
+      first + 1, second == std::string_view::npos ? std::string_view::npos : second - first - 1);
+  c = SimCasePath{};
+  if (!readRoomNumber(text.substr(0, first), c.leadMs) || !readRoomNumber(db, c.db) ||
+      !inRoomRange(c.leadMs, 0.0, kMaxCaseLeadMs) || !inRoomRange(c.db, -kMaxCaseDb, kMaxCaseDb)) {
+    return false;
+  }
+  return second == std::string_view::npos || readResponse(text.substr(second + 1), c.response);
 }
 
 bool inside(const SimPoint& p, const SimPoint& size) {
@@ -140,6 +170,10 @@ std::string accepted(std::string_view key) {
   if (key == "direct") return fromTo(-kMaxRoomGain, kMaxRoomGain, " (share of full scale)");
   if (key == "noise") return fromTo(0.0, 32768.0, " (16-bit units)");
   if (key == "speed") return fromTo(kMinSpeedMps, kMaxSpeedMps, " m/s");
+  if (key == "temperature") {
+    return fromTo(kMinAirTemperatureC, kMaxAirTemperatureC, " degrees Celsius");
+  }
+  if (key == "humidity") return fromTo(0.0, 100.0, " % relative humidity");
   if (key == "seed") return "a whole number from 0 to 18446744073709551615";
   if (key == "order") return "a whole number from 0 to " + std::to_string(kMaxReflectionOrder);
   if (key == "size") return "L:W:H, each " + fromTo(0.5, 200.0, " m");
@@ -179,12 +213,18 @@ bool isRealisticRoomKey(std::string_view key) {
     if (k.key == key) return true;
   }
   return key == "preset" || key == "size" || key == "pos" || key == "mic" || key == "order" ||
-         key == "speaker" || key == "micresponse";
+         key == "speaker" || key == "micresponse" || key == "case";
 }
 
 std::string readRealisticRoomKey(std::string_view key, std::string_view value, SimRoom& room) {
   const std::string bad = badRoomValue(key, value);
   if (key == "preset") return readPreset(value, room);
+  if (key == "case") {
+    SimCasePath c;
+    if (!readCasePath(value, c)) return bad;
+    room.casePath = c;
+    return {};
+  }
   if (key == "speaker" || key == "micresponse") {
     return readResponse(value, key == "speaker" ? room.speaker : room.microphone) ? std::string()
                                                                                   : bad;

@@ -16,6 +16,7 @@
 #include "cli/session_options.h"
 #include "cli/settings_fields.h"
 #include "engine/buffer_plan.h"
+#include "engine/quiet_chirp.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ constexpr const char* kUsage =
     "                            Celsius (water: of water at C degrees)\n"
     "  --humidity P              the air's relative humidity with --temperature (default 50)\n"
     "  --calibration FILE        read distances with the calibration saved by calibrate --save\n"
+    "  --quiet-chirp             the quiet chirp: 18-23 kHz at 48 kHz (18-28 kHz at 96 kHz),\n"
+    "                            16 bits; applied after --load and before any --set\n"
     "  --help, --version\n"
     "\n"
     "Commands:\n"
@@ -43,7 +46,9 @@ constexpr const char* kUsage =
     "  ping [--count N] [--average] [--record DIR]\n"
     "                            N measurements, each as a timed ping takes it; --average adds\n"
     "                            the echoes of all N combined (weak far walls out of the noise)\n"
-    "  analyze FILE.wav          analyse a recording as one measurement, without devices\n"
+    "  analyze FILE.wav... [--average]\n"
+    "                            analyse recordings, each as one ping in order, without devices;\n"
+    "                            all must share one format; --average adds their combined echoes\n"
     "  analyze DIR               analyse every ping of a recorded session, printed as ping\n"
     "                            --average prints them\n"
     "  devices                   list the PortAudio devices, marking the defaults\n"
@@ -76,11 +81,14 @@ constexpr const char* kUsage =
     "                            reverberation time, reflection order (0-12), scattered share,\n"
     "                            diffuse tail level, air absorption, loudspeaker beam (0-1)\n"
     "  speaker=RESP micresponse=RESP\n"
-    "                            flat, lowpass:HZ, highpass:HZ, phase:DEG, resonant[:HZ:Q:DB],\n"
-    "                            ringing[:HZ:Q:DB]\n"
+    "                            flat, lowpass:HZ[:ORDER], highpass:HZ, phase:DEG,\n"
+    "                            resonant[:HZ:Q:DB], ringing[:HZ:Q:DB]\n"
     "  pink=RMS dc=OFFSET clip=FRACTION\n"
     "                            pink noise and DC offset [16-bit units], clipping [share\n"
     "                            of full scale]\n"
+    "  case=MS:DB[:RESP]         sound through the device's case, MS milliseconds (0-5) before\n"
+    "                            the air path's direct sound, DB decibels (-40 to 40) relative to\n"
+    "                            it, through RESP (default lowpass:4000); also in the plain room\n"
     "Distances are half the way an echo travels beyond the direct sound: at the desk, with the\n"
     "microphones 17 cm above and 7 cm behind the loudspeaker, the wall 0.75 m away is at 0.70 m.\n"
     "\n"
@@ -175,6 +183,8 @@ std::optional<std::string> parseCliRequest(const std::vector<std::string>& words
     // Global options may also follow the command; anything else there is the command's own.
     if (w == "--json") {
       request.json = true;
+    } else if (w == "--quiet-chirp") {
+      request.quietChirp = true;
     } else if (takesValue(w)) {
       if (i + 1 >= words.size()) return "option " + w + " needs a value";
       applyOption(w, words[++i], request);
@@ -237,6 +247,7 @@ int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
   if (request.load) {
     if (const int code = loadRequestedFile(run, *request.load); code != kExitOk) return code;
   }
+  if (request.quietChirp) applyQuietChirp(program.settings);
   for (const std::string& assignment : request.sets) {
     if (const std::string problem = setSettingsField(program.settings, assignment);
         !problem.empty()) {

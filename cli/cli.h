@@ -25,6 +25,7 @@ struct CliRequest {
   std::optional<std::string> humidity;         // --humidity P
   std::optional<std::string> calibrationFile;  // --calibration FILE
   bool json = false;
+  bool quietChirp = false;  // --quiet-chirp: the preset, after --load and before every --set
   std::string command;
   std::vector<std::string> args;  // the command's own arguments
 };

@@ -19,6 +19,6 @@ struct WavRecording {
 std::string writeWav(const std::string& path, const WaveFormat& format,
                      std::span<const uint8_t> bytes, std::span<const std::string> inputs = {});
 
-// Reads a PCM WAV of 8 or 16 bits, 1 or 2 channels, at 8000, 11025, 22050 or 44100 Hz, at most
+// Reads a PCM WAV of 8 or 16 bits, 1 or 2 channels, at one of the supported rates, at most
 // `maxBytes` bytes of it. Returns an empty string on success, else the reason.
 std::string readWav(const std::string& path, uint64_t maxBytes, WavRecording& recording);

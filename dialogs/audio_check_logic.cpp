@@ -4,7 +4,9 @@
 #include <string>
 
 #include "dialogs/device_steps.h"
+#include "dialogs/quiet_chirp_check.h"
 #include "engine/buffer_plan.h"
+#include "engine/chirp.h"
 #include "engine/pcm_samples.h"
 
 void copyCheckRecording(SonarSettings& s) {
@@ -16,6 +18,10 @@ void copyCheckRecording(SonarSettings& s) {
 
 void runAudioCheck(Program& program, Shell& shell) {
   SonarSettings& s = program.settings;
+  // A quiet chirp is weighed against the audible one first, while the settings still hold it.
+  std::string quietVerdict;
+  if (chirpSweep(s).quiet())
+    quietVerdict = quietChirpVerdict(s, measureQuietChirpReach(program, shell));
   s.recordTime = kCheckRecordTimeMs;
   s.startFrequency = kCheckStartFrequency;
   s.endFrequency = kCheckEndFrequency;
@@ -36,6 +42,10 @@ void runAudioCheck(Program& program, Shell& shell) {
     reportWaveError(program, shell, ping, kCaptionWaveOut);
   } else {
     shell.showMessage(kCheckRecordedText, kCaptionInfo, MessageIcon::kNone, MessageOwner::kNoOwner);
+    if (!quietVerdict.empty()) {
+      shell.showMessage(quietVerdict, kCaptionQuietChirp, MessageIcon::kInformation,
+                        MessageOwner::kNoOwner);
+    }
   }
   copyCheckRecording(s);
 }

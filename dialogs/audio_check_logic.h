@@ -16,6 +16,8 @@ inline constexpr int kCheckWarmUps = 8;
 inline constexpr std::string_view kCheckRecordedText = "The sound was successfully recorded. ";
 inline constexpr std::string_view kCaptionInfo = "Info.";
 
+// With a quiet chirp in the settings, first weighs it against the audible chirp
+// (measureQuietChirpReach) and, once the sweep is recorded, says whether the devices carry it.
 // Sets the sweep's values, plans (its result is not examined: the check never falls back to the
 // defaults), prepares the devices, warms the microphone up, plays and records the sweep, reports
 // the outcome and copies the recording into recordSamples for the plot. Device failures are

@@ -31,6 +31,15 @@ OutSignalDialog::OutSignalDialog(Program& program, Shell& shell, QWidget* parent
   QPushButton* playButton = makeButton("1011", QStringLiteral("Play"), this);
   playButton->setAutoDefault(false);
   connect(playButton, &QPushButton::clicked, this, [this] { play(); });
+  QPushButton* quietButton = makeButton("1042", QStringLiteral("Quiet chirp"), this);
+  quietButton->setAutoDefault(false);
+  quietButton->setToolTip(QStringLiteral(
+      "18 to 23 kHz at 48 kHz (18 to 28 kHz at 96 kHz), 16 bits: most adults do not hear it. "
+      "Reaches less far; Tests > Check audio system says whether your devices carry it."));
+  connect(quietButton, &QPushButton::clicked, this, [this] {
+    quietPreset_ = true;
+    fillControls(quietChirpControls(program_.settings, readControls()));
+  });
 
   auto* shapes = new QButtonGroup(this);
   chirpBoth_ = makeRadio("1041", QStringLiteral("Chirp <>"), shapes, this);
@@ -66,8 +75,10 @@ OutSignalDialog::OutSignalDialog(Program& program, Shell& shell, QWidget* parent
   grid->addWidget(makeLabel(QStringLiteral("Out buffer [Byte]"), this, right, "1015"), 8, 1, 1, 2);
   grid->addWidget(inBuffer_, 9, 0);
   grid->addWidget(outBuffer_, 9, 1, 1, 2);
-  grid->setRowMinimumHeight(10, 8);
-  grid->addWidget(makeDoneButtons(this), 11, 0, 1, 3);
+  // The preset after the template's controls.
+  grid->addWidget(quietButton, 10, 1, 1, 2, right);
+  grid->setRowMinimumHeight(11, 8);
+  grid->addWidget(makeDoneButtons(this), 12, 0, 1, 3);
   grid->setColumnStretch(0, 1);
   grid->setColumnStretch(1, 1);
 
@@ -96,6 +107,7 @@ OutSignalControls OutSignalDialog::readControls() const {
   c.endFrequency = fieldValue(endFrequency_);
   c.recordTime = fieldValue(recordTime_);
   c.chirpTime = fieldValue(chirpTime_);
+  c.quietPreset = quietPreset_;
   return c;
 }
 

@@ -35,4 +35,5 @@ class OutSignalDialog : public ModalDialog {
   QRadioButton* chirpBoth_;
   QRadioButton* chirpRising_;
   std::array<QRadioButton*, 4> media_;
+  bool quietPreset_ = false;  // "Quiet chirp" was pressed
 };

@@ -3,6 +3,7 @@
 #include "app/chirp_warning.h"
 #include "dialogs/device_steps.h"
 #include "engine/numeric.h"
+#include "engine/quiet_chirp.h"
 
 OutSignalControls outSignalControlsFor(const SonarSettings& s) {
   OutSignalControls c;
@@ -16,7 +17,19 @@ OutSignalControls outSignalControlsFor(const SonarSettings& s) {
   return c;
 }
 
+OutSignalControls quietChirpControls(const SonarSettings& settings, OutSignalControls c) {
+  SonarSettings preset;
+  preset.waveFormat = settings.waveFormat;
+  applyQuietChirp(preset);
+  c.startFrequency = preset.startFrequency;
+  c.endFrequency = preset.endFrequency;
+  c.chirpTime = preset.chirpTime;
+  c.quietPreset = true;
+  return c;
+}
+
 void readOutSignalControls(SonarSettings& s, const OutSignalControls& c) {
+  if (c.quietPreset) applyQuietChirp(s);
   for (int8_t m = kAir; m <= kGranite; ++m) {
     if (c.mediumChecked[m - kAir]) s.medium = m;
   }

@@ -17,7 +17,14 @@ struct OutSignalControls {
   uint32_t endFrequency = 0;            // [Hz]
   uint32_t recordTime = 0;              // [ms]
   uint32_t chirpTime = 0;               // [us]
+  // "Quiet chirp" was pressed: committing also switches the format as the preset does (the
+  // numbers above, as edited since, still win).
+  bool quietPreset = false;
 };
+
+// "Quiet chirp": the controls with the preset's frequencies and chirp time for the format it
+// switches to (applyQuietChirp), marked to switch the format on Play or Done.
+OutSignalControls quietChirpControls(const SonarSettings& settings, OutSignalControls controls);
 
 // What Play shows in its display-only fields.
 struct OutSignalFigures {
@@ -30,7 +37,8 @@ struct OutSignalFigures {
 // stands for (only a file brings one) leaves the medium buttons unchecked.
 OutSignalControls outSignalControlsFor(const SonarSettings& settings);
 
-// Stores what the controls say. An unchecked group keeps its setting; the numbers are stored
+// Stores what the controls say (after the quiet chirp's format and offsets when it was chosen).
+// An unchecked group keeps its setting; the numbers are stored
 // as read, without range checks (the buffer plan is the only limit).
 void readOutSignalControls(SonarSettings& settings, const OutSignalControls& controls);
 

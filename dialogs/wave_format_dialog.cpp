@@ -24,12 +24,15 @@ WaveFormatDialog::WaveFormatDialog(Program& program, Shell& shell, QWidget* pare
   rates_ = {makeNamed<QRadioButton>("1021", QStringLiteral("8.0 kHz"), this),
             makeNamed<QRadioButton>("1022", QStringLiteral("11.025 kHz"), this),
             makeNamed<QRadioButton>("1023", QStringLiteral("22.05 kHz"), this),
-            makeNamed<QRadioButton>("1024", QStringLiteral("44.1 kHz"), this)};
+            makeNamed<QRadioButton>("1024", QStringLiteral("44.1 kHz"), this),
+            makeNamed<QRadioButton>("1025", QStringLiteral("48 kHz"), this),
+            makeNamed<QRadioButton>("1026", QStringLiteral("96 kHz"), this)};
   auto* rateGroup = new QButtonGroup(this);
   for (QRadioButton* rate : rates_) rateGroup->addButton(rate);
   const auto [ok, cancel] = makeOkCancelButtons(this);
 
-  // The template's arrangement: the two switches beside OK and Cancel, the rates two by two.
+  // The template's arrangement: the two switches beside OK and Cancel, the rates two by two,
+  // the rates of today's sound hardware in a row of their own below.
   auto* grid = new QGridLayout(this);
   grid->addWidget(stereo_, 0, 0, 1, 2);
   grid->addWidget(ok, 0, 2);
@@ -40,7 +43,9 @@ WaveFormatDialog::WaveFormatDialog(Program& program, Shell& shell, QWidget* pare
   grid->addWidget(rates_[2], 3, 1);
   grid->addWidget(rates_[1], 4, 0);
   grid->addWidget(rates_[3], 4, 1);
-  grid->setRowStretch(5, 1);
+  grid->addWidget(rates_[4], 5, 0);
+  grid->addWidget(rates_[5], 5, 1);
+  grid->setRowStretch(6, 1);
   grid->setColumnStretch(0, 1);
   grid->setColumnStretch(1, 1);
 

@@ -23,5 +23,5 @@ class WaveFormatDialog : public ModalDialog {
   Shell& shell_;
   QCheckBox* stereo_;
   QCheckBox* sixteenBit_;
-  std::array<QRadioButton*, 4> rates_;
+  std::array<QRadioButton*, kDialogRates.size()> rates_;
 };

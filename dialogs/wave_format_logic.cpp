@@ -20,12 +20,7 @@ void readWaveFormatControls(SonarSettings& s, const WaveFormatControls& c) {
   for (size_t i = 0; i < kDialogRates.size(); ++i) {
     if (c.rateChecked[i]) f.samplesPerSec = kDialogRates[i];
   }
-  for (const RateOffsets& r : kRateOffsets) {
-    if (r.rate != f.samplesPerSec) continue;
-    s.offsetBytes = r.offsetBytes16;
-    s.deltaOffsetBytes = r.deltaOffsetBytes;
-  }
-  if (f.bitsPerSample == 8) s.offsetBytes /= 2;
+  applyRateOffsets(s);
   recomputeDerivedFormat(f);
 }
 

@@ -4,30 +4,20 @@
 
 #include "app/program.h"
 #include "app/shell.h"
+#include "engine/quiet_chirp.h"
+#include "engine/wave_format.h"
 
 // Channels, sample width and rate, as the wave-format dialog edits them. The latency offsets
 // follow the rate.
 
-inline constexpr std::array<uint32_t, 4> kDialogRates = {8000, 11025, 22050, 44100};
+// The rate buttons, in their order: every supported rate.
+inline constexpr auto kDialogRates = kSupportedRates;
 
 struct WaveFormatControls {
-  bool stereoChecked = false;         // "Stereo/mono": checked is stereo
-  bool sixteenBitChecked = false;     // "8/16 bits": checked is 16 bits
-  std::array<bool, 4> rateChecked{};  // in the order of kDialogRates
+  bool stereoChecked = false;                           // "Stereo/mono": checked is stereo
+  bool sixteenBitChecked = false;                       // "8/16 bits": checked is 16 bits
+  std::array<bool, kDialogRates.size()> rateChecked{};  // in the order of kDialogRates
 };
-
-// The offsets a rate brings: offset at 16 bits (halved at 8 bits) and the delta offset.
-struct RateOffsets {
-  uint32_t rate = 0;
-  uint32_t offsetBytes16 = 0;
-  uint32_t deltaOffsetBytes = 0;
-};
-inline constexpr std::array<RateOffsets, 4> kRateOffsets = {{
-    {8000, 75, 125},
-    {11025, 150, 250},
-    {22050, 300, 500},
-    {44100, 600, 1000},
-}};
 
 WaveFormatControls waveFormatControlsFor(const WaveFormat& format);
 

@@ -6,6 +6,11 @@
 
 #include "engine/wave_format.h"
 
+// A chirp that sweeps only at or above this frequency [Hz] is a quiet one: most adults do not hear
+// it. It fades in and out over the played samples (a Hann window), in the play buffer and in the
+// reference alike, so that neither end clicks; every other chirp is synthesised as it always was.
+inline constexpr double kQuietChirpLowestHz = 16000.0;
+
 // Both synthesise the chirp twice: the byte image the output device plays (buffer) and the signed
 // template the correlation uses (reference, length + 4 computed entries). Writes beyond either
 // span are dropped, so a length left over from an earlier plan cannot overrun the buffers.
@@ -27,5 +32,7 @@ struct ChirpSweep {
   // Whether any of it lies at or above the Nyquist frequency, where it folds back into a
   // different chirp than the one the correlation looks for.
   bool folds() const { return std::max(std::abs(fromHz), std::abs(toHz)) >= nyquistHz; }
+  // Whether all of it lies at or above kQuietChirpLowestHz.
+  bool quiet() const;
 };
 ChirpSweep chirpSweep(const SonarSettings& settings);

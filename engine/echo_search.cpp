@@ -30,7 +30,10 @@ constexpr int kRefitPasses = 1;
 constexpr int kRefitLobes = 3;
 constexpr double kSupportFloor = 1e-6;  // of the shape's envelope peak
 constexpr int kPhases = 16;             // steps of a lag in the table of the shape
-constexpr int kDirectParts = 3;         // the direct arrival and the parts that come with it
+constexpr int kCoarseSteps = 16;        // looks over one carrier period before the fine search
+constexpr double kGolden = 0.6180339887498949;
+constexpr int kGoldenSteps = 24;  // shrinks the bracket to 1e-5 of itself
+constexpr int kDirectParts = 3;   // the direct arrival and the parts that come with it
 // A part of the direct arrival is fitted while the residual in its main lobe reaches this share.
 constexpr double kDirectPartShare = 0.05;
 
@@ -290,58 +293,50 @@ FoundArrival Search::fit(double guess, int reach, double polarity, double within
     const double v = at(p);
     return polarity == 0.0 ? std::abs(v) : polarity * v;
   };
-  // The carrier's peak of that sign on the envelope's cycle and on the cycles either side: on
-  // each a coarse look over the period, then a golden-section search around the best of it.
-  // The envelope picks the cycle well where the arrival is a true copy of the shape; where it is
-  // not quite (the wall's bounce off a desk arrives with it, the direct sound's a little later),
-  // the largest match of the three is the least-squares fit.
-  constexpr int kCoarse = 16;
-  constexpr double kGolden = 0.6180339887498949;
-  double bestLag = peak;
-  double bestScore = -INFINITY;
-  for (int cycle = -1; cycle <= 1; ++cycle) {
-    const double onCycle = peak + cycle * period_;
-    double start = onCycle;
-    double startScore = -INFINITY;
-    for (int i = 0; i < kCoarse; ++i) {
-      const double p = onCycle + period_ * ((i + 0.5) / kCoarse - 0.5);
-      if (std::abs(p - guess) > within) continue;
-      const double v = score(p);
-      if (v > startScore) {
-        startScore = v;
-        start = p;
-      }
-    }
-    if (!std::isfinite(startScore)) continue;
-    double lo = std::max(start - period_ / kCoarse, guess - within);
-    double hi = std::min(start + period_ / kCoarse, guess + within);
-    double a = hi - kGolden * (hi - lo);
-    double b = lo + kGolden * (hi - lo);
-    double fa = score(a);
-    double fb = score(b);
-    for (int i = 0; i < 24; ++i) {
-      if (fa > fb) {
-        hi = b;
-        b = a;
-        fb = fa;
-        a = hi - kGolden * (hi - lo);
-        fa = score(a);
-      } else {
-        lo = a;
-        a = b;
-        fa = fb;
-        b = lo + kGolden * (hi - lo);
-        fb = score(b);
-      }
-    }
-    const double lag = 0.5 * (lo + hi);
-    const double v = score(lag);
-    if (v > bestScore) {
-      bestScore = v;
-      bestLag = lag;
+  // The cycle is the envelope's: it is the same for every copy of the shape, whatever its phase,
+  // so the carrier only refines the lag within half a period of the envelope's peak (a coarse
+  // look over that period, then a golden-section search around the best of it). Choosing the
+  // largest carrier peak of the cycles around it instead moves an arrival that is not quite a copy
+  // of the shape (noise, a desk bounce, a bent model) by a whole cycle.
+  double start = peak;
+  double startScore = -INFINITY;
+  for (int i = 0; i < kCoarseSteps; ++i) {
+    const double p = peak + period_ * ((i + 0.5) / kCoarseSteps - 0.5);
+    if (std::abs(p - guess) > within) continue;
+    const double v = score(p);
+    if (v > startScore) {
+      startScore = v;
+      start = p;
     }
   }
-  return FoundArrival{bestLag, energy_ > 0.0 ? at(bestLag) / energy_ : 0.0};
+  if (!std::isfinite(startScore)) start = std::clamp(peak, guess - within, guess + within);
+  double lo = std::max(start - period_ / kCoarseSteps, guess - within);
+  double hi = std::min(start + period_ / kCoarseSteps, guess + within);
+  double a = hi - kGolden * (hi - lo);
+  double b = lo + kGolden * (hi - lo);
+  double fa = score(a);
+  double fb = score(b);
+  for (int i = 0; i < kGoldenSteps; ++i) {
+    if (fa > fb) {
+      hi = b;
+      b = a;
+      fb = fa;
+      a = hi - kGolden * (hi - lo);
+      fa = score(a);
+    } else {
+      lo = a;
+      a = b;
+      fa = fb;
+      b = lo + kGolden * (hi - lo);
+      fb = score(b);
+    }
+  }
+  const double bestLag = 0.5 * (lo + hi);
+  const double value = at(bestLag);
+  // A copy of the shape matches as well in phase as its envelope allows; anything else falls short.
+  const double top = std::sqrt(std::max(middle, 0.0));
+  const double confidence = top > 0.0 ? std::clamp(std::abs(value) / top, 0.0, 1.0) : 0.0;
+  return FoundArrival{bestLag, energy_ > 0.0 ? value / energy_ : 0.0, false, confidence};
 }
 
 // Noise and clutter along the range, per block of one main lobe from the echoes' range on: each

@@ -13,6 +13,7 @@
 #include "engine/chirp.h"
 #include "engine/correlation.h"
 #include "engine/correlation_sums.h"
+#include "engine/pcm_samples.h"
 
 namespace {
 
@@ -31,25 +32,20 @@ constexpr double kDirectSpreadMetres = 0.02;  // of range: a desk bounce, the ca
 constexpr int64_t kNoiseLagsBefore = 128;
 constexpr double kDirectWithinLags = 1.0;  // of the anchor, where the path was learned
 constexpr uint32_t kYoungPathPings = 2;
-constexpr double kCleanFromLobes = 2.0;  // echoes this many main lobes out leave the fit
-constexpr double kCleanNearShare = 0.1;  // and nearer ones this strong (of the direct arrival) // a
-                                         // path this young is refitted within a measurement
+// Echoes this many main lobes out leave the fit, and nearer ones when this strong (of the direct
+// arrival): a weak arrival that near is as likely the loudspeaker's own ringing, which the path
+// must learn, as an echo.
+constexpr double kCleanFromLobes = 4.0;
+constexpr double kCleanNearShare = 0.1;
+// A path this young is refitted within a measurement.
 constexpr int kYoungRefits = 2;
 
 double playedValue(const SonarSettings& s, size_t i) {
-  if (isSixteenBit(s.waveFormat)) {
-    if (2 * i + 1 >= s.playBuffer.size()) return 0.0;
-    return static_cast<int16_t>(s.playBuffer[2 * i] | (s.playBuffer[2 * i + 1] << 8));
-  }
-  return i < s.playBuffer.size() ? static_cast<double>(s.playBuffer[i]) - 128.0 : 0.0;
+  return pcmSampleAt(s.playBuffer, i, isSixteenBit(s.waveFormat));
 }
 
 double recordedValue(const SonarSettings& s, size_t i) {
-  if (isSixteenBit(s.waveFormat)) {
-    if (2 * i + 1 >= s.recordBuffer.size()) return 0.0;
-    return static_cast<int16_t>(s.recordBuffer[2 * i] | (s.recordBuffer[2 * i + 1] << 8));
-  }
-  return i < s.recordBuffer.size() ? static_cast<double>(s.recordBuffer[i]) - 128.0 : 0.0;
+  return pcmSampleAt(s.recordBuffer, i, isSixteenBit(s.waveFormat));
 }
 
 // Values of the play buffer that are played: the first outBufferBytes bytes.
@@ -95,27 +91,28 @@ struct Channels {
 
 // [key] A new chirp or format starts the paths and the average afresh.
 void keyTo(const SonarSettings& s, size_t taps, EchoTracker& t) {
-  const EchoTracker::Key key{s.waveFormat.channels,
-                             s.waveFormat.bitsPerSample,
-                             s.waveFormat.samplesPerSec,
-                             s.outBufferBytes,
-                             s.startFrequency,
-                             s.endFrequency,
-                             hashPlayed(s, playedValues(s))};
-  if (key == t.key && t.paths[0].lags() > 1) return;
-  t.key = key;
-  t.knownEchoCount = 0;
-  t.channelOffsets = {};
+  const LearntPath::Key key{s.waveFormat.channels,
+                            s.waveFormat.bitsPerSample,
+                            s.waveFormat.samplesPerSec,
+                            s.outBufferBytes,
+                            s.startFrequency,
+                            s.endFrequency,
+                            hashPlayed(s, playedValues(s))};
+  if (key == t.learnt.key && t.learnt.paths[0].lags() > 1) return;
+  t.learnt.key = key;
+  t.learnt.knownEchoCount = 0;
+  t.learnt.channelOffsets = {};
   const auto ring = static_cast<int>(kRingSeconds * s.waveFormat.samplesPerSec);
   for (size_t c = 0; c < key.channels; ++c) {
-    startPath(t.paths[c], std::span<const double>(&t.played[c * kMaxChirpFrames], taps), ring);
+    startPath(t.learnt.paths[c], std::span<const double>(&t.work.played[c * kMaxChirpFrames], taps),
+              ring);
   }
-  restartEchoAverage(t, t.averageLimit);
+  restartEchoAverage(t, t.run.limit);
 }
 
 void takePlayed(const SonarSettings& s, EchoTracker& t, const Channels& ch) {
   for (size_t c = 0; c < ch.count; ++c) {
-    double* played = &t.played[c * kMaxChirpFrames];
+    double* played = &t.work.played[c * kMaxChirpFrames];
     for (size_t j = 0; j < ch.taps; ++j) played[j] = playedValue(s, j * ch.count + c);
   }
 }
@@ -135,8 +132,8 @@ bool correlateChannels(const SonarSettings& s, EchoTracker& t, Channels& ch) {
   ch.lags = std::min(frames - ch.taps - static_cast<size_t>(ch.firstLag) + 1, kTrackedLags);
   const size_t span = ch.lags + ch.taps - 1;
   for (size_t c = 0; c < ch.count; ++c) {
-    const double* played = &t.played[c * kMaxChirpFrames];
-    double* y = &t.recording[c * (kTrackedLags + kMaxChirpFrames)];
+    const double* played = &t.work.played[c * kMaxChirpFrames];
+    double* y = &t.work.recording[c * (kTrackedLags + kMaxChirpFrames)];
     double mean = 0.0;
     for (size_t f = 0; f < span; ++f) {
       y[f] = recordedValue(s, (static_cast<size_t>(ch.firstLag) + f) * ch.count + c);
@@ -144,7 +141,7 @@ bool correlateChannels(const SonarSettings& s, EchoTracker& t, Channels& ch) {
     }
     mean /= static_cast<double>(span);
     for (size_t f = 0; f < span; ++f) y[f] -= mean;
-    correlateChannel(played, ch.taps, y, &t.correlation[c * kTrackedLags], ch.lags);
+    correlateChannel(played, ch.taps, y, &t.work.correlation[c * kTrackedLags], ch.lags);
   }
   return true;
 }
@@ -153,7 +150,7 @@ double correlationAt(const EchoTracker& t, const Channels& ch, size_t c, int64_t
   const int64_t i = lag - ch.firstLag;
   return i < 0 || i >= static_cast<int64_t>(ch.lags)
              ? 0.0
-             : t.correlation[c * kTrackedLags + static_cast<size_t>(i)];
+             : t.work.correlation[c * kTrackedLags + static_cast<size_t>(i)];
 }
 
 // A first look at channel c: the lag on the same instant as the first channel's anchor, where
@@ -167,7 +164,7 @@ int channelOffset(EchoTracker& t, const Channels& ch, size_t c, int before, int 
   const int64_t own = ch.anchors[c];
   const int64_t from = own - kChannelReach - before;
   const auto count = static_cast<size_t>(before + after + 1 + 2 * kChannelReach);
-  std::vector<double>& buffer = t.recording;  // free once the channels are correlated
+  std::vector<double>& buffer = t.work.recording;  // free once the channels are correlated
   if (count > buffer.size() / 2) return 0;
   double* values = buffer.data();
   double* quadrature = values + count;
@@ -214,8 +211,8 @@ void anchorChannels(EchoTracker& t, int64_t from, int64_t to, Channels& ch) {
   for (size_t c = 0; c < ch.count; ++c) {
     const int64_t span = to - from + 1;
     const auto count = static_cast<size_t>(std::clamp<int64_t>(span, 1, kTrackedLags));
-    double* r = &t.correlation[c * kTrackedLags + static_cast<size_t>(from - ch.firstLag)];
-    double* quadrature = t.combined.data();  // free until the channels are combined
+    double* r = &t.work.correlation[c * kTrackedLags + static_cast<size_t>(from - ch.firstLag)];
+    double* quadrature = t.work.quadrature.data();
     quadratureOf({r, count}, {quadrature, count}, 0);
     const auto envelope = [&](size_t i) { return r[i] * r[i] + quadrature[i] * quadrature[i]; };
     double most = 0.0;
@@ -226,7 +223,7 @@ void anchorChannels(EchoTracker& t, int64_t from, int64_t to, Channels& ch) {
     while (i + 1 < count && envelope(i) < kFirstArrivalShare * most) ++i;
     while (i + 1 < count && envelope(i + 1) >= envelope(i)) ++i;
     int64_t best = from + static_cast<int64_t>(i);
-    const ChannelPath& path = t.paths[c];
+    const ChannelPath& path = t.learnt.paths[c];
     if (path.pings > 0) {
       const int64_t peak = best;
       double bestMatch = -INFINITY;
@@ -244,7 +241,7 @@ void anchorChannels(EchoTracker& t, int64_t from, int64_t to, Channels& ch) {
     }
     ch.anchors[c] = best;
     if (c > 0 && path.pings == 0) {
-      t.channelOffsets[c] = channelOffset(t, ch, c, path.before, path.after);
+      t.learnt.channelOffsets[c] = channelOffset(t, ch, c, path.before, path.after);
     }
   }
 }
@@ -253,7 +250,7 @@ void anchorChannels(EchoTracker& t, int64_t from, int64_t to, Channels& ch) {
 // chirp's, while nothing is learned).
 void weighChannels(const EchoTracker& t, Channels& ch) {
   for (size_t c = 0; c < ch.count; ++c) {
-    const ChannelPath& path = t.paths[c];
+    const ChannelPath& path = t.learnt.paths[c];
     const std::vector<double>& model = path.fitted ? path.model : path.ideal;
     double match = 0.0, energy = 0.0;
     for (int tau = -path.before; tau <= path.after; ++tau) {
@@ -268,14 +265,15 @@ void weighChannels(const EchoTracker& t, Channels& ch) {
 // [anchor] Adds each channel's direct arrival to its path and fits the path again.
 void learnChannels(EchoTracker& t, Channels& ch) {
   for (size_t c = 0; c < ch.count; ++c) {
-    ChannelPath& path = t.paths[c];
+    ChannelPath& path = t.learnt.paths[c];
     const int64_t first = ch.anchors[c] - path.before - ch.firstLag;
     if (first >= 0 && first + static_cast<int64_t>(path.lags()) <= static_cast<int64_t>(ch.lags)) {
       // A young path starts without poles: they could bend round a strong echo near the direct
       // sound before any search has seen it.
       const bool young = path.pings < kYoungPathPings;
-      learnPath(path, {&t.correlation[c * kTrackedLags + static_cast<size_t>(first)], path.lags()},
-                kPathMemoryPings, {t.knownEchoes.data(), t.knownEchoCount},
+      learnPath(path,
+                {&t.work.correlation[c * kTrackedLags + static_cast<size_t>(first)], path.lags()},
+                kPathMemoryPings, {t.learnt.knownEchoes.data(), t.learnt.knownEchoCount},
                 young ? PathFit::kFirstLook : PathFit::kFull);
     }
   }
@@ -284,7 +282,8 @@ void learnChannels(EchoTracker& t, Channels& ch) {
 
 void refitChannels(EchoTracker& t, Channels& ch) {
   for (size_t c = 0; c < ch.count; ++c) {
-    fitPath(t.paths[c], {t.knownEchoes.data(), t.knownEchoCount}, PathFit::kFull);
+    fitPath(t.learnt.paths[c], {t.learnt.knownEchoes.data(), t.learnt.knownEchoCount},
+            PathFit::kFull);
   }
   weighChannels(t, ch);
 }
@@ -294,81 +293,82 @@ void refitChannels(EchoTracker& t, Channels& ch) {
 void combineChannels(EchoTracker& t, const Channels& ch) {
   double norm = 0.0;
   for (size_t c = 0; c < ch.count; ++c) norm += ch.strengths[c] * ch.strengths[c];
-  t.combinedLags = 0;
+  t.latest.lags = 0;
   if (!(norm > 0.0)) return;
   int64_t from = INT64_MIN, to = INT64_MAX;
   for (size_t c = 0; c < ch.count; ++c) {
-    const int64_t at = ch.anchors[c] + t.channelOffsets[c];
+    const int64_t at = ch.anchors[c] + t.learnt.channelOffsets[c];
     from = std::max(from, ch.firstLag - at);
     to = std::min(to, ch.firstLag + static_cast<int64_t>(ch.lags) - 1 - at);
   }
   if (to < from) return;
-  t.combinedFirstLag = from;
-  t.combinedLags = std::min<size_t>(static_cast<size_t>(to - from + 1), kTrackedLags);
+  t.latest.firstLag = from;
+  t.latest.lags = std::min<size_t>(static_cast<size_t>(to - from + 1), kTrackedLags);
   // Rounding to whole units leaves white noise of 1 / sqrt 12 units a sample; through each
   // channel's correlation and weight it adds up to this much in the combined signal.
   double rounding = 0.0;
   for (size_t c = 0; c < ch.count; ++c) {
     double taps = 0.0;
     for (size_t j = 0; j < ch.taps; ++j)
-      taps += t.played[c * kMaxChirpFrames + j] * t.played[c * kMaxChirpFrames + j];
+      taps += t.work.played[c * kMaxChirpFrames + j] * t.work.played[c * kMaxChirpFrames + j];
     rounding += ch.strengths[c] * ch.strengths[c] * taps / 12.0;
   }
-  t.quantisationNoise = std::sqrt(rounding) / norm;
-  for (size_t i = 0; i < t.combinedLags; ++i) {
+  t.latest.quantisationNoise = std::sqrt(rounding) / norm;
+  for (size_t i = 0; i < t.latest.lags; ++i) {
     double v = 0.0;
     for (size_t c = 0; c < ch.count; ++c) {
-      const int64_t at = ch.anchors[c] + t.channelOffsets[c] + from + static_cast<int64_t>(i);
+      const int64_t at =
+          ch.anchors[c] + t.learnt.channelOffsets[c] + from + static_cast<int64_t>(i);
       v += ch.strengths[c] * correlationAt(t, ch, c, at);
     }
-    t.combined[i] = v / norm;
+    t.latest.combined[i] = v / norm;
   }
-  t.shapeBefore = t.paths[0].before;
-  t.shapeLags = 0;
+  t.latest.shapeBefore = t.learnt.paths[0].before;
+  t.latest.shapeLags = 0;
   for (size_t c = 0; c < ch.count; ++c) {
-    const ChannelPath& path = t.paths[c];
-    t.shapeLags = std::max(t.shapeLags, path.fitted ? path.modelLags : path.lags());
+    const ChannelPath& path = t.learnt.paths[c];
+    t.latest.shapeLags = std::max(t.latest.shapeLags, path.fitted ? path.modelLags : path.lags());
   }
-  for (size_t i = 0; i < t.shapeLags; ++i) {
+  for (size_t i = 0; i < t.latest.shapeLags; ++i) {
     double v = 0.0;
     for (size_t c = 0; c < ch.count; ++c) {
-      const ChannelPath& path = t.paths[c];
-      const int64_t k = static_cast<int64_t>(i) + t.channelOffsets[c];
+      const ChannelPath& path = t.learnt.paths[c];
+      const int64_t k = static_cast<int64_t>(i) + t.learnt.channelOffsets[c];
       const auto own = static_cast<int64_t>(path.fitted ? path.modelLags : path.lags());
       const std::vector<double>& m = path.fitted ? path.model : path.ideal;
       if (k >= 0 && k < own) v += ch.strengths[c] * ch.strengths[c] * m[static_cast<size_t>(k)];
     }
-    t.shape[i] = v / norm;
+    t.latest.shape[i] = v / norm;
   }
-  quadratureOf({t.shape.data(), t.shapeLags}, {t.shapeQuadrature.data(), t.shapeLags}, 0);
-  t.directFrom = -kDirectReach;
-  t.directTo = kDirectReach;
+  quadratureOf({t.latest.shape.data(), t.latest.shapeLags},
+               {t.latest.shapeQuadrature.data(), t.latest.shapeLags}, 0);
+  t.latest.directFrom = -kDirectReach;
+  t.latest.directTo = kDirectReach;
 }
 
 void addToAverage(EchoTracker& t) {
-  if (t.averagePings == 0 || t.averageFirstLag != t.combinedFirstLag ||
-      t.averageLags != t.combinedLags) {
+  if (t.run.pings == 0 || t.run.firstLag != t.latest.firstLag || t.run.lags != t.latest.lags) {
     // The first ping of a run, or a recording of another length: the average starts with it.
-    t.averagePings = 0;
-    t.averageFirstLag = t.combinedFirstLag;
-    t.averageLags = t.combinedLags;
-    std::fill_n(t.averageSum.begin(), t.combinedLags, 0.0);
+    t.run.pings = 0;
+    t.run.firstLag = t.latest.firstLag;
+    t.run.lags = t.latest.lags;
+    std::fill_n(t.run.sum.begin(), t.latest.lags, 0.0);
   }
-  const bool ring = t.averageLimit > 0;
+  const bool ring = t.run.limit > 0;
   if (ring) {
     // The oldest of the latest few leaves the sum as the newest enters it.
-    t.averageNewest = (t.averageNewest + 1) % t.averageLimit;
-    float* row = &t.averageRing[t.averageNewest * kTrackedLags];
-    const bool full = t.averagePings == t.averageLimit;
-    for (size_t i = 0; i < t.combinedLags; ++i) {
-      if (full) t.averageSum[i] -= row[i];
-      row[i] = static_cast<float>(t.combined[i]);
-      t.averageSum[i] += row[i];
+    t.run.newest = (t.run.newest + 1) % t.run.limit;
+    float* row = &t.run.ring[t.run.newest * kTrackedLags];
+    const bool full = t.run.pings == t.run.limit;
+    for (size_t i = 0; i < t.latest.lags; ++i) {
+      if (full) t.run.sum[i] -= row[i];
+      row[i] = static_cast<float>(t.latest.combined[i]);
+      t.run.sum[i] += row[i];
     }
-    t.averagePings = std::min(t.averagePings + 1, t.averageLimit);
+    t.run.pings = std::min(t.run.pings + 1, t.run.limit);
   } else {
-    for (size_t i = 0; i < t.combinedLags; ++i) t.averageSum[i] += t.combined[i];
-    t.averagePings = t.averagePings == UINT32_MAX ? UINT32_MAX : t.averagePings + 1;
+    for (size_t i = 0; i < t.latest.lags; ++i) t.run.sum[i] += t.latest.combined[i];
+    t.run.pings = t.run.pings == UINT32_MAX ? UINT32_MAX : t.run.pings + 1;
   }
 }
 
@@ -380,10 +380,10 @@ void observeIdeal(const SonarSettings& s, DirectArrival direct, EchoTracker& t) 
   const uint64_t first = s.offsetBytes;
   const uint64_t last = std::min<uint64_t>(end, s.correlationSums.size());
   if (last < first + 3) return;
-  t.combinedFirstLag = static_cast<int64_t>(first);
-  t.combinedLags = std::min<size_t>(last - first, kTrackedLags);
-  for (size_t i = 0; i < t.combinedLags; ++i) {
-    t.combined[i] = static_cast<double>(s.correlationSums[first + i]);
+  t.latest.firstLag = static_cast<int64_t>(first);
+  t.latest.lags = std::min<size_t>(last - first, kTrackedLags);
+  for (size_t i = 0; i < t.latest.lags; ++i) {
+    t.latest.combined[i] = static_cast<double>(s.correlationSums[first + i]);
   }
   const auto taps =
       static_cast<int64_t>(std::min<size_t>(s.outBufferBytes, s.chirpReference.size()));
@@ -392,8 +392,8 @@ void observeIdeal(const SonarSettings& s, DirectArrival direct, EchoTracker& t) 
   int half =
       static_cast<int>(std::clamp(kIdealBudget / perLag / 2.0, 8.0, 1.0 * kIdealMaxHalfWidth));
   half = std::min<int>({half, static_cast<int>(taps) + 4, (kMaxShapeLags - 1) / 2});
-  t.shapeBefore = half;
-  t.shapeLags = static_cast<size_t>(2 * half + 1);
+  t.latest.shapeBefore = half;
+  t.latest.shapeLags = static_cast<size_t>(2 * half + 1);
   for (int tau = -half; tau <= half; ++tau) {
     // Template tap j meets played value j + tau; taps 0..3 stay out, as in the correlation.
     double sum = 0.0;
@@ -401,56 +401,88 @@ void observeIdeal(const SonarSettings& s, DirectArrival direct, EchoTracker& t) 
       sum +=
           playedValue(s, static_cast<size_t>(j + tau)) * s.chirpReference[static_cast<size_t>(j)];
     }
-    t.shape[static_cast<size_t>(tau + half)] = sum;
+    t.latest.shape[static_cast<size_t>(tau + half)] = sum;
   }
-  quadratureOf({t.shape.data(), t.shapeLags}, {t.shapeQuadrature.data(), t.shapeLags}, 0);
+  quadratureOf({t.latest.shape.data(), t.latest.shapeLags},
+               {t.latest.shapeQuadrature.data(), t.latest.shapeLags}, 0);
   const bool confirmed = direct.found && foundOffset >= first && foundOffset < last;
-  t.directConfirmed = confirmed;
-  t.directFrom = confirmed ? foundOffset : static_cast<int64_t>(first);
-  t.directTo =
+  t.latest.directConfirmed = confirmed;
+  t.latest.directFrom = confirmed ? foundOffset : static_cast<int64_t>(first);
+  t.latest.directTo =
       confirmed ? foundOffset + 2 * static_cast<int64_t>(half) : static_cast<int64_t>(last);
-  t.metresPerLag = secondsPerLag(s.waveFormat) * speedInUse(s) / 2.0;
-  t.offsetMetres = s.calibration.offsetMetres;
-  t.quantisationNoise = 0.0;
-  t.source = EchoSource::kIdeal;
-  t.averagePings = 0;  // no average of the fallback: its lags are the program's own
+  t.latest.metresPerLag = secondsPerLag(s.waveFormat) * speedInUse(s) / 2.0;
+  t.latest.offsetMetres = s.calibration.offsetMetres;
+  t.latest.quantisationNoise = 0.0;
+  t.latest.source = EchoSource::kIdeal;
+  t.run.pings = 0;  // no average of the fallback: its lags are the program's own
 }
 
-EchoDistances distancesOf(EchoTracker& t, std::span<const double> signal, int64_t firstLag) {
-  EchoDistances metres{};
-  if (signal.empty() || t.shapeLags == 0) return metres;
+// [distances] The echo search on one combined signal, with the latest measurement's shape.
+EchoSearchResult searchSignal(const LatestMeasurement& m, std::span<const double> signal,
+                              int64_t firstLag, EchoSearchScratch& scratch) {
+  if (signal.empty() || m.shapeLags == 0) return {};
   const ArrivalShape shape{
-      {t.shape.data(), t.shapeLags}, {t.shapeQuadrature.data(), t.shapeLags}, t.shapeBefore};
+      {m.shape.data(), m.shapeLags}, {m.shapeQuadrature.data(), m.shapeLags}, m.shapeBefore};
   EchoSearchLimits limits;
   limits.firstLag = firstLag;
-  limits.directFrom = t.directFrom;
-  limits.directTo = t.directTo;
-  limits.directOverNoise = t.directConfirmed ? 0.0 : kUnconfirmedDirectOverNoise;
-  limits.directSpread = static_cast<int>(std::ceil(kDirectSpreadMetres / t.metresPerLag));
-  limits.leastNoise = t.quantisationNoise;
-  if (t.source == EchoSource::kLearned) limits.directWithin = kDirectWithinLags;
-  const EchoSearchResult found = searchEchoes(signal, shape, limits, t.search);
-  // What the paths' fits leave out: the parts of the direct arrival, echoes clear of its main
-  // lobes, and strong ones within them. A weak one that close may be no echo at all but what the
-  // path does not fit yet, and leaving it out would teach the path to keep it.
-  t.knownEchoCount = 0;
+  limits.directFrom = m.directFrom;
+  limits.directTo = m.directTo;
+  limits.directOverNoise = m.directConfirmed ? 0.0 : kUnconfirmedDirectOverNoise;
+  limits.directSpread = static_cast<int>(std::ceil(kDirectSpreadMetres / m.metresPerLag));
+  limits.leastNoise = m.quantisationNoise;
+  if (m.source == EchoSource::kLearned) limits.directWithin = kDirectWithinLags;
+  return searchEchoes(signal, shape, limits, scratch);
+}
+
+// What the paths' fits leave out: the parts of the direct arrival, echoes clear of its main
+// lobes, and strong ones within them. A weak one that close may be no echo at all but what the
+// path does not fit yet, and leaving it out would teach the path to keep it.
+void rememberEchoes(const EchoSearchResult& found, LearntPath& learnt) {
+  learnt.knownEchoCount = 0;
   for (size_t k = 1; k < found.arrivalCount && found.direct.amplitude != 0.0; ++k) {
     const FoundArrival& a = found.arrivals[k];
     const double share = a.amplitude / found.direct.amplitude;
     const bool near = a.lag - found.direct.lag < kCleanFromLobes * found.mainLobe;
     if (!a.partOfDirect && near && std::abs(share) < kCleanNearShare) continue;
-    t.knownEchoes[t.knownEchoCount++] = {a.lag, share};
+    learnt.knownEchoes[learnt.knownEchoCount++] = {a.lag, share};
   }
+}
+
+EchoDistances metresOf(const EchoSearchResult& found, const LatestMeasurement& m) {
+  EchoDistances metres{};
   size_t n = 0;
   for (size_t k = 0; k < found.echoCount && n < metres.size(); ++k) {
-    const double beyond = (found.echoes[k].lag - found.direct.lag) * t.metresPerLag;
-    const double d = beyond + t.offsetMetres;
+    const double beyond = (found.echoes[k].lag - found.direct.lag) * m.metresPerLag;
+    const double d = beyond + m.offsetMetres;
     if (!(beyond > 0.0) || !(d > 0.0)) continue;
     size_t at = n++;  // nearest first
     for (; at > 0 && metres[at - 1] > d; --at) metres[at] = metres[at - 1];
     metres[at] = d;
   }
   return metres;
+}
+
+bool searchable(const LatestMeasurement& m) {
+  return m.source == EchoSource::kLearned || m.source == EchoSource::kIdeal;
+}
+
+// [distances] The search on the run's average (the latest ping alone where there is none): its
+// distances are the Ruler's, its echoes what the paths leave out from now on.
+void searchAverage(EchoTracker& t) {
+  t.run.distances = {};
+  if (!searchable(t.latest)) return;
+  EchoSearchResult found;
+  if (t.latest.source == EchoSource::kLearned && t.run.pings > 0) {
+    const double scale = 1.0 / t.run.pings;
+    for (size_t i = 0; i < t.run.lags; ++i) t.work.average[i] = t.run.sum[i] * scale;
+    found =
+        searchSignal(t.latest, {t.work.average.data(), t.run.lags}, t.run.firstLag, t.work.search);
+  } else {
+    found = searchSignal(t.latest, {t.latest.combined.data(), t.latest.lags}, t.latest.firstLag,
+                         t.work.search);
+  }
+  rememberEchoes(found, t.learnt);
+  t.run.distances = metresOf(found, t.latest);
 }
 
 }  // namespace
@@ -460,35 +492,42 @@ double secondsPerLag(const WaveFormat& format) {
   return valuesPerSecond > 0 ? 1.0 / valuesPerSecond : 0.0;
 }
 
-EchoTracker::EchoTracker()
-    : combined(kTrackedLags, 0.0),
-      shape(kMaxShapeLags, 0.0),
-      shapeQuadrature(kMaxShapeLags, 0.0),
-      averageSum(kTrackedLags, 0.0),
-      averageRing(static_cast<size_t>(kLatestAveragedPings) * kTrackedLags, 0.0f),
-      average(kTrackedLags, 0.0),
-      played(2 * kMaxChirpFrames, 0.0),
+LatestMeasurement::LatestMeasurement()
+    : combined(kTrackedLags, 0.0), shape(kMaxShapeLags, 0.0), shapeQuadrature(kMaxShapeLags, 0.0) {}
+
+RunAverage::RunAverage()
+    : sum(kTrackedLags, 0.0),
+      ring(static_cast<size_t>(kLatestAveragedPings) * kTrackedLags, 0.0f) {}
+
+TrackerWork::TrackerWork()
+    : played(2 * kMaxChirpFrames, 0.0),
       recording(2 * (kTrackedLags + kMaxChirpFrames), 0.0),
-      correlation(2 * kTrackedLags, 0.0) {
+      correlation(2 * kTrackedLags, 0.0),
+      quadrature(kTrackedLags, 0.0),
+      average(kTrackedLags, 0.0) {
   reserveEchoSearch(search, kTrackedLags, kMaxShapeLags);
 }
 
-void observeMeasurement(const SonarSettings& s, DirectArrival direct, EchoTracker& t) {
+namespace {
+
+// Learns the path from the measurement and adds it to the average.
+void takeIn(const SonarSettings& s, DirectArrival direct, EchoTracker& t) {
   const uint32_t foundOffset = direct.offset;
-  t.source = EchoSource::kNothing;
-  t.combinedLags = 0;
+  t.latest.source = EchoSource::kNothing;
+  t.latest.lags = 0;
   const WaveFormat& f = s.waveFormat;
   if (f.samplesPerSec == 0 || f.channels == 0 || (f.bitsPerSample != 8 && f.bitsPerSample != 16)) {
     return;
   }
   if (chirpSweep(s).folds()) {
-    t.source = EchoSource::kFolded;
+    t.latest.source = EchoSource::kFolded;
     return;
   }
   Channels ch;
   ch.count = f.channels;
   ch.taps = playedValues(s) / ch.count;
-  if (ch.count > t.paths.size() || ch.taps > static_cast<size_t>(kMaxChirpFrames) || ch.taps < 8) {
+  if (ch.count > t.learnt.paths.size() || ch.taps > static_cast<size_t>(kMaxChirpFrames) ||
+      ch.taps < 8) {
     observeIdeal(s, direct, t);
     return;
   }
@@ -497,42 +536,52 @@ void observeMeasurement(const SonarSettings& s, DirectArrival direct, EchoTracke
   if (!correlateChannels(s, t, ch)) return;
   const int64_t lastLag = ch.firstLag + static_cast<int64_t>(ch.lags) - 1;
   const int64_t foundFrame = static_cast<int64_t>(foundOffset / ch.count);
-  t.directConfirmed = direct.found && foundFrame >= ch.firstLag && foundFrame <= lastLag;
-  const int64_t from = t.directConfirmed ? std::max(ch.firstLag, foundFrame - 2) : ch.firstLag;
-  const int64_t to = t.directConfirmed
+  t.latest.directConfirmed = direct.found && foundFrame >= ch.firstLag && foundFrame <= lastLag;
+  const int64_t from =
+      t.latest.directConfirmed ? std::max(ch.firstLag, foundFrame - 2) : ch.firstLag;
+  const int64_t to = t.latest.directConfirmed
                          ? std::min(lastLag, foundFrame + 2 * static_cast<int64_t>(ch.taps) + 8)
                          : lastLag;
   anchorChannels(t, from, to, ch);
   learnChannels(t, ch);
   combineChannels(t, ch);
-  if (t.combinedLags == 0) return;
-  t.metresPerLag = speedInUse(s) / (2.0 * f.samplesPerSec);
-  t.offsetMetres = s.calibration.offsetMetres;
-  t.source = EchoSource::kLearned;
+  if (t.latest.lags == 0) return;
+  t.latest.metresPerLag = speedInUse(s) / (2.0 * f.samplesPerSec);
+  t.latest.offsetMetres = s.calibration.offsetMetres;
+  t.latest.source = EchoSource::kLearned;
   // A young path has seen too few searches to leave the echoes near the direct sound out of its
   // fit: the echoes of this very measurement are found and the fit done again without them.
-  for (int round = 0; round < kYoungRefits && t.paths[0].pings <= kYoungPathPings; ++round) {
-    latestEchoes(t);
+  for (int round = 0; round < kYoungRefits && t.learnt.paths[0].pings <= kYoungPathPings; ++round) {
+    rememberEchoes(searchSignal(t.latest, {t.latest.combined.data(), t.latest.lags},
+                                t.latest.firstLag, t.work.search),
+                   t.learnt);
     refitChannels(t, ch);
     combineChannels(t, ch);
   }
   addToAverage(t);
 }
 
-EchoDistances latestEchoes(EchoTracker& t) {
-  if (t.source != EchoSource::kLearned && t.source != EchoSource::kIdeal) return {};
-  return distancesOf(t, {t.combined.data(), t.combinedLags}, t.combinedFirstLag);
+}  // namespace
+
+void observeMeasurement(const SonarSettings& s, DirectArrival direct, EchoTracker& t) {
+  takeIn(s, direct, t);
+  searchAverage(t);
 }
 
-EchoDistances averagedEchoes(EchoTracker& t) {
-  if (t.source != EchoSource::kLearned || t.averagePings == 0) return latestEchoes(t);
-  const double scale = 1.0 / t.averagePings;
-  for (size_t i = 0; i < t.averageLags; ++i) t.average[i] = t.averageSum[i] * scale;
-  return distancesOf(t, {t.average.data(), t.averageLags}, t.averageFirstLag);
+EchoDistances latestEchoes(const LearntPath&, const LatestMeasurement& latest, TrackerWork& work) {
+  if (!searchable(latest)) return {};
+  const EchoSearchResult found =
+      searchSignal(latest, {latest.combined.data(), latest.lags}, latest.firstLag, work.search);
+  return metresOf(found, latest);
+}
+
+EchoDistances averagedEchoes(const EchoTracker& t) {
+  return t.run.distances;
 }
 
 void restartEchoAverage(EchoTracker& t, uint32_t pings) {
-  t.averagePings = 0;
-  t.averageNewest = 0;
-  t.averageLimit = std::min(pings, kLatestAveragedPings);
+  t.run.pings = 0;
+  t.run.newest = 0;
+  t.run.limit = std::min(pings, kLatestAveragedPings);
+  t.run.distances = {};
 }

@@ -34,9 +34,9 @@ enum class EchoSource : uint8_t {
   kIdeal,    // the program's correlation against the ideal chirp
 };
 
-struct EchoTracker {
-  EchoTracker();
-
+// What the tracker has learnt from the pings: the sound path of each channel, and the echoes the
+// run's latest search found, which the paths' fits leave out. Only observeMeasurement writes it.
+struct LearntPath {
   // What the learned paths hold for: format, chirp and its samples.
   struct Key {
     uint16_t channels = 0, bits = 0;
@@ -49,16 +49,18 @@ struct EchoTracker {
   // Lags from each channel's anchor to where it is added to the first channel (found at the
   // first look, kept with the paths).
   std::array<int, 2> channelOffsets{};
-  // The echoes the latest search found, which the paths' fits leave out.
   std::array<PathEcho, kMaxSearchArrivals> knownEchoes{};
   size_t knownEchoCount = 0;
+};
 
-  // The latest measurement, as the echo search reads it: the channels' correlations combined,
-  // lag 0 at the direct arrival's anchor, and the shape of one arrival in it.
+// The latest measurement, as the echo search reads it: the channels' correlations combined, lag 0
+// at the direct arrival's anchor, and the shape of one arrival in it.
+struct LatestMeasurement {
+  LatestMeasurement();
   EchoSource source = EchoSource::kNothing;
   std::vector<double> combined;
-  int64_t combinedFirstLag = 0;
-  size_t combinedLags = 0;
+  int64_t firstLag = 0;
+  size_t lags = 0;
   std::vector<double> shape;
   std::vector<double> shapeQuadrature;
   int shapeBefore = 0;
@@ -68,33 +70,56 @@ struct EchoTracker {
   double metresPerLag = 0.0;       // at the calibrated speed
   double offsetMetres = 0.0;       // the calibration's, added to every distance
   double quantisationNoise = 0.0;  // the recording's rounding, in the combined signal's units
+};
 
-  // The run's average of the combined correlations, on the same lags: the sum of the pings in
-  // it, and (over the latest few) each of them, so that the oldest drops out whole.
-  std::vector<double> averageSum;
-  std::vector<float> averageRing;  // kLatestAveragedPings rows of kTrackedLags
-  std::vector<double> average;     // the sum divided, for the search
-  int64_t averageFirstLag = 0;
-  size_t averageLags = 0;
-  uint32_t averagePings = 0;
-  uint32_t averageNewest = 0;                    // the ring row of the latest ping
-  uint32_t averageLimit = kLatestAveragedPings;  // 0: every ping since the restart
+// The run's average of the combined correlations, on the same lags: the sum of the pings in it,
+// and (over the latest few) each of them, so that the oldest drops out whole; and the distances
+// its search found after the latest ping.
+struct RunAverage {
+  RunAverage();
+  std::vector<double> sum;
+  std::vector<float> ring;  // kLatestAveragedPings rows of kTrackedLags
+  int64_t firstLag = 0;
+  size_t lags = 0;
+  uint32_t pings = 0;
+  uint32_t newest = 0;                    // the ring row of the latest ping
+  uint32_t limit = kLatestAveragedPings;  // 0: every ping since the restart
+  EchoDistances distances{};
+};
 
-  // Working buffers.
+// Buffers of one job each, free between calls: they carry nothing from one ping to the next.
+struct TrackerWork {
+  TrackerWork();
   std::vector<double> played;       // each channel's played chirp, kMaxChirpFrames apart
   std::vector<double> recording;    // each channel's samples
   std::vector<double> correlation;  // each channel's correlation, kTrackedLags apart
+  std::vector<double> quadrature;   // of one channel's correlation, while it is anchored
+  std::vector<double> average;      // the run's sum divided, for the search
   EchoSearchScratch search;
 };
 
-// Takes in the measurement the settings' buffers hold (its recording, and in the fallback its
-// correlation sums): learns the path from its direct arrival and adds it to the run's average.
-// `direct` is the offset finder's result. Allocates nothing.
+struct EchoTracker {
+  LearntPath learnt;
+  LatestMeasurement latest;
+  RunAverage run;
+  TrackerWork work;
+};
+
+// The one step that learns from a ping. Takes in the measurement the settings' buffers hold (its
+// recording, and in the fallback its correlation sums): learns the path from its direct arrival,
+// adds it to the run's average, and searches the average for echoes, which the path's next fits
+// leave out. `direct` is the offset finder's result. Allocates nothing.
 void observeMeasurement(const SonarSettings& settings, DirectArrival direct, EchoTracker& tracker);
 
-// The echo distances of the latest measurement, and of the run's average. Allocate nothing.
-EchoDistances latestEchoes(EchoTracker& tracker);
-EchoDistances averagedEchoes(EchoTracker& tracker);
+// The echo distances of the latest measurement on its own: a search in the working buffers, which
+// reads and never writes what the tracker has learnt. Allocates nothing.
+EchoDistances latestEchoes(const LearntPath& learnt, const LatestMeasurement& latest,
+                           TrackerWork& work);
+inline EchoDistances latestEchoes(EchoTracker& tracker) {
+  return latestEchoes(tracker.learnt, tracker.latest, tracker.work);
+}
+// The distances of the run's average as the latest observeMeasurement found them: the Ruler's.
+EchoDistances averagedEchoes(const EchoTracker& tracker);
 
 // Seconds of one step of the program's correlation index: one sample of one channel.
 double secondsPerLag(const WaveFormat& format);

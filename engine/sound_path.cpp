@@ -27,6 +27,9 @@ constexpr double kLevelWorth = 0.5;
 // and is not tried once the simpler one leaves less than this share of the mean.
 constexpr double kGoodEnough = 0.003;
 constexpr int kHilbertHalfTaps = 31;
+// Main lobes of X on either side of the anchor that the taps are fitted to: the direct arrival's
+// response has most of its energy there, and an echo two lobes away barely reaches them.
+constexpr int kTapLobes = 2;
 constexpr uint32_t kPingsBetweenFits = 4;
 // A ringing model ends once it has stayed this far below its peak for kQuietLags lags.
 constexpr double kRingFloor = 1e-6;
@@ -90,9 +93,10 @@ bool solve(std::array<double, kParams * kParams>& g, Params& rhs, int n) {
 struct FitData {
   const ChannelPath& path;
   size_t n;
-  double* y;   // target, prefiltered
-  double* x;   // X, prefiltered
-  double* xq;  // X^, prefiltered
+  size_t from, to;  // rows of the least squares and of its misfit
+  double* y;        // target, prefiltered
+  double* x;        // X, prefiltered
+  double* xq;       // X^, prefiltered
 };
 
 // One least-squares solve of y = sum b_k x(i-k) + c_k xq(i-k) - a1 y(i-1) - a2 y(i-2), with the
@@ -113,7 +117,7 @@ bool solveOnce(const FitData& d, int reach, bool poles, Params& p) {
   std::array<double, kParams * kParams> g{};
   Params rhs{};
   std::array<double, kParams> full{};
-  for (size_t i = kPoles; i < d.n; ++i) {
+  for (size_t i = std::max<size_t>(kPoles, d.from); i < d.to; ++i) {
     for (int k = -kLeadTaps; k <= kLagTaps; ++k) {
       const int64_t at = static_cast<int64_t>(i) - k;
       const bool in = at >= 0 && at < static_cast<int64_t>(d.n);
@@ -141,7 +145,8 @@ bool solveOnce(const FitData& d, int reach, bool poles, Params& p) {
 }
 
 // The response the parameters make of X and X^ (into `out`), and what it leaves of the target.
-double render(const ChannelPath& path, const double* target, const Params& p, double* out) {
+double render(const ChannelPath& path, const double* target, const Params& p, double* out,
+              size_t from, size_t to) {
   const size_t n = path.lags();
   const double a1 = p[2 * kTaps], a2 = p[2 * kTaps + 1];
   double y1 = 0.0, y2 = 0.0, left = 0.0, total = 0.0;
@@ -156,6 +161,7 @@ double render(const ChannelPath& path, const double* target, const Params& p, do
     out[i] = v;
     y2 = y1;
     y1 = v;
+    if (i < from || i >= to) continue;
     const double e = target[i] - v;
     left += e * e;
     total += target[i] * target[i];
@@ -204,6 +210,18 @@ void withoutEchoes(const ChannelPath& path, std::span<const PathEcho> echoes, do
       target[i] -= direct * e.amplitude * delay.apply(model, static_cast<int64_t>(i) - shift);
     }
   }
+}
+
+// Lags from the anchor to where X's envelope falls below half its peak, at least one.
+int mainLobeOf(const ChannelPath& path) {
+  const auto envelope = [&](int tau) {
+    const auto i = static_cast<size_t>(tau + path.before);
+    return std::hypot(path.ideal[i], path.quadrature[i]);
+  };
+  const double top = envelope(0);
+  int lobe = 1;
+  while (lobe < path.after && envelope(lobe) >= 0.5 * top) ++lobe;
+  return lobe;
 }
 
 }  // namespace
@@ -267,6 +285,7 @@ void startPath(ChannelPath& path, std::span<const double> played, int ringLags) 
     path.ideal[i] = peak > 0.0 ? path.ideal[i] / peak : 0.0;
     path.quadrature[i] = peak > 0.0 ? path.quadrature[i] / peak : 0.0;
   }
+  path.lobe = mainLobeOf(path);
 }
 
 void learnPath(ChannelPath& path, std::span<const double> around, uint32_t memory,
@@ -302,7 +321,16 @@ void fitPath(ChannelPath& path, std::span<const PathEcho> echoes, PathFit fit) {
   double* trial = xq + kMaxShapeLags;
   double* target = trial + kMaxShapeLags;
   withoutEchoes(path, echoes, target);
-  const FitData d{path, n, y, x, xq};
+  // The taps are fitted to the direct arrival's own main lobes, which an echo clear of them barely
+  // reaches: fitted to every learned lag, an echo that no search has seen yet (or one the search
+  // put a carrier cycle off) bends them, and every echo found with the bent model moves by a
+  // cycle. Only the resonance needs the lags after them.
+  const auto window = static_cast<size_t>(kTapLobes * path.lobe);
+  const auto anchor = static_cast<size_t>(path.before);
+  const size_t from = anchor > window ? anchor - window : 0;
+  const size_t to = std::min(n, anchor + window + 1);
+  const FitData near{path, n, from, to, y, x, xq};
+  const FitData whole{path, n, 0, n, y, x, xq};
   std::copy_n(target, n, y);
   std::copy_n(path.ideal.begin(), n, x);
   std::copy_n(path.quadrature.begin(), n, xq);
@@ -314,12 +342,15 @@ void fitPath(ChannelPath& path, std::span<const PathEcho> echoes, PathFit fit) {
   Fit best;
   for (int reach = 0; reach <= 1; ++reach) {
     Fit taps;
-    if (solveOnce(d, reach, false, taps.p)) taps.misfit = render(path, target, taps.p, trial);
+    if (solveOnce(near, reach, false, taps.p)) {
+      taps.misfit = render(path, target, taps.p, trial, from, to);
+    }
     if (!std::isfinite(best.misfit) ||
         (best.misfit > kGoodEnough && taps.misfit < kLevelWorth * best.misfit)) {
       best = taps;
     }
   }
+  if (std::isfinite(best.misfit)) best.misfit = render(path, target, best.p, trial, 0, n);
   Fit withPoles;
   Params p{};
   double a1 = 0.0, a2 = 0.0;
@@ -327,15 +358,15 @@ void fitPath(ChannelPath& path, std::span<const PathEcho> echoes, PathFit fit) {
     allPole(target, y, n, a1, a2);
     allPole(path.ideal.data(), x, n, a1, a2);
     allPole(path.quadrature.data(), xq, n, a1, a2);
-    if (!solveOnce(d, 1, true, p) || !stable(p[2 * kTaps], p[2 * kTaps + 1])) break;
+    if (!solveOnce(whole, 1, true, p) || !stable(p[2 * kTaps], p[2 * kTaps + 1])) break;
     a1 = p[2 * kTaps];
     a2 = p[2 * kTaps + 1];
-    const double misfit = render(path, target, p, trial);
+    const double misfit = render(path, target, p, trial, 0, n);
     if (misfit < withPoles.misfit) withPoles = Fit{p, true, misfit};
   }
   if (best.misfit > kGoodEnough && withPoles.misfit < kLevelWorth * best.misfit) best = withPoles;
   if (!std::isfinite(best.misfit)) return;
-  render(path, target, best.p, path.model.data());
+  render(path, target, best.p, path.model.data(), 0, n);
   double modelPeak = 0.0;
   for (size_t i = 0; i < n; ++i) modelPeak = std::max(modelPeak, std::abs(path.model[i]));
   path.modelLags = n + ringOn(best.p, path.model.data() + n, path.model.size() - n,

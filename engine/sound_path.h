@@ -27,6 +27,7 @@ constexpr int kMaxShapeLags = 2 * (kMaxChirpFrames + kShapeGuardLags) + kMaxRing
 struct ChannelPath {
   int before = 0;                  // lags kept before the anchor
   int after = 0;                   // and after it
+  int lobe = 1;                    // lags of X's main lobe after the anchor (half its envelope)
   std::vector<double> ideal;       // X at lags -before .. after
   std::vector<double> quadrature;  // X^ at the same lags
   std::vector<double> mean;        // the running mean of the direct arrival's correlation

@@ -1,4 +1,6 @@
 #pragma once
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 // The PCM format record both audio devices and every engine operation are given. Field for field
@@ -25,4 +27,24 @@ inline void recomputeDerivedFormat(WaveFormat& format) {
   const auto bits = static_cast<int32_t>(uint32_t{format.channels} * format.bitsPerSample);
   format.blockAlign = static_cast<uint16_t>(bits / 8);
   format.avgBytesPerSec = static_cast<uint32_t>(format.blockAlign) * format.samplesPerSec;
+}
+
+// The sampling rates the program plays, records, plans and stores [samples per second]. Files
+// carry a rate as its code, its place in this list counted from 1: 1 to 4 are the rates of the
+// first files, 48000 and 96000 came later (5 and 6), so older versions keep their own rate when
+// they meet those.
+inline constexpr std::array<uint32_t, 6> kSupportedRates = {8000,  11025, 22050,
+                                                            44100, 48000, 96000};
+
+// The file code of a supported rate, 0 for any other rate.
+inline uint32_t rateCode(uint32_t samplesPerSec) {
+  for (size_t i = 0; i < kSupportedRates.size(); ++i) {
+    if (kSupportedRates[i] == samplesPerSec) return static_cast<uint32_t>(i) + 1;
+  }
+  return 0;
+}
+
+// The rate a file code stands for, 0 when the code stands for none.
+inline uint32_t rateOfCode(uint32_t code) {
+  return code >= 1 && code <= kSupportedRates.size() ? kSupportedRates[code - 1] : 0;
 }

@@ -19,6 +19,13 @@ void runAnalyzeWavInput(std::span<const uint8_t> bytes);
 // them, then a buffer plan or none, and measurements on the simulated room.
 void runSettingsInput(std::span<const uint8_t> bytes);
 
+// Any bytes as a room description (`--room`, MERVANE_ROOM); a room that parses is measured once.
+void runRoomInput(std::span<const uint8_t> bytes);
+
+// Any bytes as the command line's words (NUL-separated), run in a scratch folder on the
+// simulated room; paths, real devices and long runs are taken out.
+void runCliOptionsInput(std::span<const uint8_t> bytes);
+
 // Any bytes as the session.json of a recorded session (and as its ping list), replayed and
 // analysed.
 void runSessionJsonInput(std::span<const uint8_t> bytes);

@@ -10,12 +10,13 @@ MERVANE_BUILD_PACKAGES=(
 )
 # What the test suite needs on top: test frameworks, a PulseAudio server for the real-audio
 # tests, an X server for screenshots, clang's sanitizer and fuzzer runtimes, what builds and
-# checks the .deb (dpkg-shlibdeps, and `file`, which CPack runs on every binary before it), and
+# checks the .deb (dpkg-shlibdeps, and `file`, which CPack runs on every binary before it;
+# lintian and appstreamcli, which check-package runs on it), and
 # the locale sources from which the locale tests make de_DE.UTF-8 with localedef.
 MERVANE_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils xvfb xauth clang libclang-rt-dev
-  dpkg-dev file desktop-file-utils locales
+  dpkg-dev file desktop-file-utils locales lintian appstream
 )
 
 say() { printf 'mervane: %s\n' "$*" >&2; }
@@ -64,7 +65,7 @@ MERVANE_SANITIZE_ARGS=(
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG"
   -DMERVANE_SANITIZE=ON -DMERVANE_FUZZ=ON -DMERVANE_BENCH=OFF -DMERVANE_WERROR=ON
 )
-MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings session_json)
+MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings room cli_options session_json)
 
 # Every sanitizer finding ends the process that made it, with a stack; leaks are findings too.
 # Tests that load ALSA's plugins set their own LSAN_OPTIONS (tests/audio/lsan.supp).

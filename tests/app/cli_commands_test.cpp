@@ -1,6 +1,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <sstream>
 
@@ -222,4 +223,32 @@ TEST_F(CliCommandTest, SweepWritesNoCsvWhenItFails) {
   const CliResult sweep = cli({"sweep", "--columns", "3", "--csv", path("missing/dir/d.csv")});
   EXPECT_EQ(sweep.code, 1);
   EXPECT_NE(sweep.err.find("cannot write"), std::string::npos) << sweep.err;
+}
+
+// The same four pings of the same room read by the three front ends: the Ruler after the fourth
+// column of a sweep, the sweep's own distance table, and ping --average over the four. The
+// command line asks for each ping's own distances as it goes and the window does not: what the
+// tracker learns must not depend on that.
+TEST_F(CliCommandTest, RulerPingAverageAndSweepAgreeOnTheSamePings) {
+  for (const char* room : {"preset=desk", "preset=office", "echo=0.3:0.2,noise=60"}) {
+    SCOPED_TRACE(room);
+    const CliResult ping = cli({"--room", room, "--json", "ping", "--count", "4", "--average"});
+    ASSERT_EQ(ping.code, 0) << ping.err;
+    const size_t average = ping.out.find("\"average\":");
+    ASSERT_NE(average, std::string::npos) << ping.out;
+    const size_t open = ping.out.find('[', ping.out.find("\"obstructions\"", average));
+    const std::string fromPing = ping.out.substr(open + 1, ping.out.find(']', open) - open - 1);
+
+    const CliResult sweep = cli({"--room", room, "sweep", "--columns", "4", "--csv",
+                                 path((std::string(room).substr(0, 6) + ".csv").c_str())});
+    ASSERT_EQ(sweep.code, 0) << sweep.err;
+    const std::vector<std::string> lines =
+        fileLines(path((std::string(room).substr(0, 6) + ".csv").c_str()));
+    ASSERT_EQ(lines.size(), 5u);
+    const QStringList fields = QString::fromStdString(lines.back()).split(',');
+    const std::string fromSweep =
+        fields.mid(2).filter(QRegularExpression(".+")).join(',').toStdString();
+    EXPECT_FALSE(fromPing.empty());
+    EXPECT_EQ(fromPing, fromSweep);
+  }
 }

@@ -119,6 +119,7 @@ struct RateCase {
   uint32_t savedRate;
   uint32_t loadedRate;  // the rate the loading program had before
   uint32_t expectedRate;
+  int32_t code;  // slot 102 as saved
 };
 
 class RateCodeTest : public ::testing::TestWithParam<RateCase> {};
@@ -130,7 +131,9 @@ TEST_P(RateCodeTest, KnownRatesTravelOthersKeepTheCurrentRate) {
   saved.waveFormat.channels = 1;
   ScanState scan;
   ScanHistory h;
+  h.at(0, 102) = 3;  // a code an earlier file left in the history
   encodeHeader(saved, scan, h);
+  EXPECT_EQ(h.at(0, 102), GetParam().code);
   SonarSettings loaded;
   applyDefaultSettings(loaded);
   loaded.waveFormat.samplesPerSec = GetParam().loadedRate;
@@ -141,13 +144,14 @@ TEST_P(RateCodeTest, KnownRatesTravelOthersKeepTheCurrentRate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, RateCodeTest,
-                         ::testing::Values(RateCase{"r8000", 8000, 44100, 8000},
-                                           RateCase{"r11025", 11025, 44100, 11025},
-                                           RateCase{"r22050", 22050, 8000, 22050},
-                                           RateCase{"r44100", 44100, 8000, 44100},
-                                           RateCase{"r48000", 48000, 22050, 48000},
-                                           RateCase{"r96000", 96000, 44100, 96000},
-                                           RateCase{"noCodeKeepsCurrent", 12345, 22050, 22050}),
+                         ::testing::Values(RateCase{"r8000", 8000, 44100, 8000, 1},
+                                           RateCase{"r11025", 11025, 44100, 11025, 2},
+                                           RateCase{"r22050", 22050, 8000, 22050, 3},
+                                           RateCase{"r44100", 44100, 8000, 44100, 4},
+                                           RateCase{"r48000", 48000, 8000, 48000, 5},
+                                           RateCase{"r96000", 96000, 44100, 96000, 6},
+                                           // No code, and not the stale one of the history.
+                                           RateCase{"unknownKeepsCurrent", 16000, 22050, 22050, 0}),
                          CaseName());
 
 TEST(SonarHeader, UnknownRateCodeInTheFileKeepsTheCurrentRate) {

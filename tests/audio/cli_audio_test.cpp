@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 
 #include "audio/sim_shoebox.h"
 #include "audio_test_support.h"
 #include "cli/cli.h"
 #include "cli/wav_io.h"
+#include "engine/echo_tracker.h"
 #include "json_scan.h"
 #include "tests/cli/cli_result.h"
 
@@ -93,6 +96,65 @@ TEST(CliAnalyze, AWavOfAMeasurementGivesTheSameResult) {
   EXPECT_EQ(numbersAfter(r.out, "peakAmplitude"), std::vector<long>{long(measured.peakAmplitude)});
   const auto analysed = firstEnvelope(r.out);
   EXPECT_TRUE(std::equal(analysed.begin(), analysed.end(), envelope.begin(), envelope.end()));
+}
+
+// Three recordings of the room analysed in one call are three pings through one tracker, in
+// order: the same pings and the same average as the tracker gives them in-process. Recordings of
+// another format in the same call are refused before anything is printed.
+TEST(CliAnalyze, SeveralRecordingsAreSeveralPingsWithTheirAverage) {
+  SimRoom room;
+  ASSERT_EQ(parseSimRoom("preset=desk", room), "");
+  SimRig rig(room);
+  ASSERT_EQ(rig.open(), kWaveOk);
+  const auto dir = std::filesystem::temp_directory_path() / "mervane_analyze_several";
+  std::filesystem::create_directories(dir);
+  std::vector<std::string> files;
+  auto tracker = std::make_unique<EchoTracker>();
+  std::vector<std::string> pings;
+  for (int n = 0; n < 3; ++n) {
+    const MeasurementResult measured = rig.measure();
+    files.push_back((dir / ("ping" + std::to_string(n) + ".wav")).string());
+    const std::span<const uint8_t> recorded(rig.settings.recordBuffer.data(),
+                                            rig.settings.inBufferBytes + kRecordExtraBytes);
+    ASSERT_EQ(writeWav(files.back(), rig.settings.waveFormat, recorded), "");
+    observeMeasurement(rig.settings, measured.arrival, *tracker);
+  }
+  std::string average = "\"average\":{\"pings\":3,\"obstructions\":[";
+  const EchoDistances expected = averagedEchoes(*tracker);
+  for (size_t k = 0; k < expected.size() && expected[k] > 0.0; ++k) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%.3f", k > 0 ? "," : "", expected[k]);
+    average += text;
+  }
+  ASSERT_GT(expected[0], 0.0);
+
+  const CliResult r = cli({"--json", "analyze", files[0], files[1], files[2], "--average"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("{\"pings\":[{\"foundOffset\":", 0), 0u) << r.out;
+  EXPECT_EQ(numbersAfter(r.out, "foundOffset").size(), 3u);
+  EXPECT_NE(r.out.find(average + "]}}"), std::string::npos) << r.out << "\nexpected " << average;
+
+  const CliResult text = cli({"analyze", files[0], files[1], "--average"});
+  ASSERT_EQ(text.code, 0) << text.err;
+  EXPECT_EQ(text.out.rfind("recording 1: offset ", 0), 0u) << text.out;
+  EXPECT_NE(text.out.find("\naverage of 2 recordings: echoes "), std::string::npos) << text.out;
+  // Several files without --average: the ping document without its average.
+  const CliResult two = cli({"--json", "analyze", files[0], files[1]});
+  EXPECT_EQ(numbersAfter(two.out, "foundOffset").size(), 2u);
+  EXPECT_EQ(two.out.find("average"), std::string::npos);
+
+  WaveFormat other = rig.settings.waveFormat;
+  other.channels = 1;
+  recomputeDerivedFormat(other);
+  const std::string mono = (dir / "mono.wav").string();
+  ASSERT_EQ(writeWav(mono, other, std::span<const uint8_t>(rig.settings.recordBuffer.data(), 4000)),
+            "");
+  const CliResult mixed = cli({"--json", "analyze", files[0], mono});
+  EXPECT_EQ(mixed.code, 2);
+  EXPECT_TRUE(mixed.out.empty()) << mixed.out;
+  EXPECT_NE(mixed.err.find("share their format"), std::string::npos) << mixed.err;
+  EXPECT_EQ(cli({"analyze", "--average"}).code, 2);
+  std::filesystem::remove_all(dir);
 }
 
 // The laptop at a desk: eight pings combined find the wall it faces (the range a sonar reads:

@@ -6,13 +6,18 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "audio_test_support.h"
-#include "engine/echo_detector.h"
+#include "engine/echo_tracker.h"
+#include "tests/engine/detect_echoes.h"
 
 namespace {
+
+// The farthest ahead of the air path a case path in these tests arrives, in range [m].
+constexpr double kCaseMostLeadMetres = 0.3e-3 * 337.6 / 2.0;
 
 enum class Format { kStereo16At44k, kMono8At8k };
 
@@ -113,6 +118,75 @@ std::vector<RangeCase> rangeCases() {
 
 INSTANTIATE_TEST_SUITE_P(SimulatedRoom, EchoRange, testing::ValuesIn(rangeCases()),
                          [](const auto& p) { return p.param.name; });
+
+// Sound through the device's case, 0.1 to 0.3 ms ahead of the air path and 0 to 10 dB louder,
+// through a low-pass or a resonance, with one microphone or the laptop's two: the direct sound
+// alone reports nothing, and with a wall 1 m away nothing else appears, on a single ping and as
+// the Ruler reads four. The wall itself may move by up to the case's own lead (a constant of the
+// device, which a calibration removes).
+//
+// Known misses, printed and not asserted so that a fix shows: the detector learns the direct
+// sound as one arrival, case and air together, while an echo comes back through the air alone.
+// Where the two differ enough the echo is split in two (a second distance 4-6 cm short of the
+// wall), and a case path that rings 10 dB above the air path leaves a false echo at 0.19 m.
+struct CaseScene {
+  const char* room;
+  bool knownMiss;
+};
+
+TEST(EchoRangeCasePath, ReportsNothingOfItsOwn) {
+  const std::vector<CaseScene> scenes = {
+      {"noise=30,case=0.1:0", false},
+      {"noise=30,case=0.2:6", false},
+      {"noise=30,case=0.3:10", false},
+      {"noise=30,case=0.2:6:resonant", false},
+      {"noise=30,case=0.3:3:lowpass:8000", false},
+      {"noise=30,case=0.1:10:ringing", true},
+      {"speaker=resonant,noise=20,case=0.1:0", true},
+      {"speaker=resonant,noise=20,case=0.2:6", false},
+      {"speaker=resonant,noise=20,case=0.3:10", false},
+      {"speaker=resonant,noise=20,case=0.2:6:resonant", false},
+      {"speaker=resonant,noise=20,case=0.1:10:ringing", true},
+      {"preset=desk,order=0,tail=0,case=0.1:0", false},
+      {"preset=desk,order=0,tail=0,case=0.2:6", false},
+      {"preset=desk,order=0,tail=0,case=0.3:10", false},
+      {"preset=desk,order=0,tail=0,case=0.2:6:resonant", false},
+      {"preset=desk,order=0,tail=0,case=0.3:3:lowpass:8000", true},
+  };
+  int misses = 0;
+  for (const CaseScene& scene : scenes) {
+    for (const bool wall : {false, true}) {
+      const std::string text = std::string(scene.room) + (wall ? ",echo=1.0:0.02" : "");
+      SCOPED_TRACE(text);
+      SimRoom room;
+      ASSERT_EQ(parseSimRoom(text, room), "");
+      SimRig rig(room);
+      ASSERT_EQ(rig.open(), kWaveOk);
+      auto tracker = std::make_unique<EchoTracker>();
+      bool sound = true;
+      for (uint32_t ping = 1; ping <= kLatestAveragedPings; ++ping) {
+        const MeasurementResult r = rig.measure();
+        ASSERT_EQ(r.ping, kWaveOk);
+        observeMeasurement(rig.settings, r.arrival, *tracker);
+        for (const EchoDistances& found : {latestEchoes(*tracker), averagedEchoes(*tracker)}) {
+          const bool right =
+              wall ? std::abs(found[0] - 1.0) <= 0.02 + kCaseMostLeadMetres && found[1] == 0.0
+                   : found[0] == 0.0;
+          if (!right && sound) {
+            std::printf("%s %s: ping %u found %.3f %.3f\n", scene.knownMiss ? "known miss" : "MISS",
+                        text.c_str(), ping, found[0], found[1]);
+          }
+          sound = sound && right;
+        }
+      }
+      if (!sound) ++misses;
+      if (!scene.knownMiss) {
+        EXPECT_TRUE(sound);
+      }
+    }
+  }
+  std::printf("case paths: %d of %zu scenes missed\n", misses, 2 * scenes.size());
+}
 
 TEST(EchoRangeNoiseOnly, ReportsNoEcho) {
   for (const Format format : {Format::kStereo16At44k, Format::kMono8At8k}) {

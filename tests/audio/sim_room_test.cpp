@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include "audio/sim_impulse.h"
 #include "audio/sim_room.h"
 
 namespace {
@@ -44,6 +47,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRoom{"seed=-3", "seed"}, BadRoom{"echo=2", "echo"},
                     BadRoom{"echo=1:x", "echo"}, BadRoom{"echo=5000:0.1", "echo"},
                     BadRoom{"latency", "latency"}, BadRoom{"latency=1,,noise=2", "''"},
+                    BadRoom{"case=0.2", "case"}, BadRoom{"case=0.2:x", "case"},
+                    BadRoom{"case=9:0", "case"}, BadRoom{"case=0.2:90", "case"},
+                    BadRoom{"case=0.2:6:bogus", "case"}, BadRoom{"case=-0.1:6", "case"},
                     BadRoom{"temperature=25,speed=340", "temperature and speed"},
                     BadRoom{"speed=340,temperature=25", "temperature and speed"},
                     BadRoom{"humidity=40", "humidity needs temperature"},
@@ -72,6 +78,8 @@ TEST(SimRoomRejects, EveryKeyGivesItsAcceptedRange) {
       {"direct=101", "it takes a number from -100 to 100"},
       {"noise=-1", "it takes a number from 0 to 32768"},
       {"speed=0", "it takes a number from 1 to 100000 m/s"},
+      {"temperature=61", "it takes a number from -40 to 60 degrees Celsius"},
+      {"temperature=20,humidity=101", "it takes a number from 0 to 100 % relative humidity"},
       {"seed=x", "it takes a whole number from 0 to"},
       {"echo=5000:0.1", "it takes METRES:GAIN, metres a number from 0 to 1000"},
       {"preset=office,rt=100", "it takes a number from 0.05 to 10 s"},
@@ -101,6 +109,42 @@ TEST(SimRoomRejects, EveryKeyGivesItsAcceptedRange) {
   }
   SimRoom room;
   EXPECT_EQ(parseSimRoom("preset=office,rt=10", room), "");
+}
+
+// A path through the case: the direct sound's copy MS earlier, DB louder, through its response
+// (a low-pass at 4 kHz unless another is given). Its impulse stands where the key puts it.
+TEST(SimRoomCase, ThePathThroughTheCaseArrivesAheadOfTheDirectSound) {
+  SimRoom room;
+  ASSERT_EQ(parseSimRoom("case=0.25:6", room), "");
+  ASSERT_TRUE(room.casePath.has_value());
+  EXPECT_DOUBLE_EQ(room.casePath->leadMs, 0.25);
+  EXPECT_DOUBLE_EQ(room.casePath->db, 6.0);
+  EXPECT_EQ(room.casePath->response.kind, ResponseKind::kLowPass);
+  EXPECT_DOUBLE_EQ(room.casePath->response.hz, 4000.0);
+  EXPECT_TRUE(room.realistic());
+
+  // At 8000 frames a second every delay here is a whole frame, where the interpolator is exact:
+  // the direct sound at 80, the case 2 frames earlier, the wall 40 frames later.
+  ASSERT_EQ(parseSimRoom("latency=10,echo=1:0.1,case=0.25:6:flat", room), "");
+  const double rate = 8000.0, speed = 400.0;
+  const RoomImpulse impulse = buildRoomImpulse(room, speed, 8000);
+  ASSERT_FALSE(impulse.channels.empty());
+  const std::vector<double>& h = impulse.channels[0];
+  // Sample k sounds at frame startFrame + k.
+  const auto at = [&](double seconds) {
+    return static_cast<size_t>(std::llround(seconds * rate) - impulse.startFrame);
+  };
+  const double direct = room.latencyMs * 1e-3;
+  const size_t caseAt = at(direct - 0.25e-3);
+  ASSERT_LT(at(direct + 2.0 / speed), h.size());
+  EXPECT_NEAR(h[at(direct)], room.directGain, 1e-9);
+  EXPECT_NEAR(h[caseAt], room.directGain * std::pow(10.0, 6.0 / 20.0), 1e-9);
+  EXPECT_NEAR(h[at(direct + 2.0 / speed)], 0.1, 1e-9);
+  for (size_t k = 0; k < h.size(); ++k) {
+    if (k != caseAt && k != at(direct) && k != at(direct + 2.0 / speed)) {
+      ASSERT_NEAR(h[k], 0.0, 1e-9) << k;
+    }
+  }
 }
 
 TEST(SimRoomPaths, EchoesArriveTwoDistancesOverSpeedAfterTheDirectSound) {

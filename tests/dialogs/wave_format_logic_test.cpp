@@ -59,12 +59,14 @@ INSTANTIATE_TEST_SUITE_P(
                     // Mono at 16 bits sweeps half the frequencies: 4 to 6 kHz stay below 11 kHz.
                     FormatCase{"Mono16Bit22k", false, true, 2, 1, 16, 2, 44100, 300, 500, false},
                     FormatCase{"Stereo16Bit22k", true, true, 2, 2, 16, 4, 88200, 300, 500, true},
-                    FormatCase{"Stereo8Bit11k", true, false, 1, 2, 8, 2, 22050, 75, 250, true}),
+                    FormatCase{"Stereo8Bit11k", true, false, 1, 2, 8, 2, 22050, 75, 250, true},
+                    FormatCase{"Stereo16Bit48k", true, true, 4, 2, 16, 4, 192000, 650, 1100, false},
+                    FormatCase{"Mono8Bit96k", false, false, 5, 1, 8, 1, 96000, 650, 2200, false}),
     caseName<FormatCase>);
 
 TEST_F(ProgramTest, WaveFormatWithoutACheckedRateKeepsTheRate) {
   WaveFormatControls controls = waveFormatControlsFor(settings().waveFormat);
-  EXPECT_EQ(controls.rateChecked, (std::array<bool, 4>{false, false, false, true}));
+  EXPECT_EQ(controls.rateChecked, (std::array<bool, 6>{false, false, false, true, false, false}));
   controls.rateChecked = {};
   controls.sixteenBitChecked = false;
   readWaveFormatControls(settings(), controls);

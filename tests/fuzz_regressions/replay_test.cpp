@@ -17,8 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr const char* kTargets[] = {"load_file", "analyze_wav", "settings",
+                                    "room",      "cli_options", "session_json"};
+
 struct StoredInput {
-  std::string target;  // load_file, analyze_wav, settings or session_json
+  std::string target;  // one of kTargets
   fs::path path;
   std::string name;
 };
@@ -30,7 +33,7 @@ void PrintTo(const StoredInput& input, std::ostream* os) {
 std::vector<StoredInput> storedInputs() {
   std::vector<StoredInput> inputs;
   for (const char* kind : {"regressions", "corpus"}) {
-    for (const char* target : {"load_file", "analyze_wav", "settings", "session_json"}) {
+    for (const char* target : kTargets) {
       const fs::path dir = fs::path(MERVANE_FUZZ_DIR) / kind / target;
       if (!fs::is_directory(dir)) continue;
       std::vector<fs::path> files;
@@ -64,6 +67,8 @@ TEST_P(StoredInputTest, RunsThrough) {
   if (input.target == "load_file") runLoadFileInput(bytes);
   if (input.target == "analyze_wav") runAnalyzeWavInput(bytes);
   if (input.target == "settings") runSettingsInput(bytes);
+  if (input.target == "room") runRoomInput(bytes);
+  if (input.target == "cli_options") runCliOptionsInput(bytes);
   if (input.target == "session_json") runSessionJsonInput(bytes);
 }
 
@@ -92,7 +97,7 @@ TEST(StoredInputs, OpenFindings) {
 
 // The corpus must be there: without it the cases above silently shrink to nothing.
 TEST(StoredInputs, EveryTargetHasSeeds) {
-  for (const char* target : {"load_file", "analyze_wav", "settings", "session_json"}) {
+  for (const char* target : kTargets) {
     const fs::path dir = fs::path(MERVANE_FUZZ_DIR) / "corpus" / target;
     ASSERT_TRUE(fs::is_directory(dir)) << dir;
     EXPECT_FALSE(fs::is_empty(dir)) << dir;

@@ -1,0 +1,15 @@
+// libFuzzer entry points; the work is in the driver the regression tests replay as well.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/drivers.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  ensureFuzzGui();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  runCliOptionsInput({data, size});
+  return 0;
+}
