@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "audio/audio_backend.h"
+#include "audio/session_recorder.h"
 #include "audio/wave_pair.h"
 #include "engine/echo_tracker.h"
 #include "engine/scan_state.h"
@@ -33,4 +34,7 @@ struct Program {
   // A measurement went into the history since it was last saved to a sonar file (or emptied or
   // replaced by one): leaving now would lose it.
   bool sweepUnsaved = false;
+  // Keeps every timed ping's and single step's recordings while the user records a session;
+  // null otherwise.
+  std::unique_ptr<SessionRecorder> recorder;
 };

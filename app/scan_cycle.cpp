@@ -5,6 +5,7 @@
 
 #include "app/app_steps.h"
 #include "app/sonar_files.h"
+#include "app/recording.h"
 #include "audio/measurement.h"
 #include "display/echogram.h"
 #include "engine/correlation.h"
@@ -97,6 +98,7 @@ void finishTimedPing(App& app) {
     reportWaveError(app, r.warmUp != kWaveOk ? r.warmUp : r.ping, kCaptionWaveOut);
     return;
   }
+  recordLatestPing(app);
   scan.scanColumn = ping.column;
   scan.latestScan = ping.column;
   scan.peakAmplitude = r.peakAmplitude;
@@ -130,6 +132,8 @@ void measureManualStep(App& app) {
       app, [&p, &step] { step.result.ping = pingPair(*p.backend, p.pair); },
       [&app, &p, &step] {
         reportWaveError(app, step.result.ping, kCaptionManualPing);
+        // Only what the device delivered whole is kept.
+        if (step.warmUp == kWaveOk && step.result.ping == kWaveOk) recordLatestPing(app);
         measureOffThread(
             app,
             [&p, &step] {

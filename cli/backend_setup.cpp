@@ -4,6 +4,7 @@
 
 #include "audio/measurement.h"
 #include "audio/portaudio_backend.h"
+#include "audio/replay_backend.h"
 #include "audio/sim_backend.h"
 
 namespace {
@@ -25,6 +26,7 @@ std::unique_ptr<AudioBackend> makeSimBackend(CliRun& run, int& code) {
 // The back end the request names, or null with the reason on stderr and the exit code set.
 std::unique_ptr<AudioBackend> makeBackend(CliRun& run, int& code) {
   if (run.request.backend == "sim") return makeSimBackend(run, code);
+  if (!run.replay.folder.empty()) return std::make_unique<ReplayBackend>(run.replay);
   auto backend = std::make_unique<PortAudioBackend>(run.request.device.value_or(""));
   if (!backend->deviceProblem().empty()) {
     run.err << "mervane-cli: --device: " << backend->deviceProblem() << "\n";

@@ -13,6 +13,7 @@
 #include "cli/cli_shell.h"
 #include "cli/commands.h"
 #include "cli/file_roles.h"
+#include "cli/session_options.h"
 #include "cli/settings_fields.h"
 #include "engine/buffer_plan.h"
 #include "engine/quiet_chirp.h"
@@ -23,7 +24,9 @@ constexpr const char* kUsage =
     "usage: mervane-cli [OPTIONS] COMMAND [ARGS]\n"
     "\n"
     "Options:\n"
-    "  --backend sim|portaudio   audio back end (default sim)\n"
+    "  --backend sim|portaudio|replay:DIR\n"
+    "                            audio back end (default sim); replay:DIR plays a recorded\n"
+    "                            session back\n"
     "  --room ROOM               the simulated room, e.g. latency=7.4,echo=1.5:0.2,noise=30\n"
     "  --device NAME             PortAudio device name or index for both directions\n"
     "  --load FILE               load a .son sonar file or a .par parameter file\n"
@@ -40,15 +43,17 @@ constexpr const char* kUsage =
     "Commands:\n"
     "  settings                  plan the buffers and print every setting\n"
     "  chirp [--wav FILE]        print the chirp reference and play buffer\n"
-    "  ping [--count N] [--average]\n"
+    "  ping [--count N] [--average] [--record DIR]\n"
     "                            N measurements, each as a timed ping takes it; --average adds\n"
     "                            the echoes of all N combined (weak far walls out of the noise)\n"
     "  analyze FILE.wav... [--average]\n"
     "                            analyse recordings, each as one ping in order, without devices;\n"
     "                            all must share one format; --average adds their combined echoes\n"
+    "  analyze DIR               analyse every ping of a recorded session, printed as ping\n"
+    "                            --average prints them\n"
     "  devices                   list the PortAudio devices, marking the defaults\n"
     "  sweep [--columns N] [--save FILE.son|FILE.par] [--png FILE.png] [--csv FILE.csv]\n"
-    "                            timed pings as the main window takes them, then save and draw\n"
+    "        [--record DIR]      timed pings as the main window takes them, then save and draw\n"
     "  search-offset             find the playback-to-record latency (the Search offset command)\n"
     "  render FILE.son --png OUT.png\n"
     "                            draw a sonar file's echogram as File Open shows it\n"
@@ -97,7 +102,13 @@ constexpr const char* kUsage =
     "'{\"pings\":[' on the first line, one ping object per line (each after the first\n"
     "starting with a comma), ']}' on the last, closed also when a ping fails; with\n"
     "--average the combined echoes follow the pings as the member \"average\".\n"
-    "MERVANE_AUDIO=sim|portaudio and MERVANE_ROOM=ROOM choose the back end and the room\n"
+    "--record DIR keeps the warm-up and the recording of every ping in a new session folder\n"
+    "(session.json, pings.jsonl, NNNNNN-warmup.wav, NNNNNN.wav) for --backend replay:DIR and\n"
+    "'analyze DIR'; the offset search and the audio checks are not recorded. At the default\n"
+    "format a ping takes about 25 KB (a 10 KB recording and its 15 KB warm-up), an hour of\n"
+    "timed pings about 340 MB; recording does not start on a disk that cannot hold a minute.\n"
+    "MERVANE_AUDIO=sim|portaudio|replay:DIR and MERVANE_ROOM=ROOM choose the back end and the "
+    "room\n"
     "when --backend and --room do not; the room is ignored with portaudio.\n"
     "--set values must fit sonar and parameter files (README, Files); outputs that are\n"
     "one file under two names, or an input, are refused before anything is measured.\n"
@@ -160,8 +171,10 @@ std::optional<std::string> parseCliRequest(const std::vector<std::string>& words
     backendGiven = backendGiven || w == "--backend" || w.rfind("--backend=", 0) == 0;
   }
   if (environment.audio && !backendGiven) {
-    if (*environment.audio != "sim" && *environment.audio != "portaudio") {
-      return "MERVANE_AUDIO: unknown back end '" + *environment.audio + "' (sim or portaudio)";
+    if (*environment.audio != "sim" && *environment.audio != "portaudio" &&
+        !isReplayBackend(*environment.audio)) {
+      return "MERVANE_AUDIO: unknown back end '" + *environment.audio +
+             "' (sim, portaudio or replay:DIR)";
     }
     request.backend = *environment.audio;
   }
@@ -187,9 +200,11 @@ std::optional<std::string> parseCliRequest(const std::vector<std::string>& words
     }
   }
   if (request.command.empty()) return "no command given";
-  if (request.backend != "sim" && request.backend != "portaudio") {
-    return "unknown back end '" + request.backend + "' (sim or portaudio)";
+  if (request.backend != "sim" && request.backend != "portaudio" &&
+      !isReplayBackend(request.backend)) {
+    return "unknown back end '" + request.backend + "' (sim, portaudio or replay:DIR)";
   }
+  if (request.backend == kReplayPrefix) return "--backend replay: needs a session folder";
   if (request.room && request.backend != "sim") return "--room needs --backend sim";
   // The variable describes the room the simulated back end uses; a sound card has none.
   if (environment.room && !request.room && request.backend == "sim") {
@@ -252,7 +267,15 @@ int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
     err << "mervane-cli: " << problem << "\n";
     return kExitUsage;
   }
+  // A replay's capture settings are the session's, whatever was loaded or set.
+  const bool replay = command->needsAudio() && isReplayBackend(request.backend);
+  if (replay) {
+    if (const int code = loadReplaySession(run); code != kExitOk) return code;
+  }
   run.planOk = planBuffers(program.settings);
+  if (replay) {
+    if (const int code = checkReplayPlan(run); code != kExitOk) return code;
+  }
   // analyze replaces the format with its recording's and warns for that one.
   if (command->name != "analyze") warnOfFoldedChirp(run);
   if (command->needsAudio()) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/program.h"
+#include "audio/recorded_session.h"
 
 class CliFrontEnd;
 
@@ -41,6 +42,8 @@ struct CliRun {
   // The window-free main window (shell, plot surface, App over `program`), made on first use
   // by the commands that draw or load files.
   std::unique_ptr<CliFrontEnd> frontEnd{};
+  // The session a `replay:` back end plays, read and checked before the plan.
+  RecordedSession replay{};
 };
 
 // The variables the desktop program also reads: MERVANE_AUDIO chooses the back end and

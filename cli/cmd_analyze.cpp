@@ -1,6 +1,7 @@
 // analyze FILE.wav... [--average]: recordings made elsewhere, each one ping, in order, through the
 // program's one echo tracker as live pings go through it.
 #include <algorithm>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -98,6 +99,12 @@ int parseAnalyze(CliRun& run, AnalyzeRequest& request) {
 }  // namespace
 
 int runAnalyzeCommand(CliRun& run) {
+  // A session folder alone: its pings, as the live run measured them.
+  const auto& args = run.request.args;
+  std::error_code ec;
+  if (args.size() == 1 && std::filesystem::is_directory(args[0], ec)) {
+    return runAnalyzeSession(run, args[0]);
+  }
   AnalyzeRequest request;
   if (const int code = parseAnalyze(run, request); code != kExitOk) return code;
   SonarSettings& s = run.program.settings;

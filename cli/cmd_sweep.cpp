@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/ping_report.h"
+#include "cli/session_options.h"
 #include "io/checked_save.h"
 
 namespace {
@@ -23,6 +24,7 @@ struct SweepArgs {
   std::optional<std::string> save;
   std::optional<std::string> png;
   std::optional<std::string> csv;
+  std::optional<std::string> record;  // a session folder
 };
 
 // The member an option that names an output file fills, or null for any other argument.
@@ -49,13 +51,17 @@ std::optional<std::string> parseSweepArgs(const std::vector<std::string>& args, 
     } else if (args[i] == "--columns") {
       return "sweep: --columns needs a whole number from 1 to " + std::to_string(kMaxColumns) +
              (hasValue ? ", got '" + args[i + 1] + "'" : std::string());
+    } else if (args[i] == "--record") {
+      if (!hasValue || args[i + 1].empty()) return "sweep: --record needs a folder";
+      a.record = args[++i];
     } else if (std::optional<std::string>* file = fileOption(a, args[i])) {
       if (!hasValue || args[i + 1].empty()) return "sweep: " + args[i] + " needs a file name";
       *file = args[++i];
     } else {
       return "sweep takes [--columns N] (1 to " + std::to_string(kMaxColumns) +
-             ") [--save FILE.son|FILE.par] [--png FILE.png] [--csv FILE.csv], got '" + args[i] +
-             "'";
+             ") [--save FILE.son|FILE.par] [--png FILE.png] [--csv FILE.csv] [--record DIR], got "
+             "'" +
+             args[i] + "'";
     }
   }
   return std::nullopt;
@@ -116,14 +122,7 @@ void printSweep(CliRun& run, uint32_t columns) {
   run.out << line.str() << "\n";
 }
 
-}  // namespace
-
-int runSweepCommand(CliRun& run) {
-  SweepArgs args;
-  if (const auto problem = parseSweepArgs(run.request.args, args)) {
-    run.err << "mervane-cli: " << *problem << "\n";
-    return kExitUsage;
-  }
+int sweepAndSave(CliRun& run, const SweepArgs& args) {
   CliFrontEnd& front = frontEndOf(run);
   CliShell& shell = front.shell();
   // A failure is told once, in one line of ours with the program's messages in it.
@@ -132,7 +131,7 @@ int runSweepCommand(CliRun& run) {
   paintPlot(front.app());  // the window's first paint
   dispatchCommand(front.app(), CommandId::kStartSonar);
   front.paintIfRequested();
-  const uint32_t pings = runTicks(front, args.columns, run.request.backend != "sim");
+  const uint32_t pings = runTicks(front, args.columns, run.request.backend == "portaudio");
   if (run.program.scan.scanState == kIdle) {
     if (pings > 0) printSweep(run, pings);  // what was measured before the failure
     run.err << "mervane-cli: the sweep stopped after " << pings
@@ -168,4 +167,20 @@ int runSweepCommand(CliRun& run) {
   }
   printSweep(run, pings);
   return kExitOk;
+}
+
+}  // namespace
+
+int runSweepCommand(CliRun& run) {
+  SweepArgs args;
+  if (const auto problem = parseSweepArgs(run.request.args, args)) {
+    run.err << "mervane-cli: " << *problem << "\n";
+    return kExitUsage;
+  }
+  if (args.record) {
+    if (const int code = startRecording(run, *args.record); code != kExitOk) return code;
+  }
+  const int code = sweepAndSave(run, args);
+  finishRecording(run);
+  return code;
 }

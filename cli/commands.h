@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "cli/cli.h"
@@ -22,6 +23,8 @@ int runSettingsCommand(CliRun& run);
 int runChirpCommand(CliRun& run);
 int runPingCommand(CliRun& run);
 int runAnalyzeCommand(CliRun& run);
+// analyze DIR: the pings of a recorded session, printed as the ping command prints them.
+int runAnalyzeSession(CliRun& run, const std::string& folder);
 int runDevicesCommand(CliRun& run);
 int runSweepCommand(CliRun& run);
 int runSearchOffsetCommand(CliRun& run);

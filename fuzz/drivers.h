@@ -26,6 +26,10 @@ void runRoomInput(std::span<const uint8_t> bytes);
 // simulated room; paths, real devices and long runs are taken out.
 void runCliOptionsInput(std::span<const uint8_t> bytes);
 
+// Any bytes as the session.json of a recorded session (and as its ping list), replayed and
+// analysed.
+void runSessionJsonInput(std::span<const uint8_t> bytes);
+
 // Drawing text needs a QGuiApplication; makes one on the offscreen platform unless the process
 // has one already. Call before the first input.
 void ensureFuzzGui();

@@ -13,6 +13,7 @@
 #include "gui/device_worker.h"
 #include "gui/qt_shell.h"
 
+class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
@@ -43,6 +44,10 @@ class MainWindow : public QMainWindow {
   void setAudioSetup(const AudioSetup& setup);
   // Puts a status text up for a while (a remembered device that could not be used, ...).
   void showNote(const QString& text);
+  // File > Record pings... without its folder dialog (the tests call these). Start says why it
+  // cannot in a message box and returns false.
+  bool startRecordingPings(const QString& folder);
+  void stopRecordingPings();
 
   App& app() { return app_; }
   Program& program() { return program_; }
@@ -66,6 +71,8 @@ class MainWindow : public QMainWindow {
  private:
   void createMenus();
   void createRecentFilesMenu(QMenu* fileMenu);
+  void createRecordPingsAction(QMenu* fileMenu);
+  void updateRecordStatus();
   void rebuildRecentFiles();
   void openRecent(const QString& path);
   void createToolBar();
@@ -103,6 +110,9 @@ class MainWindow : public QMainWindow {
   QLabel* soundLabel_ = nullptr;
   QLabel* calibrationLabel_ = nullptr;
   QTimer scanTimer_;
+  QAction* recordAction_ = nullptr;
+  QLabel* recordLabel_ = nullptr;  // made at the first recording
+  QTimer recordStatusTimer_;
   AudioKind audioKind_;
   AudioSetup audioSetup_;
   QElapsedTimer clock_;

@@ -57,7 +57,10 @@ void MainWindow::createMenus() {
       const CommandId id = item.id;
       connect(action, &QAction::triggered, this, [this, id] { runCommand(id); });
     }
-    if (entry.barId == MenuBarId::kFile) createRecentFilesMenu(menu);
+    if (entry.barId == MenuBarId::kFile) {
+      createRecentFilesMenu(menu);
+      createRecordPingsAction(menu);
+    }
   }
 }
 

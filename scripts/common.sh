@@ -65,7 +65,7 @@ MERVANE_SANITIZE_ARGS=(
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG"
   -DMERVANE_SANITIZE=ON -DMERVANE_FUZZ=ON -DMERVANE_BENCH=OFF -DMERVANE_WERROR=ON
 )
-MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings room cli_options)
+MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings room cli_options session_json)
 
 # The thread-sanitizer tree: clang with ThreadSanitizer, and only the tests whose code runs
 # threads of ours: the correlation worker (engine), the back ends' callbacks and bounded calls

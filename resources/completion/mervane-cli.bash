@@ -25,7 +25,7 @@ _mervane_cli() {
 
   case $prev in
     --backend)
-      COMPREPLY=($(compgen -W "sim portaudio" -- "$cur"))
+      COMPREPLY=($(compgen -W "sim portaudio replay:" -- "$cur"))
       return ;;
     --set)
       compopt -o nospace 2>/dev/null
@@ -54,6 +54,7 @@ _mervane_cli() {
       return ;;
     --png) _mervane_cli_files "$cur" "*.png"; return ;;
     --csv) _mervane_cli_files "$cur" "*.csv"; return ;;
+    --record) COMPREPLY=($(compgen -d -- "$cur")); return ;;
     --calibration)
       _mervane_cli_files "$cur" "*.json"
       return ;;
@@ -67,7 +68,7 @@ _mervane_cli() {
     case ${COMP_WORDS[i]} in
       --backend | --room | --device | --load | --set | --wav | --count | --columns | --save | \
         --png | --csv | --temperature | --humidity | --calibration | --distance | \
-        --second-distance) ((i++)) ;;
+        --second-distance | --record) ((i++)) ;;
       -*) ;;
       *) command=${COMP_WORDS[i]}; break ;;
     esac
@@ -76,8 +77,8 @@ _mervane_cli() {
   local own=""
   case $command in
     chirp) own="--wav" ;;
-    ping) own="--count --average" ;;
-    sweep) own="--columns --save --png --csv" ;;
+    ping) own="--count --average --record" ;;
+    sweep) own="--columns --save --png --csv --record" ;;
     render) own="--png" ;;
     calibrate) own="--distance --second-distance --count --save" ;;
     analyze)

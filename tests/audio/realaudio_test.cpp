@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string_view>
+
+#include <unistd.h>
 
 #include "cli/cli.h"
 #include "json_scan.h"
@@ -24,6 +28,51 @@ bool steady(const std::vector<long>& offsets, const std::vector<long>& peaks) {
   }
   const auto [low, high] = std::minmax_element(offsets.begin() + 2, offsets.end());
   return *high - *low <= 4;
+}
+
+bool pulseServerReady() {
+  if (envIs("MERVANE_PULSE_READY", "1")) return true;
+  if (envIs("CI", "true")) ADD_FAILURE() << "no PulseAudio test server is running";
+  std::cerr
+      << "\n*** REAL AUDIO TEST SKIPPED: no PulseAudio test server (./test starts one) ***\n\n";
+  return false;
+}
+
+std::string fileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// What a real sound server delivered, recorded and played back: the same pings, sonar file and
+// table as the live sweep (a sound card never delivers the same twice, so only the recording can
+// give them again).
+TEST(RealAudio, ASweepRecordedFromTheServerReplaysToTheSameOutputs) {
+  if (!pulseServerReady()) GTEST_SKIP() << "no PulseAudio test server";
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("mervane_pulse_rec_" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const auto at = [&](const char* name) { return (dir / name).string(); };
+  std::ostringstream out, err;
+  ASSERT_EQ(runCli({"--backend", "portaudio", "sweep", "--columns", "12", "--record", at("s"),
+                    "--save", at("a.son"), "--csv", at("a.csv")},
+                   out, err),
+            0)
+      << err.str();
+  std::ostringstream out2, err2;
+  ASSERT_EQ(runCli({"--backend", "replay:" + at("s"), "sweep", "--columns", "12", "--save",
+                    at("b.son"), "--csv", at("b.csv")},
+                   out2, err2),
+            0)
+      << err2.str();
+  EXPECT_EQ(out2.str(), out.str());
+  EXPECT_EQ(fileText(at("a.son")), fileText(at("b.son")));
+  EXPECT_EQ(fileText(at("a.csv")), fileText(at("b.csv")));
+  EXPECT_NE(fileText(at("s/session.json")).find("portaudio"), std::string::npos);
+  fs::remove_all(dir);
 }
 
 // Needs the private PulseAudio server of scripts/pulse-test-server.sh (./test starts it): its

@@ -17,7 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kTargets[] = {"load_file", "analyze_wav", "settings", "room", "cli_options"};
+constexpr const char* kTargets[] = {"load_file", "analyze_wav", "settings",
+                                    "room",      "cli_options", "session_json"};
 
 struct StoredInput {
   std::string target;  // one of kTargets
@@ -68,6 +69,7 @@ TEST_P(StoredInputTest, RunsThrough) {
   if (input.target == "settings") runSettingsInput(bytes);
   if (input.target == "room") runRoomInput(bytes);
   if (input.target == "cli_options") runCliOptionsInput(bytes);
+  if (input.target == "session_json") runSessionJsonInput(bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fuzz, StoredInputTest, ::testing::ValuesIn(storedInputs()),
