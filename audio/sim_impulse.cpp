@@ -16,15 +16,17 @@ constexpr uint32_t kTailStream = 0xFFFFFFFFu;
 
 // The paths to the microphone of one channel: the shoebox's arrivals (or the plain room's direct
 // sound) and the reflectors of echo= keys, which echo 2 d / speed after that microphone's direct
-// sound.
+// sound. Moving reflectors stay out: the response is made once.
 std::vector<SimPath> channelPaths(const SimRoom& room, size_t channel, double speed) {
   if (!room.shoebox) return roomPaths(room, speed);
   std::vector<SimPath> paths;
   for (const ShoeboxArrival& a : shoeboxArrivals(room, channel, speed)) {
     paths.push_back({a.delaySeconds, a.gain});
   }
-  const double direct = paths.front().delaySeconds;
+  // The image sources come in lattice order, not in time: the direct sound is not the first.
+  const double direct = shoeboxDirectDelay(room, channel, speed);
   for (const SimEcho& e : room.echoes) {
+    if (e.moving()) continue;  // rendered ping by ping
     paths.push_back({direct + 2.0 * e.distanceM / speed, e.gain});
   }
   return paths;
