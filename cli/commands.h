@@ -26,5 +26,6 @@ int runDevicesCommand(CliRun& run);
 int runSweepCommand(CliRun& run);
 int runSearchOffsetCommand(CliRun& run);
 int runRenderCommand(CliRun& run);
+int runTrackCommand(CliRun& run);
 
 const CliCommand* findCliCommand(std::string_view name);
