@@ -24,6 +24,7 @@ constexpr double kCircleMinArc = 0.25;  // spread of the values over the radius:
 constexpr uint32_t kBackgroundMemoryPings = 64;
 constexpr uint32_t kBackgroundMinPings = 4;
 constexpr double kAcquireOverNoise = 6.0;
+constexpr double kMaxTrackSpeedMps = 2.0;  // faster than a hand moves
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 double wrapAngle(double a) {
@@ -256,6 +257,7 @@ TrackPoint acquire(TargetTracker& t, const TrackInput& in, double nearLag) {
   const double coarse = static_cast<double>(t.windowFirst) + peak;
   t.reference = static_cast<int64_t>(std::lround(coarse));
   forgetCircle(t);
+  t.centred = false;
   const Complex value = at(t, static_cast<size_t>(t.reference - t.windowFirst));
   addToCircle(t, value);
   t.lag = phaseLagNear(value, t.reference, t.radiansPerLag, coarse);
@@ -282,7 +284,9 @@ TrackPoint follow(TargetTracker& t, const TrackInput& in) {
   const double from = static_cast<double>(t.windowFirst);
   // The second ping has no velocity to predict with yet: it looks as far as the first did.
   const double radius = t.fixes < 2 ? kAcquireWithinM / in.metresPerLag : cycle;
-  const double peak = findPeak(t, predicted - from, radius, 0.0, /*nearest=*/false);
+  // A fit on the noise says nothing: then the phase alone carries the track.
+  const double peak =
+      findPeak(t, predicted - from, radius, kAcquireOverNoise * noise, /*nearest=*/false);
   learnBackground(t);
   if (std::abs(predicted - static_cast<double>(t.reference)) > kReferenceDrift) {
     t.reference = static_cast<int64_t>(std::lround(predicted));
@@ -299,7 +303,8 @@ TrackPoint follow(TargetTracker& t, const TrackInput& in) {
   const double coarse = peak < 0.0 ? INFINITY : from + peak;
   const double fitLag = phaseLagNear(value, t.reference, t.radiansPerLag, coarse);
   t.quietPings = amplitude < kLostShare * t.foundAmplitude ? t.quietPings + 1 : 0;
-  if ((t.fixes >= 2 && !(std::abs(coarse - predicted) <= cycle / 2.0)) ||
+  const bool fitted = std::isfinite(coarse);
+  if ((fitted && t.fixes >= 2 && std::abs(coarse - predicted) > cycle / 2.0) ||
       t.quietPings >= kLostQuietPings) {
     t.state = TrackState::kLost;
     TrackPoint p = pointOf(t, in, amplitude);
@@ -307,16 +312,32 @@ TrackPoint follow(TargetTracker& t, const TrackInput& in) {
     return p;
   }
   const double previous = t.lag;
-  const bool jump = t.fixes < 2 || std::abs(fitLag - previous) > cycle / 4.0;
+  // Taking the clutter out (or a new estimate of it) moves the phase without the echo moving:
+  // that ping starts the unwrapping afresh and teaches no velocity.
+  const bool centred = centre != Complex();
+  const bool newCentre =
+      centred != t.centred ||
+      std::abs(centre - Complex(t.centreRe, t.centreIm)) > 0.25 * std::abs(value);
+  t.centred = centred;
+  t.centreRe = centre.real();
+  t.centreIm = centre.imag();
+  const bool jump = fitted && (t.fixes < 2 || std::abs(fitLag - previous) > cycle / 4.0);
   t.lag = jump ? fitLag : phaseLag;
-  if (dt > 0.0) {
+  if (newCentre) {
+    t.lag = fitted ? fitLag : phaseLagNear(value, t.reference, t.radiansPerLag, previous);
+    t.phaseLag = t.lag;
+    t.velocity = 0.0;
+    t.fixes = 0;
+  } else if (dt > 0.0) {
     const double seen = (t.lag - previous) / dt;
-    t.velocity = t.fixes < 2 ? seen : t.velocity + 0.5 * (seen - t.velocity);
+    const double fastest = kMaxTrackSpeedMps / in.metresPerLag;
+    t.velocity =
+        std::clamp(t.fixes < 2 ? seen : t.velocity + 0.5 * (seen - t.velocity), -fastest, fastest);
   }
   ++t.fixes;
   TrackPoint p = pointOf(t, in, amplitude);
   p.reanchored = jump;
-  p.fitOnlyM = (coarse - t.directLag) * in.metresPerLag;
+  p.fitOnlyM = fitted ? (coarse - t.directLag) * in.metresPerLag : p.distanceM;
   return p;
 }
 

@@ -96,6 +96,10 @@ struct TargetTracker {
     double originRe = 0, originIm = 0, scale = 0;
   } circle;
 
+  // The clutter taken out at the reference lag, if any.
+  bool centred = false;
+  double centreRe = 0.0, centreIm = 0.0;
+
   // The still room over the window: the running mean of the analytic signal.
   uint32_t backgroundPings = 0;
 
