@@ -9,7 +9,6 @@
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/ping_report.h"
-#include "engine/echo_tracker.h"
 #include "engine/target_tracker.h"
 #include "io/checked_save.h"
 
@@ -109,19 +108,6 @@ std::string jsonLine(uint32_t n, const TrackPoint& p, const PingReport& report) 
   return (n > 1 ? "," : "") + json.text() + "\n";
 }
 
-TrackInput inputOf(const Program& p, const MeasurementResult& r) {
-  const SonarSettings& s = p.settings;
-  TrackInput in;
-  in.sums = s.correlationSums;
-  const bool wide = isSixteenBit(s.waveFormat);
-  in.firstLag = wide ? s.offsetBytes / 2 : s.offsetBytes;
-  in.direct = r.arrival;
-  in.channels = s.waveFormat.channels;
-  in.metresPerLag = secondsPerLag(s.waveFormat) * speedOfSound(s.medium) / 2.0;
-  in.seconds = static_cast<double>(p.backend->clockMs()) / 1000.0;
-  return in;
-}
-
 }  // namespace
 
 int runTrackCommand(CliRun& run) {
@@ -162,7 +148,9 @@ int runTrackCommand(CliRun& run) {
       code = kExitFailed;
       break;
     }
-    const TrackPoint point = trackPing(*tracker, inputOf(p, r));
+    const TrackPoint point = trackPing(
+        *tracker,
+        trackInputOf(p.settings, r.arrival, static_cast<double>(p.backend->clockMs()) / 1000.0));
     if (point.state == TrackState::kLost && before == TrackState::kTracking) {
       run.err << "mervane-cli: track: the echo is lost at " << fixed(point.seconds, 3)
               << " s; looking for it near its last distance\n";

@@ -5,6 +5,7 @@
 #include <complex>
 #include <numbers>
 
+#include "engine/echo_tracker.h"
 #include "engine/sound_path.h"
 
 // Sections: [window] the analytic signal of a stretch of lags; [direct] the zero of the range;
@@ -17,8 +18,10 @@ using Complex = std::complex<double>;
 constexpr int kMargin = 40;  // lags beyond the window the quadrature reads (31 taps)
 constexpr int kDirectHalfLags =
     64;  // the direct sound is searched this far around the finder's lag
-constexpr double kReferenceDrift = 4.0;  // lags the echo may stray from its reference lag
-constexpr double kCircleMemory = 0.99;   // weight of the previous circle per ping
+// Lags the echo may stray from its reference lag: well inside the main lobe (about 20 lags of
+// a 4 kHz chirp in stereo at 44.1 kHz), and each move forgets the clutter learned there.
+constexpr double kReferenceDrift = 8.0;
+constexpr double kCircleMemory = 0.99;  // weight of the previous circle per ping
 constexpr double kCircleMinWeight = 6.0;
 constexpr double kCircleMinArc = 0.25;  // spread of the values over the radius: about ±25 degrees
 constexpr uint32_t kBackgroundMemoryPings = 64;
@@ -295,7 +298,8 @@ TrackPoint follow(TargetTracker& t, const TrackInput& in) {
   const size_t refIndex = static_cast<size_t>(t.reference - t.windowFirst);
   const Complex raw = at(t, refIndex);
   addToCircle(t, raw);
-  const Complex centre = circleCentre(t, kLostShare * t.foundAmplitude * t.directAmplitude, noise);
+  // The clutter may be stronger than the echo: the radius need only stand above the noise.
+  const Complex centre = circleCentre(t, 8.0 * noise, noise);
   const Complex value = raw - centre;
   const double amplitude = std::abs(value) / t.directAmplitude;
   const double phaseLag = phaseLagNear(value, t.reference, t.radiansPerLag, predicted);
@@ -351,6 +355,17 @@ TargetTracker::TargetTracker()
       backIm(kTrackWindowLags, 0.0),
       envelope(kTrackWindowLags, 0.0),
       sorted(kTrackWindowLags, 0.0) {}
+
+TrackInput trackInputOf(const SonarSettings& s, DirectArrival direct, double seconds) {
+  TrackInput in;
+  in.sums = s.correlationSums;
+  in.firstLag = isSixteenBit(s.waveFormat) ? s.offsetBytes / 2 : s.offsetBytes;
+  in.direct = direct;
+  in.channels = s.waveFormat.channels;
+  in.metresPerLag = secondsPerLag(s.waveFormat) * speedOfSound(s.medium) / 2.0;
+  in.seconds = seconds;
+  return in;
+}
 
 void startTrack(TargetTracker& t, double nearM) {
   t.nearM = nearM;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/correlation.h"
+#include "engine/sonar_settings.h"
 
 // Follows one echo from ping to ping to a fraction of a millimetre, from the phase of its
 // carrier (a cycle of the carrier is 1.7 cm of range at 10 kHz in air).
@@ -110,6 +111,10 @@ struct TargetTracker {
   std::vector<double> envelope;
   std::vector<double> sorted;
 };
+
+// The latest measurement in the settings' buffers as the tracker reads it, at `seconds` on the
+// back end's clock.
+TrackInput trackInputOf(const SonarSettings& settings, DirectArrival direct, double seconds);
 
 // Forgets any echo and looks for the one nearest `nearM` metres at the next ping.
 void startTrack(TargetTracker& tracker, double nearM);
