@@ -24,8 +24,8 @@ struct App {
 // "WaveOut 1 Error init" and start-up goes on).
 void startApplication(App& app);
 
-// The keys that take a manual step, by the virtual-key codes of the original platform; kNone
-// stands for every other key.
+// The keys that take a manual step, numbered as the usual key codes (Enter 13, the arrows 38
+// and 40) so logs and tests read them at a glance; kNone stands for every other key.
 enum class VirtualKey : int { kNone = 0, kEnter = 13, kUp = 38, kDown = 40 };
 
 // A command identifier from the menu, the menu bar or the toolbar. Returns false for the

@@ -35,7 +35,7 @@ enum class CommandId : int {
   kReplot = 247,             // "Replot" (Analyze)
   kCheckPlay = 248,          // "Check play" (Tests)
   kExit = 300,               // "Exit" (File)
-  // The desktop's own additions, numbered past the original table.
+  // Commands added later, numbered from 310 so they never meet the numbers above.
   kExportPicture = 310,    // "Export picture..." (File)
   kExportDistances = 311,  // "Export distances..." (File)
   kAudioDevice = 312,      // "Audio device..." (Settings)

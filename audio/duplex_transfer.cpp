@@ -60,7 +60,9 @@ WaveHeader* HeaderRing::pop() {
 
 WaveHeader* HeaderRing::popBefore(uint32_t limit) {
   const uint32_t head = head_.load(std::memory_order_relaxed);
-  if (head == limit) return nullptr;
+  // Positions wrap, so they are compared by their signed distance: a flush in the same callback
+  // can take the head past the limit, and nothing beyond the limit may start then either.
+  if (limit != kNoStartLimit && static_cast<int32_t>(limit - head) <= 0) return nullptr;
   return pop();
 }
 

@@ -37,7 +37,9 @@ class HeaderRing {
   // Position after the last header pushed so far, and pop() that stops there.
   uint32_t end() const { return tail_.load(std::memory_order_seq_cst); }
   uint32_t begin() const { return head_.load(std::memory_order_relaxed); }  // consumer only
+  // Null also when the head has passed `end`; kNoStartLimit lets every header start.
   WaveHeader* popBefore(uint32_t end);
+  static constexpr uint32_t kNoStartLimit = UINT32_MAX;
 
  private:
   std::array<std::atomic<WaveHeader*>, kCapacity> slots_{};
@@ -71,7 +73,8 @@ struct TransferHalf {
   // Owned by the callback (or by the user-interface thread while no callback runs).
   WaveHeader* current = nullptr;
   uint32_t position = 0;
-  uint32_t startLimit = UINT32_MAX;  // ring position up to which headers may start (beginBlock)
+  // Ring position up to which headers may start (set by beginBlock).
+  uint32_t startLimit = HeaderRing::kNoStartLimit;
 };
 
 // Callback side, once at the start of every callback: decides which queued headers may start in

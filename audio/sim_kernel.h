@@ -10,6 +10,9 @@ constexpr int kSimHalfTaps = 16;
 constexpr int kSimTaps = 2 * kSimHalfTaps;
 using SimKernel = std::array<double, kSimTaps>;
 
+// The room keeps its own window rather than the engine's: it stands for the world the detector
+// measures, so a change to the detector's filters must never change the recordings it is
+// tested on.
 inline double simBlackman(double u) {
   const double a = std::numbers::pi * u / kSimHalfTaps;
   return 0.42 + 0.5 * std::cos(a) + 0.08 * std::cos(2.0 * a);

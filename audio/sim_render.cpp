@@ -7,6 +7,7 @@
 
 #include "audio/sim_fft.h"
 #include "audio/sim_kernel.h"
+#include "engine/pcm_samples.h"
 
 namespace {
 
@@ -234,14 +235,10 @@ PlayedSegment decodePlayed(std::span<const uint8_t> bytes, const WaveFormat& for
   const size_t frameBytes = bytesPerSample * seg.channels;
   seg.frames = (bytes.size() + frameBytes - 1) / frameBytes;
   seg.samples.assign(seg.frames * seg.channels, 0.0f);
-  for (size_t i = 0; i < seg.samples.size(); ++i) {
-    const size_t at = i * bytesPerSample;
-    if (wide && at + 1 < bytes.size()) {
-      const auto u = static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
-      seg.samples[i] = static_cast<float>(static_cast<int16_t>(u));
-    } else if (!wide && at < bytes.size()) {
-      seg.samples[i] = static_cast<float>((static_cast<int32_t>(bytes[at]) - 128) * 256);
-    }
+  // A sample cut short at the end of the bytes is not played; 8-bit samples on the 16-bit scale.
+  const uint64_t whole = std::min<uint64_t>(pcmSampleCount(bytes, wide), seg.samples.size());
+  for (size_t i = 0; i < whole; ++i) {
+    seg.samples[i] = static_cast<float>(pcmSampleAt(bytes, i, wide) * (wide ? 1 : 256));
   }
   return seg;
 }

@@ -5,16 +5,13 @@
 
 #include "dialogs/device_steps.h"
 #include "engine/buffer_plan.h"
+#include "engine/pcm_samples.h"
 
 void copyCheckRecording(SonarSettings& s) {
   const uint64_t wanted = s.inBufferBytes / 2;
   const uint64_t end = std::min({wanted, static_cast<uint64_t>(s.recordSamples.size()),
                                  static_cast<uint64_t>(s.recordBuffer.size() / 2)});
-  for (uint64_t i = s.offsetBytes; i < end; ++i) {
-    const uint16_t low = s.recordBuffer[2 * i];
-    const uint16_t high = s.recordBuffer[2 * i + 1];
-    s.recordSamples[i] = static_cast<int16_t>(static_cast<uint16_t>(low | (high << 8)));
-  }
+  refreshSamples(s.recordSamples, s.recordBuffer, s.offsetBytes, end);
 }
 
 void runAudioCheck(Program& program, Shell& shell) {

@@ -6,6 +6,7 @@
 
 #include "display/text_format.h"
 #include "engine/numeric.h"
+#include "engine/pcm_samples.h"
 
 namespace {
 
@@ -20,18 +21,13 @@ int clampToInt(int64_t v) {
   return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX));
 }
 
-// Bounded reads: an index outside a buffer reads as silence (128 unsigned, 0 signed).
-int64_t unsignedByte(const std::vector<uint8_t>& buffer, int64_t k) {
-  return k >= 0 && static_cast<uint64_t>(k) < buffer.size() ? buffer[static_cast<size_t>(k)] : 128;
+// Bounded reads: an index outside a buffer reads as silence.
+int64_t pcmSample(const std::vector<uint8_t>& buffer, int64_t k, bool sixteenBit) {
+  return k >= 0 ? pcmSampleAt(buffer, static_cast<uint64_t>(k), sixteenBit) : 0;
 }
 template <typename T>
 int64_t signedValue(const std::vector<T>& buffer, int64_t k) {
   return k >= 0 && static_cast<uint64_t>(k) < buffer.size() ? buffer[static_cast<size_t>(k)] : 0;
-}
-int64_t playSample16(const std::vector<uint8_t>& play, int64_t k) {
-  if (k < 0 || static_cast<uint64_t>(k) * 2 + 1 >= play.size()) return 0;
-  const size_t at = static_cast<size_t>(k) * 2;
-  return static_cast<int16_t>(static_cast<uint16_t>(play[at] | (play[at + 1] << 8)));
 }
 
 // Row of each trace for sample k; the integer divisions truncate towards zero.
@@ -41,13 +37,14 @@ struct TraceRows {
   int64_t amplification;
 
   int chirp(int64_t k) const {
-    if (sixteenBit) return clampToInt(140 - (playSample16(s.playBuffer, k) + 65536) / 4096);
-    return clampToInt(100 - (unsignedByte(s.playBuffer, k) - 128) / 8);
+    const int64_t sample = pcmSample(s.playBuffer, k, sixteenBit);
+    if (sixteenBit) return clampToInt(140 - (sample + 65536) / 4096);
+    return clampToInt(100 - sample / 8);
   }
   int recording(int64_t k) const {
     if (sixteenBit)
       return clampToInt(200 - amplification * (signedValue(s.recordSamples, k) / 100));
-    return clampToInt(amplification * (unsignedByte(s.recordBuffer, k) - 128) + 200);
+    return clampToInt(amplification * pcmSample(s.recordBuffer, k, false) + 200);
   }
   int correlation(int64_t k) const {
     return clampToInt(440 - signedValue(s.correlationBuffer, k) / 4);

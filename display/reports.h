@@ -2,7 +2,7 @@
 #include <array>
 #include <string>
 
-#include "engine/echo_detector.h"
+#include "engine/echo_distances.h"
 #include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
 

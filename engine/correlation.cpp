@@ -5,14 +5,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <cstdlib>
-#include <cstring>
 
 #include "engine/correlation_sums.h"
 #include "engine/correlation_worker.h"
 #include "engine/fft_correlation.h"
 #include "engine/numeric.h"
+#include "engine/pcm_samples.h"
 #include "engine/sonar_settings.h"
 
 namespace {
@@ -21,25 +20,6 @@ constexpr int32_t kHitThreshold = 120;
 constexpr uint32_t kHitsNeeded = 6;
 constexpr uint64_t kHighestIndex = 1300499;
 constexpr double kBinFactor = 0.002277904328018223;
-
-void refreshSamples(std::span<int16_t> samples, std::span<const uint8_t> recording, uint64_t from,
-                    uint64_t to) {
-  to = std::min<uint64_t>(to, samples.size());
-  uint64_t k = from;
-  if constexpr (std::endian::native == std::endian::little) {
-    // Whole samples inside the recording are its bytes as they stand.
-    const uint64_t whole = std::min<uint64_t>(to, recording.size() / 2);
-    if (k < whole) {
-      std::memcpy(samples.data() + k, recording.data() + 2 * k, 2 * (whole - k));
-      k = whole;
-    }
-  }
-  for (; k < to; ++k) {
-    const uint8_t lo = 2 * k < recording.size() ? recording[2 * k] : 0;
-    const uint8_t hi = 2 * k + 1 < recording.size() ? recording[2 * k + 1] : 0;
-    samples[k] = static_cast<int16_t>(static_cast<uint16_t>(lo | (hi << 8)));
-  }
-}
 
 // What correlateEcho reports of the largest magnitude.
 uint32_t levelOfPeak(uint64_t peak) {

@@ -6,39 +6,37 @@
 #include <cstdlib>
 
 #include "engine/numeric.h"
+#include "engine/pcm_samples.h"
 
 namespace {
 
-// One lag of the sliding sum. `value(i)` gives the signed sample at recording index i, 0 past the
-// end; the unchecked path runs whenever the whole window lies inside the data.
-template <typename Sample, typename Bias>
-int64_t windowSum(std::span<const Sample> data, Bias bias, std::span<const int32_t> taps,
-                  uint64_t lag) {
+// The signed value of a stored sample: decoded 16-bit samples as they stand, 8-bit bytes as PCM.
+int32_t valueOf(int16_t sample) {
+  return sample;
+}
+int32_t valueOf(uint8_t byte) {
+  return pcm8Value(byte);
+}
+
+// One lag of the sliding sum, 0 past the end of the data; the unchecked path runs whenever the
+// whole window lies inside the data.
+template <typename Sample>
+int64_t windowSum(std::span<const Sample> data, std::span<const int32_t> taps, uint64_t lag) {
   int64_t sum = 0;
   const uint64_t last = lag + taps.size() - 1;
   if (taps.size() > kFirstTap && last < data.size()) {
     const Sample* d = data.data() + lag;
     for (size_t j = kFirstTap; j < taps.size(); ++j) {
-      sum += static_cast<int64_t>(static_cast<int32_t>(d[j]) - bias) * taps[j];
+      sum += static_cast<int64_t>(valueOf(d[j])) * taps[j];
     }
     return sum;
   }
   for (size_t j = kFirstTap; j < taps.size(); ++j) {
     const uint64_t i = lag + j;
     if (i >= data.size()) break;
-    sum += static_cast<int64_t>(static_cast<int32_t>(data[i]) - bias) * taps[j];
+    sum += static_cast<int64_t>(valueOf(data[i])) * taps[j];
   }
   return sum;
-}
-
-void refreshSamples(std::span<int16_t> samples, std::span<const uint8_t> recording, uint64_t from,
-                    uint64_t to) {
-  to = std::min<uint64_t>(to, samples.size());
-  for (uint64_t k = from; k < to; ++k) {
-    const uint8_t lo = 2 * k < recording.size() ? recording[2 * k] : 0;
-    const uint8_t hi = 2 * k + 1 < recording.size() ? recording[2 * k + 1] : 0;
-    samples[k] = static_cast<int16_t>(static_cast<uint16_t>(lo | (hi << 8)));
-  }
 }
 
 }  // namespace
@@ -56,8 +54,8 @@ uint32_t correlateEchoReference(uint32_t end, uint32_t count, uint32_t start,
       std::min<uint64_t>({last + 1, output.size(), sums.size()});  // one past the last lag
   uint64_t peak = 0;
   for (uint64_t lag = start; lag < lagEnd; ++lag) {
-    const int64_t sum = wide ? windowSum<int16_t>(samples, 0, taps, lag)
-                             : windowSum<uint8_t>(recording, 128, taps, lag);
+    const int64_t sum =
+        wide ? windowSum<int16_t>(samples, taps, lag) : windowSum<uint8_t>(recording, taps, lag);
     sums[lag] = sum;
     peak = std::max<uint64_t>(peak, static_cast<uint64_t>(std::llabs(sum)));
   }

@@ -28,7 +28,9 @@ enum class ThreadSide { kCaller, kWorker };
 
 class CorrelationWorker {
  public:
-  using Task = void (*)(void* context, ThreadSide side);
+  // noexcept: a throw on the worker would end the program, and on the caller would leave the
+  // worker inside a task whose context is gone.
+  using Task = void (*)(void* context, ThreadSide side) noexcept;
 
   CorrelationWorker();   // starts the thread; throws std::system_error when none can be made
   ~CorrelationWorker();  // stops and joins it
@@ -38,7 +40,7 @@ class CorrelationWorker {
   // Runs task(context, kCaller) on the calling thread and, when the worker is free,
   // task(context, kWorker) on the worker at the same time; returns once neither thread is inside
   // it. Copies of the settings share a worker: a second caller while it is busy runs the task
-  // alone. The task must not throw.
+  // alone.
   void share(Task task, void* context);
 
  private:
@@ -105,8 +107,8 @@ void runOnBoth(CorrelationWorker* worker, Task& task) {
     task(ThreadSide::kCaller);
     return;
   }
-  worker->share([](void* context, ThreadSide side) { (*static_cast<Task*>(context))(side); },
-                &task);
+  worker->share(
+      [](void* context, ThreadSide side) noexcept { (*static_cast<Task*>(context))(side); }, &task);
 }
 
 // Calls part(first, last) for ranges that cover [0, count) once, shared between the two threads

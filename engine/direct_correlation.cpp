@@ -10,11 +10,11 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <thread>
 
 #include "engine/correlation_sums.h"
 #include "engine/correlation_worker.h"
 #include "engine/direct_kernels.h"
+#include "engine/pcm_samples.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ struct TileScratch {
 
 int32_t sampleAt(const SampleSource& s, uint64_t i) {
   if (s.isWide) return i < s.wide.size() ? s.wide[i] : 0;
-  return i < s.narrow.size() ? static_cast<int32_t>(s.narrow[i]) - 128 : 0;
+  return pcm8At(s.narrow, i);
 }
 
 // Templates beyond 16 bits never come from the chirp synthesis; they take the plain loop.
@@ -130,7 +130,7 @@ void gatherSamples(const SampleSource& source, uint64_t from, std::span<int16_t>
   } else if (!source.isWide && from < source.narrow.size()) {
     copied = static_cast<size_t>(std::min<uint64_t>(dst.size(), source.narrow.size() - from));
     const uint8_t* bytes = source.narrow.data() + from;
-    for (size_t k = 0; k < copied; ++k) dst[k] = static_cast<int16_t>(bytes[k] - 128);
+    for (size_t k = 0; k < copied; ++k) dst[k] = static_cast<int16_t>(pcm8Value(bytes[k]));
   }
   std::fill(dst.begin() + static_cast<ptrdiff_t>(copied), dst.end(), int16_t{0});
 }
@@ -160,14 +160,14 @@ class PeakMeeting {
   uint64_t combine(ThreadSide side, uint64_t local) {
     raiseTo(peak_, local);
     if (side == ThreadSide::kWorker) {
-      workerIn_.store(true, std::memory_order_release);
+      raise(workerIn_);
       awaitTrue(ready_);
     } else {
       uint32_t open = kOpen;
       if (!entry_.compare_exchange_strong(open, kClosed, std::memory_order_acq_rel)) {
         awaitTrue(workerIn_);
       }
-      ready_.store(true, std::memory_order_release);
+      raise(ready_);
     }
     return peak_.load(std::memory_order_relaxed);
   }
@@ -177,12 +177,21 @@ class PeakMeeting {
  private:
   enum : uint32_t { kOpen, kJoined, kClosed };
 
+  // The other side is usually a tile away; when it was preempted, this side sleeps on the flag
+  // (a futex) instead of taking the core it needs to finish.
   static void awaitTrue(const std::atomic<bool>& flag) {
-    for (int k = 1; !flag.load(std::memory_order_acquire); ++k) {
+    for (int k = 0; k < kSpins; ++k) {
+      if (flag.load(std::memory_order_acquire)) return;
       cpuRelax();
-      if (k % 1024 == 0) std::this_thread::yield();  // the other side was preempted
     }
+    while (!flag.load(std::memory_order_acquire)) flag.wait(false, std::memory_order_acquire);
   }
+  static void raise(std::atomic<bool>& flag) {
+    flag.store(true, std::memory_order_release);
+    flag.notify_one();
+  }
+
+  static constexpr int kSpins = 4096;
 
   std::atomic<uint32_t> entry_{kOpen};
   std::atomic<uint64_t> peak_{0};

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/correlation.h"
+#include "engine/echo_distances.h"
 #include "engine/echo_search.h"
 #include "engine/sonar_settings.h"
 #include "engine/sound_path.h"
@@ -21,12 +22,10 @@
 // ideal chirp's correlation on the program's own correlation sums; a chirp that folds at the
 // Nyquist frequency gives no echoes at all.
 
-constexpr size_t kMaxEchoes = kMaxSearchEchoes;
+static_assert(kMaxEchoes == kMaxSearchEchoes);
 constexpr size_t kTrackedLags = 16384;        // lags after the first correlated one analysed
 constexpr uint32_t kPathMemoryPings = 16;     // pings the learned path is the mean of
 constexpr uint32_t kLatestAveragedPings = 4;  // pings the Ruler's distances combine
-
-using EchoDistances = std::array<double, kMaxEchoes>;  // metres, nearest first, 0.0 = none
 
 enum class EchoSource : uint8_t {
   kNothing,  // no measurement, or none to analyse

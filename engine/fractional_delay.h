@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <numbers>
 
+#include "engine/window.h"
+
 // A sampled response read between its samples: windowed-sinc interpolation.
 
 constexpr int kInterpTaps = 16;  // half-length of the fractional-delay kernel
@@ -27,7 +29,7 @@ struct FractionalDelay {
     double sn = std::sin(step * (-kInterpTaps + 1 - fraction));
     for (int k = -kInterpTaps + 1; k <= kInterpTaps; ++k) {
       const double u = k - fraction;
-      const double window = 0.42 + 0.5 * c + 0.08 * (2.0 * c * c - 1.0);
+      const double window = blackmanOfCos(c);
       const double sinPiU = (k % 2 == 0 ? 1.0 : -1.0) * sinMinusPiF;
       d.weights[static_cast<size_t>(k + kInterpTaps - 1)] =
           window * sinPiU / (std::numbers::pi * u);

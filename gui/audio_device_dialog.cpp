@@ -16,6 +16,7 @@
 
 #include "audio/wave_pair.h"
 #include "dialogs/surface_view.h"
+#include "engine/pcm_samples.h"
 
 namespace {
 
@@ -65,18 +66,13 @@ QString deviceLabel(const AudioDeviceInfo& device, StreamDirection direction) {
 }
 
 int peakLevelPercent(const uint8_t* data, size_t bytes, uint16_t bitsPerSample) {
+  const std::span<const uint8_t> pcm(data, bytes);
+  const bool sixteenBit = bitsPerSample == 16;
   int peak = 0;
-  int fullScale = 128;
-  if (bitsPerSample == 16) {
-    fullScale = 32768;
-    for (size_t i = 0; i + 1 < bytes; i += 2) {
-      const auto sample = static_cast<int16_t>(data[i] | (data[i + 1] << 8));
-      peak = std::max(peak, std::abs(static_cast<int>(sample)));
-    }
-  } else {
-    for (size_t i = 0; i < bytes; ++i) peak = std::max(peak, std::abs(data[i] - 128));
+  for (uint64_t i = 0; i < pcmSampleCount(pcm, sixteenBit); ++i) {
+    peak = std::max(peak, std::abs(pcmSampleAt(pcm, i, sixteenBit)));
   }
-  return std::min(100, peak * 100 / fullScale);
+  return std::min(100, peak * 100 / (sixteenBit ? 32768 : 128));
 }
 
 AudioDeviceDialog::AudioDeviceDialog(const AudioSetup& current, const WaveFormat& format,

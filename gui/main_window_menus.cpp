@@ -15,22 +15,6 @@
 
 namespace {
 
-// The usual keys of a desktop program for the commands that have one.
-QKeySequence shortcutFor(CommandId id) {
-  switch (id) {
-    case CommandId::kOpen:
-      return QKeySequence(Qt::CTRL | Qt::Key_O);
-    case CommandId::kSave:
-      return QKeySequence(Qt::CTRL | Qt::Key_S);
-    case CommandId::kExit:
-      return QKeySequence(Qt::CTRL | Qt::Key_Q);
-    case CommandId::kHelp:
-      return QKeySequence(Qt::Key_F1);
-    default:
-      return {};
-  }
-}
-
 FileKind kindOfPath(const QString& path) {
   return path.endsWith(QStringLiteral(".par"), Qt::CaseInsensitive) ? FileKind::kParameters
                                                                     : FileKind::kSonar;
@@ -69,7 +53,7 @@ void MainWindow::createMenus() {
       QAction* action = menu->addAction(withMnemonic(toQString(item.label), taken));
       action->setData(commandNumber(item.id));
       action->setObjectName(QStringLiteral("cmd%1").arg(commandNumber(item.id)));
-      action->setShortcut(shortcutFor(item.id));
+      action->setShortcut(QKeySequence(toQString(item.shortcut), QKeySequence::PortableText));
       const CommandId id = item.id;
       connect(action, &QAction::triggered, this, [this, id] { runCommand(id); });
     }

@@ -15,10 +15,13 @@ inline constexpr int kScanTimerId = 1500;
 inline constexpr int kScanTimerPeriodMs = 25;
 inline constexpr int kToolbarId = 2000;
 
-// One row of a pop-up; a row without a command (value 0) is a separator.
+// One row of a pop-up; a row without a command (value 0) is a separator. `shortcut` is the
+// usual desktop key for the command, in the portable text of a key sequence ("Ctrl+O"), empty
+// for none.
 struct MenuItemSpec {
   CommandId id{};
   std::string_view label;
+  std::string_view shortcut{};
 
   constexpr bool isSeparator() const { return id == CommandId{}; }
 };
@@ -26,10 +29,10 @@ struct MenuItemSpec {
 inline constexpr MenuItemSpec kMenuSeparator{};
 
 inline constexpr std::array kFileItems{
-    MenuItemSpec{CommandId::kOpen, "Open"},
-    MenuItemSpec{CommandId::kSave, "Save"},
+    MenuItemSpec{CommandId::kOpen, "Open", "Ctrl+O"},
+    MenuItemSpec{CommandId::kSave, "Save", "Ctrl+S"},
     kMenuSeparator,
-    MenuItemSpec{CommandId::kExit, "Exit"},
+    MenuItemSpec{CommandId::kExit, "Exit", "Ctrl+Q"},
     kMenuSeparator,
     MenuItemSpec{CommandId::kExportPicture, "Export picture..."},
     MenuItemSpec{CommandId::kExportDistances, "Export distances..."},
@@ -67,7 +70,7 @@ inline constexpr std::array kTestsItems{
 };
 inline constexpr std::array kHelpItems{
     MenuItemSpec{CommandId::kAbout, "About"},
-    MenuItemSpec{CommandId::kHelp, "Help"},
+    MenuItemSpec{CommandId::kHelp, "Help", "F1"},
 };
 
 // The menu-bar buttons' own identifiers. They only name the buttons and are never dispatched:

@@ -109,4 +109,28 @@ TEST(DuplexFlush, DropsWhatTheCallbackHoldsAndTheRingIsBounded) {
   EXPECT_FALSE(half.queue.push(&many.back().header));
 }
 
+// A flush in a callback takes the ring's head past the limit its block began with; a header the
+// window queues while that callback runs on must still wait for the next block.
+TEST(DuplexFlush, NothingQueuedAfterTheBlockBeganStartsInIt) {
+  TransferHalf half;
+  DoneSignal done;
+  StartGate gate;
+  half.capturing = true;
+  Buffer a(4), b(4), c(4);
+  half.queue.push(&a.header);
+  beginBlock(gate, nullptr, &half);
+  half.queue.push(&b.header);
+  half.flushRequest.fetch_add(1);
+  captureFrom(half, {}, 4, done);  // drops a and b
+  half.queue.push(&c.header);
+  captureFrom(half, counting(4, 1), 4, done);
+  EXPECT_FALSE(c.header.done());
+  EXPECT_EQ(c.bytes[0], 0xEE);
+
+  beginBlock(gate, nullptr, &half);
+  captureFrom(half, counting(4, 1), 4, done);
+  EXPECT_TRUE(c.header.done());
+  EXPECT_EQ(c.bytes, counting(4, 1));
+}
+
 }  // namespace
