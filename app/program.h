@@ -4,6 +4,7 @@
 
 #include "audio/audio_backend.h"
 #include "audio/wave_pair.h"
+#include "engine/change_view.h"
 #include "engine/echo_tracker.h"
 #include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
@@ -33,4 +34,6 @@ struct Program {
   // A measurement went into the history since it was last saved to a sonar file (or emptied or
   // replaced by one): leaving now would lose it.
   bool sweepUnsaved = false;
+  // The change view over the still room: a way of drawing, never stored in files.
+  ChangeView changeView;
 };
