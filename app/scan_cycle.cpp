@@ -33,9 +33,8 @@ void keepMeasurement(App& app, uint32_t column, DirectArrival arrival) {
   storeEnvelope(p, column);
   // The still room is learned whether or not the change view is shown, so that turning it on
   // shows the changes at once.
-  const size_t bins = std::min<size_t>(kEnvelopeBins, p.settings.correlationBuffer.size());
-  observeChangeColumn(p.changeView, std::span(p.settings.correlationBuffer).first(bins),
-                      static_cast<double>(p.backend ? p.backend->clockMs() : 0) / 1000.0);
+  observeChangeMeasurement(p.changeView, p.settings, arrival,
+                           static_cast<double>(p.backend ? p.backend->clockMs() : 0) / 1000.0);
   observeMeasurement(p.settings, arrival, p.echoTracker);
   p.obstructionList = averagedEchoes(p.echoTracker);
   // The column keeps what the Ruler read after it: the latest few pings combined.

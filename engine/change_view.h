@@ -2,7 +2,9 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
+#include "engine/correlation.h"
 #include "engine/sonar_settings.h"
 
 // The change view: each column shows how far every range bin stands from a running estimate of
@@ -11,6 +13,13 @@
 // `timeConstantSeconds` and to 5 % after three of them. It starts empty, so the room fades out
 // rather than vanishing at the first ping. Only the drawing changes: the history keeps the raw
 // columns. Allocates nothing.
+//
+// Live, the still room is estimated lag by lag on the analytic correlation (the sums plus j
+// times their quadrature), not on the bins' strengths: a breathing chest moves its echo by
+// millimetres, which turns the carrier's phase by tens of degrees but leaves its strength as it
+// was. This needs the recording's lags to stay put from ping to ping: when the direct sound is
+// found at another lag, the still room is learned afresh. A stored history has only strengths,
+// so a replot compares those.
 
 constexpr double kDefaultChangeSeconds = 5.0;
 constexpr double kMinChangeSeconds = 0.1;
@@ -23,7 +32,16 @@ struct ChangeView {
   std::array<int32_t, kEnvelopeBins> column{};  // the latest column's change
   bool started = false;
   double lastSeconds = 0.0;
+
+  // The live view's still room per lag after the direct sound, and its working buffers.
+  ChangeView();
+  std::vector<double> stillRe, stillIm;
+  std::vector<double> raw, quadrature;
+  uint32_t gridOffset = 0;  // the direct sound's lag the estimate was made on
+  bool lagsStarted = false;
 };
+
+constexpr size_t kChangeLags = 16384;  // lags after the direct sound compared by phase
 
 // Forgets the still room: the next column starts it again.
 void restartChangeView(ChangeView& view);
@@ -32,3 +50,9 @@ void restartChangeView(ChangeView& view);
 // `seconds` on the back end's clock, and leaves its change in view.column: |value - still|, the
 // still room including this column.
 void observeChangeColumn(ChangeView& view, std::span<const int32_t> values, double seconds);
+
+// The same for the measurement the settings' buffers hold (its correlation sums, and the envelope
+// in front of correlationBuffer for bins beyond kChangeLags), by phase. `direct` is the offset
+// finder's result; without it the bins' strengths are compared.
+void observeChangeMeasurement(ChangeView& view, const SonarSettings& settings, DirectArrival direct,
+                              double seconds);
