@@ -39,6 +39,7 @@ enum class CommandId : int {
   kExportPicture = 310,    // "Export picture..." (File)
   kExportDistances = 311,  // "Export distances..." (File)
   kAudioDevice = 312,      // "Audio device..." (Settings)
+  kCalibration = 313,      // "Calibration..." (Settings)
 };
 
 // The number a command travels as outside C++ (a QAction's data, an object name).

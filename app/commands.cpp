@@ -43,6 +43,10 @@ void showHelp(App& app) {
 void chooseAudioDevice(App& app) {
   app.shell.runDialog(DialogId::kAudioDevice);
 }
+// A new calibration moves every distance: the frame's scale is drawn anew over the history.
+void chooseCalibration(App& app) {
+  if (app.shell.runDialog(DialogId::kCalibration) == DialogResult::kOk) replot(app);
+}
 void exitProgram(App& app) {
   if (!settleUnsavedSweep(app)) return;
   // No ping may start a new unsaved sweep between the answer and the window's end.
@@ -87,6 +91,7 @@ constexpr std::array kCommandTable{
     CommandEntry{CommandId::kExportPicture, exportPicture},
     CommandEntry{CommandId::kExportDistances, exportDistances},
     CommandEntry{CommandId::kAudioDevice, chooseAudioDevice},
+    CommandEntry{CommandId::kCalibration, chooseCalibration},
 };
 
 void wipeHistoryAndSurface(App& app) {
@@ -127,8 +132,9 @@ void angularMode(App& app) {
 }
 
 void showInfo(App& app) {
-  app.shell.showMessage(infoReportText(app.program.settings, app.program.scan), "Info",
-                        MessageIcon::kNone, MessageOwner::kMainWindow);
+  const SonarSettings& s = app.program.settings;
+  app.shell.showMessage(infoReportText(s, app.program.scan) + "\r\n" + calibrationReportText(s),
+                        "Info", MessageIcon::kNone, MessageOwner::kMainWindow);
 }
 
 void showRuler(App& app) {

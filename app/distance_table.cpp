@@ -20,7 +20,13 @@ std::string fixedPointText(double value, int decimals) {
 
 std::string distanceTableCsv(const Program& program) {
   constexpr int kDecimals = 3;  // millimetres: finer than any echo the ping can tell apart
-  std::string csv = "column,found_offset_bytes";
+  std::string csv;
+  // A table read with a calibration says so, ahead of the header; one without stays as it was.
+  if (const SonarSettings& s = program.settings; calibrated(s.calibration)) {
+    csv = "# speed of sound " + fixedPointText(speedInUse(s), 3) + " m/s, offset " +
+          fixedPointText(s.calibration.offsetMetres, 4) + " m\n";
+  }
+  csv += "column,found_offset_bytes";
   for (size_t i = 1; i <= kMaxEchoes; ++i) csv += ",echo_" + std::to_string(i) + "_m";
   csv += '\n';
   for (uint32_t column = 0; column < program.measured.size(); ++column) {

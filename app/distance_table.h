@@ -7,7 +7,8 @@
 // `mervane-cli sweep --csv`: a header line, then one row per stored history column in column
 // order: column, found offset [bytes], then each echo distance [m] with three decimals, nearest
 // first (a row has as many distances as its ping found, at most seven). Numbers never follow the
-// locale: a decimal point always, no grouping.
+// locale: a decimal point always, no grouping. Read with a calibration, the table starts with the
+// comment line "# speed of sound S m/s, offset O m".
 std::string distanceTableCsv(const Program& program);
 
 // `value` with `decimals` digits after a point (0 to 9), rounded half away from zero, whatever

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/app_steps.h"
+#include "app/header_ranges.h"
 #include "app/sonar_files.h"
 #include "io/checked_save.h"
 #include "display/echogram.h"
@@ -93,6 +94,7 @@ std::string loadProblem(const Program& p, const std::vector<uint8_t>& bytes, Sca
            std::to_string(kHeaderBytes) + " of its header";
   }
   loadHistoryBytes(bytes, loaded);
+  if (std::string problem = slotProblem(loaded); !problem.empty()) return problem;
   SonarSettings trial;
   trial.waveFormat = p.settings.waveFormat;  // a rate code the file does not know keeps the rate
   ScanState trialScan;

@@ -29,6 +29,7 @@ enum class DialogId {
   kOffset = 120,
   kScale = 121,
   kAudioDevice = 130,  // the desktop's own: input and output device, or the simulated room
+  kCalibration = 131,  // the desktop's own: the air's temperature, a known distance
 };
 
 // What File > Export writes: the echogram as a PNG picture, or the distances as CSV text.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "app/header_ranges.h"
 #include "engine/buffer_plan.h"
 
 namespace {
@@ -32,8 +33,6 @@ enum Slot : uint32_t {
   kBitsPerSample = 101,
   kRateCode = 102,
 };
-
-constexpr std::array<uint32_t, 4> kRatesByCode{8000, 11025, 22050, 44100};
 
 int32_t byteAt(uint32_t value, int shift) {
   return static_cast<int32_t>((value >> shift) & 0xFF);
@@ -72,10 +71,6 @@ uint32_t combine32(const ScanHistory& h, uint32_t firstSlot) {
 // widening would turn a saved 200 into 4294967240.
 uint32_t lowByte(const ScanHistory& h, uint32_t slot) {
   return word(h, slot) & 0xFFu;
-}
-
-bool within(uint32_t value, uint32_t low, uint32_t high) {
-  return value >= low && value <= high;
 }
 
 }  // namespace
@@ -140,16 +135,7 @@ void decodeHeader(const ScanHistory& h, SonarSettings& s, ScanState& scan) {
 }
 
 std::string headerProblem(const SonarSettings& s) {
-  const WaveFormat& f = s.waveFormat;
-  if (s.medium < kAir || s.medium > kGranite) return "the medium is not 1 to 4";
-  if (f.channels != 1 && f.channels != 2) return "the channel count is not 1 or 2";
-  if (f.bitsPerSample != 8 && f.bitsPerSample != 16) return "the sample size is not 8 or 16 bits";
-  if (!within(s.offsetBytes, 1, 32000)) return "the offset is not 1 to 32000 bytes";
-  if (!within(s.deltaOffsetBytes, 1, 32000)) return "the delta offset is not 1 to 32000 bytes";
-  if (!within(s.tuneScale, 1, 10000)) return "the tune scale is not 1 to 10000";
-  if (!within(s.clockMultiplier, 1, 255)) return "the clock interval multiplier is not 1 to 255";
-  if (!within(static_cast<uint32_t>(s.cutOff), 1, 255)) return "the cut-off is not 1 to 255";
-  if (s.gainEnabled > 1) return "the gain switch is neither on nor off";
+  if (std::string problem = rangeProblem(s); !problem.empty()) return problem;
   if (!plannedLengths(s).fit()) return "the record or chirp time is too long for the buffers";
   return {};
 }

@@ -29,13 +29,11 @@ size_t bytesRead(FileKind kind);  // at most: a shorter file is read as far as i
 // Values are cut to the bits their slots carry.
 void encodeHeader(const SonarSettings& settings, const ScanState& scan, ScanHistory& history);
 // Reads the header slots back into the settings and scanColumn, with the block alignment and byte
-// rate recomputed. A rate code other than 1..4 keeps the current rate. scanColumn is the whole
-// slot word, as stored; the caller brings it into range.
+// rate recomputed. A rate code the table does not know keeps the current rate. scanColumn is the
+// whole slot word, as stored; the caller brings it into range.
 void decodeHeader(const ScanHistory& history, SonarSettings& settings, ScanState& scan);
-// Why decoded settings cannot be taken (a value the dialogs would never give: a medium outside
-// 1..4, a record or chirp time the buffer plan refuses, an offset outside 1..32000, ...), or an
-// empty string. The multiplier may use its whole byte (1..255), and the frequencies, the display
-// mode, the gain (0..255) and the rate code any value a file can carry.
+// Why decoded settings cannot be taken (outside the ranges of app/header_ranges.h, or record and
+// chirp times the buffer plan refuses), in words with the accepted range; empty when they can.
 std::string headerProblem(const SonarSettings& decoded);
 
 // The first byteCount bytes of the history, little-endian (byteCount is bounded by its size).

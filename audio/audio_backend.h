@@ -27,10 +27,12 @@
 //  - a buffer whose length is not a whole number of frames is played or captured up to its last
 //    byte (the partial frame padded with silence on playback);
 //  - it never sends an open notification: waitForDone wakes only for buffers.
-// The pair's operations never wait forever on a device: a buffer that stays unfinished for
-// kLateAllowanceMs of the back end's clock beyond its own duration ends the operation with
-// kWaveTimedOut, after an unprepare, so a device that wakes up late never writes into memory the
-// caller reused; a fault the back end has seen (deviceFault) ends it at once.
+// The pair's operations never wait forever on a device, but a busy machine is not a dead device:
+// a buffer ends the operation with kWaveTimedOut (after an unprepare, so a device that wakes up
+// late never writes into memory the caller reused) only when nothing has moved for
+// kLateAllowanceMs plus twice the buffer's own duration of the back end's clock (progressCount
+// tells what moved), and in any case at kLateWaitsAtMost times that beyond its duration; a fault
+// the back end has seen (deviceFault) ends it at once.
 
 using WaveError = uint32_t;
 constexpr WaveError kWaveOk = 0;
@@ -53,6 +55,8 @@ constexpr WaveError kWaveNoAnswer = 0x4D560008;
 // sound server needs a few hundred milliseconds at most even on a busy machine; a dead or frozen
 // one is told to the user within a few seconds.
 constexpr uint32_t kLateAllowanceMs = 1200;
+// However much a device still moves, a buffer is given up this many allowances after its end.
+constexpr uint32_t kLateWaitsAtMost = 3;
 
 enum class StreamDirection { kOutput, kInput };
 using StreamHandle = uint32_t;  // 0 = not open
@@ -111,6 +115,9 @@ class AudioBackend {
   // A fault that no waiting will mend (the sound system stopped under a device, or stopped
   // answering), or kWaveOk. The waits look at it after every wake-up.
   virtual WaveError deviceFault() const { return kWaveOk; }
+  // Counts every callback that moved sound between a device and a buffer, so a wait can tell a
+  // device that is late (it still moves) from one that stopped; 0 for a back end that cannot tell.
+  virtual uint64_t progressCount() const { return 0; }
 
   // Called now and then while an operation waits longer than its device should take, so the
   // front end can keep its window painted meanwhile. It must not use the back end.

@@ -36,13 +36,16 @@ WaveError FaultBackend::open(StreamDirection direction, const WaveFormat& format
                              StreamHandle& handle) {
   handle = 0;
   if (const WaveError e = injected(BackendCall::kOpen); e != kWaveOk) return e;
-  return inner_->open(direction, format, handle);
+  const WaveError e = inner_->open(direction, format, handle);
+  if (e == kWaveOk) byteRates_.emplace_back(handle, format.avgBytesPerSec);
+  return e;
 }
 
 WaveError FaultBackend::close(StreamHandle handle) {
   const WaveError e = injected(BackendCall::kClose);
   const WaveError closed = inner_->close(handle);
   std::erase_if(shadows_, [&](const Shadow& s) { return s.handle == handle; });
+  std::erase_if(byteRates_, [&](const auto& r) { return r.first == handle; });
   return e != kWaveOk ? e : closed;
 }
 
@@ -100,6 +103,13 @@ WaveError FaultBackend::writePlayback(StreamHandle handle, WaveHeader& header) {
   return queue(BackendCall::kWritePlayback, handle, header);
 }
 
+uint64_t FaultBackend::durationMs(const Shadow& s) const {
+  for (const auto& [handle, rate] : byteRates_) {
+    if (handle == s.handle && rate > 0) return uint64_t{s.header->length} * 1000u / rate;
+  }
+  return 0;
+}
+
 void FaultBackend::waitForDone(uint32_t timeoutMs) {
   for (Shadow& s : shadows_) {
     if (s.staleDue) {
@@ -111,6 +121,11 @@ void FaultBackend::waitForDone(uint32_t timeoutMs) {
   inner_->waitForDone(timeoutMs);
   for (Shadow& s : shadows_) {
     if (s.reported || !s.header->done()) continue;
+    if (lateBuffers_ > 0) {
+      if (s.dueMs == 0) s.dueMs = inner_->clockMs() + lateBuffers_ * durationMs(s);
+      if (inner_->clockMs() < s.dueMs) continue;
+      s.dueMs = 0;
+    }
     s.reported = true;
     s.completedOnce = true;
     if (completion_ != FaultCompletion::kNever) {

@@ -42,6 +42,9 @@ class FaultBackend final : public AudioBackend {
   // Forgets every injected fault and lets buffers complete normally again; the counts go on.
   void clearFaults();
   void setCompletion(FaultCompletion completion) { completion_ = completion; }
+  // Every completion reaches the caller `buffers` of its own buffer's duration late (by the
+  // back end's clock), as from a device whose callbacks a busy machine holds up; 0 for none.
+  void setLateCompletions(uint32_t buffers) { lateBuffers_ = buffers; }
   uint32_t callCount(BackendCall call) const { return counts_[static_cast<size_t>(call)]; }
   AudioBackend& inner() { return *inner_; }
 
@@ -57,6 +60,7 @@ class FaultBackend final : public AudioBackend {
   std::string errorText(WaveError code) const override;
   uint64_t clockMs() const override { return inner_->clockMs(); }
   WaveError deviceFault() const override { return inner_->deviceFault(); }
+  uint64_t progressCount() const override { return inner_->progressCount(); }
 
  private:
   struct Fault {
@@ -72,11 +76,13 @@ class FaultBackend final : public AudioBackend {
     bool reported = true;  // its latest completion was passed on (or it is not queued)
     bool completedOnce = false;
     bool staleDue = false;  // kTwice: a stale completion to report at the next wait
+    uint64_t dueMs = 0;     // late completions: when the inner completion is passed on
   };
 
   // Counts the call and returns the injected code for it, or kWaveOk.
   WaveError injected(BackendCall call);
   Shadow* shadowOf(StreamHandle handle, const WaveHeader& header);
+  uint64_t durationMs(const Shadow& s) const;  // of its buffer, at its stream's byte rate
   WaveError queue(BackendCall call, StreamHandle handle, WaveHeader& header);
 
   std::unique_ptr<AudioBackend> inner_;
@@ -84,4 +90,6 @@ class FaultBackend final : public AudioBackend {
   std::array<uint32_t, kBackendCalls> counts_{};
   FaultCompletion completion_ = FaultCompletion::kNormal;
   std::vector<Shadow> shadows_;
+  uint32_t lateBuffers_ = 0;
+  std::vector<std::pair<StreamHandle, uint32_t>> byteRates_;  // of each open handle
 };

@@ -63,5 +63,15 @@ MeasurementResult pingAndAnalyze(SonarSettings& settings, WavePair& pair, AudioB
   const WaveError ping = pingPair(backend, pair);
   MeasurementResult result = analyzeRecording(settings, caller);
   result.ping = ping;
+  result.silent = ping == kWaveOk && recordedSilence(settings, caller);
   return result;
+}
+
+bool recordedSilence(const SonarSettings& settings, MeasureCaller caller) {
+  const uint8_t silence = settings.waveFormat.bitsPerSample == 8 ? 128 : 0;
+  const size_t end =
+      std::min<size_t>(correlationEndBytes(settings, caller), settings.recordBuffer.size());
+  return std::all_of(settings.recordBuffer.begin(),
+                     settings.recordBuffer.begin() + static_cast<std::ptrdiff_t>(end),
+                     [silence](uint8_t b) { return b == silence; });
 }

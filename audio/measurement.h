@@ -33,7 +33,14 @@ struct MeasurementResult {
   WaveError ping = kWaveOk;
   uint32_t peakAmplitude = 0;  // correlation result: largest magnitude / 255
   DirectArrival arrival;       // the offset finder's result; its offset is the found offset
+  // The device delivered nothing but silence where the chirp should be (a recording that is
+  // digital silence to its end): no measurement, whatever the analysis made of it.
+  bool silent = false;
 };
+
+// Whether the recording is digital silence (every sample the format's silence value) up to the
+// end the correlation reads.
+bool recordedSilence(const SonarSettings& settings, MeasureCaller caller);
 
 // One warm-up, one ping, the correlation and the offset finder, in that order. Afterwards
 // correlationBuffer holds the envelope (kEnvelopeBins) in front and correlationSums the raw sums.

@@ -22,6 +22,10 @@ struct CallbackLink {
   uint32_t outFrameBytes = 0;
   uint32_t inFrameBytes = 0;
   uint8_t silence = 0;
+  uint32_t rate = 0;
+  // How much later the stream plays a block than it captured the block handed over with it,
+  // on time [s]: its input and output latencies.
+  double nominalSkewSeconds = 0.0;
   DoneSignal* done = nullptr;
   // Set when the stream is given up in a call that never returned: should its callback ever run
   // again, it touches nothing.
@@ -81,10 +85,15 @@ PaStreamParameters streamParameters(int device, const WaveFormat& f, StreamDirec
 }
 
 int streamCallback(const void* input, void* output, unsigned long frames,
-                   const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
+                   const PaStreamCallbackTimeInfo* times, PaStreamCallbackFlags, void* user) {
   const CallbackLink& link = *static_cast<const CallbackLink*>(user);
   if (link.abandoned.load(std::memory_order_acquire)) return paAbort;
   beginBlock(link.gate, link.out, link.in);
+  if (link.out != nullptr && link.in != nullptr && times != nullptr &&
+      startsTogether(*link.out, *link.in)) {
+    alignCapture(*link.in, times->inputBufferAdcTime, times->outputBufferDacTime,
+                 link.nominalSkewSeconds, link.rate, link.inFrameBytes);
+  }
   if (link.out != nullptr && output != nullptr) {
     playInto(*link.out, {static_cast<uint8_t*>(output), frames * link.outFrameBytes},
              link.outFrameBytes, link.silence, *link.done);
@@ -184,6 +193,10 @@ WaveError PortAudioBackend::deviceFault() const {
   return kWaveOk;
 }
 
+uint64_t PortAudioBackend::progressCount() const {
+  return done_->progress.load(std::memory_order_relaxed);
+}
+
 PortAudioBackend::Half* PortAudioBackend::find(StreamHandle handle) {
   const auto it = halves_.find(handle);
   return it == halves_.end() ? nullptr : &it->second;
@@ -254,6 +267,10 @@ WaveError PortAudioBackend::startStream(Half* out, Half* in) {
                               static_cast<double>(rate), paFramesPerBufferUnspecified, paNoFlag,
                               streamCallback, &raw->link);
     if (r != paNoError) return r;
+    raw->link.rate = rate;
+    if (const PaStreamInfo* info = Pa_GetStreamInfo(raw->pa); info != nullptr) {
+      raw->link.nominalSkewSeconds = info->inputLatency + info->outputLatency;
+    }
     if (r = Pa_StartStream(raw->pa); r != paNoError) Pa_CloseStream(raw->pa);
     return r;
   });

@@ -42,6 +42,7 @@ class PortAudioBackend final : public AudioBackend {
   // kWaveNoAnswer once a call into PortAudio did not return in time; kWaveDeviceStopped while a
   // stream that should run has stopped by itself (its sound server ended).
   WaveError deviceFault() const override;
+  uint64_t progressCount() const override;
 
  private:
   struct Stream;

@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "audio/sim_room_keys.h"
+#include "engine/speed_of_sound.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ std::string readEcho(std::string_view value, SimRoom& room) {
   }
   if (!inRoomRange(echo.distanceM, 0.0, kMaxEchoDistanceM) ||
       !inRoomRange(echo.gain, -kMaxRoomGain, kMaxRoomGain)) {
-    return "echo '" + std::string(value) + "' is out of range";
+    return badRoomValue("echo", value);
   }
   room.echoes.push_back(echo);
   return {};
@@ -64,8 +65,7 @@ std::string readPerson(std::string_view value, SimRoom& room) {
 std::string readPair(std::string_view key, std::string_view value, SimRoom& room) {
   if (key == "echo") return readEcho(value, room);
   if (key == "person") return readPerson(value, room);
-  const std::string bad =
-      "room key " + std::string(key) + " has a bad value '" + std::string(value) + "'";
+  const std::string bad = badRoomValue(key, value);
   if (key == "seed") return readSeed(value, room.seed) ? std::string() : bad;
   if (isRealisticRoomKey(key)) return readRealisticRoomKey(key, value, room);
   double v = 0.0;
@@ -82,8 +82,30 @@ std::string readPair(std::string_view key, std::string_view value, SimRoom& room
   } else if (key == "speed") {
     if (!number || !inRoomRange(v, kMinSpeedMps, kMaxSpeedMps)) return bad;
     room.speedMps = v;
+  } else if (key == "temperature") {
+    if (!number || !inRoomRange(v, kMinAirTemperatureC, kMaxAirTemperatureC)) return bad;
+    room.temperatureC = v;
+  } else if (key == "humidity") {
+    if (!number || !inRoomRange(v, 0.0, 100.0)) return bad;
+    room.humidityPercent = v;
   } else {
     return "unknown room key '" + std::string(key) + "'";
+  }
+  return {};
+}
+
+// The speed of the room's air, once all its keys are read: either speed= or the air's.
+std::string settleRoomAir(SimRoom& room) {
+  if (room.temperatureC && room.speedMps) {
+    return "room keys temperature and speed cannot both be given: the air's temperature sets "
+           "its speed";
+  }
+  if (room.humidityPercent && !room.temperatureC) {
+    return "room key humidity needs temperature";
+  }
+  if (room.temperatureC) {
+    room.speedMps = speedOfSoundInAir(*room.temperatureC,
+                                      room.humidityPercent.value_or(kDefaultHumidityPercent));
   }
   return {};
 }
@@ -143,6 +165,7 @@ std::string parseSimRoom(std::string_view text, SimRoom& room) {
     }
     first = false;
   }
+  if (std::string problem = settleRoomAir(room); !problem.empty()) return problem;
   return checkRoomGeometry(room);
 }
 

@@ -69,6 +69,10 @@ struct SimRoom {
   double noiseRms = 30.0;  // white noise [16-bit units]
   uint64_t seed = 1;
   std::optional<double> speedMps;  // unset: the caller supplies the current medium's speed
+  // The room's air (temperature=, humidity=): sets speedMps once every key is read. The room
+  // keeps its own air whatever calibration the program reads it with.
+  std::optional<double> temperatureC;
+  std::optional<double> humidityPercent;
 
   std::optional<SimShoebox> shoebox;
   SimResponse speaker;     // the loudspeaker's response
@@ -105,7 +109,8 @@ SimRoom defaultSimRoom();
 
 // Parses comma-separated key=value pairs over the defaults, without reflectors unless given:
 // latency, direct, echo=METRES:GAIN[:move=M@HZ|:vel=V] (repeatable), person=METRES (repeatable),
-// noise, seed, speed; and for the realistic room
+// noise, seed, speed or temperature and humidity (the speed of that air; humidity defaults to
+// 50 %); and for the realistic room
 // preset, size, pos, facing, spacing, mic (repeatable), rt, order, scatter, tail, air, beam,
 // speaker, micresponse, pink, dc, clip. A preset must come first; later keys refine it. Returns
 // an empty string on success, else the reason naming the key; `room` is then unspecified.

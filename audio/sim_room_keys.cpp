@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "audio/sim_shoebox.h"
 
@@ -23,10 +24,6 @@ constexpr std::array<Preset, 3> kPresets{{
     {"office", "size=5.0:4.0:2.7,pos=3.5:1.5:0.76,facing=0,rt=0.5,order=8,scatter=0.2"},
     {"hall", "size=24:16:8,pos=19:6:1.2,facing=0,rt=1.2,order=6,scatter=0.3"},
 }};
-
-std::string badValue(std::string_view key, std::string_view value) {
-  return "room key " + std::string(key) + " has a bad value '" + std::string(value) + "'";
-}
 
 // "A:B:C" into three numbers.
 bool readTriple(std::string_view text, SimPoint& p) {
@@ -96,7 +93,7 @@ std::string readPreset(std::string_view name, SimRoom& room) {
     room.shoebox->micsGiven = false;  // a mic= of the user replaces the laptop's microphones
     return {};
   }
-  return "unknown room preset '" + std::string(name) + "'";
+  return "unknown room preset '" + std::string(name) + "': desk, office or hall";
 }
 
 SimShoebox& shoeboxOf(SimRoom& room) {
@@ -108,22 +105,67 @@ SimShoebox& shoeboxOf(SimRoom& room) {
 struct NumberKey {
   std::string_view key;
   double low, high;
+  std::string_view unit;  // with its leading space, or empty
   double* (*field)(SimRoom&);
 };
 const std::array<NumberKey, 10> kNumberKeys{{
-    {"facing", -3600.0, 3600.0, [](SimRoom& r) { return &shoeboxOf(r).facingDegrees; }},
-    {"rt", 0.05, 10.0, [](SimRoom& r) { return &shoeboxOf(r).reverberationSeconds; }},
-    {"scatter", 0.0, 1.0, [](SimRoom& r) { return &shoeboxOf(r).scatter; }},
-    {"tail", 0.0, 10.0, [](SimRoom& r) { return &shoeboxOf(r).tailGain; }},
-    {"air", 0.0, 10.0, [](SimRoom& r) { return &shoeboxOf(r).airDbPerM; }},
-    {"beam", 0.0, 1.0, [](SimRoom& r) { return &shoeboxOf(r).beam; }},
-    {"pink", 0.0, 32768.0, [](SimRoom& r) { return &r.pinkRms; }},
-    {"dc", -32768.0, 32768.0, [](SimRoom& r) { return &r.dcOffset; }},
-    {"clip", 0.001, 1.0, [](SimRoom& r) { return &r.clipLevel; }},
-    {"spacing", 0.0, 2.0, nullptr},
+    {"facing", -3600.0, 3600.0, " degrees", [](SimRoom& r) { return &shoeboxOf(r).facingDegrees; }},
+    {"rt", 0.05, 10.0, " s", [](SimRoom& r) { return &shoeboxOf(r).reverberationSeconds; }},
+    {"scatter", 0.0, 1.0, "", [](SimRoom& r) { return &shoeboxOf(r).scatter; }},
+    {"tail", 0.0, 10.0, "", [](SimRoom& r) { return &shoeboxOf(r).tailGain; }},
+    {"air", 0.0, 10.0, " dB/m", [](SimRoom& r) { return &shoeboxOf(r).airDbPerM; }},
+    {"beam", 0.0, 1.0, "", [](SimRoom& r) { return &shoeboxOf(r).beam; }},
+    {"pink", 0.0, 32768.0, " (16-bit units)", [](SimRoom& r) { return &r.pinkRms; }},
+    {"dc", -32768.0, 32768.0, " (16-bit units)", [](SimRoom& r) { return &r.dcOffset; }},
+    {"clip", 0.001, 1.0, " of full scale", [](SimRoom& r) { return &r.clipLevel; }},
+    {"spacing", 0.0, 2.0, " m", nullptr},
 }};
 
+std::string number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
+std::string fromTo(double low, double high, std::string_view unit = {}) {
+  return "a number from " + number(low) + " to " + number(high) + std::string(unit);
+}
+
+// What each key takes, in words, for the message about a value it does not.
+std::string accepted(std::string_view key) {
+  for (const NumberKey& k : kNumberKeys) {
+    if (k.key == key) return fromTo(k.low, k.high, k.unit);
+  }
+  if (key == "latency") return fromTo(0.0, kMaxLatencyMs, " ms");
+  if (key == "direct") return fromTo(-kMaxRoomGain, kMaxRoomGain, " (share of full scale)");
+  if (key == "noise") return fromTo(0.0, 32768.0, " (16-bit units)");
+  if (key == "speed") return fromTo(kMinSpeedMps, kMaxSpeedMps, " m/s");
+  if (key == "seed") return "a whole number from 0 to 18446744073709551615";
+  if (key == "order") return "a whole number from 0 to " + std::to_string(kMaxReflectionOrder);
+  if (key == "size") return "L:W:H, each " + fromTo(0.5, 200.0, " m");
+  if (key == "pos") return "X:Y:Z in metres, inside the room";
+  if (key == "mic") return "R:U:F in metres, at most 2 m from the loudspeaker";
+  if (key == "echo") {
+    return "METRES:GAIN, metres " + fromTo(0.0, kMaxEchoDistanceM) + ", gain " +
+           fromTo(-kMaxRoomGain, kMaxRoomGain);
+  }
+  if (key == "speaker" || key == "micresponse") {
+    return "flat, lowpass:HZ or highpass:HZ (10 to 100000 Hz), phase:DEG (-360 to 360), "
+           "resonant[:HZ:Q:DB] or ringing[:HZ:Q:DB] (Q 0.1 to 200, DB -40 to 40)";
+  }
+  return {};
+}
+
 }  // namespace
+
+std::string badRoomValue(std::string_view key, std::string_view value) {
+  std::string problem =
+      "room key " + std::string(key) + " has a bad value '" + std::string(value) + "'";
+  if (const std::string takes = accepted(key); !takes.empty()) {
+    problem += ": it takes " + takes;
+  }
+  return problem;
+}
 
 bool readRoomNumber(std::string_view text, double& value) {
   if (text.empty()) return false;
@@ -141,7 +183,7 @@ bool isRealisticRoomKey(std::string_view key) {
 }
 
 std::string readRealisticRoomKey(std::string_view key, std::string_view value, SimRoom& room) {
-  const std::string bad = badValue(key, value);
+  const std::string bad = badRoomValue(key, value);
   if (key == "preset") return readPreset(value, room);
   if (key == "speaker" || key == "micresponse") {
     return readResponse(value, key == "speaker" ? room.speaker : room.microphone) ? std::string()

@@ -7,6 +7,9 @@
 // The keys of the realistic room, apart from the plain room's keys in sim_room.cpp.
 
 bool readRoomNumber(std::string_view text, double& value);
+// "room key rt has a bad value '100': it takes a number from 0.05 to 10 s", for any key whose
+// range is known here.
+std::string badRoomValue(std::string_view key, std::string_view value);
 inline bool inRoomRange(double v, double low, double high) {
   return v >= low && v <= high;
 }

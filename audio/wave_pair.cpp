@@ -37,18 +37,26 @@ uint32_t bufferDurationMs(uint32_t lengthBytes, const WaveFormat& format) {
 }
 
 // Waits until the device marks the header done. Ends early with the back end's fault, or with
-// kWaveTimedOut when the header is not done kLateAllowanceMs after the buffer's own duration by
-// the back end's clock (or, for a back end whose clock stands still, after kGiveUpSlices waits
-// beyond it); the caller then unprepares the header.
+// kWaveTimedOut when nothing has moved for kLateAllowanceMs plus twice the buffer's duration by
+// the back end's clock (a device that still delivers, however late, is waited for, up to
+// kLateWaitsAtMost such spans beyond the buffer's end), or, for a back end whose clock stands
+// still, after kGiveUpSlices waits beyond its duration; the caller then unprepares the header.
 WaveError waitUntilDone(AudioBackend& backend, const WaveHeader& header, uint32_t sliceMs,
                         uint32_t durationMs) {
   const uint32_t allowedStill = durationMs / sliceMs + 1 + kGiveUpSlices + kOtherBufferWakes;
+  const uint64_t allowance = kLateAllowanceMs + 2ull * durationMs;
   const uint64_t expectedEnd = backend.clockMs() + durationMs;
-  const uint64_t deadline = expectedEnd + kLateAllowanceMs;
+  const uint64_t latest = expectedEnd + kLateWaitsAtMost * allowance;
+  uint64_t deadline = expectedEnd + allowance;
+  uint64_t progress = backend.progressCount();
   uint32_t stillWaits = 0;
   while (!header.done()) {
     if (const WaveError fault = backend.deviceFault(); fault != kWaveOk) return fault;
     const uint64_t now = backend.clockMs();
+    if (const uint64_t moved = backend.progressCount(); moved != progress) {
+      progress = moved;
+      deadline = std::min(latest, std::max(deadline, now + allowance));
+    }
     if (stillWaits == allowedStill || now >= deadline) return kWaveTimedOut;
     const bool late = now >= expectedEnd;
     // Up to the buffer's end in one wait; once late, short waits, and once clearly late (not

@@ -4,11 +4,14 @@
 
 #ifdef MERVANE_BENCH_DISPLAY
 #include <QGuiApplication>
+
+#include "io/runtime_folder.h"
 #endif
 
 int main(int argc, char** argv) {
 #ifdef MERVANE_BENCH_DISPLAY
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  provideRuntimeFolder();
   QGuiApplication app(argc, argv);
 #endif
   benchmark::Initialize(&argc, argv);

@@ -12,7 +12,7 @@ std::unique_ptr<AudioBackend> makeSimBackend(CliRun& run, int& code) {
   SimRoom room = defaultSimRoom();
   if (run.request.room) {
     if (const std::string problem = parseSimRoom(*run.request.room, room); !problem.empty()) {
-      run.err << "mervane-cli: --room: " << problem << "\n";
+      run.err << "mervane-cli: " << run.request.roomOrigin << ": " << problem << "\n";
       code = kExitUsage;
       return nullptr;
     }

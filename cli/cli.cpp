@@ -1,14 +1,18 @@
 #include "cli/cli.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ostream>
 
 #include "app/chirp_warning.h"
+#include "app/header_ranges.h"
 #include "audio/measurement.h"
 #include "cli/backend_setup.h"
+#include "cli/calibration_options.h"
 #include "cli/cli_shell.h"
 #include "cli/commands.h"
+#include "cli/file_roles.h"
 #include "cli/settings_fields.h"
 #include "engine/buffer_plan.h"
 
@@ -24,6 +28,10 @@ constexpr const char* kUsage =
     "  --load FILE               load a .son sonar file or a .par parameter file\n"
     "  --set FIELD=VALUE         set one setting (repeatable)\n"
     "  --json                    print one JSON document instead of text\n"
+    "  --temperature C           read distances at the speed of sound of air at C degrees\n"
+    "                            Celsius (water: of water at C degrees)\n"
+    "  --humidity P              the air's relative humidity with --temperature (default 50)\n"
+    "  --calibration FILE        read distances with the calibration saved by calibrate --save\n"
     "  --help, --version\n"
     "\n"
     "Commands:\n"
@@ -43,9 +51,15 @@ constexpr const char* kUsage =
     "  track --near D [--count N] [--csv FILE]\n"
     "                            follow the echo nearest D metres for N pings (default 100) to a\n"
     "                            fraction of a millimetre; --csv writes time_s,distance_m,amplitude\n"
+    "  calibrate --distance D [--second-distance D2] [--count N] [--save FILE]\n"
+    "                            with a wall D metres in front of the device, solve the offset\n"
+    "                            its geometry adds (and with a second wall or object at D2 the\n"
+    "                            speed of sound too) from N pings (default 4); --save writes the\n"
+    "                            calibration file --calibration reads\n"
     "\n"
     "The simulated room (--room, MERVANE_ROOM): comma-separated KEY=VALUE, each optional.\n"
     "  latency=MS direct=GAIN echo=METRES:GAIN (repeatable) noise=RMS seed=N speed=M/S\n"
+    "  temperature=C humidity=P  the room's air: its speed of sound instead of speed=\n"
     "                            a direct sound and point reflectors (default: echoes at 0.80\n"
     "                            and 1.90 m without --room)\n"
     "  echo=METRES:GAIN:move=M@HZ | echo=METRES:GAIN:vel=V | person=METRES\n"
@@ -73,6 +87,12 @@ constexpr const char* kUsage =
     "Distances are half the way an echo travels beyond the direct sound: at the desk, with the\n"
     "microphones 17 cm above and 7 cm behind the loudspeaker, the wall 0.75 m away is at 0.70 m.\n"
     "\n"
+    "Without --temperature or --calibration distances are read at the medium's own speed (air\n"
+    "337.6 m/s) with no offset. With either, the JSON of ping, sweep and analyze starts with\n"
+    "\"speedOfSound\" and \"offsetMetres\", and sweep --csv with the line\n"
+    "'# speed of sound S m/s, offset O m'. The room keeps its own air: temperature=C and\n"
+    "humidity=P (default 50) in --room make it that air's speed (not with speed=).\n"
+    "\n"
     "ping prints each ping as it is measured. With --json its one document is streamed:\n"
     "'{\"pings\":[' on the first line, one ping object per line (each after the first\n"
     "starting with a comma), ']}' on the last, closed also when a ping fails; with\n"
@@ -83,12 +103,17 @@ constexpr const char* kUsage =
     "ping (with --json a streamed document like ping's, each ping with \"time\", \"track\",\n"
     "\"distance\" and \"amplitude\"); a ping that lost the echo says \"lost\" and leaves\n"
     "the distance out, and the next ping looks for the echo nearest its last distance.\n"
+    "MERVANE_AUDIO=sim|portaudio and MERVANE_ROOM=ROOM choose the back end and the room\n"
+    "when --backend and --room do not; the room is ignored with portaudio.\n"
+    "--set values must fit sonar and parameter files (README, Files); outputs that are\n"
+    "one file under two names, or an input, are refused before anything is measured.\n"
     "Exit status: 0 success, 1 the operation ran and failed (a device, a save, the\n"
     "output), 2 bad usage or input. Files are replaced only by a complete new file.\n";
 
 bool takesValue(const std::string& option) {
   return option == "--backend" || option == "--room" || option == "--device" ||
-         option == "--load" || option == "--set";
+         option == "--load" || option == "--set" || option == "--temperature" ||
+         option == "--humidity" || option == "--calibration";
 }
 
 void applyOption(const std::string& option, const std::string& value, CliRequest& request) {
@@ -97,19 +122,22 @@ void applyOption(const std::string& option, const std::string& value, CliRequest
   if (option == "--device") request.device = value;
   if (option == "--load") request.load = value;
   if (option == "--set") request.sets.push_back(value);
+  if (option == "--temperature") request.temperature = value;
+  if (option == "--humidity") request.humidity = value;
+  if (option == "--calibration") request.calibrationFile = value;
 }
 
 // What a command printed must have reached its destination: a full disk or a closed pipe turns
 // a success into a failure, with the reason.
-int endOfOutput(CliRun& run, int code) {
-  if (run.out.good()) {
+int endOfOutput(std::ostream& out, std::ostream& err, int code) {
+  if (out.good()) {
     errno = 0;
-    if (run.out.flush()) return code;
+    if (out.flush()) return code;
   }
   // A stream that failed earlier keeps the reason of its failed write in errno, as a rule.
   const int error = errno;
-  run.err << "mervane-cli: the output could not be written"
-          << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
+  err << "mervane-cli: the output could not be written"
+      << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
   return code == kExitOk ? kExitFailed : code;
 }
 
@@ -121,8 +149,28 @@ void warnOfFoldedChirp(CliRun& run) {
   }
 }
 
+CliEnvironment processEnvironment() {
+  CliEnvironment environment;
+  // Empty counts as unset, as for the desktop program's MERVANE_AUDIO.
+  if (const char* audio = std::getenv("MERVANE_AUDIO"); audio != nullptr && *audio != '\0') {
+    environment.audio = audio;
+  }
+  if (const char* room = std::getenv("MERVANE_ROOM"); room != nullptr) environment.room = room;
+  return environment;
+}
+
 std::optional<std::string> parseCliRequest(const std::vector<std::string>& words,
-                                           CliRequest& request) {
+                                           CliRequest& request, const CliEnvironment& environment) {
+  bool backendGiven = false;
+  for (const std::string& w : words) {
+    backendGiven = backendGiven || w == "--backend" || w.rfind("--backend=", 0) == 0;
+  }
+  if (environment.audio && !backendGiven) {
+    if (*environment.audio != "sim" && *environment.audio != "portaudio") {
+      return "MERVANE_AUDIO: unknown back end '" + *environment.audio + "' (sim or portaudio)";
+    }
+    request.backend = *environment.audio;
+  }
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string& w = words[i];
     // Global options may also follow the command; anything else there is the command's own.
@@ -147,28 +195,39 @@ std::optional<std::string> parseCliRequest(const std::vector<std::string>& words
     return "unknown back end '" + request.backend + "' (sim or portaudio)";
   }
   if (request.room && request.backend != "sim") return "--room needs --backend sim";
+  // The variable describes the room the simulated back end uses; a sound card has none.
+  if (environment.room && !request.room && request.backend == "sim") {
+    request.room = *environment.room;
+    request.roomOrigin = "MERVANE_ROOM";
+  }
   return std::nullopt;
 }
 
-int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
+int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
+           const CliEnvironment& environment) {
   for (const std::string& w : argv) {
     if (w == "--help" || w == "-h") {
       out << kUsage;
-      return kExitOk;
+      return endOfOutput(out, err, kExitOk);
     }
     if (w == "--version") {
       out << "mervane-cli " << MERVANE_VERSION << "\n";
-      return kExitOk;
+      return endOfOutput(out, err, kExitOk);
     }
   }
   CliRequest request;
-  if (const auto problem = parseCliRequest(argv, request)) {
+  if (const auto problem = parseCliRequest(argv, request, environment)) {
     err << "mervane-cli: " << *problem << "\n" << kUsage;
     return kExitUsage;
   }
   const CliCommand* command = findCliCommand(request.command);
   if (command == nullptr) {
     err << "mervane-cli: unknown command '" << request.command << "'\n";
+    return kExitUsage;
+  }
+  // Before any work: a clash found after a sweep would cost the user the sweep.
+  if (const auto clash = clashingFiles(namedFiles(request))) {
+    err << "mervane-cli: " << *clash << "\n";
     return kExitUsage;
   }
   CliRun run{request, out, err, {}, false};
@@ -184,11 +243,23 @@ int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
       return kExitUsage;
     }
   }
+  // The settings as all --set left them, so their order never matters: what a file cannot hold
+  // would come back as another value, and what Open refuses could not be read back at all.
+  if (const HeaderRange* range = outOfRange(program.settings); range && !request.sets.empty()) {
+    err << "mervane-cli: --set " << range->field << "=" << range->value(program.settings) << ": "
+        << range->field << " takes " << acceptedValues(*range)
+        << " (what sonar and parameter files hold)\n";
+    return kExitUsage;
+  }
+  if (const std::string problem = applyCalibrationOptions(run); !problem.empty()) {
+    err << "mervane-cli: " << problem << "\n";
+    return kExitUsage;
+  }
   run.planOk = planBuffers(program.settings);
   // analyze replaces the format with its recording's and warns for that one.
   if (command->name != "analyze") warnOfFoldedChirp(run);
   if (command->needsAudio()) {
     if (const int code = setUpAudio(run); code != kExitOk) return code;
   }
-  return endOfOutput(run, command->run(run));
+  return endOfOutput(run.out, run.err, command->run(run));
 }

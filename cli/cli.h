@@ -16,9 +16,13 @@ constexpr int kExitUsage = 2;   // bad usage or bad input
 struct CliRequest {
   std::string backend = "sim";
   std::optional<std::string> room;
+  std::string roomOrigin = "--room";  // where the room came from, for its messages
   std::optional<std::string> device;
   std::optional<std::string> load;
   std::vector<std::string> sets;
+  std::optional<std::string> temperature;      // --temperature C
+  std::optional<std::string> humidity;         // --humidity P
+  std::optional<std::string> calibrationFile;  // --calibration FILE
   bool json = false;
   std::string command;
   std::vector<std::string> args;  // the command's own arguments
@@ -38,12 +42,24 @@ struct CliRun {
   std::unique_ptr<CliFrontEnd> frontEnd{};
 };
 
+// The variables the desktop program also reads: MERVANE_AUDIO chooses the back end and
+// MERVANE_ROOM describes the simulated room; an option on the command line wins, and the room
+// is ignored when the back end is not the simulated room. Unset is nullopt.
+struct CliEnvironment {
+  std::optional<std::string> audio;
+  std::optional<std::string> room;
+};
+CliEnvironment processEnvironment();
+
 // The whole command line front end, callable in-process so tests see exit codes and output.
-int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err);
+// Without an environment it runs as if neither variable were set.
+int runCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
+           const CliEnvironment& environment = {});
 
 // Tells on stderr when the settings' chirp folds at the Nyquist frequency.
 void warnOfFoldedChirp(CliRun& run);
 
 // Parses the command-line words after the program name. Returns the reason on bad usage.
 std::optional<std::string> parseCliRequest(const std::vector<std::string>& words,
-                                           CliRequest& request);
+                                           CliRequest& request,
+                                           const CliEnvironment& environment = {});

@@ -46,6 +46,7 @@ int runAnalyzeCommand(CliRun& run) {
   if (run.request.json) {
     JsonWriter json;
     json.beginObject();
+    writeCalibrationJson(json, s);
     writePingJson(json, report);
     json.endObject();
     run.out << json.text() << "\n";

@@ -32,7 +32,14 @@ int deviceFailure(CliRun& run, const char* step, uint32_t ping, WaveError code) 
 class PingPrinter {
  public:
   explicit PingPrinter(CliRun& run) : run_(run) {
-    if (run_.request.json) run_.out << "{\"pings\":[\n" << std::flush;
+    if (!run_.request.json) return;
+    // The calibration opens the document, so the pings that follow are read by it.
+    JsonWriter json;
+    json.beginObject();
+    writeCalibrationJson(json, run_.program.settings);
+    std::string opening = json.text();
+    opening += opening.size() > 1 ? ",\"pings\":[\n" : "\"pings\":[\n";
+    run_.out << opening << std::flush;
   }
   ~PingPrinter() {
     if (run_.request.json) run_.out << "]" << closing_ << "}\n" << std::flush;
@@ -107,13 +114,19 @@ int runPingCommand(CliRun& run) {
     }
   }
   PingPrinter printer(run);
+  uint32_t silent = 0;
   for (uint32_t n = 1; n <= count; ++n) {
     const MeasurementResult r =
         runMeasurement(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
     if (r.warmUp != kWaveOk) return deviceFailure(run, "the warm-up", n, r.warmUp);
     if (r.ping != kWaveOk) return deviceFailure(run, "play and record", n, r.ping);
+    if (r.silent) {
+      ++silent;
+      run.err << "mervane-cli: warning: ping " << n
+              << " recorded only silence where the chirp should be; it is not counted\n";
+    }
     if (!printer.print(n, reportMeasurement(p, r))) return kExitFailed;  // runCli says why
   }
-  if (average && !printer.printAverage(count)) return kExitFailed;
+  if (average && !printer.printAverage(count - silent)) return kExitFailed;
   return kExitOk;
 }

@@ -11,6 +11,7 @@
 #include "cli/cli_shell.h"
 #include "cli/commands.h"
 #include "cli/json.h"
+#include "cli/ping_report.h"
 #include "io/checked_save.h"
 
 namespace {
@@ -63,10 +64,6 @@ std::optional<std::string> parseSweepArgs(const std::vector<std::string>& args, 
              args[i] + "'";
     }
   }
-  // Each output would replace the one written before it.
-  if (a.save && a.png && *a.save == *a.png) return "sweep: --save and --png name the same file";
-  if (a.save && a.csv && *a.save == *a.csv) return "sweep: --save and --csv name the same file";
-  if (a.png && a.csv && *a.png == *a.csv) return "sweep: --png and --csv name the same file";
   return std::nullopt;
 }
 
@@ -104,6 +101,7 @@ void printSweep(CliRun& run, uint32_t columns) {
   if (run.request.json) {
     JsonWriter json;
     json.beginObject();
+    writeCalibrationJson(json, run.program.settings);
     json.number("columns", columns);
     json.number("lastOffset", lastOffset);
     json.number("peakAmplitude", scan.peakAmplitude);

@@ -13,6 +13,7 @@ constexpr std::array kCommands{
     CliCommand{"sweep", runSweepCommand, CommandAudio::kDevices},
     CliCommand{"search-offset", runSearchOffsetCommand, CommandAudio::kDevices},
     CliCommand{"render", runRenderCommand},
+    CliCommand{"calibrate", runCalibrateCommand, CommandAudio::kDevices},
     CliCommand{"track", runTrackCommand, CommandAudio::kDevices},
 };
 

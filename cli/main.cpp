@@ -10,5 +10,5 @@ int main(int argc, char** argv) {
   // program with a core dump.
   std::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string> words(argv + 1, argv + argc);
-  return runCli(words, std::cout, std::cerr);
+  return runCli(words, std::cout, std::cerr, processEnvironment());
 }

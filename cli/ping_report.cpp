@@ -11,15 +11,18 @@
 PingReport reportMeasurement(Program& program, const MeasurementResult& result) {
   SonarSettings& s = program.settings;
   program.scan.peakAmplitude = result.peakAmplitude;
-  observeMeasurement(s, result.arrival, program.echoTracker);
-  program.obstructionList = latestEchoes(program.echoTracker);
+  // Silence teaches the tracker nothing and counts in no average.
+  if (!result.silent) {
+    observeMeasurement(s, result.arrival, program.echoTracker);
+    program.obstructionList = latestEchoes(program.echoTracker);
+  }
 
   PingReport report;
   report.foundOffset = result.arrival.offset;
   report.peakAmplitude = result.peakAmplitude;
   const size_t bins = std::min<size_t>(kEnvelopeBins, s.correlationBuffer.size());
   report.envelope.assign(s.correlationBuffer.begin(), s.correlationBuffer.begin() + bins);
-  report.obstructions = foundDistances(program.obstructionList);
+  if (!result.silent) report.obstructions = foundDistances(program.obstructionList);
   return report;
 }
 
@@ -30,6 +33,12 @@ std::vector<double> foundDistances(const EchoDistances& distances) {
   }
   std::sort(found.begin(), found.end());
   return found;
+}
+
+void writeCalibrationJson(JsonWriter& json, const SonarSettings& s) {
+  if (!calibrated(s.calibration)) return;
+  json.real("speedOfSound", speedInUse(s), 3);
+  json.real("offsetMetres", s.calibration.offsetMetres, 4);
 }
 
 void writePingJson(JsonWriter& json, const PingReport& report) {

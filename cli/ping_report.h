@@ -28,6 +28,10 @@ PingReport reportMeasurement(Program& program, const MeasurementResult& result);
 // The distances that hold an echo, nearest first.
 std::vector<double> foundDistances(const EchoDistances& distances);
 
+// "speedOfSound" and "offsetMetres" into the document's top-level object when the settings read
+// with a calibration; nothing without one, so uncalibrated documents stay as they were.
+void writeCalibrationJson(JsonWriter& json, const SonarSettings& settings);
+
 // The report's keys into an object that the caller has begun.
 void writePingJson(JsonWriter& json, const PingReport& report);
 // "offset 652 peak 123456 echoes 0.80 m 1.90 m" (or "echoes none").

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
+#include "app/header_ranges.h"
 #include "io/checked_save.h"
 
 namespace {
@@ -19,8 +21,22 @@ struct SndfileCloser {
 };
 using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
 
-bool supportedRate(int rate) {
-  return rate == 8000 || rate == 11025 || rate == 22050 || rate == 44100;
+bool supportedRate(int64_t rate) {
+  return std::find(kRatesByCode.begin(), kRatesByCode.end(), rate) != kRatesByCode.end();
+}
+
+std::string supportedRates() {
+  std::string list;
+  for (size_t i = 0; i < kRatesByCode.size(); ++i) {
+    list += std::to_string(kRatesByCode[i]) + (i + 2 < kRatesByCode.size()   ? ", "
+                                               : i + 1 < kRatesByCode.size() ? " or "
+                                                                             : " Hz");
+  }
+  return list;
+}
+
+std::string rateProblem(const std::string& path, int64_t rate) {
+  return path + " runs at " + std::to_string(rate) + " Hz; " + supportedRates() + " are supported";
 }
 
 }  // namespace
@@ -68,16 +84,18 @@ sf_count_t memoryTell(void* user) {
   return static_cast<MemoryFile*>(user)->position;
 }
 
-// Whether the file starts as a canonical WAV whose format chunk gives a rate of 0 Hz, which
-// libsndfile refuses with a message about its own structures.
-bool declaresNoRate(const std::string& path) {
+// The rate a canonical WAV's format chunk declares, where the file starts as one. libsndfile
+// refuses a rate it cannot hold (0, or above 2^31) with a message about its own structures.
+std::optional<uint32_t> declaredRate(const std::string& path) {
   std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
   uint8_t head[28] = {};
-  if (!f || std::fread(head, 1, sizeof head, f.get()) != sizeof head) return false;
-  const bool canonical = std::memcmp(head, "RIFF", 4) == 0 &&
+  if (!f || std::fread(head, 1, sizeof head, f.get()) != sizeof head) return std::nullopt;
+  const bool canonical = (std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0) &&
                          std::memcmp(head + 8, "WAVE", 4) == 0 &&
                          std::memcmp(head + 12, "fmt ", 4) == 0;
-  return canonical && head[24] == 0 && head[25] == 0 && head[26] == 0 && head[27] == 0;
+  if (!canonical) return std::nullopt;
+  return uint32_t{head[24]} | uint32_t{head[25]} << 8 | uint32_t{head[26]} << 16 |
+         uint32_t{head[27]} << 24;
 }
 
 }  // namespace
@@ -115,25 +133,35 @@ std::string readWav(const std::string& path, uint64_t maxBytes, WavRecording& re
   SF_INFO info{};
   SndfileHandle file(sf_open(path.c_str(), SFM_READ, &info));
   if (!file) {
-    if (declaresNoRate(path)) return path + " declares a sample rate of 0 Hz";
-    return "cannot read " + path + ": " + sf_strerror(nullptr);
+    if (const auto rate = declaredRate(path); rate == 0u) {
+      return path + " declares a sample rate of 0 Hz; " + supportedRates() + " are supported";
+    } else if (rate && !supportedRate(*rate)) {
+      return rateProblem(path, *rate);
+    }
+    const std::string reason = sf_strerror(nullptr);
+    // libsndfile's own structures mean nothing to the user.
+    if (reason.rfind("Internal error", 0) == 0) {
+      return "cannot read " + path +
+             ": its header describes no sound an 8- or 16-bit PCM WAV "
+             "file can hold";
+    }
+    return "cannot read " + path + ": " + reason;
   }
   const int major = info.format & SF_FORMAT_TYPEMASK;
   const int sub = info.format & SF_FORMAT_SUBMASK;
   // WAVE_FORMAT_EXTENSIBLE is how many programs write PCM with more than 2 channels or more
-  // than 16 bits, and some write it for every file.
-  const bool wave = major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX;
-  if (!wave || (sub != SF_FORMAT_PCM_U8 && sub != SF_FORMAT_PCM_16)) {
-    return path + " is not an 8- or 16-bit PCM WAV file";
+  // than 16 bits, and some write it for every file; RF64 is the WAV of recorders that may go
+  // beyond 4 GB.
+  const bool wave = major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64;
+  if (!wave) return path + " is not a WAV file; analyze reads 8- or 16-bit PCM WAV files";
+  if (sub != SF_FORMAT_PCM_U8 && sub != SF_FORMAT_PCM_16) {
+    return path + " holds no 8- or 16-bit PCM samples; analyze reads only those";
   }
   if (info.frames <= 0) return path + " holds no samples";
   if (info.channels != 1 && info.channels != 2) {
     return path + " has " + std::to_string(info.channels) + " channels; 1 or 2 are supported";
   }
-  if (!supportedRate(info.samplerate)) {
-    return path + " runs at " + std::to_string(info.samplerate) +
-           " Hz; 8000, 11025, 22050 or 44100 are supported";
-  }
+  if (!supportedRate(info.samplerate)) return rateProblem(path, info.samplerate);
   WaveFormat& f = recording.format;
   f = WaveFormat{};
   f.formatTag = 1;

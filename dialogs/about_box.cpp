@@ -10,7 +10,7 @@
 
 namespace {
 
-QString aboutText(const QString& soundSystem) {
+QString aboutText(const QString& soundSystem, const QString& calibration) {
   return QStringLiteral(
              "<h2>Mervane</h2>"
              "<p>Version %1</p>"
@@ -19,8 +19,10 @@ QString aboutText(const QString& soundSystem) {
              "direct arrival and draws the echoes over distance as one column of a live "
              "echogram.</p>"
              "<p>Sound: %2</p>"
+             "<p>Distances: %3</p>"
              "<p>Built with Qt, PortAudio, libsndfile and FFTW.</p>")
-      .arg(QStringLiteral(MERVANE_VERSION), soundSystem.toHtmlEscaped());
+      .arg(QStringLiteral(MERVANE_VERSION), soundSystem.toHtmlEscaped(),
+           calibration.toHtmlEscaped());
 }
 
 QLabel* pictureLabel(const QPixmap& picture, const char* name, QWidget* parent) {
@@ -36,7 +38,7 @@ QLabel* pictureLabel(const QPixmap& picture, const char* name, QWidget* parent) 
 DialogResult runAboutBox(QWidget* parent, const AboutContent& content) {
   ModalDialog box(parent);
   box.setWindowTitle(QStringLiteral("About"));
-  auto* text = new QLabel(aboutText(content.soundSystem), &box);
+  auto* text = new QLabel(aboutText(content.soundSystem, content.calibration), &box);
   text->setObjectName(QStringLiteral("aboutText"));
   text->setWordWrap(true);
   text->setTextFormat(Qt::RichText);

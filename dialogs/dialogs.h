@@ -21,5 +21,6 @@ struct AboutContent {
   QPixmap banner;
   QPixmap emblem;
   QString soundSystem;
+  QString calibration;  // the speed and offset distances are read with
 };
 DialogResult runAboutBox(QWidget* parent, const AboutContent& content);

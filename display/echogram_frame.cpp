@@ -33,7 +33,7 @@ void drawPlotBox(PlotSurface& surface) {
 // tick steps; it is computed apart from the stylus reading's metres per row on purpose.
 double tickStepMetres(const SonarSettings& s) {
   const double echoTimeMs = static_cast<double>(s.recordTime) - s.chirpTime * 0.001;
-  return echoTimeMs * 0.001 * speedOfSound(s.medium) * (1.0 / 18.0);
+  return echoTimeMs * 0.001 * speedInUse(s) * (1.0 / 18.0);
 }
 
 void drawDistanceScale(PlotSurface& surface, const SonarSettings& s) {
@@ -46,8 +46,10 @@ void drawDistanceScale(PlotSurface& surface, const SonarSettings& s) {
     surface.drawLine({kBoxRight, y}, {kBoxRight + kTickLength, y}, kWhite);
     const PixelRect label{kLabelLeft, truncToInt32(d - 14.0 + 30.0), kLabelRight,
                           truncToInt32(d + 44.0)};
-    // + 0.0 turns the -0.0 of tick 0 under a negative step into 0.00m.
-    surface.drawText(label, formatText("%2.2fm", stretch * i * step + 0.0));
+    // + 0.0 turns the -0.0 of tick 0 under a negative step into 0.00m. The row of the direct
+    // sound reads the calibration's offset, as every echo distance does.
+    const double metres = stretch * i * step + 0.0 + s.calibration.offsetMetres;
+    surface.drawText(label, formatText("%2.2fm", metres));
   }
 }
 

@@ -55,6 +55,12 @@ std::string infoReportText(const SonarSettings& s, const ScanState& scan) {
       static_cast<int32_t>(s.startFrequency), static_cast<int32_t>(s.endFrequency));
 }
 
+std::string calibrationReportText(const SonarSettings& s) {
+  return formatText("Speed of sound %.1f m/s\r\nOffset %.3f m (%s)", speedInUse(s),
+                    s.calibration.offsetMetres,
+                    calibrated(s.calibration) ? "calibrated" : "not calibrated");
+}
+
 std::string obstructionReportText(const std::array<double, kMaxEchoes>& obstructions) {
   std::string text;
   for (size_t i = 0; i < obstructions.size(); ++i) {

@@ -47,8 +47,8 @@ constexpr std::array<MeterBar, 13> kMeterBars{{
 double stylusReadingMetres(const SonarSettings& s, StylusPosition stylus) {
   const double echoTimeMs = static_cast<double>(s.recordTime) - s.chirpTime * 0.001;
   const double metresPerRow =
-      (echoTimeMs * 0.001 * speedOfSound(s.medium) * (1.0 / 980.0)) * (s.tuneScale * 0.01 + 1.0);
-  return metresPerRow * (static_cast<double>(stylus.y) - kPlotTop);
+      (echoTimeMs * 0.001 * speedInUse(s) * (1.0 / 980.0)) * (s.tuneScale * 0.01 + 1.0);
+  return metresPerRow * (static_cast<double>(stylus.y) - kPlotTop) + s.calibration.offsetMetres;
 }
 
 namespace {

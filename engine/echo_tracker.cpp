@@ -409,7 +409,8 @@ void observeIdeal(const SonarSettings& s, DirectArrival direct, EchoTracker& t) 
   t.directFrom = confirmed ? foundOffset : static_cast<int64_t>(first);
   t.directTo =
       confirmed ? foundOffset + 2 * static_cast<int64_t>(half) : static_cast<int64_t>(last);
-  t.metresPerLag = secondsPerLag(s.waveFormat) * speedOfSound(s.medium) / 2.0;
+  t.metresPerLag = secondsPerLag(s.waveFormat) * speedInUse(s) / 2.0;
+  t.offsetMetres = s.calibration.offsetMetres;
   t.quantisationNoise = 0.0;
   t.source = EchoSource::kIdeal;
   t.averagePings = 0;  // no average of the fallback: its lags are the program's own
@@ -442,8 +443,9 @@ EchoDistances distancesOf(EchoTracker& t, std::span<const double> signal, int64_
   }
   size_t n = 0;
   for (size_t k = 0; k < found.echoCount && n < metres.size(); ++k) {
-    const double d = (found.echoes[k].lag - found.direct.lag) * t.metresPerLag;
-    if (!(d > 0.0)) continue;
+    const double beyond = (found.echoes[k].lag - found.direct.lag) * t.metresPerLag;
+    const double d = beyond + t.offsetMetres;
+    if (!(beyond > 0.0) || !(d > 0.0)) continue;
     size_t at = n++;  // nearest first
     for (; at > 0 && metres[at - 1] > d; --at) metres[at] = metres[at - 1];
     metres[at] = d;
@@ -504,7 +506,8 @@ void observeMeasurement(const SonarSettings& s, DirectArrival direct, EchoTracke
   learnChannels(t, ch);
   combineChannels(t, ch);
   if (t.combinedLags == 0) return;
-  t.metresPerLag = speedOfSound(s.medium) / (2.0 * f.samplesPerSec);
+  t.metresPerLag = speedInUse(s) / (2.0 * f.samplesPerSec);
+  t.offsetMetres = s.calibration.offsetMetres;
   t.source = EchoSource::kLearned;
   // A young path has seen too few searches to leave the echoes near the direct sound out of its
   // fit: the echoes of this very measurement are found and the fit done again without them.

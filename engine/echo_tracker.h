@@ -64,8 +64,9 @@ struct EchoTracker {
   int shapeBefore = 0;
   size_t shapeLags = 0;
   int64_t directFrom = 0, directTo = 0;
-  bool directConfirmed = false;  // the offset finder found the direct arrival there
-  double metresPerLag = 0.0;
+  bool directConfirmed = false;    // the offset finder found the direct arrival there
+  double metresPerLag = 0.0;       // at the calibrated speed
+  double offsetMetres = 0.0;       // the calibration's, added to every distance
   double quantisationNoise = 0.0;  // the recording's rounding, in the combined signal's units
 
   // The run's average of the combined correlations, on the same lags: the sum of the pings in

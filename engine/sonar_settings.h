@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/calibration.h"
 #include "engine/wave_format.h"
 
 constexpr uint32_t kEnvelopeBins = 439;     // bins of one echo envelope: rows of a scan column
@@ -42,6 +43,9 @@ struct SonarSettings {
   WaveFormat waveFormat{};
   uint32_t inBufferBytes = 0;   // derived: length of one recording [bytes]
   uint32_t outBufferBytes = 0;  // derived: length of the played chirp [bytes]
+  // How echo times become metres. It belongs to the device, not to a sweep: no file carries it
+  // and the reset to defaults keeps it.
+  Calibration calibration;
 
   std::vector<uint8_t> playBuffer;
   std::vector<uint8_t> recordBuffer;
@@ -67,6 +71,11 @@ void applyDefaultSettings(SonarSettings& settings);
 // Ramp of the range gain, entry i = i * gain / 4390, as the scale dialog builds it.
 void rebuildGainTable(SonarSettings& settings);
 
-// Speed of sound [m/s] the echogram uses for a medium code; codes outside 1..4 get the fallback
-// speed of the distance scale.
+// The medium's own speed of sound [m/s], uncalibrated; codes outside 1..4 get the fallback speed
+// of the distance scale.
 double speedOfSound(int8_t medium);
+
+// The speed every distance of the program is read at: the medium's, under the calibration.
+inline double speedInUse(const SonarSettings& settings) {
+  return speedInUse(settings.medium, settings.calibration);
+}

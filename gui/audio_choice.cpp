@@ -42,6 +42,12 @@ std::string makeSoundCard(const std::string& input, const std::string& output,
 
 }  // namespace
 
+std::string calibrationDeviceText(const AudioSetup& setup) {
+  const auto named = [](const std::string& name) { return name.empty() ? "default" : name; };
+  if (setup.kind == AudioKind::kSimulatedRoom) return "simulated room: " + named(setup.room);
+  return "sound card: in " + named(setup.inputDevice) + ", out " + named(setup.outputDevice);
+}
+
 std::string readAudioRequest(const QProcessEnvironment& env, AudioRequest& request) {
   const QString audio = env.value(QStringLiteral("MERVANE_AUDIO"));
   const bool roomGiven = env.contains(QStringLiteral("MERVANE_ROOM"));

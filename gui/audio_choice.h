@@ -29,6 +29,11 @@ struct AudioSetup {
   friend bool operator==(const AudioSetup&, const AudioSetup&) = default;
 };
 
+// Which device a calibration belongs to: "simulated room: ROOM" (or "default"), the command
+// line's words for the same room, or "sound card: in INPUT, out OUTPUT" ("default" for the
+// system's).
+std::string calibrationDeviceText(const AudioSetup& setup);
+
 // Makes the back end of a setup. Returns the reason it cannot be used (a room text that does not
 // read, a device that does not exist), empty on success.
 std::string makeAudio(const AudioSetup& setup, AudioChoice& choice);

@@ -11,9 +11,11 @@
 #include "gui/preferences.h"
 #include "gui/qt_text.h"
 #include "gui/single_instance.h"
+#include "io/runtime_folder.h"
 #include "resources/command_layout.h"
 
 int main(int argc, char** argv) {
+  provideRuntimeFolder();
   QApplication application(argc, argv);
   QApplication::setApplicationName(toQString(kClassName));
   // Qt takes the C locale from the environment; the echogram's numbers keep their decimal point.

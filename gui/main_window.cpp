@@ -16,6 +16,7 @@
 #include "dialogs/surface_view.h"
 #include "display/echogram.h"
 #include "gui/audio_device_dialog.h"
+#include "gui/calibration_dialog.h"
 #include "gui/plot_widget.h"
 #include "gui/preferences.h"
 #include "gui/qt_text.h"
@@ -80,6 +81,7 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
   shell_.setPlotWidget(plot_);
   connect(plot_, &PlotWidget::stylusMoved, this, [this](int x, int y) { stylusMoved(app_, x, y); });
   shell_.setAudioDeviceDialog([this] { return chooseAudioDevice(); });
+  shell_.setCalibrationDialog([this] { return chooseCalibration(); });
   shell_.setRecentFilesChanged([this] { rebuildRecentFiles(); });
 
   createMenus();
@@ -138,6 +140,9 @@ void MainWindow::createStatusBar() {
   soundLabel_->setObjectName(QStringLiteral("statusSound"));
   statusBar()->addPermanentWidget(runLabel_, 1);
   statusBar()->addPermanentWidget(soundLabel_);
+  calibrationLabel_ = new QLabel(calibrationStatus(), this);
+  calibrationLabel_->setObjectName(QStringLiteral("statusCalibration"));
+  statusBar()->addPermanentWidget(calibrationLabel_);
   // The number at the bottom right of the echogram says what it is when the pointer rests on it.
   plot_->setReadoutToolTip([this] {
     return pointerStatus() +
@@ -152,7 +157,7 @@ void MainWindow::updateAboutContent() {
                             devicePixelRatioF()),
       renderResourcePicture(kAboutEmblemPath, QSize(kAboutEmblemSize, kAboutEmblemSize),
                             devicePixelRatioF()),
-      soundSystemText(audioKind_)});
+      soundSystemText(audioKind_), calibrationAboutText(program_.settings)});
 }
 
 void MainWindow::startScanTimer() {
@@ -273,6 +278,7 @@ DialogResult MainWindow::chooseAudioDevice() {
   QSettings settings;
   rememberAudio(settings, audioSetup_);
   useAudio(dialog.takeChoice());
+  useRememberedCalibration();
   return DialogResult::kOk;
 }
 

@@ -37,7 +37,8 @@ class MainWindow : public QMainWindow {
   // The size and place of the last run, or else a first size that fits the screen.
   void restoreGeometryOrFit();
   // What Settings > Audio device... starts from (the choice this back end was made from).
-  void setAudioSetup(const AudioSetup& setup) { audioSetup_ = setup; }
+  // The device's remembered calibration comes with it (or none).
+  void setAudioSetup(const AudioSetup& setup);
   // Puts a status text up for a while (a remembered device that could not be used, ...).
   void showNote(const QString& text);
 
@@ -53,6 +54,8 @@ class MainWindow : public QMainWindow {
   QString runStatus() const;
   QString pointerStatus() const;
   QString soundStatus() const;
+  // "calibrated" or "not calibrated".
+  QString calibrationStatus() const;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -69,6 +72,10 @@ class MainWindow : public QMainWindow {
   void onScanTick();
   void startOrPause();
   DialogResult chooseAudioDevice();
+  // Settings > Calibration... (main_window_calibration.cpp).
+  DialogResult chooseCalibration();
+  void useRememberedCalibration();
+  void showCalibration();
   void useAudio(AudioChoice choice);
   void watchStalls();
   // The two colouring buttons follow the setting, whichever way it changed (a loaded file too).
@@ -87,6 +94,7 @@ class MainWindow : public QMainWindow {
   QMenu* recentMenu_ = nullptr;
   QLabel* runLabel_ = nullptr;
   QLabel* soundLabel_ = nullptr;
+  QLabel* calibrationLabel_ = nullptr;
   QTimer scanTimer_;
   AudioKind audioKind_;
   AudioSetup audioSetup_;

@@ -70,3 +70,32 @@ void rememberAudio(QSettings& settings, const AudioSetup& setup) {
   settings.setValue(kAudioOutputKey, QString::fromStdString(setup.outputDevice));
   settings.setValue(kAudioRoomKey, QString::fromStdString(setup.room));
 }
+
+namespace {
+
+// One entry per device under "calibration/"; the device's text, which may hold any character,
+// becomes a key of letters and digits.
+QString calibrationKey(const std::string& device) {
+  return QStringLiteral("calibration/") +
+         QString::fromLatin1(QByteArray::fromStdString(device).toHex());
+}
+
+}  // namespace
+
+std::optional<CalibrationRecord> rememberedCalibration(QSettings& settings,
+                                                       const std::string& device) {
+  const QString text = settings.value(calibrationKey(device)).toString();
+  if (text.isEmpty()) return std::nullopt;
+  CalibrationRecord record;
+  if (!parseCalibrationFile(text.toStdString(), record).empty()) return std::nullopt;
+  return record;
+}
+
+void rememberCalibration(QSettings& settings, const std::string& device,
+                         const std::optional<CalibrationRecord>& record) {
+  if (!record) {
+    settings.remove(calibrationKey(device));
+    return;
+  }
+  settings.setValue(calibrationKey(device), QString::fromStdString(calibrationFileText(*record)));
+}

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <optional>
 
+#include "app/calibration_file.h"
 #include "gui/audio_choice.h"
 
 class QSettings;
@@ -27,3 +28,11 @@ void removeRecentFile(QSettings& settings, const QString& path);
 
 std::optional<AudioSetup> rememberedAudio(QSettings& settings);
 void rememberAudio(QSettings& settings, const AudioSetup& setup);
+
+// The calibration made with a device (calibrationDeviceText), kept beside the audio choice in
+// the calibration file's JSON; none when that device was never calibrated or its entry does not
+// read. Remembering none forgets the device's calibration.
+std::optional<CalibrationRecord> rememberedCalibration(QSettings& settings,
+                                                       const std::string& device);
+void rememberCalibration(QSettings& settings, const std::string& device,
+                         const std::optional<CalibrationRecord>& record);

@@ -144,6 +144,8 @@ DialogResult QtShell::runDialog(DialogId dialog) {
       return runAboutBox(parent, about_);
     case DialogId::kAudioDevice:
       return audioDevice_ ? audioDevice_() : DialogResult::kCancel;
+    case DialogId::kCalibration:
+      return calibration_ ? calibration_() : DialogResult::kCancel;
     case DialogId::kAnalyze:
       return runAnalyzeWindow(program_, *this, parent);
     case DialogId::kOutSignal:

@@ -27,6 +27,8 @@ class QtShell : public Shell {
   void setAboutContent(AboutContent content) { about_ = std::move(content); }
   // Runs Settings > Audio device...; the main window owns the back end it replaces.
   void setAudioDeviceDialog(std::function<DialogResult()> run) { audioDevice_ = std::move(run); }
+  // Runs Settings > Calibration...; the main window keeps the calibration per device.
+  void setCalibrationDialog(std::function<DialogResult()> run) { calibration_ = std::move(run); }
   // Whether a browser can be asked to show the help; without one, Help shows it in a window of
   // the program. Tests replace the look-up.
   void setBrowserCheck(std::function<bool()> check) { browserAvailable_ = std::move(check); }
@@ -65,6 +67,7 @@ class QtShell : public Shell {
   int pumpingDepth_ = 0;
   AboutContent about_;
   std::function<DialogResult()> audioDevice_;
+  std::function<DialogResult()> calibration_;
   std::function<bool()> browserAvailable_;
   std::function<void()> recentFilesChanged_;
   QPointer<QDialog> helpViewer_;

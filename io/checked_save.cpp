@@ -1,10 +1,15 @@
 #include "io/checked_save.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <ctime>
+
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -63,26 +68,74 @@ bool sameFile(const struct stat& a, const std::string& other) {
   return stat(other.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// A new hidden file beside `target`, created with mode 0666 so the kernel applies the umask as
-// for any new file (mkstemp would give 0600, and reading the umask means changing it for every
-// thread). Returns the descriptor, or -1 with errno set.
-int createTemporary(const std::string& target, std::string& temporary) {
+int openReal(const char* path, int flags, mode_t mode) {
+  return ::open(path, flags, mode);
+}
+
+std::string randomSuffix() {
   static std::atomic<uint64_t> counter{0};
   std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".%08x%04x", random(),
-                  static_cast<unsigned>(counter.fetch_add(1) & 0xFFFF));
-    temporary = folderOf(target) + "/." + nameOf(target) + suffix;
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
+  char suffix[24];
+  std::snprintf(suffix, sizeof suffix, "%08x%04x", random(),
+                static_cast<unsigned>(counter.fetch_add(1) & 0xFFFF));
+  return suffix;
+}
+
+// ".NAME.~mervane-PID-RANDOM" beside the target: hidden, and telling whose it is.
+std::string temporaryName(const std::string& target) {
+  return folderOf(target) + "/." + nameOf(target) + std::string(kTemporaryMark) +
+         std::to_string(getpid()) + "-" + randomSuffix();
+}
+
+// The writer's process id when the name is one of our temporary files, else 0.
+pid_t writerOf(const std::string& name) {
+  const size_t mark = name.rfind(kTemporaryMark);
+  if (name.size() < 2 || name[0] != '.' || mark == std::string::npos || mark == 0) return 0;
+  const std::string rest = name.substr(mark + kTemporaryMark.size());
+  const size_t dash = rest.find('-');
+  if (dash == std::string::npos || dash == 0 || rest.size() - dash - 1 != 12) return 0;
+  pid_t pid = 0;
+  for (size_t i = 0; i < dash; ++i) {
+    if (rest[i] < '0' || rest[i] > '9' || pid > 4194304) return 0;
+    pid = pid * 10 + (rest[i] - '0');
   }
-  return -1;
+  for (size_t i = dash + 1; i < rest.size(); ++i) {
+    if (!std::isxdigit(static_cast<unsigned char>(rest[i]))) return 0;
+  }
+  return pid;
+}
+
+// Temporary files of ours that a killed save left in the folder: old enough that no save can
+// still be writing them, their writer gone, and ours. Anything else stays.
+void removeStaleTemporaries(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const time_t now = std::time(nullptr);
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    const pid_t writer = writerOf(name);
+    if (writer <= 0) continue;
+    struct stat st {};
+    if (fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != geteuid() || now - st.st_mtime < kStaleTemporarySeconds) {
+      continue;
+    }
+    if (kill(writer, 0) == 0 || errno != ESRCH) continue;
+    unlinkat(dirfd(dir), name.c_str(), 0);
+  }
+  closedir(dir);
 }
 
 }  // namespace
 
-CheckedSave::CheckedSave(std::string path, std::span<const std::string> inputs) {
+const FileSystemCalls& realFileSystem() {
+  static const FileSystemCalls calls{openReal, ::fsync, ::linkat, ::rename};
+  return calls;
+}
+
+CheckedSave::CheckedSave(std::string path, std::span<const std::string> inputs,
+                         const FileSystemCalls& calls)
+    : calls_(calls) {
   if (path.empty()) {
     fail(Stage::kTarget, "no file name given");
     return;
@@ -112,13 +165,11 @@ CheckedSave::CheckedSave(std::string path, std::span<const std::string> inputs) 
       return;
     }
   }
-  std::string temporary;
-  fd_ = createTemporary(target_, temporary);
-  if (fd_ < 0) {
+  removeStaleTemporaries(folderOf(target_));
+  if (!createTemporary()) {
     fail(Stage::kTarget, "cannot create a file in " + folderOf(target_) + ": " + errnoText(errno));
     return;
   }
-  temporary_ = temporary;
   if (exists) {
     // The replacement keeps what the user (or an administrator saving for them) gave the file.
     fchmod(fd_, st.st_mode & 07777);
@@ -137,6 +188,45 @@ void CheckedSave::fail(Stage stage, std::string reason) {
   stage_ = stage;
   problem_ = std::move(reason);
   discard();
+}
+
+// An unnamed file in the target's folder where the file system has them, else a hidden named
+// one. Mode 0666 so the kernel applies the umask as for any new file (mkstemp would give 0600,
+// and reading the umask means changing it for every thread). False with errno set.
+bool CheckedSave::createTemporary() {
+  // Without /proc an unnamed file could not be given a name later.
+  if (access("/proc/self/fd", X_OK) == 0) {
+    fd_ = calls_.openFile(folderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd_ >= 0) return true;
+    // Only a file system without unnamed files gets the named way; any other failure is told.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = temporaryName(target_);
+    fd_ = calls_.openFile(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0) {
+      temporary_ = name;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// Gives a complete unnamed file its unique hidden name, through /proc as the kernel allows
+// without privileges. False with errno set.
+bool CheckedSave::nameTemporary() {
+  if (!temporary_.empty()) return true;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = temporaryName(target_);
+    if (calls_.linkAt(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temporary_ = name;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 void CheckedSave::discard() {
@@ -169,7 +259,11 @@ bool CheckedSave::write(std::string_view text) {
 bool CheckedSave::commit() {
   if (!ready()) return false;
   // File systems that allocate late report a full disk only here.
-  if (fsync(fd_) != 0) {
+  if (calls_.sync(fd_) != 0) {
+    fail(Stage::kWriting, "writing " + target_ + ": " + errnoText(errno));
+    return false;
+  }
+  if (!nameTemporary()) {
     fail(Stage::kWriting, "writing " + target_ + ": " + errnoText(errno));
     return false;
   }
@@ -179,7 +273,7 @@ bool CheckedSave::commit() {
     fail(Stage::kWriting, "writing " + target_ + ": " + errnoText(errno));
     return false;
   }
-  if (rename(temporary_.c_str(), target_.c_str()) != 0) {
+  if (calls_.renameFile(temporary_.c_str(), target_.c_str()) != 0) {
     fail(Stage::kWriting, "replacing " + target_ + ": " + errnoText(errno));
     return false;
   }

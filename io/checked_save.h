@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/types.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -10,11 +12,30 @@
 // file and is always told:
 //  - the target must be a regular file or a link to one (or not exist yet), writable, and not
 //    one of the files the same operation reads (an output that is its input would destroy it);
-//  - the bytes go to a unique hidden file beside the target, every write is checked to its end,
-//    synced and closed, and only then renamed over the target (through a link, onto the file it
-//    names, so the link stays a link); the existing file keeps its permissions and owner;
+//  - the bytes go to an unnamed file in the target's folder (O_TMPFILE), every write is checked
+//    to its end and synced, and only then is it linked under a unique hidden name and renamed
+//    over the target at once (through a link, onto the file it names, so the link stays a
+//    link); the existing file keeps its permissions and owner. A save killed while writing
+//    leaves nothing behind. Where the file system has no unnamed files the hidden name is made
+//    first, and such a file left by a killed save (older than ten minutes, its writer gone) is
+//    removed by the next save to that folder;
 //  - on any failure the temporary file is removed and the target is byte-identical to before.
 // Paths are the file system's bytes, whatever their encoding.
+
+// The file system calls of a save, replaceable so that tests can make each one fail as a disk
+// does (a flush that fails with EIO, a rename that fails). The defaults are the real calls.
+struct FileSystemCalls {
+  int (*openFile)(const char* path, int flags, mode_t mode);
+  int (*sync)(int fd);
+  int (*linkAt)(int fromFolder, const char* from, int toFolder, const char* to, int flags);
+  int (*renameFile)(const char* from, const char* to);
+};
+const FileSystemCalls& realFileSystem();
+
+// The name part that marks a temporary file of ours: ".NAME.~mervane-PID-RANDOM".
+constexpr std::string_view kTemporaryMark = ".~mervane-";
+// A temporary file of ours this old whose writer has ended is litter of a killed save [s].
+constexpr int kStaleTemporarySeconds = 600;
 
 class CheckedSave {
  public:
@@ -26,7 +47,8 @@ class CheckedSave {
   };
 
   // Checks the target and creates the temporary file. `inputs` are files the operation reads.
-  explicit CheckedSave(std::string path, std::span<const std::string> inputs = {});
+  explicit CheckedSave(std::string path, std::span<const std::string> inputs = {},
+                       const FileSystemCalls& calls = realFileSystem());
   ~CheckedSave();
   CheckedSave(const CheckedSave&) = delete;
   CheckedSave& operator=(const CheckedSave&) = delete;
@@ -46,9 +68,12 @@ class CheckedSave {
  private:
   void fail(Stage stage, std::string reason);
   void discard();
+  bool createTemporary();
+  bool nameTemporary();
 
+  FileSystemCalls calls_;
   std::string target_;     // where the bytes end up (a link's target, not the link)
-  std::string temporary_;  // empty when none exists
+  std::string temporary_;  // the temporary file's name; empty while it has none
   int fd_ = -1;
   Stage stage_ = Stage::kNone;
   std::string problem_;

@@ -60,6 +60,8 @@ inline constexpr std::array kSettingsItems{
     MenuItemSpec{CommandId::kInfo, "Info"},
     kMenuSeparator,
     MenuItemSpec{CommandId::kAudioDevice, "Audio device..."},
+    kMenuSeparator,
+    MenuItemSpec{CommandId::kCalibration, "Calibration..."},
 };
 inline constexpr std::array kTestsItems{
     MenuItemSpec{CommandId::kCheckRecording, "Check recording"},

@@ -164,7 +164,10 @@ TEST_F(CommandTest, InfoAndRulerShowTheirReportsOwnedByTheMainWindow) {
   EXPECT_TRUE(dispatchCommand(app, CommandId::kRuler));
   EXPECT_EQ(shell.repaints, 1);
   ASSERT_EQ(shell.messages.size(), 2u);
-  EXPECT_EQ(shell.messages[0].text, infoReportText(program.settings, program.scan));
+  // The report, then the scale distances are read at.
+  EXPECT_EQ(shell.messages[0].text, infoReportText(program.settings, program.scan) +
+                                        "\r\nSpeed of sound 337.6 m/s\r\nOffset 0.000 m (not "
+                                        "calibrated)");
   EXPECT_EQ(shell.messages[0].caption, "Info");
   EXPECT_EQ(shell.messages[1].text, obstructionReportText(program.obstructionList));
   EXPECT_EQ(shell.messages[1].caption, "Ruler");

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <functional>
 
+#include "app/header_ranges.h"
 #include "app/scan_cycle.h"
 #include "app/sonar_files.h"
+#include "engine/buffer_plan.h"
 #include "tests/app/app_fixture.h"
 
 namespace {
@@ -143,7 +145,9 @@ INSTANTIATE_TEST_SUITE_P(Rates, RateCodeTest,
                                            RateCase{"r11025", 11025, 44100, 11025},
                                            RateCase{"r22050", 22050, 8000, 22050},
                                            RateCase{"r44100", 44100, 8000, 44100},
-                                           RateCase{"unknownKeepsCurrent", 48000, 22050, 22050}),
+                                           RateCase{"r48000", 48000, 22050, 48000},
+                                           RateCase{"r96000", 96000, 44100, 96000},
+                                           RateCase{"noCodeKeepsCurrent", 12345, 22050, 22050}),
                          CaseName());
 
 TEST(SonarHeader, UnknownRateCodeInTheFileKeepsTheCurrentRate) {
@@ -366,6 +370,102 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"bits", [](SonarSettings& s) { s.waveFormat.bitsPerSample = 12; }},
         RefusedCase{"recordTimeBeyondThePlan", [](SonarSettings& s) { s.recordTime = 3700; }}),
     CaseName());
+
+struct DamagedWord {
+  const char* name;
+  uint32_t slot;
+  uint32_t word;
+  const char* reason;
+};
+
+class DamagedHeaderTest : public FileCommandTest,
+                          public ::testing::WithParamInterface<DamagedWord> {};
+
+// Words no version of Save writes: each is refused with the reason, not folded into a value.
+TEST_P(DamagedHeaderTest, IsRefusedWithTheReason) {
+  ScanHistory h;
+  encodeHeader(program.settings, scan(), h);
+  h.at(0, GetParam().slot) = static_cast<int32_t>(GetParam().word);
+  if (GetParam().slot == 10) {  // all four bytes of the start frequency
+    for (uint32_t slot = 11; slot <= 13; ++slot) h.at(0, slot) = 0xFF;
+  }
+  writeBytes(path("bad.son"), historyBytes(h, kSonarFileBytes));
+  program.settings.offsetBytes = 777;
+  open(path("bad.son"), FileKind::kSonar);
+  ASSERT_EQ(shell.messages.size(), 1u);
+  EXPECT_EQ(shell.messages[0].text, std::string("Read failed!\r\n") + GetParam().reason);
+  EXPECT_EQ(program.settings.offsetBytes, 777u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, DamagedHeaderTest,
+    ::testing::Values(
+        DamagedWord{"startFrequency", 10, 0xFF,
+                    "the start frequency is 4294967295 Hz, not 0 to 1000000 Hz"},
+        DamagedWord{"scanColumn", 40, 65535,
+                    "header slot 40 (the scan column) holds 65535, which no version saves (a "
+                    "byte, -128 to 127)"},
+        DamagedWord{"displayMode", 1, 0xFFFFFFFF,
+                    "header slot 1 (the display mode) holds -1, which no version saves (0 to "
+                    "255)"},
+        DamagedWord{"rateCode", 102, 255,
+                    "the rate code is 255, not 1 to 6 (8000, 11025, 22050, 44100, 48000 or 96000 "
+                    "Hz) or 0 (no rate saved)"},
+        DamagedWord{"multiplierZero", 50, 0, "the clock interval multiplier is 0, not 1 to 255"},
+        DamagedWord{"gainAboveAByte", 54, 256,
+                    "header slot 54 (the gain) holds 256, which no version saves (a byte, -128 "
+                    "to 127)"}),
+    CaseName());
+
+// Every end of every range survives its own file: saved as a parameter file and as a sonar file,
+// opened again, the same value. The record and chirp times end where the buffer plan does.
+TEST_F(FileCommandTest, EveryAcceptedExtremeComesBackFromItsFile) {
+  const auto longestFitting = [](SonarSettings s, uint32_t SonarSettings::*time) {
+    uint32_t low = 0, high = 65535;
+    while (low < high) {
+      const uint32_t mid = (low + high + 1) / 2;
+      s.*time = mid;
+      if (plannedLengths(s).fit()) {
+        low = mid;
+      } else {
+        high = mid - 1;
+      }
+    }
+    return low;
+  };
+  int checked = 0;
+  for (const HeaderRange& range : headerRanges()) {
+    std::vector<int64_t> values{range.min, range.max};
+    if (range.field == "samplesPerSec") values.assign(kRatesByCode.begin(), kRatesByCode.end());
+    for (const int64_t value : values) {
+      for (const FileKind kind : {FileKind::kParameters, FileKind::kSonar}) {
+        applyDefaultSettings(program.settings);
+        shell.messages.clear();
+        SonarSettings& s = program.settings;
+        range.assign(s, value);
+        if (range.field == "recordTime" && value == range.max) {
+          s.recordTime = longestFitting(s, &SonarSettings::recordTime);
+        }
+        if (range.field == "chirpTime" && value == range.max) {
+          s.chirpTime = longestFitting(s, &SonarSettings::chirpTime);
+        }
+        const SonarSettings saved = s;
+        const std::string file = path(kind == FileKind::kSonar ? "x.son" : "x.par");
+        save(file, kind);
+        applyDefaultSettings(s);
+        open(file, kind);
+        ASSERT_TRUE(shell.messages.empty())
+            << range.field << "=" << value << ": " << shell.messages[0].text;
+        for (const HeaderRange& other : headerRanges()) {
+          EXPECT_EQ(other.value(s), other.value(saved))
+              << other.field << " after saving " << range.field << "=" << value;
+        }
+        ++checked;
+      }
+    }
+  }
+  EXPECT_EQ(checked, 2 * (2 * static_cast<int>(headerRanges().size()) + 4));
+}
 
 TEST_F(FileCommandTest, AFileShorterThanItsHeaderIsRefused) {
   writeBytes(path("text.son"), {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n'});

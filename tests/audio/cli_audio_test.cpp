@@ -26,6 +26,30 @@ size_t strongestBin(const std::vector<long>& envelope, size_t from, size_t to) {
                              envelope.begin());
 }
 
+// A device that hands over only silence where the chirp should be: each such ping is told on
+// standard error and counts in no average, and the run goes on to its end with exit 0. A room
+// with sound is never told so.
+TEST(CliPing, SilenceIsToldAndNotCounted) {
+  const CliResult silent = cli({"--room", "direct=0,noise=0", "ping", "--count", "3", "--average"});
+  EXPECT_EQ(silent.code, 0) << silent.err;
+  for (const char* n : {"1", "2", "3"}) {
+    EXPECT_TRUE(has(silent.err, std::string("warning: ping ") + n +
+                                    " recorded only silence where the chirp should be"))
+        << silent.err;
+  }
+  EXPECT_TRUE(has(silent.out, "ping 3: offset")) << silent.out;
+  EXPECT_TRUE(has(silent.out, "average of 0 pings: echoes none")) << silent.out;
+  for (const std::string room : {"noise=30", "direct=0,noise=1", "echo=1.2:0.1"}) {
+    const CliResult heard = cli({"--room", room, "ping", "--count", "2"});
+    EXPECT_EQ(heard.code, 0) << heard.err;
+    EXPECT_FALSE(has(heard.err, "silence")) << room << ": " << heard.err;
+  }
+  SimRig eightBit(quietRoom(7.4, 0.0, 0.0));
+  eightBit.useFormat(1, 8, 22050);
+  ASSERT_EQ(eightBit.open(), kWaveOk);
+  EXPECT_TRUE(eightBit.measure().silent) << "8-bit silence is the midpoint 128";
+}
+
 // The default room: the same five pings on every run, the direct sound at 7.4 ms and the two
 // reflectors' peaks in the bins of 0.80 m and 1.90 m (9 lags a bin, 418 and 993 lags behind
 // the direct sound at 337.6 m/s).
@@ -78,7 +102,8 @@ TEST(CliPing, AveragedPingsAtTheDeskFindTheFacingWall) {
   ASSERT_EQ(text.code, 0) << text.err;
   EXPECT_NE(text.out.find("\naverage of 8 pings: echoes "), std::string::npos) << text.out;
 
-  const CliResult json = cli({"--room", "preset=desk", "--json", "ping", "--count", "8", "--average"});
+  const CliResult json =
+      cli({"--room", "preset=desk", "--json", "ping", "--count", "8", "--average"});
   ASSERT_EQ(json.code, 0) << json.err;
   const std::string marker = "\"average\":{\"pings\":8,\"obstructions\":[";
   const size_t at = json.out.find(marker);
@@ -148,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Failing{{"--room", "size=4:3:2.5,pos=5:1:1", "ping"}, 2, "pos"},
                     Failing{{"analyze", "/nonexistent/x.wav"}, 2, "/nonexistent/x.wav"},
                     Failing{{"--set", "recordTime=3700", "ping"}, 1, "plan"},
-                    // a rate the room's devices cannot run: the device's own text
-                    Failing{{"--set", "samplesPerSec=12345", "ping"}, 1, "wave format"}));
+                    // a rate no file could hold is refused before any device opens
+                    Failing{{"--set", "samplesPerSec=12345", "ping"}, 2, "samplesPerSec"}));
 
 }  // namespace

@@ -7,6 +7,8 @@
 # usage: server_fault_test.sh PATH/TO/mervane-cli
 set -u
 cli=$1
+# The command line reads these; the cases here say everything on the command line.
+unset MERVANE_ROOM MERVANE_AUDIO
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/pulse-test-server.sh"
 limit_ms=5000

@@ -3,6 +3,7 @@
 // the process's own environment (locale, standard output) run the real program.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -23,7 +24,9 @@ namespace {
 
 // Runs the installed-to-be program with an environment prefix through the shell.
 CliResult program(const std::string& commandLine) {
-  const std::string command = "{ " + commandLine + "; } 2>&1; echo \"exit=$?\"";
+  // The command line's own variables stay out of the way unless a test sets them.
+  const std::string command =
+      "{ unset MERVANE_ROOM MERVANE_AUDIO; " + commandLine + "; } 2>&1; echo \"exit=$?\"";
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
   std::string text;
   std::array<char, 4096> buffer{};
@@ -41,7 +44,8 @@ class CliFailureTest : public ::testing::Test {
   }
   QStringList entries() const {
     return QDir(dir.path())
-        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                   QDir::Name);
   }
   QTemporaryDir dir;
 };
@@ -81,21 +85,65 @@ TEST_F(CliFailureTest, SaveMessagesNameTheProgramsTextAndTheReason) {
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
+// Bad usage, so exit 2 before anything is measured, with both names told.
 TEST_F(CliFailureTest, NoOutputReplacesItsOwnInput) {
   ASSERT_EQ(cli({"sweep", "--columns", "3", "--save", path("a.son")}).code, 0);
   const std::string before = contentOf(path("a.son"));
   const CliResult r = cli({"render", path("a.son"), "--png", path("a.son")});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(has(r.err, "is the file being read")) << r.err;
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(has(r.err, "the sonar file '" + path("a.son") + "' and --png '" + path("a.son") +
+                             "' are the same file"))
+      << r.err;
+  for (const std::string output : {"--csv", "--png"}) {
+    const CliResult sweep =
+        cli({"--load", path("a.son"), "sweep", "--columns", "1", output, path("a.son")});
+    EXPECT_EQ(sweep.code, 2) << output;
+    EXPECT_TRUE(has(sweep.err, "an output may not replace a file the run reads")) << sweep.err;
+    EXPECT_TRUE(sweep.out.empty()) << "measured before refusing: " << sweep.out;
+  }
+  EXPECT_EQ(cli({"--load", path("a.son"), "chirp", "--wav", path("a.son")}).code, 2);
   EXPECT_EQ(contentOf(path("a.son")), before);
-  EXPECT_EQ(cli({"sweep", "--save", path("x.son"), "--png", path("x.son")}).code, 2);
-  EXPECT_EQ(cli({"sweep", "--png", path("x.png"), "--csv", path("x.png")}).code, 2);
-  EXPECT_EQ(cli({"--load", path("a.son"), "sweep", "--columns", "1", "--csv", path("a.son")}).code,
-            1);
-  EXPECT_EQ(cli({"--load", path("a.son"), "sweep", "--columns", "1", "--png", path("a.son")}).code,
-            1);
-  EXPECT_EQ(cli({"--load", path("a.son"), "chirp", "--wav", path("a.son")}).code, 1);
-  EXPECT_EQ(contentOf(path("a.son")), before);
+  EXPECT_EQ(entries(), QStringList{"a.son"});
+}
+
+// Outputs compared as files, not as strings: another spelling, a full path against a relative
+// one, a link to the file, for files that exist and for files still to be made.
+TEST_F(CliFailureTest, TwoNamesOfOneFileAreOneOutput) {
+  ASSERT_EQ(cli({"sweep", "--columns", "1", "--png", path("p.png")}).code, 0);
+  const std::string picture = contentOf(path("p.png"));
+  ASSERT_EQ(symlink("p.png", path("link.csv").c_str()), 0);
+  ASSERT_EQ(symlink("later.son", path("later-link.png").c_str()), 0);
+  const std::string dirName = dir.path().toStdString();
+  const std::string sub = path("sub");
+  ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+  const std::vector<std::vector<std::string>> clashes{
+      {"sweep", "--columns", "1", "--save", path("y.son"), "--csv", dirName + "/./y.son"},
+      {"sweep", "--columns", "1", "--save", path("z.son"), "--png", sub + "/../z.son"},
+      {"sweep", "--columns", "1", "--png", path("p.png"), "--csv", path("link.csv")},
+      {"sweep", "--columns", "1", "--save", path("later.son"), "--png", path("later-link.png")},
+      {"sweep", "--columns", "1", "--csv", path("p.png"), "--png", dirName + "//p.png"},
+  };
+  for (const auto& words : clashes) {
+    const CliResult r = cli(words);
+    EXPECT_EQ(r.code, 2) << words[4] << " " << words[6] << ": " << r.err;
+    EXPECT_TRUE(has(r.err, "are the same file: each output needs a file of its own")) << r.err;
+    EXPECT_TRUE(has(r.err, words[4]) && has(r.err, words[6])) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+  EXPECT_EQ(contentOf(path("p.png")), picture);
+  EXPECT_EQ(entries(), (QStringList{"later-link.png", "link.csv", "p.png", "sub"}));
+  // A relative name is taken from the working folder, as the save itself takes it.
+  const std::string here = QDir::currentPath().toStdString();
+  ASSERT_EQ(chdir(dirName.c_str()), 0);
+  const CliResult relative = cli({"sweep", "--columns", "1", "--save", "w.son", "--png",
+                                  dirName + "/w.son", "--csv", "other.csv"});
+  ASSERT_EQ(chdir(here.c_str()), 0);
+  EXPECT_EQ(relative.code, 2) << relative.err;
+  // Files of their own pass.
+  EXPECT_EQ(cli({"sweep", "--columns", "1", "--save", path("a.son"), "--png", path("a.png"),
+                 "--csv", path("a.csv")})
+                .code,
+            0);
 }
 
 TEST_F(CliFailureTest, SpecialFilesAreNeitherReplacedNorWaitedOn) {
@@ -135,10 +183,63 @@ TEST(CliOutput, AnOutputThatCannotBeWrittenIsAFailure) {
   EXPECT_EQ(runCli({"--json", "ping", "--count", "3"}, jsonOut, err), 1);
 }
 
+// --help and --version are output like any other: a full or closed standard output fails.
+TEST(CliOutput, HelpAndVersionAreCheckedToo) {
+  for (const char* option : {"--help", "--version"}) {
+    const std::string cli = std::string(MERVANE_CLI) + " " + option;
+    EXPECT_EQ(program(cli + " > /dev/null").code, 0) << option;
+    const CliResult full = program(cli + " > /dev/full");
+    EXPECT_EQ(full.code, 1) << option;
+    EXPECT_TRUE(has(full.out, "the output could not be written: No space left on device"))
+        << full.out;
+    const CliResult closed = program(cli + " >&-");
+    EXPECT_EQ(closed.code, 1) << option;
+    EXPECT_TRUE(has(closed.out, "the output could not be written")) << closed.out;
+  }
+}
+
 TEST(CliOutput, StandardOutputOnAFullDevice) {
   const CliResult r = program(std::string(MERVANE_CLI) + " settings > /dev/full");
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(has(r.out, "the output could not be written: No space left on device")) << r.out;
+}
+
+// MERVANE_ROOM and MERVANE_AUDIO as the desktop program reads them; the command line wins, and
+// the room is no error where the back end has none.
+TEST(CliEnvironment, TheVariablesChooseWhatTheOptionsDoNotSay) {
+  const CliEnvironment room{std::nullopt, "echo=1.50:0.2"};
+  const auto pingWith = [](const std::vector<std::string>& words, const CliEnvironment& env) {
+    std::ostringstream out, err;
+    const int code = runCli(words, out, err, env);
+    return CliResult{code, out.str(), err.str()};
+  };
+  const CliResult fromRoom = pingWith({"--json", "ping"}, room);
+  ASSERT_EQ(fromRoom.code, 0) << fromRoom.err;
+  EXPECT_TRUE(has(fromRoom.out, "\"obstructions\":[1.500]")) << fromRoom.out;
+  const CliResult optionWins = pingWith({"--json", "--room", "echo=0.90:0.2", "ping"}, room);
+  EXPECT_TRUE(has(optionWins.out, "\"obstructions\":[0.9")) << optionWins.out;
+  const CliResult badRoom = pingWith({"ping"}, {std::nullopt, "rt=100"});
+  EXPECT_EQ(badRoom.code, 2);
+  EXPECT_TRUE(has(badRoom.err, "MERVANE_ROOM: room key rt has a bad value '100'")) << badRoom.err;
+  const CliResult badAudio = pingWith({"settings"}, {"alsa", std::nullopt});
+  EXPECT_EQ(badAudio.code, 2);
+  EXPECT_TRUE(has(badAudio.err, "MERVANE_AUDIO: unknown back end 'alsa'")) << badAudio.err;
+
+  CliRequest request;
+  ASSERT_EQ(parseCliRequest({"settings"}, request, {"portaudio", "echo=1:0.1"}), std::nullopt);
+  EXPECT_EQ(request.backend, "portaudio");
+  EXPECT_FALSE(request.room) << "the room of a back end that has none";
+  CliRequest sim;
+  ASSERT_EQ(parseCliRequest({"--backend", "sim", "settings"}, sim, {"portaudio", "echo=1:0.1"}),
+            std::nullopt);
+  EXPECT_EQ(sim.backend, "sim");
+  EXPECT_EQ(sim.room, "echo=1:0.1");
+
+  // The real program reads them from its environment; an in-process run without one does not.
+  const CliResult real =
+      program("MERVANE_ROOM=echo=1.50:0.2 " + std::string(MERVANE_CLI) + " ping");
+  EXPECT_TRUE(has(real.out, "1.50 m")) << real.out;
+  EXPECT_EQ(real.code, 0);
 }
 
 // de_DE.UTF-8 writes a decimal comma; made here with localedef into a folder of our own, so the
@@ -261,13 +362,41 @@ TEST_F(CliFailureTest, WavsWithoutSamplesOrRateAreRefusedClearly) {
   const CliResult zero = cli({"analyze", path("zero.wav")});
   EXPECT_EQ(zero.code, 2);
   EXPECT_TRUE(has(zero.err, "declares a sample rate of 0 Hz")) << zero.err;
+
+  // Said in words with the rates that are read, not in libsndfile's terms.
+  std::ofstream(path("huge.wav"), std::ios::binary) << wavBytes(false, 0xFFFFFFFF, {1, 2, 3, 4});
+  const CliResult huge = cli({"analyze", path("huge.wav")});
+  EXPECT_EQ(huge.code, 2);
+  EXPECT_TRUE(has(huge.err,
+                  "runs at 4294967295 Hz; 8000, 11025, 22050, 44100, 48000 or 96000 "
+                  "Hz are supported"))
+      << huge.err;
+  EXPECT_FALSE(has(huge.err, "SF_INFO")) << huge.err;
 }
 
-// Any multiplier the field holds: the ticks between pings pass at once on the simulated room,
-// and only pings that ran are counted.
+// RF64 is the WAV of recorders that may pass 4 GB; its 16-bit PCM reads as any other.
+TEST_F(CliFailureTest, Rf64PcmIsReadLikePlainPcm) {
+  std::vector<int16_t> samples(4000);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * 7919) % 2001);
+  std::ofstream(path("plain.wav"), std::ios::binary) << wavBytes(false, 44100, samples);
+  SF_INFO info{};
+  info.samplerate = 44100;
+  info.channels = 2;
+  info.format = SF_FORMAT_RF64 | SF_FORMAT_PCM_16;
+  SNDFILE* rf64 = sf_open(path("rf64.wav").c_str(), SFM_WRITE, &info);
+  ASSERT_NE(rf64, nullptr) << sf_strerror(nullptr);
+  sf_write_short(rf64, samples.data(), static_cast<sf_count_t>(samples.size()));
+  sf_close(rf64);
+  const CliResult plain = cli({"--json", "analyze", path("plain.wav")});
+  const CliResult wide = cli({"--json", "analyze", path("rf64.wav")});
+  ASSERT_EQ(wide.code, 0) << wide.err;
+  EXPECT_EQ(wide.out, plain.out);
+}
+
+// Any multiplier a file holds: the ticks between pings pass at once on the simulated room, and
+// only pings that ran are counted.
 TEST(CliSweep, TheLargestMultiplierEndsAtOnce) {
-  const CliResult r =
-      cli({"--set", "clockMultiplier=4294967295", "--json", "sweep", "--columns", "2"});
+  const CliResult r = cli({"--set", "clockMultiplier=255", "--json", "sweep", "--columns", "2"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(has(r.out, "\"columns\":2,")) << r.out;
 }

@@ -74,7 +74,54 @@ TEST(CliUsage, BadInputExitsTwoAndNamesTheProblem) {
     EXPECT_EQ(r.code, 2) << c.named;
     EXPECT_TRUE(has(r.err, c.named)) << r.err;
   }
-  EXPECT_EQ(cli({"--set", "cutOff=-5", "--set", "amplification=-300", "settings"}).code, 0);
+  EXPECT_EQ(cli({"--set", "cutOff=5", "--set", "amplification=-300", "settings"}).code, 0);
+}
+
+// Values a file cannot hold, or that Open refuses, are refused when set, with the range; what
+// counts is the value after the last --set, whatever their order.
+TEST(CliUsage, SettingsThatFilesCannotHoldAreRefused) {
+  const std::pair<const char*, const char*> refused[] = {
+      {"clockMultiplier=1000", "clockMultiplier takes 1 to 255"},
+      {"clockMultiplier=0", "clockMultiplier takes 1 to 255"},
+      {"clockMultiplier=256", "clockMultiplier takes 1 to 255"},
+      {"gain=256", "gain takes 0 to 255"},
+      {"cutOff=-1", "cutOff takes 1 to 255"},
+      {"startFrequency=4294967295", "startFrequency takes 0 to 1000000 Hz"},
+      {"samplesPerSec=12345", "samplesPerSec takes 8000, 11025, 22050, 44100, 48000 or 96000 Hz"},
+      {"bitsPerSample=12", "bitsPerSample takes 8 or 16 bits"},
+      {"offsetBytes=0", "offsetBytes takes 1 to 32000 bytes"},
+  };
+  for (const auto& [assignment, range] : refused) {
+    const CliResult r = cli({"--set", assignment, "settings"});
+    EXPECT_EQ(r.code, 2) << assignment;
+    EXPECT_TRUE(has(r.err, range)) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+  EXPECT_EQ(cli({"--set", "bitsPerSample=12", "--set", "bitsPerSample=16", "settings"}).code, 0);
+  EXPECT_EQ(cli({"--set", "gain=256", "--set", "gain=255", "settings"}).code, 0);
+}
+
+// The ends of the ranges travel through a file and come back as set.
+TEST(CliUsage, TheEndsOfTheRangesComeBackFromTheirFile) {
+  const auto file = std::filesystem::temp_directory_path() / "mervane_cli_extremes.par";
+  const std::vector<std::string> words{"--set",      "clockMultiplier=255",
+                                       "--set",      "gain=255",
+                                       "--set",      "cutOff=255",
+                                       "--set",      "displayMode=255",
+                                       "--set",      "startFrequency=1000000",
+                                       "--set",      "samplesPerSec=8000",
+                                       "sweep",      "--columns",
+                                       "1",          "--save",
+                                       file.string()};
+  ASSERT_EQ(cli(words).code, 0);
+  const CliResult r = cli({"--load", file.string(), "--json", "settings"});
+  std::filesystem::remove(file);
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* value :
+       {"\"clockMultiplier\":255,", "\"gain\":255,", "\"cutOff\":255,", "\"displayMode\":255,",
+        "\"startFrequency\":1000000,", "\"samplesPerSec\":8000,"}) {
+    EXPECT_TRUE(has(r.out, value)) << value << " in " << r.out;
+  }
 }
 
 TEST(CliChirp, ReferenceAndPlayBufferLengths) {
@@ -99,7 +146,7 @@ TEST(CliChirp, WavHoldsThePlayedPartInTheCurrentFormat) {
   EXPECT_EQ(wav.bytes[3], 253);
   std::filesystem::remove(path);
 
-  const CliResult failed = cli({"--set", "chirpTime=4000000", "chirp", "--wav", path.string()});
+  const CliResult failed = cli({"--set", "recordTime=3700", "chirp", "--wav", path.string()});
   EXPECT_EQ(failed.code, 1);
   EXPECT_FALSE(std::filesystem::exists(path));
 }

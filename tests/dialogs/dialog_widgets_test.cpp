@@ -300,13 +300,15 @@ TEST(AboutBoxTest, ShowsNameVersionSoundSystemAndItsTwoPicturesAtTheirSizes) {
   QPixmap bannerPicture(87, 57), emblemPicture(18, 18);
   bannerPicture.fill(Qt::darkGreen);
   emblemPicture.fill(Qt::red);
-  EXPECT_EQ(runAboutBox(nullptr, AboutContent{bannerPicture, emblemPicture,
-                                              QStringLiteral("Simulated room")}),
+  EXPECT_EQ(runAboutBox(nullptr,
+                        AboutContent{bannerPicture, emblemPicture, QStringLiteral("Simulated room"),
+                                     QStringLiteral("speed of sound 347.1 m/s")}),
             DialogResult::kOk);
   EXPECT_EQ(title, "About");
   EXPECT_TRUE(text.contains("Mervane"));
   EXPECT_TRUE(text.contains(MERVANE_VERSION));
   EXPECT_TRUE(text.contains("Simulated room"));
+  EXPECT_TRUE(text.contains("Distances: speed of sound 347.1 m/s"));
   EXPECT_EQ(banner, QSize(87, 57));
   EXPECT_EQ(emblem, QSize(18, 18));
   EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty() ||

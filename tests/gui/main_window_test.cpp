@@ -67,7 +67,7 @@ TEST_F(MainWindowTest, MenusCarryEveryItemWithItsIdentifierAndSeparators) {
       "Analyze[226]: Replot=247 | Make chirp=207 Pley rec. buffer=204 Auto correlate=214 "
       "Post. Proc.=225 | Analyze window=221 Ruler=246 |\n"
       "Settings[217]: Set out signal=220 Set wave format=229 Set offset=244 Set scale=245 | "
-      "Use recorded chirp=243 | Info=242 | Audio device...=312\n"
+      "Use recorded chirp=243 | Info=242 | Audio device...=312 | Calibration...=313\n"
       "Tests[230]: Check recording=233 Check audio system =227 Check play=248 Search offset=241\n"
       "Help[404]: About=212 Help=234");
   EXPECT_EQ(describeMenus(*window_).toStdString(), expected.toStdString());

@@ -1,16 +1,21 @@
 #include "io/checked_save.h"
+#include "io/runtime_folder.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -162,6 +167,210 @@ TEST_F(CheckedSaveTest, NamesAreTheFileSystemsBytes) {
   ASSERT_EQ(saveTextChecked(latin1, "bytes"), "");
   EXPECT_EQ(contentOf(latin1), "bytes");
   EXPECT_EQ(entriesOf(dir).size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- the file system calls failing as a disk fails ----
+
+// The real calls, with one replaced.
+FileSystemCalls with(int (*sync)(int), int (*renameFile)(const char*, const char*) = nullptr,
+                     bool unnamed = true) {
+  FileSystemCalls calls = realFileSystem();
+  if (sync != nullptr) calls.sync = sync;
+  if (renameFile != nullptr) calls.renameFile = renameFile;
+  if (!unnamed) {
+    // A file system without unnamed files: the temporary file has its name from the start.
+    calls.openFile = [](const char* p, int flags, mode_t mode) {
+      if ((flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;
+        return -1;
+      }
+      return realFileSystem().openFile(p, flags, mode);
+    };
+  }
+  return calls;
+}
+
+int failingSync(int) {
+  errno = EIO;
+  return -1;
+}
+int failingRename(const char*, const char*) {
+  errno = EIO;
+  return -1;
+}
+
+struct FailingCall {
+  const char* name;
+  FileSystemCalls calls;
+  const char* reason;
+};
+
+class FailingCallTest : public CheckedSaveTest,
+                        public ::testing::WithParamInterface<FailingCall> {};
+
+// A disk that fails only at the flush, or at the rename: the reason is told, the old file is
+// kept and no temporary file is left, whether the temporary file was unnamed or named.
+TEST_P(FailingCallTest, KeepsTheOldFileAndLeavesNothing) {
+  put(path("a.son"), "the good file");
+  CheckedSave save(path("a.son"), {}, GetParam().calls);
+  ASSERT_TRUE(save.ready()) << save.problem();
+  EXPECT_TRUE(save.write(std::string_view("new contents")));
+  EXPECT_FALSE(save.commit());
+  EXPECT_EQ(save.failedStage(), CheckedSave::Stage::kWriting);
+  EXPECT_EQ(save.problem(),
+            std::string(GetParam().reason) + path("a.son") + ": Input/output error");
+  EXPECT_EQ(contentOf(path("a.son")), "the good file");
+  EXPECT_EQ(entriesOf(dir), Names{"a.son"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, FailingCallTest,
+    ::testing::Values(FailingCall{"flushUnnamed", with(failingSync), "writing "},
+                      FailingCall{"flushNamed", with(failingSync, nullptr, false), "writing "},
+                      FailingCall{"renameUnnamed", with(nullptr, failingRename), "replacing "},
+                      FailingCall{"renameNamed", with(nullptr, failingRename, false),
+                                  "replacing "}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// While a save writes, nothing of it can be seen beside the target; the named way, where it is
+// needed, is named as ours.
+TEST_F(CheckedSaveTest, AWriteInProgressHasNoNameUnlessTheFileSystemNeedsOne) {
+  {
+    CheckedSave save(path("a.son"));
+    ASSERT_TRUE(save.write(std::string_view("half")));
+    EXPECT_TRUE(entriesOf(dir).empty());
+    EXPECT_TRUE(save.commit());
+  }
+  CheckedSave named(path("b.son"), {}, with(nullptr, nullptr, false));
+  ASSERT_TRUE(named.ready());
+  const Names during = entriesOf(dir);
+  ASSERT_EQ(during.size(), 2u);
+  EXPECT_EQ(during[0].rfind(".b.son.~mervane-" + std::to_string(getpid()) + "-", 0), 0u)
+      << during[0];
+  EXPECT_TRUE(named.commit());
+  EXPECT_EQ(entriesOf(dir), (Names{"a.son", "b.son"}));
+}
+
+// ---- litter of killed saves ----
+
+// A process id that belonged to a process that has ended.
+pid_t endedProcess() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+void makeOld(const std::string& file, int ageSeconds) {
+  const timespec times[2] = {{time(nullptr) - ageSeconds, 0}, {time(nullptr) - ageSeconds, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
+}
+
+// The next save to a folder removes our temporary files older than ten minutes whose writer has
+// ended, and nothing else: not a young one, not a live writer's, not a file of another pattern.
+TEST_F(CheckedSaveTest, TheNextSaveRemovesStaleTemporaryFilesOfOurs) {
+  const std::string dead = std::to_string(endedProcess());
+  const std::string alive = std::to_string(getpid());
+  const std::pair<std::string, int> files[] = {
+      {".a.son.~mervane-" + dead + "-0123456789ab", 601},    // stale: goes
+      {".b.png.~mervane-" + dead + "-abcdef012345", 3600},   // stale: goes
+      {".c.son.~mervane-" + dead + "-0123456789ab", 590},    // younger than ten minutes
+      {".d.son.~mervane-" + alive + "-0123456789ab", 3600},  // its writer still runs
+      {".e.son.0123456789ab", 3600},                         // not ours to judge
+      {".f.son.~mervane-" + dead + "-xyz", 3600},            // not our pattern
+      {"g.son.~mervane-" + dead + "-0123456789ab", 3600},    // not hidden
+  };
+  for (const auto& [name, age] : files) {
+    put(path(name.c_str()), "litter");
+    makeOld(path(name.c_str()), age);
+  }
+  ASSERT_EQ(saveTextChecked(path("new.son"), "sonar"), "");
+  Names expected;
+  for (size_t i = 2; i < std::size(files); ++i) expected.push_back(files[i].first);
+  expected.push_back("new.son");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(entriesOf(dir), expected);
+}
+
+// Saves killed at any moment leave the target, old or new and whole. A kill that falls between
+// the naming of the complete file and its rename (a few microseconds) leaves it under our name,
+// and the first save once it is ten minutes old removes it.
+TEST_F(CheckedSaveTest, KilledSavesLeaveNothingButTheTarget) {
+  const std::string target = path("killed.son");
+  const std::string oldContent(633600, 'o'), newContent(633600, 'n');
+  put(target, oldContent);
+  for (int round = 0; round < 40; ++round) {
+    const pid_t child = fork();
+    if (child == 0) {
+      for (;;) saveTextChecked(target, round % 2 ? newContent : oldContent);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(500 + 997 * (round % 13)));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    const std::string now = contentOf(target);
+    EXPECT_TRUE(now == oldContent || now == newContent) << round;
+  }
+  for (const std::string& name : entriesOf(dir)) {
+    if (name == "killed.son") continue;
+    EXPECT_EQ(name.rfind(".killed.son.~mervane-", 0), 0u) << name;
+    makeOld(path(name.c_str()), kStaleTemporarySeconds + 1);
+  }
+  ASSERT_EQ(saveTextChecked(target, "after"), "");
+  EXPECT_EQ(entriesOf(dir), Names{"killed.son"});
+}
+
+}  // namespace
+
+namespace {
+
+// In a child process, so the test's own environment stays as it was. Returns the child's exit
+// code: 0 when `check` held.
+int inChild(bool (*check)(const std::string& tmp), const std::string& tmp) {
+  const pid_t child = fork();
+  if (child == 0) _exit(check(tmp) ? 0 : 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Without a runtime folder the process gets a private one, so Qt has nothing to warn about; a
+// folder others may enter is not taken, and a given one is kept.
+TEST_F(CheckedSaveTest, ARuntimeFolderOfOurOwnWhereTheSessionHasNone) {
+  EXPECT_EQ(inChild(
+                [](const std::string& tmp) {
+                  unsetenv("XDG_RUNTIME_DIR");
+                  setenv("TMPDIR", tmp.c_str(), 1);
+                  const auto folder = provideRuntimeFolder();
+                  struct stat st {};
+                  return folder && *folder == std::string(std::getenv("XDG_RUNTIME_DIR")) &&
+                         stat(folder->c_str(), &st) == 0 && (st.st_mode & 0777) == 0700 &&
+                         folder->rfind(tmp, 0) == 0;
+                },
+                dir),
+            0);
+  EXPECT_EQ(inChild(
+                [](const std::string& tmp) {
+                  unsetenv("XDG_RUNTIME_DIR");
+                  setenv("TMPDIR", tmp.c_str(), 1);
+                  const std::string open = tmp + "/runtime-mervane-" + std::to_string(geteuid());
+                  mkdir(open.c_str(), 0755);
+                  chmod(open.c_str(), 0755);
+                  return !provideRuntimeFolder() && std::getenv("XDG_RUNTIME_DIR") == nullptr;
+                },
+                (mkdir((dir + "/shared").c_str(), 0700), dir + "/shared")),
+            0)
+      << "a folder others may enter was taken";
+  EXPECT_EQ(inChild(
+                [](const std::string&) {
+                  setenv("XDG_RUNTIME_DIR", "/run/user/1000", 1);
+                  return provideRuntimeFolder() == std::string("/run/user/1000");
+                },
+                dir),
+            0);
 }
 
 }  // namespace
