@@ -50,13 +50,18 @@ constexpr WaveError kWaveDeviceStopped = 0x4D560007;
 // A call into the sound system did not return in time (a frozen sound server): nothing is asked
 // of it again in this process.
 constexpr WaveError kWaveNoAnswer = 0x4D560008;
+// The system gave no thread for a bounded call into the sound system, so it was not made; the
+// next call may succeed.
+constexpr WaveError kWaveNoThread = 0x4D560009;
+// The system has no device of that direction at all.
+constexpr WaveError kWaveNoDevice = 0x4D56000A;
 
 // How long past its own duration a buffer may take before the device is given up on [ms]. A
 // sound server needs a few hundred milliseconds at most even on a busy machine; a dead or frozen
 // one is told to the user within a few seconds.
 constexpr uint32_t kLateAllowanceMs = 1200;
 // However much a device still moves, a buffer is given up this many allowances after its end.
-constexpr uint32_t kLateWaitsAtMost = 3;
+constexpr uint32_t kLateWaitsAtMost = 2;
 
 enum class StreamDirection { kOutput, kInput };
 using StreamHandle = uint32_t;  // 0 = not open
@@ -140,5 +145,7 @@ inline std::string ownWaveErrorText(WaveError code) {
   if (code == kWaveNotPrepared) return "The audio buffer was not prepared.";
   if (code == kWaveDeviceStopped) return "The sound system stopped the audio device.";
   if (code == kWaveNoAnswer) return "The sound system stopped answering.";
+  if (code == kWaveNoThread) return "No thread could be started for a call to the sound system.";
+  if (code == kWaveNoDevice) return "There is no audio device for this direction.";
   return {};
 }

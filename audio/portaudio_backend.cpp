@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -28,8 +29,10 @@ struct CallbackLink {
   double nominalSkewSeconds = 0.0;
   DoneSignal* done = nullptr;
   // Set when the stream is given up in a call that never returned: should its callback ever run
-  // again, it touches nothing.
+  // again, it touches nothing. `running` is set while a callback is inside; the two together let
+  // abandonLink wait out a callback that had already started.
   std::atomic<bool> abandoned{false};
+  std::atomic<bool> running{false};
 };
 
 struct PortAudioBackend::Stream {
@@ -84,10 +87,16 @@ PaStreamParameters streamParameters(int device, const WaveFormat& f, StreamDirec
   return p;
 }
 
+// Both flags are sequentially consistent: either abandonLink sees this callback running, or the
+// callback sees it abandoned.
 int streamCallback(const void* input, void* output, unsigned long frames,
                    const PaStreamCallbackTimeInfo* times, PaStreamCallbackFlags, void* user) {
-  const CallbackLink& link = *static_cast<const CallbackLink*>(user);
-  if (link.abandoned.load(std::memory_order_acquire)) return paAbort;
+  CallbackLink& link = *static_cast<CallbackLink*>(user);
+  link.running.store(true, std::memory_order_seq_cst);
+  if (link.abandoned.load(std::memory_order_seq_cst)) {
+    link.running.store(false, std::memory_order_release);
+    return paAbort;
+  }
   beginBlock(link.gate, link.out, link.in);
   if (link.out != nullptr && link.in != nullptr && times != nullptr &&
       startsTogether(*link.out, *link.in)) {
@@ -102,7 +111,20 @@ int streamCallback(const void* input, void* output, unsigned long frames,
     captureFrom(*link.in, {static_cast<const uint8_t*>(input), frames * link.inFrameBytes},
                 link.inFrameBytes, *link.done);
   }
+  link.running.store(false, std::memory_order_release);
   return paContinue;
+}
+
+// From now on the stream's callback touches nothing; once this returns, neither does one that
+// had already started, so its halves may be dropped and freed. Our callback never blocks, so the
+// wait is short; it is bounded all the same.
+void abandonLink(CallbackLink& link) {
+  link.abandoned.store(true, std::memory_order_seq_cst);
+  const auto deadline = std::chrono::steady_clock::now() + kFlushTimeout;
+  while (link.running.load(std::memory_order_seq_cst) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 // Pa_Terminate leaves ALSA's parsed configuration cached for the process; once no PortAudio
@@ -160,10 +182,14 @@ PortAudioBackend::~PortAudioBackend() {
       std::map<StreamHandle, Half> halves;
       std::unique_ptr<DoneSignal> done;
     };
-    static std::vector<Leftovers> kept;
-    for (const auto& stream : streams_) stream->link.abandoned.store(true);
+    // Made once and never destroyed, not even when the process exits: a thread left inside
+    // PortAudio may still use what is kept here while static objects are torn down.
+    static auto* const kept = new std::vector<Leftovers>;
+    static auto* const keptMutex = new std::mutex;
+    for (const auto& stream : streams_) abandonLink(stream->link);
     for (auto& stream : abandoned_) streams_.push_back(std::move(stream));
-    kept.push_back(Leftovers{std::move(streams_), std::move(halves_), std::move(done_)});
+    const std::lock_guard lock(*keptMutex);
+    kept->push_back(Leftovers{std::move(streams_), std::move(halves_), std::move(done_)});
     return;
   }
   if (initError_ == kWaveOk)
@@ -176,13 +202,18 @@ PortAudioBackend::~PortAudioBackend() {
 template <typename Call>
 WaveError PortAudioBackend::bounded(Call call) {
   if (noAnswer_) return kWaveNoAnswer;
-  const std::optional<PaError> result =
+  const BoundedResult<PaError> result =
       callWithin<PaError>(kCallLimit, std::move(call), [this] { stalled(); });
-  if (!result) {
-    noAnswer_ = true;
-    return kWaveNoAnswer;
+  switch (result.outcome) {
+    case BoundedOutcome::kReturned:
+      return fromPa(*result.value);
+    case BoundedOutcome::kRefused:
+      return kWaveNoThread;
+    case BoundedOutcome::kNoAnswer:
+      break;
   }
-  return fromPa(*result);
+  noAnswer_ = true;
+  return kWaveNoAnswer;
 }
 
 WaveError PortAudioBackend::deviceFault() const {
@@ -211,7 +242,7 @@ WaveError PortAudioBackend::open(StreamDirection direction, const WaveFormat& fo
   if (!isRunnablePcm(format)) return kWaveBadFormat;
   const bool input = direction == StreamDirection::kInput;
   const int device = input ? inputDevice_ : outputDevice_;
-  if (device == paNoDevice) return fromPa(paDeviceUnavailable);
+  if (device == paNoDevice) return kWaveNoDevice;
   const PaStreamParameters p = streamParameters(device, format, direction);
   const WaveError supported = bounded([input, p, rate = format.samplesPerSec] {
     return Pa_IsFormatSupported(input ? &p : nullptr, input ? nullptr : &p,
@@ -275,7 +306,7 @@ WaveError PortAudioBackend::startStream(Half* out, Half* in) {
     return r;
   });
   if (e == kWaveNoAnswer) {
-    raw->link.abandoned.store(true);
+    abandonLink(raw->link);
     abandoned_.emplace_back(raw);  // the call that never returned may still use it
     return e;
   }
@@ -291,13 +322,14 @@ WaveError PortAudioBackend::startStream(Half* out, Half* in) {
 // rings and is taken up again by the next stream either half gets.
 void PortAudioBackend::stopStream(Stream* stream) {
   PaStream* pa = stream->pa;
-  bounded([pa] {
+  const WaveError e = bounded([pa] {
     Pa_AbortStream(pa);
     return Pa_CloseStream(pa);
   });
-  if (noAnswer_) {
-    // The call still holds the stream: it is abandoned, not freed.
-    stream->link.abandoned.store(true);
+  if (noAnswer_ || e == kWaveNoThread) {
+    // The call still holds the stream, or it could not be made and PortAudio still runs it: it
+    // is abandoned, not freed.
+    abandonLink(stream->link);
     for (auto& owned : streams_) {
       if (owned.get() == stream) abandoned_.push_back(std::move(owned));
     }
@@ -435,6 +467,12 @@ std::string portAudioErrorText(WaveError code) {
   if (std::string own = ownWaveErrorText(code); !own.empty()) return own;
   if (!isPaCode(code)) return "Audio error " + std::to_string(code) + ".";
   const auto e = static_cast<PaError>(static_cast<int32_t>(code));
+  // A sound server that ends or vanishes while a stream opens or starts surfaces as any of these;
+  // the user hears the same thing whenever it happens.
+  if (e == paDeviceUnavailable || e == paBadIODeviceCombination || e == paUnanticipatedHostError ||
+      e == paInternalError || e == paTimedOut) {
+    return ownWaveErrorText(kWaveDeviceStopped);
+  }
   std::string text = Pa_GetErrorText(e);
   if (e == paUnanticipatedHostError) {
     const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
@@ -451,7 +489,7 @@ WaveError listAudioDevices(std::vector<AudioDeviceInfo>& devices) {
     std::vector<AudioDeviceInfo> devices;
   };
   // Asking for the devices talks to the sound server, which may be frozen.
-  const std::optional<Listing> listing = callWithin<Listing>(kCallLimit, [] {
+  const BoundedResult<Listing> listing = callWithin<Listing>(kCallLimit, [] {
     Listing l;
     if (l.error = Pa_Initialize(); l.error != paNoError) return l;
     const int defaultIn = Pa_GetDefaultInputDevice();
@@ -468,7 +506,8 @@ WaveError listAudioDevices(std::vector<AudioDeviceInfo>& devices) {
     endPortAudioSession();
     return l;
   });
-  if (!listing) return kWaveNoAnswer;
-  devices = listing->devices;
-  return fromPa(listing->error);
+  if (listing.outcome == BoundedOutcome::kRefused) return kWaveNoThread;
+  if (!listing.value) return kWaveNoAnswer;
+  devices = listing.value->devices;
+  return fromPa(listing.value->error);
 }

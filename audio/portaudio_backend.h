@@ -63,7 +63,8 @@ class PortAudioBackend final : public AudioBackend {
   void forgetStream(Stream* stream);
   // Runs a PortAudio call that a frozen sound server can block, bounded in time (callWithin).
   // A call that does not return marks the back end as not answering: from then on it answers
-  // every operation with kWaveNoAnswer and never calls PortAudio again.
+  // every operation with kWaveNoAnswer and never calls PortAudio again. A call for which no
+  // thread could be started is not made and answers kWaveNoThread; later calls try again.
   template <typename Call>
   WaveError bounded(Call call);
   void takeBack(Half& half, const WaveHeader* cancelled);

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "audio/sim_shoebox.h"
+#include "engine/speed_of_sound.h"
 
 namespace {
 
@@ -140,6 +141,10 @@ std::string accepted(std::string_view key) {
   if (key == "direct") return fromTo(-kMaxRoomGain, kMaxRoomGain, " (share of full scale)");
   if (key == "noise") return fromTo(0.0, 32768.0, " (16-bit units)");
   if (key == "speed") return fromTo(kMinSpeedMps, kMaxSpeedMps, " m/s");
+  if (key == "temperature") {
+    return fromTo(kMinAirTemperatureC, kMaxAirTemperatureC, " degrees Celsius");
+  }
+  if (key == "humidity") return fromTo(0.0, 100.0, " % relative humidity");
   if (key == "seed") return "a whole number from 0 to 18446744073709551615";
   if (key == "order") return "a whole number from 0 to " + std::to_string(kMaxReflectionOrder);
   if (key == "size") return "L:W:H, each " + fromTo(0.5, 200.0, " m");

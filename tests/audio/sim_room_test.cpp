@@ -72,6 +72,8 @@ TEST(SimRoomRejects, EveryKeyGivesItsAcceptedRange) {
       {"direct=101", "it takes a number from -100 to 100"},
       {"noise=-1", "it takes a number from 0 to 32768"},
       {"speed=0", "it takes a number from 1 to 100000 m/s"},
+      {"temperature=61", "it takes a number from -40 to 60 degrees Celsius"},
+      {"temperature=20,humidity=101", "it takes a number from 0 to 100 % relative humidity"},
       {"seed=x", "it takes a whole number from 0 to"},
       {"echo=5000:0.1", "it takes METRES:GAIN, metres a number from 0 to 1000"},
       {"preset=office,rt=100", "it takes a number from 0.05 to 10 s"},

@@ -1,12 +1,15 @@
 #include "audio/stderr_filter.h"
 
 #include <gtest/gtest.h>
+#include <portaudio.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include "audio/portaudio_backend.h"
 
 namespace {
 
@@ -45,6 +48,28 @@ TEST(StderrFilter, PassesEverythingButTheDiagnostics) {
   text << in.rdbuf();
   std::remove(name);
   EXPECT_EQ(text.str(), "first line\nsecond line\n");
+}
+
+}  // namespace
+
+namespace {
+
+WaveError paCode(PaError e) {
+  return static_cast<WaveError>(static_cast<int32_t>(e));
+}
+
+// A sound server that goes away reads the same whenever it happens: while a stream opens or
+// starts (PortAudio's raw texts) as later under a running stream.
+TEST(PortAudioTexts, EveryDeviceFaultHasOneWording) {
+  const std::string stopped = portAudioErrorText(kWaveDeviceStopped);
+  EXPECT_EQ(stopped, "The sound system stopped the audio device.");
+  for (const PaError e : {paDeviceUnavailable, paBadIODeviceCombination, paUnanticipatedHostError,
+                          paInternalError, paTimedOut}) {
+    EXPECT_EQ(portAudioErrorText(paCode(e)), stopped) << Pa_GetErrorText(e);
+  }
+  // Usage, not a fault: told as it is.
+  EXPECT_EQ(portAudioErrorText(paCode(paInvalidSampleRate)), "Invalid sample rate");
+  EXPECT_EQ(portAudioErrorText(kWaveNoDevice), "There is no audio device for this direction.");
 }
 
 }  // namespace

@@ -47,6 +47,28 @@ TEST(EchogramFrame, ScaleFollowsStretchMediumAndChirpLength) {
   EXPECT_EQ(frameLabels(s)[0].text, "0.00m");
 }
 
+// The scale reads as the distances do: at the calibrated speed, from the offset up; the pointer's
+// reading follows the same way.
+TEST(EchogramFrame, ScaleAndPointerFollowTheCalibration) {
+  SonarSettings s = defaultSettings();
+  s.tuneScale = 0;
+  s.calibration.speedMps = 343.2;
+  s.calibration.offsetMetres = 0.05;
+  // 8 x 0.046 s x 343.2 m/s / 18 = 7.016 m, plus 5 cm.
+  EXPECT_EQ(frameLabels(s)[0].text, "0.05m");
+  EXPECT_EQ(frameLabels(s)[8].text, "7.07m");
+  s.medium = kSteel;  // the air's speed is not steel's; the offset is the device's
+  EXPECT_EQ(frameLabels(s)[8].text, "92.32m");  // 92.266 + 0.05
+
+  SonarSettings plain = defaultSettings();
+  SonarSettings warm = plain;
+  warm.calibration.speedMps = 343.2;
+  warm.calibration.offsetMetres = 0.05;
+  const StylusPosition row{100, 300};
+  EXPECT_NEAR(stylusReadingMetres(warm, row),
+              stylusReadingMetres(plain, row) * 343.2 / 337.6 + 0.05, 1e-12);
+}
+
 TEST(EchogramFrame, DrawsKeyBoxAndTicksOnABlackField) {
   PlotSurface surface(kPlotClientWidth, kPlotClientHeight);
   surface.fillRect({0, 0, 491, 512}, Rgb{9, 9, 9});

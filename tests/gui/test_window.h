@@ -33,6 +33,14 @@ inline QAction* toolEntry(MainWindow& window, int index) {
   return window.toolBar()->actions().value(index);
 }
 
+// The toolbar button that sends this command.
+inline QAction* toolButton(MainWindow& window, CommandId id) {
+  for (QAction* action : window.toolBar()->actions()) {
+    if (!action->isSeparator() && action->data().toInt() == commandNumber(id)) return action;
+  }
+  return nullptr;
+}
+
 inline int visibleTopLevelWindows() {
   int count = 0;
   for (QWidget* widget : QApplication::topLevelWidgets()) {

@@ -1,0 +1,72 @@
+// Calls into a sound system that may never answer: the caller waits a bounded time, and a call
+// for which the system gives no thread is refused, never the end of the program.
+#include "audio/bounded_call.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <fstream>
+#include <string>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(BoundedCall, ReturnsInTimeOrLeavesTheCallToItsThread) {
+  const BoundedResult<int> quick = callWithin<int>(milliseconds(2000), [] { return 7; });
+  EXPECT_EQ(quick.outcome, BoundedOutcome::kReturned);
+  EXPECT_EQ(quick.value, 7);
+
+  // A call that hangs until released: the caller gives up on it, painting meanwhile.
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  int paints = 0;
+  const BoundedResult<int> hung = callWithin<int>(
+      milliseconds(200),
+      [release] {
+        while (!release->load()) std::this_thread::sleep_for(milliseconds(1));
+        return 1;
+      },
+      [&paints] { ++paints; }, milliseconds(20));
+  EXPECT_EQ(hung.outcome, BoundedOutcome::kNoAnswer);
+  EXPECT_FALSE(hung.value.has_value());
+  EXPECT_GE(paints, 3);
+  release->store(true);
+}
+
+// The process's address space, in bytes, as the kernel counts it.
+size_t addressSpaceBytes() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmSize:", 0) == 0) return std::stoul(line.substr(7)) * 1024;
+  }
+  return 0;
+}
+
+// Exits with 0 when the call was refused and not made.
+[[noreturn]] void callWithoutRoomForAThread() {
+  const rlimit tight{addressSpaceBytes() + (1u << 20), RLIM_INFINITY};
+  setrlimit(RLIMIT_AS, &tight);
+  bool made = false;
+  const BoundedResult<int> r = callWithin<int>(milliseconds(2000), [&made] {
+    made = true;
+    return 1;
+  });
+  std::exit(r.outcome == BoundedOutcome::kRefused && !made ? 0 : 1);
+}
+
+// With no room left for a thread's stack the thread cannot start: the call is refused and the
+// program goes on. In a child process, since the limit cannot be lifted again safely.
+TEST(BoundedCallDeathTest, NoThreadRefusesTheCallAndTheProgramGoesOn) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's shadow memory leaves no address space to limit";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  GTEST_SKIP() << "a sanitizer's shadow memory leaves no address space to limit";
+#endif
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(callWithoutRoomForAThread(), testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
