@@ -40,6 +40,7 @@ enum class CommandId : int {
   kExportDistances = 311,  // "Export distances..." (File)
   kAudioDevice = 312,      // "Audio device..." (Settings)
   kCalibration = 313,      // "Calibration..." (Settings)
+  kChangeView = 320,       // "Change view" (Analyze): a way of drawing, toggled
 };
 
 // The number a command travels as outside C++ (a QAction's data, an object name).

@@ -47,6 +47,12 @@ void chooseAudioDevice(App& app) {
 void chooseCalibration(App& app) {
   if (app.shell.runDialog(DialogId::kCalibration) == DialogResult::kOk) replot(app);
 }
+// Only the drawing changes: the columns to come show their change from the still room, which the
+// scan cycle learns either way; the history keeps the raw columns.
+void toggleChangeView(App& app) {
+  app.program.changeView.on = !app.program.changeView.on;
+  app.shell.requestRepaint();
+}
 void exitProgram(App& app) {
   if (!settleUnsavedSweep(app)) return;
   // No ping may start a new unsaved sweep between the answer and the window's end.
@@ -92,6 +98,7 @@ constexpr std::array kCommandTable{
     CommandEntry{CommandId::kExportDistances, exportDistances},
     CommandEntry{CommandId::kAudioDevice, chooseAudioDevice},
     CommandEntry{CommandId::kCalibration, chooseCalibration},
+    CommandEntry{CommandId::kChangeView, toggleChangeView},
 };
 
 void wipeHistoryAndSurface(App& app) {

@@ -5,6 +5,7 @@
 #include "audio/audio_backend.h"
 #include "audio/session_recorder.h"
 #include "audio/wave_pair.h"
+#include "engine/change_view.h"
 #include "engine/echo_tracker.h"
 #include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
@@ -37,4 +38,6 @@ struct Program {
   // Keeps every timed ping's and single step's recordings while the user records a session;
   // null otherwise.
   std::unique_ptr<SessionRecorder> recorder;
+  // The change view over the still room: a way of drawing, never stored in files.
+  ChangeView changeView;
 };

@@ -33,6 +33,10 @@ void restoreEnvelope(const Envelope& e, std::vector<int32_t>& buffer) {
 void keepMeasurement(App& app, uint32_t column, DirectArrival arrival) {
   Program& p = app.program;
   storeEnvelope(p, column);
+  // The still room is learned whether or not the change view is shown, so that turning it on
+  // shows the changes at once.
+  observeChangeMeasurement(p.changeView, p.settings, arrival,
+                           static_cast<double>(p.backend ? p.backend->clockMs() : 0) / 1000.0);
   observeMeasurement(p.settings, arrival, p.echoTracker);
   p.obstructionList = averagedEchoes(p.echoTracker);
   // The column keeps what the Ruler read after it: the latest few pings combined.
@@ -289,5 +293,9 @@ void paintPlot(App& app) {
     return;
   }
   if (p.scan.scanColumn < 2) drawEchogramFrame(app.surface, p.settings);
-  drawScanColumn(app.surface, p.settings, p.scan, p.scan.stylusPosition);
+  if (p.changeView.on) {
+    drawScanColumn(app.surface, p.settings, p.scan, p.scan.stylusPosition, p.changeView.column);
+  } else {
+    drawScanColumn(app.surface, p.settings, p.scan, p.scan.stylusPosition);
+  }
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "audio/sim_response.h"
+#include "audio/sim_shoebox.h"
 #include "engine/sonar_settings.h"
 
 namespace {
@@ -36,7 +38,13 @@ auto findHeader(Entries& entries, const WaveHeader& header) {
 SimBackend::SimBackend(const SimRoom& room, SimPacing pacing)
     : room_(room),
       paths_(roomPaths(room, room.speedMps.value_or(speedOfSound(kAir)))),
-      pacing_(pacing) {}
+      pacing_(pacing) {
+  const double speed = room.speedMps.value_or(speedOfSound(kAir));
+  for (size_t c = 0; c < kSimMicChannels; ++c) {
+    directDelaySeconds_[c] = room.shoebox ? shoeboxDirectDelay(room, c, speed)
+                                          : room.latencyMs / 1000.0;
+  }
+}
 
 SimBackend::Stream* SimBackend::find(StreamHandle handle) {
   const auto it = streams_.find(handle);
@@ -129,6 +137,7 @@ WaveError SimBackend::writePlayback(StreamHandle handle, WaveHeader& header) {
   PlayedSegment sound = decodePlayed({header.data, header.length}, s->format, start);
   sound.id = nextSegmentId_++;
   if (room_.realistic()) hear(s->format.samplesPerSec, sound);
+  placeMovingReflectors(s->format.samplesPerSec, sound);
   Queued q{&header, sound.frames};
   q.startTick = start;
   q.doneTick = sound.endTick();
@@ -237,7 +246,7 @@ void SimBackend::forgetInaudible() {
     const uint64_t until = room_.realistic()
                                ? simHeardUntilTick(p)
                                : p.endTick() + simAudibleTicks(paths_, p.ticksPerFrame);
-    return until < earliest;
+    return std::max(until, simMovingUntilTick(p)) < earliest;
   });
 }
 
@@ -262,6 +271,40 @@ void SimBackend::hear(uint32_t samplesPerSec, PlayedSegment& sound) {
   sound.heard = m.heard;
   sound.heardFrames = m.heardFrames;
   sound.heardStartFrame = m.heardStartFrame;
+}
+
+// Only the moving reflectors are placed anew for each played buffer: where they stand when it
+// starts to sound (a chirp lasts milliseconds, in which a breathing chest moves micrometres).
+void SimBackend::placeMovingReflectors(uint32_t samplesPerSec, PlayedSegment& sound) {
+  const bool anyMoving = std::any_of(room_.echoes.begin(), room_.echoes.end(),
+                                     [](const SimEcho& e) { return e.moving(); });
+  if (!anyMoving) return;
+  if (!motionOriginTick_) motionOriginTick_ = sound.startTick;
+  const double seconds = static_cast<double>(sound.startTick - *motionOriginTick_) /
+                         static_cast<double>(kSimTicksPerSecond);
+  const double speed = room_.speedMps.value_or(speedOfSound(kAir));
+  for (size_t c = 0; c < kSimMicChannels; ++c) {
+    for (const SimEcho& e : room_.echoes) {
+      if (!e.moving()) continue;
+      sound.movingPaths[c].push_back(
+          {directDelaySeconds_[c] + 2.0 * echoDistanceAt(e, seconds) / speed, e.gain});
+    }
+  }
+  if (!room_.realistic()) return;
+  HeardMemo& m = colouredMemo_;
+  if (m.samplesPerSec != samplesPerSec || m.channels != sound.channels ||
+      m.samples != sound.samples) {
+    const ResponseFilter filter =
+        designResponse(room_.speaker, room_.microphone, static_cast<double>(samplesPerSec));
+    colourMovingSource(filter.taps, filter.leadTaps, room_.shoebox.has_value(), sound);
+    m = {samplesPerSec,      sound.channels,           sound.samples,
+         sound.movingSource, sound.movingSourceFrames, sound.movingSourceStartFrame};
+    return;
+  }
+  sound.movingSource = m.heard;
+  sound.movingSourceChannels = room_.shoebox ? 1 : sound.channels;
+  sound.movingSourceFrames = m.heardFrames;
+  sound.movingSourceStartFrame = m.heardStartFrame;
 }
 
 std::string SimBackend::errorText(WaveError code) const {

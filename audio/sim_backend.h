@@ -1,7 +1,9 @@
 #pragma once
+#include <array>
 #include <chrono>
 #include <deque>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "audio/audio_backend.h"
@@ -75,6 +77,7 @@ class SimBackend final : public AudioBackend {
   void forgetInaudible();
   const RoomImpulse& impulseFor(uint32_t samplesPerSec);
   void hear(uint32_t samplesPerSec, PlayedSegment& sound);
+  void placeMovingReflectors(uint32_t samplesPerSec, PlayedSegment& sound);
 
   SimRoom room_;
   std::vector<SimPath> paths_;
@@ -98,4 +101,9 @@ class SimBackend final : public AudioBackend {
     int64_t heardStartFrame = 0;
   };
   HeardMemo heardMemo_;
+  // Moving reflectors: the room's clock starts at the first sound played; each microphone's
+  // direct delay [s]; and, in a realistic room, the latest played sound through the device.
+  std::optional<uint64_t> motionOriginTick_;
+  std::array<double, kSimMicChannels> directDelaySeconds_{};
+  HeardMemo colouredMemo_;
 };

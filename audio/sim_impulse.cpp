@@ -16,20 +16,22 @@ constexpr uint32_t kTailStream = 0xFFFFFFFFu;
 
 // The paths to the microphone of one channel, its direct sound first: the shoebox's arrivals (or
 // the plain room's direct sound) and the reflectors of echo= keys, which echo 2 d / speed after
-// that microphone's direct sound.
+// that microphone's direct sound. Moving reflectors stay out: the response is made once.
 std::vector<SimPath> channelPaths(const SimRoom& room, size_t channel, double speed) {
   if (!room.shoebox) return roomPaths(room, speed);
   std::vector<SimPath> paths;
   for (const ShoeboxArrival& a : shoeboxArrivals(room, channel, speed)) {
     paths.push_back({a.delaySeconds, a.gain});
   }
-  // The image sources come in the order of their walls, not of their arrival.
+  // The image sources come in lattice order, not in time: the direct sound goes first, where the
+  // case path looks for it.
   std::iter_swap(paths.begin(), std::min_element(paths.begin(), paths.end(),
                                                  [](const SimPath& a, const SimPath& b) {
                                                    return a.delaySeconds < b.delaySeconds;
                                                  }));
-  const double direct = paths.front().delaySeconds;
+  const double direct = shoeboxDirectDelay(room, channel, speed);
   for (const SimEcho& e : room.echoes) {
+    if (e.moving()) continue;  // rendered ping by ping
     paths.push_back({direct + 2.0 * e.distanceM / speed, e.gain});
   }
   return paths;

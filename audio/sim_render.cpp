@@ -28,24 +28,49 @@ double unitInterval(uint64_t bits) {
   return static_cast<double>((bits >> 11) + 1) * 0x1.0p-53;
 }
 
-// Adds one path's view of one played segment to the accumulator of the capture.
-void addPath(const SimPath& path, const PlayedSegment& seg, const CaptureSpan& capture,
-             uint64_t captureFrames, uint64_t inTicksPerFrame, std::span<float> acc) {
+// Sound that paths reflect: the played samples of a segment, or what a realistic room's device
+// makes of them.
+struct SourceView {
+  const float* samples = nullptr;
+  uint16_t channels = 1;
+  uint64_t frames = 0;
+  double startTick = 0.0;
+  uint64_t ticksPerFrame = 1;
+};
+
+SourceView playedView(const PlayedSegment& seg) {
+  return {seg.samples.data(), seg.channels, seg.frames, static_cast<double>(seg.startTick),
+          seg.ticksPerFrame};
+}
+
+// Which input channels a path reaches, and from which source channel: its own, or the one
+// channel of a mono source.
+struct ChannelSpan {
+  uint16_t first = 0;
+  uint16_t end = 0;
+  bool monoSource = false;
+};
+
+// Adds one path's view of one source to the accumulator of the capture.
+void addPath(const SimPath& path, const SourceView& src, const CaptureSpan& capture,
+             uint64_t captureFrames, uint64_t inTicksPerFrame, ChannelSpan span,
+             std::span<float> acc) {
   const uint16_t inChannels = capture.format.channels;
-  const uint16_t channels = std::min(inChannels, seg.channels);
-  if (channels == 0 || seg.frames == 0) return;
-  // Position in the segment, in its frames, of the capture frame f: (base + f * inTpf) / outTpf.
-  const double outTpf = static_cast<double>(seg.ticksPerFrame);
+  span.end = std::min(span.end, inChannels);
+  if (span.first >= span.end || src.frames == 0) return;
+  // Position in the source, in its frames, of the capture frame f: (base + f * inTpf) / outTpf.
+  const double outTpf = static_cast<double>(src.ticksPerFrame);
   const double inTpf = static_cast<double>(inTicksPerFrame);
-  const double base = (static_cast<double>(static_cast<int64_t>(capture.firstTick)) -
-                       static_cast<double>(static_cast<int64_t>(seg.startTick))) -
-                      path.delaySeconds * static_cast<double>(kSimTicksPerSecond);
+  const double base =
+      (static_cast<double>(static_cast<int64_t>(capture.firstTick)) - src.startTick) -
+      path.delaySeconds * static_cast<double>(kSimTicksPerSecond);
   const double firstF = std::ceil((-kHalfTaps * outTpf - base) / inTpf);
   const double lastF =
-      std::floor(((static_cast<double>(seg.frames) + kHalfTaps) * outTpf - base) / inTpf);
+      std::floor(((static_cast<double>(src.frames) + kHalfTaps) * outTpf - base) / inTpf);
   const double cut = std::min(1.0, outTpf / inTpf);
   const auto from = static_cast<uint64_t>(std::max(0.0, firstF));
   const auto to = static_cast<uint64_t>(std::clamp(lastF + 1.0, 0.0, double(captureFrames)));
+  const auto frames = static_cast<int64_t>(src.frames);
   SimKernel kernel{};
   double kernelFrac = -1.0;
   for (uint64_t f = from; f < to; ++f) {
@@ -54,24 +79,51 @@ void addPath(const SimPath& path, const PlayedSegment& seg, const CaptureSpan& c
     const double frac = p - whole;
     const auto n0 = static_cast<int64_t>(whole);
     float* out = &acc[f * inChannels];
-    if (frac == 0.0 && cut == 1.0) {
-      if (n0 < 0 || n0 >= static_cast<int64_t>(seg.frames)) continue;
-      const float* in = &seg.samples[static_cast<uint64_t>(n0) * seg.channels];
-      for (uint16_t c = 0; c < channels; ++c) out[c] += static_cast<float>(path.gain * in[c]);
-      continue;
-    }
-    if (frac != kernelFrac) {
+    const bool exact = frac == 0.0 && cut == 1.0;
+    if (!exact && frac != kernelFrac) {
       makeSimKernel(frac, cut, kernel);
       kernelFrac = frac;
     }
-    for (uint16_t c = 0; c < channels; ++c) {
+    for (uint16_t c = span.first; c < span.end; ++c) {
+      const uint16_t sc = span.monoSource ? 0 : c;
+      if (exact) {
+        if (n0 >= 0 && n0 < frames) {
+          out[c] += static_cast<float>(path.gain * src.samples[n0 * src.channels + sc]);
+        }
+        continue;
+      }
       double sum = 0.0;
       for (int k = 0; k < kTaps; ++k) {
         const int64_t n = n0 - kHalfTaps + 1 + k;
-        if (n < 0 || n >= static_cast<int64_t>(seg.frames)) continue;
-        sum += kernel[k] * seg.samples[static_cast<uint64_t>(n) * seg.channels + c];
+        if (n < 0 || n >= frames) continue;
+        sum += kernel[k] * src.samples[n * src.channels + sc];
       }
       out[c] += static_cast<float>(path.gain * sum);
+    }
+  }
+}
+
+// Adds the moving reflectors of one segment: every input channel hears its own microphone's
+// paths.
+void addMoving(const PlayedSegment& seg, bool realistic, const CaptureSpan& capture,
+               uint64_t captureFrames, uint64_t inTicksPerFrame, std::span<float> acc) {
+  SourceView src = playedView(seg);
+  bool mono = false;
+  if (realistic) {
+    if (seg.movingSourceFrames == 0) return;
+    src.samples = seg.movingSource.data();
+    src.channels = seg.movingSourceChannels;
+    src.frames = seg.movingSourceFrames;
+    src.startTick +=
+        static_cast<double>(seg.movingSourceStartFrame) * static_cast<double>(seg.ticksPerFrame);
+    mono = src.channels == 1;
+  }
+  for (uint16_t c = 0; c < capture.format.channels; ++c) {
+    if (!mono && c >= src.channels) break;
+    const auto& paths = seg.movingPaths[std::min<size_t>(c, kSimMicChannels - 1)];
+    for (const SimPath& path : paths) {
+      addPath(path, src, capture, captureFrames, inTicksPerFrame,
+              {c, static_cast<uint16_t>(c + 1), mono}, acc);
     }
   }
 }
@@ -212,11 +264,15 @@ void renderCapture(const RoomSound& room, std::span<const PlayedSegment> played,
   const uint64_t frames = (bytes.size() + frameBytes - 1) / frameBytes;
   scratch.assign(frames * format.channels, 0.0f);
   for (const PlayedSegment& seg : played) {
+    addMoving(seg, room.realistic, capture, frames, inTpf, scratch);
     if (room.realistic) {
       addHeard(seg, capture, frames, inTpf, scratch);
       continue;
     }
-    for (const SimPath& path : room.paths) addPath(path, seg, capture, frames, inTpf, scratch);
+    const ChannelSpan all{0, seg.channels, false};
+    for (const SimPath& path : room.paths) {
+      addPath(path, playedView(seg), capture, frames, inTpf, all, scratch);
+    }
   }
   const double clip = room.clipLevel * 32767.0;
   std::array<PinkStream, kMaxPinkChannels> pink{PinkStream(room.seed, capture.streamSerial, 0),
@@ -277,6 +333,46 @@ uint64_t simHeardUntilTick(const PlayedSegment& seg) {
   const int64_t lastFrame =
       seg.heardStartFrame + static_cast<int64_t>(seg.heardFrames) + kHalfTaps + 1;
   return seg.startTick + static_cast<uint64_t>(std::max<int64_t>(0, lastFrame)) * seg.ticksPerFrame;
+}
+
+uint64_t simMovingUntilTick(const PlayedSegment& seg) {
+  uint64_t until = 0;
+  for (const auto& paths : seg.movingPaths) {
+    until = std::max(until, seg.endTick() + simAudibleTicks(paths, seg.ticksPerFrame));
+  }
+  const double lead = static_cast<double>(std::min<int64_t>(0, seg.movingSourceStartFrame));
+  const double tail =
+      static_cast<double>(seg.movingSourceFrames) + lead - static_cast<double>(seg.frames);
+  return until + static_cast<uint64_t>(std::max(0.0, tail)) * seg.ticksPerFrame;
+}
+
+void colourMovingSource(std::span<const double> taps, int leadTaps, bool oneLoudspeaker,
+                        PlayedSegment& seg) {
+  const uint16_t channels = oneLoudspeaker ? 1 : seg.channels;
+  std::vector<double> source(seg.frames);
+  std::vector<std::vector<double>> coloured;
+  for (uint16_t c = 0; c < channels; ++c) {
+    for (uint64_t f = 0; f < seg.frames; ++f) {
+      const float* frame = &seg.samples[f * seg.channels];
+      double v = frame[c];
+      if (oneLoudspeaker) {
+        v = 0.0;
+        for (uint16_t k = 0; k < seg.channels; ++k) v += frame[k];
+        v /= seg.channels;
+      }
+      source[f] = v;
+    }
+    coloured.push_back(convolve(source, taps));
+  }
+  seg.movingSourceChannels = channels;
+  seg.movingSourceFrames = coloured.empty() ? 0 : coloured[0].size();
+  seg.movingSourceStartFrame = -leadTaps;
+  seg.movingSource.assign(seg.movingSourceFrames * channels, 0.0f);
+  for (uint16_t c = 0; c < channels; ++c) {
+    for (uint64_t f = 0; f < seg.movingSourceFrames; ++f) {
+      seg.movingSource[f * channels + c] = static_cast<float>(coloured[c][f]);
+    }
+  }
 }
 
 uint64_t simAudibleTicks(std::span<const SimPath> paths, uint64_t ticksPerFrame) {

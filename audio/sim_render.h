@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -31,6 +32,16 @@ struct PlayedSegment {
   std::vector<float> heard;
   uint64_t heardFrames = 0;
   int64_t heardStartFrame = 0;
+  // Moving reflectors, where they stand while this segment sounds: one list of paths per
+  // microphone channel. They reflect the played samples, or in a realistic room
+  // `movingSource`: the played sound through loudspeaker and microphone, `movingSourceChannels`
+  // interleaved (1: the one loudspeaker of a shoebox, heard by every microphone), starting
+  // `movingSourceStartFrame` frames after the segment.
+  std::array<std::vector<SimPath>, kSimMicChannels> movingPaths;
+  std::vector<float> movingSource;
+  uint16_t movingSourceChannels = 0;
+  uint64_t movingSourceFrames = 0;
+  int64_t movingSourceStartFrame = 0;
 
   uint64_t endTick() const { return startTick + frames * ticksPerFrame; }
 };
@@ -79,7 +90,14 @@ double roomNoise(uint64_t seed, uint32_t streamSerial, uint64_t frame, uint16_t 
 // row r renewed every 2^r frames, for a 1/f spectrum over the whole band of speech and chirps).
 double roomPinkNoise(uint64_t seed, uint32_t streamSerial, uint64_t frame, uint16_t channel);
 
+// Fills a realistic room's `movingSource` of a segment: its sound through `filter` (taps[lead]
+// is time zero), the mean of its channels where one loudspeaker plays them.
+void colourMovingSource(std::span<const double> taps, int leadTaps, bool oneLoudspeaker,
+                        PlayedSegment& segment);
+
 // How long after the end of a played segment it can still be heard [ticks].
 uint64_t simAudibleTicks(std::span<const SimPath> paths, uint64_t ticksPerFrame);
 // The same for a segment a realistic room has heard.
 uint64_t simHeardUntilTick(const PlayedSegment& segment);
+// The last tick at which a segment's moving reflectors can still be heard.
+uint64_t simMovingUntilTick(const PlayedSegment& segment);

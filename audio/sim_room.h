@@ -17,6 +17,14 @@
 struct SimEcho {
   double distanceM = 0.0;  // from the device to the reflector [m], 0..kMaxEchoDistanceM
   double gain = 0.0;       // amplitude as a fraction of full scale
+  // Motion on the room's clock, which starts at the first ping: a swing of ±swingM [m] at
+  // swingHz [Hz] (sine, phase 0 at the first ping) and a drift of velocityMps [m/s], positive
+  // away from the device.
+  double swingM = 0.0;
+  double swingHz = 0.0;
+  double velocityMps = 0.0;
+
+  bool moving() const { return (swingM != 0.0 && swingHz != 0.0) || velocityMps != 0.0; }
 };
 
 // How a loudspeaker or a microphone colours what passes through it.
@@ -97,14 +105,25 @@ constexpr double kMaxSpeedMps = 100000.0;
 constexpr int kMaxReflectionOrder = 12;
 constexpr double kMaxCaseLeadMs = 5.0;
 constexpr double kMaxCaseDb = 40.0;  // either way
+constexpr double kMaxEchoSwingM = 10.0;     // move=: largest swing [m]
+constexpr double kMaxEchoSwingHz = 1000.0;  // move=: fastest swing [Hz]
+constexpr double kMaxEchoSpeedMps = 100.0;  // vel=: fastest drift [m/s]
+
+// The reflectors of person=METRES: a breathing person, a soft cluster of reflections from the
+// chest backwards, swinging about ±4 mm at 0.25 Hz.
+std::vector<SimEcho> personEchoes(double distanceM);
+
+// Where a reflector is `seconds` after the first ping on the room's clock [m], never nearer
+// than the device itself.
+double echoDistanceAt(const SimEcho& echo, double seconds);
 
 // The room of a run without --room: the defaults with reflectors at 0.80 m and 1.90 m.
 SimRoom defaultSimRoom();
 
 // Parses comma-separated key=value pairs over the defaults, without reflectors unless given:
-// latency, direct, echo=METRES:GAIN (repeatable), noise, seed, speed or temperature and
-// humidity (the speed of that air; humidity defaults to 50 %), case=MS:DB[:RESP]; and for the
-// realistic room
+// latency, direct, echo=METRES:GAIN[:move=M@HZ|:vel=V] (repeatable), person=METRES (repeatable),
+// noise, seed, speed or temperature and humidity (the speed of that air; humidity defaults to
+// 50 %), case=MS:DB[:RESP]; and for the realistic room
 // preset, size, pos, facing, spacing, mic (repeatable), rt, order, scatter, tail, air, beam,
 // speaker, micresponse, pink, dc, clip. A preset must come first; later keys refine it. Returns
 // an empty string on success, else the reason naming the key; `room` is then unspecified.
@@ -119,5 +138,6 @@ struct SimPath {
   double gain = 0.0;
 };
 
-// The direct path and one path per reflector, at the given speed of sound [m/s].
+// The direct path and one path per still reflector, at the given speed of sound [m/s]. Moving
+// reflectors are rendered ping by ping instead (sim_motion.h).
 std::vector<SimPath> roomPaths(const SimRoom& room, double speedMps);

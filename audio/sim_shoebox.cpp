@@ -123,6 +123,11 @@ std::vector<ShoeboxArrival> shoeboxArrivals(const SimRoom& room, size_t channel,
   return arrivals;
 }
 
+double shoeboxDirectDelay(const SimRoom& room, size_t channel, double speed) {
+  const SimShoebox& b = *room.shoebox;
+  return room.latencyMs / 1000.0 + (directPath(b, channel) - directPath(b, 0)) / speed;
+}
+
 double shoeboxTailRms(const SimRoom& room, double delaySeconds, double samplesPerSec,
                       double speed) {
   const SimShoebox& b = *room.shoebox;

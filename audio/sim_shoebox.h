@@ -27,6 +27,9 @@ struct ShoeboxArrival {
 // `channel`, at the given speed of sound [m/s].
 std::vector<ShoeboxArrival> shoeboxArrivals(const SimRoom& room, size_t channel, double speedMps);
 
+// When the direct sound reaches the microphone of `channel` [s after the start of playback].
+double shoeboxDirectDelay(const SimRoom& room, size_t channel, double speedMps);
+
 // The diffuse tail's RMS amplitude per sample at `delaySeconds` after the start of playback, for
 // `samplesPerSec` samples a second (energy density of a diffuse field decaying with RT60, minus
 // what the image sources already carry, plus what the walls scatter).

@@ -13,8 +13,6 @@
 
 namespace {
 
-// A scan is started with this many warm-up recordings before its first ping.
-constexpr int kStartWarmUps = 8;
 constexpr uint32_t kMaxPingCount = 100000;
 
 bool readCount(const std::string& text, uint32_t& count) {

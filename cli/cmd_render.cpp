@@ -2,11 +2,15 @@
 #include <ostream>
 
 #include "app/sonar_files.h"
+#include "cli/change_option.h"
 #include "cli/cli_shell.h"
 #include "cli/commands.h"
 #include "cli/json.h"
+#include "display/echogram.h"
 
 namespace {
+
+constexpr double kScanTickMs = 25.0;  // the scan timer's period
 
 // The drawn scan columns (1 to 357) that hold any stored value; column 0 is the file header.
 uint32_t storedColumns(const ScanHistory& h) {
@@ -23,9 +27,13 @@ uint32_t storedColumns(const ScanHistory& h) {
 int runRenderCommand(CliRun& run) {
   std::optional<std::string> file, png;
   bool understood = true;
+  ChangeView& changes = run.program.changeView;
+  std::string badChange;
   const auto& args = run.request.args;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--png" && i + 1 < args.size() && !args[i + 1].empty()) {
+    if (readChangeOption(args, i, changes, badChange)) {
+      if (!badChange.empty()) understood = false;
+    } else if (args[i] == "--png" && i + 1 < args.size() && !args[i + 1].empty()) {
       png = args[++i];
     } else if (!file && args[i].rfind("--", 0) != 0) {
       file = args[i];
@@ -34,7 +42,8 @@ int runRenderCommand(CliRun& run) {
     }
   }
   if (!understood || !file || !png) {
-    run.err << "mervane-cli: render takes FILE.son --png OUT.png\n";
+    run.err << "mervane-cli: render takes FILE.son --png OUT.png [--changes] [--changes-time S]"
+            << (badChange.empty() ? "" : ": " + badChange) << "\n";
     return kExitUsage;
   }
   CliFrontEnd& front = frontEndOf(run);
@@ -46,6 +55,13 @@ int runRenderCommand(CliRun& run) {
   if (loaded != FileOutcome::kDone) {
     run.err << "mervane-cli: cannot read '" << *file << "': " << shell.reasonSince(first) << "\n";
     return kExitUsage;
+  }
+  if (changes.on) {
+    // A file keeps no times: its columns are taken a timed ping's interval apart.
+    const double columnSeconds =
+        (run.program.settings.clockMultiplier + 1.0) * kScanTickMs / 1000.0;
+    replotChanges(front.surface(), run.program.settings, run.program.history, changes,
+                  columnSeconds);
   }
   // The picture never replaces the file it was drawn from.
   const std::string inputs[] = {*file};

@@ -7,6 +7,7 @@
 #include "app/distance_table.h"
 #include "app/scan_cycle.h"
 #include "app/sonar_files.h"
+#include "cli/change_option.h"
 #include "cli/cli_shell.h"
 #include "cli/commands.h"
 #include "cli/json.h"
@@ -25,6 +26,7 @@ struct SweepArgs {
   std::optional<std::string> png;
   std::optional<std::string> csv;
   std::optional<std::string> record;  // a session folder
+  ChangeView changes;
 };
 
 // The member an option that names an output file fills, or null for any other argument.
@@ -46,7 +48,10 @@ bool readColumns(const std::string& text, uint32_t& columns) {
 std::optional<std::string> parseSweepArgs(const std::vector<std::string>& args, SweepArgs& a) {
   for (size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
-    if (args[i] == "--columns" && hasValue && readColumns(args[i + 1], a.columns)) {
+    std::string problem;
+    if (readChangeOption(args, i, a.changes, problem)) {
+      if (!problem.empty()) return "sweep: " + problem;
+    } else if (args[i] == "--columns" && hasValue && readColumns(args[i + 1], a.columns)) {
       ++i;
     } else if (args[i] == "--columns") {
       return "sweep: --columns needs a whole number from 1 to " + std::to_string(kMaxColumns) +
@@ -59,8 +64,8 @@ std::optional<std::string> parseSweepArgs(const std::vector<std::string>& args, 
       *file = args[++i];
     } else {
       return "sweep takes [--columns N] (1 to " + std::to_string(kMaxColumns) +
-             ") [--save FILE.son|FILE.par] [--png FILE.png] [--csv FILE.csv] [--record DIR], got "
-             "'" +
+             ") [--save FILE.son|FILE.par] [--png FILE.png] [--csv FILE.csv] [--record DIR] "
+             "[--changes] [--changes-time S], got '" +
              args[i] + "'";
     }
   }
@@ -128,6 +133,8 @@ int sweepAndSave(CliRun& run, const SweepArgs& args) {
   // A failure is told once, in one line of ours with the program's messages in it.
   const bool echo = shell.setEcho(false);
   const size_t firstMessage = shell.messages().size();
+  run.program.changeView.on = args.changes.on;
+  run.program.changeView.timeConstantSeconds = args.changes.timeConstantSeconds;
   paintPlot(front.app());  // the window's first paint
   dispatchCommand(front.app(), CommandId::kStartSonar);
   front.paintIfRequested();

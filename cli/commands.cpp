@@ -14,6 +14,7 @@ constexpr std::array kCommands{
     CliCommand{"search-offset", runSearchOffsetCommand, CommandAudio::kDevices},
     CliCommand{"render", runRenderCommand},
     CliCommand{"calibrate", runCalibrateCommand, CommandAudio::kDevices},
+    CliCommand{"track", runTrackCommand, CommandAudio::kDevices},
 };
 
 }  // namespace

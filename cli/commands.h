@@ -30,5 +30,6 @@ int runSweepCommand(CliRun& run);
 int runSearchOffsetCommand(CliRun& run);
 int runRenderCommand(CliRun& run);
 int runCalibrateCommand(CliRun& run);
+int runTrackCommand(CliRun& run);
 
 const CliCommand* findCliCommand(std::string_view name);

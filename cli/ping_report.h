@@ -9,6 +9,9 @@
 
 class JsonWriter;
 
+// A run of pings starts with this many warm-up recordings, as a scan does.
+constexpr int kStartWarmUps = 8;
+
 // What the command line shows of one measurement.
 struct PingReport {
   uint32_t foundOffset = 0;

@@ -1,5 +1,8 @@
 #pragma once
+#include <span>
 #include "display/plot_surface.h"
+
+#include "engine/change_view.h"
 #include "engine/scan_state.h"
 #include "engine/sonar_settings.h"
 
@@ -12,8 +15,14 @@ void drawScanColumn(PlotSurface& surface, const SonarSettings& settings, const S
 // over whatever the plot box shows; it reads no working buffer.
 void drawStatusStrip(PlotSurface& surface, const SonarSettings& settings, const ScanState& scan,
                      StylusPosition stylus);
+// The same with the bin values to draw given: the change view's instead of the latest envelope.
+void drawScanColumn(PlotSurface& surface, const SonarSettings& settings, const ScanState& scan,
+                    StylusPosition stylus, std::span<const int32_t> column);
 // Draws the stored columns into the surface only; the caller shows the surface afterwards.
 void replotHistory(PlotSurface& surface, const SonarSettings& settings, const ScanHistory& history);
+// The stored columns as the change view shows them, one column every `columnSeconds`.
+void replotChanges(PlotSurface& surface, const SonarSettings& settings, const ScanHistory& history,
+                   ChangeView& view, double columnSeconds);
 
 // Where the status strip shows the distance of the stylus row.
 constexpr PixelRect kStylusReadingRect{410, 480, 490, 510};

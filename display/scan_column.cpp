@@ -74,10 +74,10 @@ void drawOffsetBar(PlotSurface& surface, const SonarSettings& s, uint32_t found)
   }
 }
 
-double binValue(const SonarSettings& s, int bin) {
+double binValue(const SonarSettings& s, std::span<const int32_t> column, int bin) {
   const size_t i = static_cast<size_t>(bin);
   // A buffer not yet planned to its full length reads as silence.
-  const int32_t raw = i < s.correlationBuffer.size() ? s.correlationBuffer[i] : 0;
+  const int32_t raw = i < column.size() ? column[i] : 0;
   if (s.gainEnabled == 0) {
     // The difference is formed in 32 bits, as stored values and cut-offs always were.
     return static_cast<double>(
@@ -91,12 +91,13 @@ Rgb columnColour(double value, uint8_t displayMode) {
   return value < 255.0 ? linearPalette(truncToInt32(value)) : kStrongest;
 }
 
-void drawColumn(PlotSurface& surface, const SonarSettings& s, uint32_t scanColumn) {
+void drawColumn(PlotSurface& surface, const SonarSettings& s, std::span<const int32_t> column,
+                uint32_t scanColumn) {
   const int64_t x64 = int64_t{scanColumn} + kPlotLeft;
   if (x64 > INT_MAX) return;
   const int x = static_cast<int>(x64);
   for (int bin = kFirstBin; bin <= kLastBin; ++bin) {
-    surface.setPixel(x, bin + kPlotTop, columnColour(binValue(s, bin), s.displayMode));
+    surface.setPixel(x, bin + kPlotTop, columnColour(binValue(s, column, bin), s.displayMode));
   }
 }
 
@@ -114,8 +115,13 @@ void drawLevelMeter(PlotSurface& surface, uint32_t peakAmplitude) {
 
 void drawScanColumn(PlotSurface& surface, const SonarSettings& settings, const ScanState& scan,
                     StylusPosition stylus) {
+  drawScanColumn(surface, settings, scan, stylus, settings.correlationBuffer);
+}
+
+void drawScanColumn(PlotSurface& surface, const SonarSettings& settings, const ScanState& scan,
+                    StylusPosition stylus, std::span<const int32_t> column) {
   drawStatusStrip(surface, settings, scan, stylus);
-  drawColumn(surface, settings, scan.scanColumn);
+  drawColumn(surface, settings, column, scan.scanColumn);
 }
 
 void drawStatusStrip(PlotSurface& surface, const SonarSettings& settings, const ScanState& scan,

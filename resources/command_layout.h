@@ -48,6 +48,7 @@ inline constexpr std::array kAnalyzeItems{
     MenuItemSpec{CommandId::kAnalyzeWindow, "Analyze window"},
     MenuItemSpec{CommandId::kRuler, "Ruler"},
     kMenuSeparator,
+    MenuItemSpec{CommandId::kChangeView, "Change view"},
 };
 inline constexpr std::array kSettingsItems{
     MenuItemSpec{CommandId::kSetOutSignal, "Set out signal"},

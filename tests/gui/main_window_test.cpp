@@ -65,7 +65,7 @@ TEST_F(MainWindowTest, MenusCarryEveryItemWithItsIdentifierAndSeparators) {
       "File[401]: Open=199 Save=202 | Exit=300 | Export picture...=310 Export distances...=311 "
       "| Recent files>\n"
       "Analyze[226]: Replot=247 | Make chirp=207 Pley rec. buffer=204 Auto correlate=214 "
-      "Post. Proc.=225 | Analyze window=221 Ruler=246 |\n"
+      "Post. Proc.=225 | Analyze window=221 Ruler=246 | Change view=320\n"
       "Settings[217]: Set out signal=220 Set wave format=229 Set offset=244 Set scale=245 | "
       "Use recorded chirp=243 | Info=242 | Audio device...=312 | Calibration...=313\n"
       "Tests[230]: Check recording=233 Check audio system =227 Check play=248 Search offset=241\n"
