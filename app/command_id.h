@@ -40,6 +40,7 @@ enum class CommandId : int {
   kExportDistances = 311,  // "Export distances..." (File)
   kAudioDevice = 312,      // "Audio device..." (Settings)
   kCalibration = 313,      // "Calibration..." (Settings)
+  kRecordPings = 314,      // "Record pings..." (File): the window keeps its check mark itself
   kChangeView = 320,       // "Change view" (Analyze): a way of drawing, toggled
 };
 

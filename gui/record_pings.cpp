@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QStatusBar>
 
+#include "app/command_id.h"
 #include "app/recording.h"
 #include "audio/session_recorder.h"
 #include "gui/main_window.h"
@@ -25,8 +26,9 @@ QString megabytes(uint64_t bytes) {
 
 void MainWindow::createRecordPingsAction(QMenu* fileMenu) {
   fileMenu->addSeparator();
-  recordAction_ = fileMenu->addAction(QStringLiteral("Record pings..."));
-  recordAction_->setObjectName(QStringLiteral("recordPings"));
+  recordAction_ = fileMenu->addAction(QStringLiteral("&Record pings..."));
+  recordAction_->setData(commandNumber(CommandId::kRecordPings));
+  recordAction_->setObjectName(QStringLiteral("cmd%1").arg(commandNumber(CommandId::kRecordPings)));
   recordAction_->setCheckable(true);
   connect(recordAction_, &QAction::triggered, this, [this] {
     if (program_.recorder) {

@@ -10,7 +10,7 @@ _mervane_cli_files() {
 
 _mervane_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="settings chirp ping analyze devices sweep search-offset render calibrate"
+  local commands="settings chirp ping analyze devices sweep search-offset render calibrate track"
   local options="--backend --room --device --load --set --json --temperature --humidity
     --calibration --quiet-chirp --help -h --version"
   local fields="startFrequency= endFrequency= chirpTime= recordTime= offsetBytes=
@@ -58,7 +58,8 @@ _mervane_cli() {
     --calibration)
       _mervane_cli_files "$cur" "*.json"
       return ;;
-    --device | --count | --columns | --temperature | --humidity | --distance | --second-distance)
+    --device | --count | --columns | --temperature | --humidity | --distance | --second-distance | \
+      --near | --changes-time)
       return ;;
   esac
 
@@ -68,7 +69,7 @@ _mervane_cli() {
     case ${COMP_WORDS[i]} in
       --backend | --room | --device | --load | --set | --wav | --count | --columns | --save | \
         --png | --csv | --temperature | --humidity | --calibration | --distance | \
-        --second-distance | --record) ((i++)) ;;
+        --second-distance | --record | --near | --changes-time) ((i++)) ;;
       -*) ;;
       *) command=${COMP_WORDS[i]}; break ;;
     esac
@@ -78,8 +79,9 @@ _mervane_cli() {
   case $command in
     chirp) own="--wav" ;;
     ping) own="--count --average --record" ;;
-    sweep) own="--columns --save --png --csv --record" ;;
-    render) own="--png" ;;
+    sweep) own="--columns --save --png --csv --record --changes --changes-time" ;;
+    render) own="--png --changes --changes-time" ;;
+    track) own="--near --count --csv" ;;
     calibrate) own="--distance --second-distance --count --save" ;;
     analyze)
       [[ $cur != -* ]] && { _mervane_cli_files "$cur" "*.wav"; return; } ;;

@@ -63,7 +63,7 @@ QString describeMenus(MainWindow& window) {
 TEST_F(MainWindowTest, MenusCarryEveryItemWithItsIdentifierAndSeparators) {
   const QString expected = QStringLiteral(
       "File[401]: Open=199 Save=202 | Exit=300 | Export picture...=310 Export distances...=311 "
-      "| Recent files>\n"
+      "| Recent files> | Record pings...=314\n"
       "Analyze[226]: Replot=247 | Make chirp=207 Pley rec. buffer=204 Auto correlate=214 "
       "Post. Proc.=225 | Analyze window=221 Ruler=246 | Change view=320\n"
       "Settings[217]: Set out signal=220 Set wave format=229 Set offset=244 Set scale=245 | "

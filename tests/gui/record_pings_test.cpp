@@ -19,7 +19,7 @@
 namespace {
 
 QAction* recordAction(MainWindow& window) {
-  return window.findChild<QAction*>(QStringLiteral("recordPings"));
+  return window.findChild<QAction*>(QStringLiteral("cmd314"));
 }
 
 TEST(RecordPings, IsTheLastItemOfTheFileMenuBehindASeparator) {
