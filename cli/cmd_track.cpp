@@ -38,7 +38,8 @@ bool readCount(const std::string& text, uint32_t& count) {
 
 // `--near D [--count N] [--csv FILE]`; empty on success, else the reason.
 std::string readTrackArgs(const std::vector<std::string>& args, TrackArgs& a) {
-  for (size_t i = 0; i < args.size(); ++i) {
+  // Every option takes a value: each step reads a pair.
+  for (size_t i = 0; i < args.size(); i += 2) {
     const bool hasValue = i + 1 < args.size();
     const std::string value = hasValue ? args[i + 1] : std::string();
     double near = 0.0;
@@ -58,7 +59,6 @@ std::string readTrackArgs(const std::vector<std::string>& args, TrackArgs& a) {
     } else {
       return "track takes --near D, --count N and --csv FILE, got '" + args[i] + "'";
     }
-    ++i;
   }
   if (!a.nearM) return "track needs --near D, the distance of the echo to follow [m]";
   return {};

@@ -349,7 +349,7 @@ DialogResult MainWindow::chooseAudioDevice() {
 void MainWindow::watchStalls() {
   if (!program_.backend) return;
   program_.backend->setStallHook([this] {
-    constexpr std::string_view kWaiting = "Waiting for the sound device...";
+    static constexpr std::string_view kWaiting = "Waiting for the sound device...";
     if (QThread::currentThread() == thread()) {
       shell_.showProgress(kWaiting);
       return;
