@@ -3,14 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
 #include <memory>
 
-namespace {
+#include "io/path_names.h"
 
-// As many links as the kernel itself follows before it gives up (ELOOP).
-constexpr int kMaxLinkHops = 40;
+namespace {
 
 bool isOutputOption(const std::string& word) {
   return word == "--save" || word == "--png" || word == "--csv" || word == "--wav";
@@ -26,34 +24,12 @@ bool readsPlainArguments(const std::string& command) {
   return command == "render" || command == "analyze";
 }
 
-std::string folderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The path a chain of links ends at, whether or not that file exists yet.
-std::string lastLink(std::string path) {
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    std::string target(PATH_MAX + 1, '\0');
-    const ssize_t n = readlink(path.c_str(), target.data(), target.size());
-    if (n <= 0) return path;
-    target.resize(static_cast<size_t>(n));
-    path = target.front() == '/' ? target : folderOf(path) + "/" + target;
-  }
-  return path;
-}
-
 // Where a file that does not exist yet would be made: its folder resolved, then its name.
 std::string placeOf(const std::string& path) {
-  const std::string last = lastLink(path);
+  // A link that cannot be followed is compared by its own name; saving through it fails later
+  // with the reason.
+  std::string unfollowed;
+  const std::string last = followLinks(path, unfollowed).value_or(path);
   std::string folder = folderOf(last);
   const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(folder.c_str(), nullptr),
                                                              &std::free);
