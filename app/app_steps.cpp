@@ -56,5 +56,11 @@ void storeEnvelope(Program& program, uint32_t column) {
 
 void forgetMeasurements(Program& program) {
   program.measured.fill(ColumnMeasurement{});
+  program.distancesMissing.clear();
+  program.historyScale = MeasuredScale{};
   program.sweepUnsaved = false;
+}
+
+MeasuredScale measuredScaleOf(const SonarSettings& s) {
+  return MeasuredScale{true, s.recordTime, s.chirpTime, s.tuneScale, s.waveFormat};
 }

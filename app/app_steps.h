@@ -62,3 +62,6 @@ void storeEnvelope(Program& program, uint32_t column);
 // The history was emptied or replaced by a file: no column holds a measurement of this run, and
 // nothing is left to lose.
 void forgetMeasurements(Program& program);
+
+// The settings that give the stored columns their distance scale.
+MeasuredScale measuredScaleOf(const SonarSettings& settings);

@@ -153,10 +153,58 @@ void showRuler(App& app) {
   app.shell.requestRepaint();
 }
 
+namespace {
+
+bool sameScale(const MeasuredScale& m, const SonarSettings& s) {
+  return m.recordTime == s.recordTime && m.chirpTime == s.chirpTime && m.tuneScale == s.tuneScale &&
+         sameWaveFormat(m.waveFormat, s.waveFormat);
+}
+
+std::string scaleText(uint32_t recordTime, uint32_t chirpTime, uint32_t tuneScale,
+                      const WaveFormat& f) {
+  return "record time " + std::to_string(recordTime) + " ms, chirp time " +
+         std::to_string(chirpTime) + " us, tune scale " + std::to_string(tuneScale) + ", " +
+         std::to_string(f.samplesPerSec) + " Hz " + std::to_string(f.bitsPerSample) + "-bit " +
+         std::to_string(f.channels) + "-channel";
+}
+
+// The frame's settings for columns measured at another scale: that scale, read at the speed in
+// use (the frame reads nothing else, so no buffers are needed).
+SonarSettings frameSettingsOf(const MeasuredScale& m, const SonarSettings& now) {
+  SonarSettings frame;
+  frame.recordTime = m.recordTime;
+  frame.chirpTime = m.chirpTime;
+  frame.tuneScale = m.tuneScale;
+  frame.waveFormat = m.waveFormat;
+  frame.medium = now.medium;
+  frame.calibration = now.calibration;
+  return frame;
+}
+
+}  // namespace
+
 void replot(App& app) {
-  drawEchogramFrame(app.surface, app.program.settings);
+  const Program& p = app.program;
+  // Stored columns are drawn against the distance scale they were measured with: against the
+  // current one, an echo would be drawn at another distance than it was found.
+  const MeasuredScale& measured = p.historyScale;
+  const bool otherScale = measured.known && !sameScale(measured, p.settings);
+  if (otherScale) {
+    drawEchogramFrame(app.surface, frameSettingsOf(measured, p.settings));
+  } else {
+    drawEchogramFrame(app.surface, p.settings);
+  }
   replotHistory(app.surface, app.program.settings, app.program.history);
   app.replotOnSurface = true;
   app.shell.showSurfaceNow();
   app.shell.requestRepaint();
+  if (otherScale) {
+    const SonarSettings& s = p.settings;
+    app.shell.showMessage("The stored columns were measured with " +
+                              scaleText(measured.recordTime, measured.chirpTime, measured.tuneScale,
+                                        measured.waveFormat) +
+                              ", and are drawn at that scale. The settings now are " +
+                              scaleText(s.recordTime, s.chirpTime, s.tuneScale, s.waveFormat) + ".",
+                          "Replot", MessageIcon::kInformation, MessageOwner::kMainWindow);
+  }
 }

@@ -18,6 +18,25 @@ std::string fixedPointText(double value, int decimals) {
   return text + fraction;
 }
 
+ColumnMeasurement columnMeasurement(const SonarSettings& s, uint32_t foundOffset,
+                                    const EchoDistances& metres) {
+  ColumnMeasurement m{true, foundOffset, {}, s.waveFormat.samplesPerSec};
+  // The inverse of the tracker's metres: (lag / rate) * speed / 2 + the calibration's offset.
+  const double lagsPerMetre = 2.0 * s.waveFormat.samplesPerSec / speedInUse(s);
+  size_t n = 0;
+  for (const double d : metres) {
+    if (!(d > 0.0)) break;
+    const double lag = (d - s.calibration.offsetMetres) * lagsPerMetre;
+    if (lag > 0.0 && std::isfinite(lag)) m.lags[n++] = lag;
+  }
+  return m;
+}
+
+double metresOfLag(const SonarSettings& s, const ColumnMeasurement& m, size_t echo) {
+  if (m.samplesPerSec == 0) return 0.0;
+  return m.lags[echo] / m.samplesPerSec * speedInUse(s) / 2.0 + s.calibration.offsetMetres;
+}
+
 std::string distanceTableCsv(const Program& program) {
   constexpr int kDecimals = 3;  // millimetres: finer than any echo the ping can tell apart
   std::string csv;
@@ -33,9 +52,8 @@ std::string distanceTableCsv(const Program& program) {
     const ColumnMeasurement& m = program.measured[column];
     if (!m.stored) continue;
     csv += std::to_string(column) + ',' + std::to_string(m.foundOffset);
-    for (const double d : m.echoes) {
-      if (d <= 0.0) break;
-      csv += ',' + fixedPointText(d, kDecimals);
+    for (size_t k = 0; k < m.lags.size() && m.lags[k] > 0.0; ++k) {
+      csv += ',' + fixedPointText(metresOfLag(program.settings, m, k), kDecimals);
     }
     csv += '\n';
   }

@@ -11,6 +11,13 @@
 // comment line "# speed of sound S m/s, offset O m".
 std::string distanceTableCsv(const Program& program);
 
+// A measured column as the program keeps it: the echo distances [m] of the tracker turned back
+// into lags beyond the direct sound at the settings' rate and speed.
+ColumnMeasurement columnMeasurement(const SonarSettings& settings, uint32_t foundOffset,
+                                    const EchoDistances& metres);
+// Echo `echo` of a column in metres at the speed (and calibration) in use now.
+double metresOfLag(const SonarSettings& settings, const ColumnMeasurement& column, size_t echo);
+
 // `value` with `decimals` digits after a point (0 to 9), rounded half away from zero, whatever
 // the locale; never "-0.000". Values too large for that are written as "nan".
 std::string fixedPointText(double value, int decimals);

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "app/distance_table.h"
 #include "app/sonar_files.h"
 #include "io/checked_save.h"
@@ -19,7 +21,24 @@ void exportPicture(App& app) {
   if (path) reportSaveProblem(app, app.surface.savePng(*path));
 }
 
+std::string noDistancesText(const Program& p) {
+  const bool any = std::any_of(p.measured.begin(), p.measured.end(),
+                               [](const ColumnMeasurement& m) { return m.stored; });
+  if (any) return {};
+  if (!p.distancesMissing.empty()) {
+    return "The echogram holds no distances to export: " + p.distancesMissing + ".";
+  }
+  return "There are no distances to export: no column has been measured since the echogram "
+         "was last cleared or opened.";
+}
+
 void exportDistances(App& app) {
+  // A table of its header alone would look like a sweep without echoes.
+  if (const std::string none = noDistancesText(app.program); !none.empty()) {
+    app.shell.showMessage(none, "Export distances", MessageIcon::kInformation,
+                          MessageOwner::kMainWindow);
+    return;
+  }
   const std::optional<std::string> path = app.shell.chooseExportFile(ExportKind::kDistances);
   if (path) reportSaveProblem(app, saveTextChecked(*path, distanceTableCsv(app.program)));
 }

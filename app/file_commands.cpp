@@ -7,10 +7,11 @@
 #include <cstring>
 
 #include "app/app_steps.h"
+#include "app/distance_block.h"
 #include "app/header_ranges.h"
 #include "app/sonar_files.h"
-#include "io/checked_save.h"
 #include "display/echogram.h"
+#include "io/checked_save.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ void showLoadedHistory(App& app) {
 
 // Why the bytes cannot be loaded as a file of this kind, or empty. The settings are decoded on
 // the side first, so a refused file changes nothing.
-std::string loadProblem(const Program& p, const std::vector<uint8_t>& bytes, ScanHistory& loaded) {
+std::string loadProblem(const Program& p, std::span<const uint8_t> bytes, ScanHistory& loaded) {
   if (bytes.size() < kHeaderBytes) {
     return "the file has " + std::to_string(bytes.size()) + " bytes, fewer than the " +
            std::to_string(kHeaderBytes) + " of its header";
@@ -102,16 +103,56 @@ std::string loadProblem(const Program& p, const std::vector<uint8_t>& bytes, Sca
   return headerProblem(trial);
 }
 
+// What a sonar file of this many bytes leaves out, for the note Open gives; empty for a whole
+// file of either layout.
+std::string shortFileNote(size_t bytes) {
+  if (bytes == kShortSonarFileBytes || bytes >= kSonarFileBytes) return {};
+  constexpr size_t kColumnBytes = size_t{kHistoryRows} * 4;
+  return "The file has " + std::to_string(bytes) + " bytes: it holds " +
+         std::to_string(bytes / kColumnBytes) + " whole columns of the " +
+         std::to_string(kHistoryColumns) + " a whole sonar file holds (" +
+         std::to_string(kSonarFileBytes) + " bytes). The other columns are drawn empty.";
+}
+
+// Takes the distances after the history of a sonar file, or says why there are none. A block
+// that cannot be read is told, never a failed Open: the echogram is good without it.
+void takeDistances(App& app, std::span<const uint8_t> bytes) {
+  Program& p = app.program;
+  if (bytes.size() < kSonarFileBytes) {
+    p.distancesMissing = bytes.size() == kShortSonarFileBytes
+                             ? "the file has the older, shorter layout, which keeps no distances"
+                             : "the file is cut short before its distances";
+    return;
+  }
+  if (bytes.size() == kSonarFileBytes) {
+    p.distancesMissing = "the file was saved without them, by an earlier version";
+    return;
+  }
+  const std::string problem = readDistanceBlock(bytes.subspan(kSonarFileBytes),
+                                                p.settings.waveFormat.samplesPerSec, p.measured);
+  if (problem.empty()) return;
+  p.distancesMissing = "its distance block cannot be read: " + problem;
+  app.shell.showMessage("The echogram is opened without its distances: " + problem + ".", "",
+                        MessageIcon::kInformation, MessageOwner::kMainWindow);
+}
+
+// Sonar files are read as far as a whole history and the largest distance block go, and one
+// byte more, so that anything after the block is seen.
+size_t bytesToRead(FileKind kind) {
+  return kind == FileKind::kSonar ? kSonarFileBytes + kMaxDistanceBlockBytes + 1 : bytesRead(kind);
+}
+
 FileOutcome readAndDecode(App& app, int fd, FileKind kind) {
   Program& p = app.program;
   std::vector<uint8_t> bytes;
   std::string reason;
-  if (!readFront(fd, bytesRead(kind), bytes, reason)) {
+  if (!readFront(fd, bytesToRead(kind), bytes, reason)) {
     showFileFailure(app, kReadFailed, reason);
     return FileOutcome::kReadFailed;
   }
+  const std::span<const uint8_t> history(bytes.data(), std::min(bytes.size(), kSonarFileBytes));
   ScanHistory loaded;
-  if (reason = loadProblem(p, bytes, loaded); !reason.empty()) {
+  if (reason = loadProblem(p, history, loaded); !reason.empty()) {
     showFileFailure(app, kReadFailed, reason);
     return FileOutcome::kReadFailed;
   }
@@ -119,7 +160,12 @@ FileOutcome readAndDecode(App& app, int fd, FileKind kind) {
   forgetMeasurements(p);
   decodeHeader(p.history, p.settings, p.scan);
   if (kind == FileKind::kSonar) {
+    p.historyScale = measuredScaleOf(p.settings);
     showLoadedHistory(app);
+    if (const std::string note = shortFileNote(bytes.size()); !note.empty()) {
+      app.shell.showMessage(note, "", MessageIcon::kInformation, MessageOwner::kMainWindow);
+    }
+    takeDistances(app, bytes);
   } else {
     // The scan cycle indexes the offsets table with this column.
     p.scan.scanColumn = std::min(p.scan.scanColumn, kLastManualColumn);
@@ -167,6 +213,8 @@ FileOutcome saveChosenFile(App& app, const FileChoice& choice) {
   if (!file.ready()) showFileFailure(app, kCannotCreate, file.problem());
   encodeHeader(p.settings, p.scan, p.history);
   file.write(historyBytes(p.history, bytesWritten(choice.kind)));
+  // The distances follow the whole history, where no reader of the shorter layouts looks.
+  if (choice.kind == FileKind::kSonar) file.write(distanceBlockBytes(p.measured));
   if (!file.commit()) {
     const bool toldAlready = file.failedStage() == CheckedSave::Stage::kTarget;
     showFileFailure(app, kSaveFailed, toldAlready ? std::string() : file.problem());

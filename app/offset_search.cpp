@@ -47,6 +47,11 @@ OffsetSearchOutcome judgeOffsetSearch(uint32_t result, uint32_t peakAmplitude) {
     o.storedOffset = result - result / 10;
     o.message =
         formatted("The found offset is: %d bytes with amplitude of %d", result, peakAmplitude);
+    // The offset set is a tenth lower, so the correlation starts ahead of the direct sound; the
+    // message says so, or Info and the offset dialog would seem to disagree with it.
+    if (o.storedOffset != result) {
+      o.message += formatted("\r\nThe offset is set a tenth lower, to %d bytes.", o.storedOffset);
+    }
   } else {
     o.storedOffset = result;
     o.message = formatted(
@@ -56,22 +61,43 @@ OffsetSearchOutcome judgeOffsetSearch(uint32_t result, uint32_t peakAmplitude) {
   return o;
 }
 
+namespace {
+
+// Everything the search replaces, from the reset on: a search that fails gives it all back, so
+// no offset is left paired with a format or record time it was not found with.
+struct BeforeSearch {
+  SonarSettings settings;
+  ScanState scan;
+};
+
+void restoreAfterFailure(App& app, BeforeSearch& before) {
+  Program& p = app.program;
+  p.settings = std::move(before.settings);
+  p.scan = before.scan;
+  p.scan.scanState = kIdle;
+  // The devices were prepared over the search's buffers, which went with its settings. The
+  // failure was told already; a device still gone is told at the next ping.
+  openPairForPlan(p.settings, p.pair, *p.backend);
+}
+
+}  // namespace
+
 std::optional<uint32_t> searchOffset(App& app) {
   Program& p = app.program;
-  SonarSettings& s = p.settings;
-  const uint32_t previousOffset = s.offsetBytes;
+  BeforeSearch before{p.settings, p.scan};
   // The first device failure ends the search: the runs after it would only wait on a device
-  // that is gone and average what it never recorded. The user keeps the offset they had.
+  // that is gone and average what it never recorded. The user keeps the settings they had.
   const auto failed = [&](WaveError code) {
     if (code == kWaveOk) return false;
     reportWaveError(app, code, kCaptionWaveOut);
-    s.offsetBytes = previousOffset;
+    restoreAfterFailure(app, before);
     return true;
   };
   if (!resetAndReport(app)) {
-    s.offsetBytes = previousOffset;
+    restoreAfterFailure(app, before);
     return std::nullopt;
   }
+  SonarSettings& s = p.settings;
   s.recordTime = kOffsetSearchRecordTimeMs;
   s.chirpTime = kOffsetSearchChirpTimeUs;
   s.offsetBytes = kOffsetSearchStartOffsetBytes;
@@ -92,6 +118,9 @@ std::optional<uint32_t> searchOffset(App& app) {
   const uint32_t average = averageOffsetRuns(found);
   s.deltaOffsetBytes = kOffsetSearchDeltaOffsetBytes;
   s.offsetBytes = average;
+  // The found offset stands where the reset put the default one, so the plot's caption and Info
+  // show what the search found beside the offset it set.
+  for (uint32_t k = 0; k <= 2; ++k) p.scan.scanOffsets.forScan(k) = average;
   return average;
 }
 
@@ -111,6 +140,7 @@ OffsetSearchOutcome searchOffsetCommand(App& app) {
   OffsetSearchOutcome outcome = judgeOffsetSearch(*result, app.program.scan.peakAmplitude);
   app.shell.showMessage(outcome.message, kCaption, MessageIcon::kNone, MessageOwner::kMainWindow);
   app.program.settings.offsetBytes = outcome.storedOffset;
-  if (outcome.strong) app.shell.requestRepaint();
+  // Weak or strong, the caption under the plot shows the offset just found.
+  app.shell.requestRepaint();
   return outcome;
 }

@@ -4,8 +4,9 @@
 #include <array>
 
 #include "app/app_steps.h"
-#include "app/sonar_files.h"
+#include "app/distance_table.h"
 #include "app/recording.h"
+#include "app/sonar_files.h"
 #include "audio/measurement.h"
 #include "display/echogram.h"
 #include "engine/correlation.h"
@@ -41,7 +42,9 @@ void keepMeasurement(App& app, uint32_t column, DirectArrival arrival) {
   p.obstructionList = averagedEchoes(p.echoTracker);
   // The column keeps what the Ruler read after it: the latest few pings combined.
   if (column > 0 && column < p.measured.size()) {
-    p.measured[column] = ColumnMeasurement{true, arrival.offset, p.obstructionList};
+    p.measured[column] = columnMeasurement(p.settings, arrival.offset, p.obstructionList);
+    p.historyScale = measuredScaleOf(p.settings);
+    p.distancesMissing.clear();
     p.sweepUnsaved = true;
   }
   app.replotOnSurface = false;

@@ -13,9 +13,10 @@
 // little-endian images of the front of the history. The settings travel in a header of one byte
 // value per 32-bit word in column 0 (rows 0 to 102), so a replot shows the header in column 0.
 
-// A sonar file holds the whole history, so every column of a sweep survives a Save. Its front is
-// byte for byte the shorter layout written before (words 0..78799 and the low half of 78800:
-// columns 0 to 178), which is still read as it always was.
+// A sonar file holds the whole history, so every column of a sweep survives a Save, and after it
+// the distance block of app/distance_block.h. Its front is byte for byte the shorter layout
+// written before (words 0..78799 and the low half of 78800: columns 0 to 178), which is still
+// read as it always was. A file shorter than either layout opens with a note of what it holds.
 constexpr size_t kSonarFileBytes = size_t{kHistoryColumns} * kHistoryRows * 4;  // 633600
 constexpr size_t kShortSonarFileBytes = 315202;
 constexpr size_t kParameterFileWriteBytes = 1756;  // words 0..438
@@ -54,9 +55,12 @@ bool settleUnsavedSweep(App& app);
 
 // File > Export picture and File > Export distances: the plot surface as PNG, the distance
 // table as CSV, each written whole or not at all; when one cannot be, "Save failed!" and the
-// reason.
+// reason. With no column's distances to export, the table is not written and the message says
+// why (nothing measured yet, or a file opened without them).
 void exportPicture(App& app);
 void exportDistances(App& app);
+// Why there are no distances to export, in words; empty when a column holds some.
+std::string noDistancesText(const Program& program);
 
 // Open of a file the user picked from the recent files: the same as Open after its dialog,
 // including the question about an unsaved sweep.

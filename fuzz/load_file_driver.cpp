@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <array>
 
+#include "app/distance_block.h"
+#include "app/distance_table.h"
 #include "app/scan_cycle.h"
 #include "app/sonar_files.h"
 #include "fuzz/drivers.h"
@@ -12,6 +14,8 @@ namespace {
 // One manual step per load (each is a whole measurement); the input's length picks the key.
 void useLoadedSettings(FuzzApp& f, VirtualKey key) {
   App& app = f.app;
+  // The distances a block brought, read at the speed in use, before a ping replaces any.
+  distanceTableCsv(app.program);
   paintPlot(app);
   dispatchCommand(app, CommandId::kReplot);
   paintPlot(app);
@@ -36,8 +40,10 @@ void loadAs(FileKind kind, const ScratchFile& file, VirtualKey key) {
 }  // namespace
 
 void runLoadFileInput(std::span<const uint8_t> bytes) {
-  // Nothing past the sonar file's length is ever read.
-  const ScratchFile file(".son", bytes.first(std::min(bytes.size(), kSonarFileBytes)));
+  // Nothing past the sonar file's history and largest distance block (and the one byte that
+  // tells a block with more after it) is ever read.
+  constexpr size_t kLongestRead = kSonarFileBytes + kMaxDistanceBlockBytes + 1;
+  const ScratchFile file(".son", bytes.first(std::min(bytes.size(), kLongestRead)));
   constexpr std::array kKeys{VirtualKey::kEnter, VirtualKey::kUp, VirtualKey::kDown};
   const VirtualKey key = kKeys[bytes.size() % kKeys.size()];
   loadAs(FileKind::kSonar, file, key);

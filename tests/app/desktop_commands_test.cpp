@@ -170,8 +170,9 @@ TEST_F(UnsavedSweepTest, ExportsThatCannotBeWrittenAreToldAndKeepThePreviousFile
 
 TEST(DistanceTable, RowsFollowTheStoredColumnsAndTheirEchoes) {
   Program program;
-  program.measured[3] = ColumnMeasurement{true, 652, {0.8004, 1.8996, 2.5}};
-  program.measured[1] = ColumnMeasurement{true, 600, {}};
+  applyDefaultSettings(program.settings);
+  program.measured[3] = columnMeasurement(program.settings, 652, {0.8004, 1.8996, 2.5});
+  program.measured[1] = columnMeasurement(program.settings, 600, {});
   EXPECT_EQ(distanceTableCsv(program),
             "column,found_offset_bytes,echo_1_m,echo_2_m,echo_3_m,echo_4_m,echo_5_m,echo_6_m,"
             "echo_7_m\n"

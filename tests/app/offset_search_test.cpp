@@ -1,5 +1,9 @@
 #include "app/offset_search.h"
+#include "app/header_ranges.h"
+#include "app/scan_cycle.h"
 #include "audio/measurement.h"
+#include "display/reports.h"
+#include "engine/buffer_plan.h"
 #include "tests/app/app_fixture.h"
 
 namespace {
@@ -43,9 +47,11 @@ INSTANTIATE_TEST_SUITE_P(
     Outcomes, JudgeTest,
     ::testing::Values(
         JudgeCase{"strong", 650, 1200000, true, 585,
-                  "The found offset is: 650 bytes with amplitude of 1200000"},
+                  "The found offset is: 650 bytes with amplitude of 1200000\r\nThe offset is set "
+                  "a tenth lower, to 585 bytes."},
         JudgeCase{"atTheThreshold", 650, 1000000, true, 585,
-                  "The found offset is: 650 bytes with amplitude of 1000000"},
+                  "The found offset is: 650 bytes with amplitude of 1000000\r\nThe offset is set "
+                  "a tenth lower, to 585 bytes."},
         JudgeCase{"weak", 650, 999999, false, 650,
                   "The sound amplitude 999999 to weak!!! Check your sound system, volume and "
                   "connections."},
@@ -120,7 +126,74 @@ TEST_F(OffsetSearchTest, WeakSoundKeepsTheAverageUnreduced) {
   EXPECT_EQ(program.settings.offsetBytes, o.result);
   ASSERT_EQ(shell.messages.size(), 2u);
   EXPECT_EQ(shell.messages[1].text, o.message);
-  EXPECT_EQ(shell.repaints, 0);
+  EXPECT_EQ(shell.repaints, 1) << "the caption shows the offset found";
+}
+
+// After a search the message, Info and the caption under the plot tell the same offsets: the
+// one found, and the one set a tenth lower.
+TEST_F(OffsetSearchTest, TheMessageInfoAndThePlotAgree) {
+  useRoomWithLatency(5.0);
+  scan().scanOffsets.forScan(0) = 600;  // what the plot showed before
+  const OffsetSearchOutcome o = searchOffsetCommand(app);
+  ASSERT_TRUE(o.strong);
+  const uint32_t set = program.settings.offsetBytes;
+  ASSERT_EQ(set, o.result - o.result / 10);
+  const std::string found = std::to_string(o.result);
+  EXPECT_NE(o.message.find("found offset is: " + found + " bytes"), std::string::npos);
+  EXPECT_NE(o.message.find("set a tenth lower, to " + std::to_string(set) + " bytes"),
+            std::string::npos)
+      << o.message;
+  const std::string info = infoReportText(program.settings, scan());
+  EXPECT_NE(info.find("Set offset " + std::to_string(set) + " B\r\nLast offset " + found + " B"),
+            std::string::npos)
+      << info;
+  // The caption reads the latest scan's found offset.
+  EXPECT_EQ(scan().scanOffsets.forScan(scan().latestScan), o.result);
+  PlotSurface expected(kPlotClientWidth, kPlotClientHeight);
+  ScanState shown = scan();
+  shown.scanOffsets.forScan(shown.latestScan) = o.result;
+  paintPlot(app);
+  drawStatusStrip(expected, program.settings, shown, shown.stylusPosition);
+  // The caption's band under the plot.
+  EXPECT_EQ(surface.image().copy(0, 462, 360, 25), expected.image().copy(0, 462, 360, 25));
+}
+
+// Columns measured before a search are replotted against the scale they were measured with
+// (48 ms), not the search's 120 ms, and the user is told.
+TEST_F(OffsetSearchTest, ReplotDrawsTheColumnsAtTheScaleTheyWereMeasuredWith) {
+  neverHoldBack();
+  for (int i = 0; i < 3; ++i) singleChirpStep(app);
+  SonarSettings measuredWith;
+  measuredWith.recordTime = program.settings.recordTime;
+  measuredWith.chirpTime = program.settings.chirpTime;
+  measuredWith.tuneScale = program.settings.tuneScale;
+  measuredWith.medium = program.settings.medium;
+  ASSERT_EQ(measuredWith.recordTime, 48u);
+  searchOffsetCommand(app);
+  ASSERT_EQ(program.settings.recordTime, 120u);
+  shell.messages.clear();
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kReplot));
+
+  PlotSurface expected(kPlotClientWidth, kPlotClientHeight);
+  drawEchogramFrame(expected, measuredWith);
+  replotHistory(expected, program.settings, program.history);
+  PlotSurface againstNow(kPlotClientWidth, kPlotClientHeight);
+  drawEchogramFrame(againstNow, program.settings);
+  replotHistory(againstNow, program.settings, program.history);
+  ASSERT_NE(expected.image(), againstNow.image()) << "the two scales must look different";
+  EXPECT_EQ(surface.image(), expected.image());
+  ASSERT_EQ(shell.messages.size(), 1u);
+  EXPECT_EQ(shell.messages[0].caption, "Replot");
+  EXPECT_NE(shell.messages[0].text.find("measured with record time 48 ms"), std::string::npos)
+      << shell.messages[0].text;
+  EXPECT_NE(shell.messages[0].text.find("now are record time 120 ms"), std::string::npos);
+
+  // Columns measured at the present scale replot without a word.
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kClearScreen));
+  for (int i = 0; i < 2; ++i) singleChirpStep(app);
+  shell.messages.clear();
+  ASSERT_TRUE(dispatchCommand(app, CommandId::kReplot));
+  EXPECT_TRUE(shell.messages.empty());
 }
 
 }  // namespace
@@ -143,6 +216,66 @@ TEST_F(OffsetSearchFaultTest, StopsAtTheFirstDeviceFailureAndKeepsTheOffset) {
   EXPECT_EQ(shell.messages[1].caption, "WaveOut Error");
   EXPECT_EQ(shell.messages[1].text, program.backend->errorText(0x7001));
   EXPECT_EQ(faults.callCount(BackendCall::kWritePlayback), 4u);  // no ping after the failed one
+}
+
+// A search that fails gives back every setting the reset before it replaced, so no offset is
+// left beside a format or record time it was not found with; the devices work on the restored
+// plan once they are back.
+TEST_F(OffsetSearchFaultTest, AFailedSearchRestoresEverySettingItChanged) {
+  FaultBackend& faults = useFaults();
+  SonarSettings& s = program.settings;
+  s.waveFormat.samplesPerSec = 8000;
+  s.waveFormat.channels = 1;
+  s.waveFormat.bitsPerSample = 8;
+  recomputeDerivedFormat(s.waveFormat);
+  s.recordTime = 77;
+  s.chirpTime = 3000;
+  s.startFrequency = 1500;
+  s.endFrequency = 3500;
+  s.offsetBytes = 234;
+  s.deltaOffsetBytes = 900;
+  s.medium = kWater;
+  s.clockMultiplier = 9;
+  s.tuneScale = 5;
+  s.cutOff = 30;
+  ASSERT_TRUE(planBuffers(s));
+  ASSERT_EQ(openPairForPlan(s, program.pair, *program.backend), kWaveOk);
+  scan().scanColumn = 100;
+  scan().scanOffsets.forScan(100) = 250;
+  const SonarSettings before = s;
+  const ScanState scanBefore = scan();
+  const auto expectAsBefore = [&](const char* when) {
+    for (const HeaderRange& r : headerRanges()) {
+      EXPECT_EQ(r.value(s), r.value(before)) << r.field << " " << when;
+    }
+    EXPECT_EQ(s.inBufferBytes, before.inBufferBytes) << when;
+    EXPECT_EQ(s.outBufferBytes, before.outBufferBytes) << when;
+    EXPECT_EQ(s.amplification, before.amplification) << when;
+    EXPECT_EQ(scan().scanColumn, scanBefore.scanColumn) << when;
+    EXPECT_EQ(scan().scanOffsets.values, scanBefore.scanOffsets.values) << when;
+  };
+
+  faults.failCallsFrom(BackendCall::kWritePlayback,
+                       faults.callCount(BackendCall::kWritePlayback) + 4, 0x7001);
+  EXPECT_TRUE(searchOffsetCommand(app).deviceFailed);
+  expectAsBefore("after a failed ping");
+
+  // The device is back: a step measures on the restored plan, in its format.
+  faults.clearFaults();
+  shell.messages.clear();
+  neverHoldBack();
+  keyPressed(app, VirtualKey::kEnter);
+  s.deltaOffsetBytes = before.deltaOffsetBytes;
+  EXPECT_TRUE(shell.messages.empty()) << shell.messages[0].text;
+  EXPECT_EQ(program.pair.openFormat.samplesPerSec, 8000u);
+  EXPECT_EQ(scan().scanColumn, 101u);
+
+  // A reset that cannot open the devices gives everything back too.
+  scan().scanColumn = 100;
+  faults.failCallsFrom(BackendCall::kOpen, faults.callCount(BackendCall::kOpen) + 1, 0x7002);
+  EXPECT_TRUE(searchOffsetCommand(app).deviceFailed);
+  scan().scanOffsets.forScan(101) = scanBefore.scanOffsets.forScan(101);
+  expectAsBefore("after a failed reset");
 }
 
 TEST_F(OffsetSearchFaultTest, ADeviceThatNeverFinishesEndsTheSearchAtItsFirstWarmUp) {
