@@ -22,8 +22,8 @@ DialogResult runOffsetDialog(Program& program, Shell& shell, QWidget* parent) {
   return dialogResultOf(dialog.exec());
 }
 
-DialogResult runScaleDialog(Program& program, Shell&, QWidget* parent) {
-  ScaleDialog dialog(program, parent);
+DialogResult runScaleDialog(Program& program, Shell& shell, QWidget* parent) {
+  ScaleDialog dialog(program, shell, parent);
   return dialogResultOf(dialog.exec());
 }
 

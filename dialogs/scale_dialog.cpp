@@ -7,8 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
-ScaleDialog::ScaleDialog(Program& program, QWidget* parent)
-    : ModalDialog(parent, QStringLiteral("Set scale")), program_(program) {
+ScaleDialog::ScaleDialog(Program& program, Shell& shell, QWidget* parent)
+    : ModalDialog(parent, QStringLiteral("Set scale")), program_(program), shell_(shell) {
   cutOff_ = makeNumberField("1043", this);
   // The amplification field takes any text; what does not read as a number counts as 0.
   amplification_ = makeNumberField("1048", this, FieldChars::kAny);
@@ -58,6 +58,14 @@ ScaleControls ScaleDialog::readControls() const {
 }
 
 void ScaleDialog::done(int result) {
-  if (result == dialogCode(DialogResult::kOk)) commitScale(program_.settings, readControls());
+  if (result == dialogCode(DialogResult::kOk)) {
+    const ScaleControls controls = readControls();
+    if (const std::string problem = scaleProblem(program_.settings, controls); !problem.empty()) {
+      shell_.showMessage("Nothing is stored: " + problem + ".", "Set scale", MessageIcon::kStop,
+                         MessageOwner::kMainWindow);
+      return;
+    }
+    commitScale(program_.settings, controls);
+  }
   ModalDialog::done(result);
 }

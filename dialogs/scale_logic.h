@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "engine/sonar_settings.h"
 
@@ -22,3 +23,10 @@ ScaleControls scaleControlsFor(const SonarSettings& settings);
 // the signed fields judge the number read as a signed 32-bit value), the switch, and a fresh
 // gain ramp whether or not the gain is switched on.
 void commitScale(SonarSettings& settings, const ScaleControls& controls);
+
+// Why Done cannot store what the controls say, in words with what would be taken; empty when it
+// can. Every file the program writes must open again: a gain above 255 would come back as its
+// low byte, and a tune scale that stretches the recording past what the buffers take (with the
+// record time and format now) would make Open refuse the file. Settings that were beyond the
+// buffers before the dialog (only the command line sets them) are not the dialog's to refuse.
+std::string scaleProblem(const SonarSettings& settings, const ScaleControls& controls);

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTimer>
 #include "case_name.h"
 
@@ -12,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/sonar_files.h"
 #include "dialogs/analyze_window.h"
 #include "dialogs/audio_check_dialog.h"
 #include "dialogs/dialogs.h"
@@ -20,6 +22,7 @@
 #include "dialogs/scale_dialog.h"
 #include "dialogs/surface_view.h"
 #include "dialogs/wave_format_dialog.h"
+#include "display/echogram.h"
 #include "engine/buffer_plan.h"
 #include "test_program.h"
 
@@ -36,7 +39,7 @@ std::unique_ptr<ModalDialog> makeDialog(Kind kind, Program& program, Shell& shel
     case Kind::kOffset:
       return std::make_unique<OffsetDialog>(program, shell, nullptr);
     case Kind::kScale:
-      return std::make_unique<ScaleDialog>(program, nullptr);
+      return std::make_unique<ScaleDialog>(program, shell, nullptr);
   }
   return nullptr;
 }
@@ -212,7 +215,7 @@ TEST_F(ProgramTest, CheckedButtonsCountForDone) {
   EXPECT_EQ(settings().waveFormat.channels, 1);
   EXPECT_EQ(settings().waveFormat.samplesPerSec, 8000u);
 
-  ScaleDialog scale(program, nullptr);
+  ScaleDialog scale(program, shell, nullptr);
   control<QLineEdit>(scale, "1048")->setText("loud");
   control<QLineEdit>(scale, "1045")->setText("10");
   click(scale, "1046");
@@ -220,6 +223,58 @@ TEST_F(ProgramTest, CheckedButtonsCountForDone) {
   EXPECT_EQ(settings().amplification, 0);
   EXPECT_EQ(settings().gainEnabled, 1);
   EXPECT_NEAR(settings().gainTable[438], 0.9977, 1e-4);
+}
+
+// What Done stores must come back from a file: a gain a file cannot carry and a tune scale that
+// stretches the recording past the buffers (Open would refuse the file) are refused with the
+// reason, and the dialog stays open for another value; the value it then takes saves and reopens.
+TEST_F(ProgramTest, ScaleDoneRefusesWhatAFileCouldNotBringBack) {
+  settings().recordTime = 3600;
+  ASSERT_TRUE(planBuffers(settings()));
+  ScaleDialog scale(program, shell, nullptr);
+  control<QLineEdit>(scale, "1044")->setText("10000");
+  click(scale, "1");
+  EXPECT_NE(scale.result(), dialogCode(DialogResult::kOk));
+  EXPECT_EQ(settings().tuneScale, 2u);
+  ASSERT_EQ(shell.messages.size(), 1u);
+  EXPECT_EQ(shell.messages[0].caption, "Set scale");
+  const std::string& told = shell.messages[0].text;
+  EXPECT_NE(told.find("a tune scale of 10000 with the record time of 3600 ms"), std::string::npos)
+      << told;
+  const size_t at = told.find("can be 1 to ");
+  ASSERT_NE(at, std::string::npos) << told;
+  const uint32_t largest = static_cast<uint32_t>(std::stoul(told.substr(at + 12)));
+  ASSERT_LT(largest, 10000u);
+  ASSERT_GT(largest, 1u);
+
+  control<QLineEdit>(scale, "1045")->setText("300");
+  control<QLineEdit>(scale, "1044")->setText(QString::number(largest));
+  click(scale, "1");
+  ASSERT_EQ(shell.messages.size(), 2u);
+  EXPECT_NE(shell.messages[1].text.find("the gain is 300, but a file keeps 0 to 255"),
+            std::string::npos)
+      << shell.messages[1].text;
+  EXPECT_EQ(settings().gain, 0);
+
+  control<QLineEdit>(scale, "1045")->setText("255");
+  click(scale, "1");
+  EXPECT_EQ(scale.result(), dialogCode(DialogResult::kOk));
+  EXPECT_EQ(settings().tuneScale, largest);
+  EXPECT_EQ(settings().gain, 255);
+
+  // The file the program writes with them opens again, with them.
+  QTemporaryDir dir;
+  PlotSurface surface(kPlotClientWidth, kPlotClientHeight);
+  App app(program, shell, surface);
+  const std::string file = dir.filePath(QStringLiteral("x.son")).toStdString();
+  ASSERT_EQ(saveChosenFile(app, FileChoice{file, FileKind::kSonar}), FileOutcome::kDone);
+  applyDefaultSettings(settings());
+  shell.messages.clear();
+  ASSERT_EQ(openChosenFile(app, FileChoice{file, FileKind::kSonar}), FileOutcome::kDone)
+      << shell.messages[0].text;
+  EXPECT_EQ(settings().tuneScale, largest);
+  EXPECT_EQ(settings().recordTime, 3600u);
+  EXPECT_EQ(settings().gain, 255);
 }
 
 TEST_F(ProgramTest, OffsetDialogShowsAndCommitsItsFields) {

@@ -73,6 +73,44 @@ TEST(ScaleGainTest, RebuiltWhetherOrNotSwitchedOn) {
   EXPECT_GT(s.gainTable[438], 0.99);
 }
 
+struct ProblemCase {
+  const char* name;
+  uint32_t recordTime;
+  ScaleControls entered;
+  const char* problem;  // a part of the reason, or "" when Done may store
+};
+
+class ScaleProblemTest : public testing::TestWithParam<ProblemCase> {};
+
+TEST_P(ScaleProblemTest, RefusesOnlyWhatAFileCouldNotBringBack) {
+  SonarSettings s;
+  applyDefaultSettings(s);
+  s.recordTime = GetParam().recordTime;
+  const std::string problem = scaleProblem(s, GetParam().entered);
+  if (std::string(GetParam().problem).empty()) {
+    EXPECT_EQ(problem, "");
+  } else {
+    EXPECT_NE(problem.find(GetParam().problem), std::string::npos) << problem;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ScaleProblemTest,
+    testing::Values(ProblemCase{"GainOfAByte", 48, {20, 300, 2, 255, true}, ""},
+                    ProblemCase{"GainAboveAByte", 48, {20, 300, 2, 256, true}, "the gain is 256"},
+                    ProblemCase{"GainOfAThousand", 48, {20, 300, 2, 1000, false}, "0 to 255"},
+                    // Beyond the dialog's own range the gain is replaced by 0, which a file keeps.
+                    ProblemCase{"GainReplaced", 48, {20, 300, 2, 1001, false}, ""},
+                    ProblemCase{
+                        "LargestTuneScaleAtTheDefaultTime", 48, {20, 300, 10000, 0, false}, ""},
+                    ProblemCase{"TuneScaleBeyondTheBuffers",
+                                3600,
+                                {20, 300, 10000, 0, false},
+                                "a tune scale of 10000 with the record time of 3600 ms"},
+                    // A tune scale left out reads 150, which must fit as well.
+                    ProblemCase{"EmptyTuneScaleFits", 3600, {20, 300, 0, 0, false}, ""}),
+    caseName<ProblemCase>);
+
 TEST(ScaleControlsTest, OpeningShowsSignedValuesUnsigned) {
   SonarSettings s;
   applyDefaultSettings(s);
