@@ -128,5 +128,12 @@ int loadRequestedFile(CliRun& run, const std::string& path) {
             << "\n";
     return kExitUsage;
   }
+  printOpenNotes(run, shell, first);
   return kExitOk;
+}
+
+void printOpenNotes(CliRun& run, const CliShell& shell, size_t first) {
+  for (size_t i = first; i < shell.messages().size(); ++i) {
+    run.err << "mervane-cli: note: " << shell.messages()[i].text << "\n";
+  }
 }

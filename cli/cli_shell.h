@@ -92,3 +92,7 @@ std::optional<FileKind> fileKindOf(const std::string& path);
 // --load: the file as File Open loads it, its kind by the extension (.son or .par). Returns
 // kExitOk, or kExitUsage for another extension or a file that cannot be read.
 int loadRequestedFile(CliRun& run, const std::string& path);
+
+// After a file opened: the notes Open gave (a file cut short, a distance block that does not
+// read) as "note:" lines on standard error, from message `first` on.
+void printOpenNotes(CliRun& run, const CliShell& shell, size_t first);

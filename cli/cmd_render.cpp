@@ -1,12 +1,14 @@
 #include <algorithm>
 #include <ostream>
 
+#include "app/distance_table.h"
 #include "app/sonar_files.h"
 #include "cli/change_option.h"
 #include "cli/cli_shell.h"
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "display/echogram.h"
+#include "io/checked_save.h"
 
 namespace {
 
@@ -25,7 +27,7 @@ uint32_t storedColumns(const ScanHistory& h) {
 }  // namespace
 
 int runRenderCommand(CliRun& run) {
-  std::optional<std::string> file, png;
+  std::optional<std::string> file, png, csv;
   bool understood = true;
   ChangeView& changes = run.program.changeView;
   std::string badChange;
@@ -35,6 +37,8 @@ int runRenderCommand(CliRun& run) {
       if (!badChange.empty()) understood = false;
     } else if (args[i] == "--png" && i + 1 < args.size() && !args[i + 1].empty()) {
       png = args[++i];
+    } else if (args[i] == "--csv" && i + 1 < args.size() && !args[i + 1].empty()) {
+      csv = args[++i];
     } else if (!file && args[i].rfind("--", 0) != 0) {
       file = args[i];
     } else {
@@ -42,7 +46,8 @@ int runRenderCommand(CliRun& run) {
     }
   }
   if (!understood || !file || !png) {
-    run.err << "mervane-cli: render takes FILE.son --png OUT.png [--changes] [--changes-time S]"
+    run.err << "mervane-cli: render takes FILE.son --png OUT.png [--csv OUT.csv] [--changes] "
+               "[--changes-time S]"
             << (badChange.empty() ? "" : ": " + badChange) << "\n";
     return kExitUsage;
   }
@@ -54,6 +59,13 @@ int runRenderCommand(CliRun& run) {
   shell.setEcho(echo);
   if (loaded != FileOutcome::kDone) {
     run.err << "mervane-cli: cannot read '" << *file << "': " << shell.reasonSince(first) << "\n";
+    return kExitUsage;
+  }
+  // What Open noted (a file cut short, distances that do not read) is said, and the run goes on.
+  printOpenNotes(run, shell, first);
+  // A table of its header alone would pass for a sweep without echoes; nothing is written.
+  if (const std::string none = noDistancesText(run.program); csv && !none.empty()) {
+    run.err << "mervane-cli: no distances to write to '" << *csv << "': " << none << "\n";
     return kExitUsage;
   }
   if (changes.on) {
@@ -68,6 +80,13 @@ int runRenderCommand(CliRun& run) {
   if (const std::string problem = front.surface().savePng(*png, inputs); !problem.empty()) {
     run.err << "mervane-cli: cannot write '" << *png << "': " << problem << "\n";
     return kExitFailed;
+  }
+  if (csv) {
+    const std::string table = distanceTableCsv(run.program);
+    if (const std::string problem = saveTextChecked(*csv, table, inputs); !problem.empty()) {
+      run.err << "mervane-cli: cannot write '" << *csv << "': " << problem << "\n";
+      return kExitFailed;
+    }
   }
   const uint32_t columns = storedColumns(run.program.history);
   if (run.request.json) {

@@ -80,7 +80,7 @@ _mervane_cli() {
     chirp) own="--wav" ;;
     ping) own="--count --average --record" ;;
     sweep) own="--columns --save --png --csv --record --changes --changes-time" ;;
-    render) own="--png --changes --changes-time" ;;
+    render) own="--png --csv --changes --changes-time" ;;
     track) own="--near --count --csv" ;;
     calibrate) own="--distance --second-distance --count --save" ;;
     analyze)

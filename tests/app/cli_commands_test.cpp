@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <sstream>
 
 #include "app/distance_table.h"
@@ -253,3 +254,54 @@ TEST_F(CliCommandTest, RulerPingAverageAndSweepAgreeOnTheSamePings) {
     EXPECT_EQ(fromPing, fromSweep);
   }
 }
+
+namespace {
+
+std::string contentOf(const std::string& file) {
+  QFile f(QString::fromStdString(file));
+  return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+// The command line reads a file's distances as the desktop's Export distances does: the same
+// table the sweep wrote; a file without them is refused with the reason and nothing is written;
+// what Open notes is printed.
+TEST_F(CliCommandTest, RenderWritesTheDistancesTheSweepSaved) {
+  const CliResult sweep =
+      cli({"sweep", "--columns", "5", "--save", path("s.son"), "--csv", path("live.csv")});
+  ASSERT_EQ(sweep.code, 0) << sweep.err;
+  const CliResult render =
+      cli({"render", path("s.son"), "--png", path("s.png"), "--csv", path("read.csv")});
+  ASSERT_EQ(render.code, 0) << render.err;
+  const std::string table = contentOf(path("read.csv"));
+  EXPECT_EQ(table, contentOf(path("live.csv")));
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 6) << table;
+
+  // The same history without its block: an earlier version's file.
+  const std::string whole = contentOf(path("s.son")).substr(0, kSonarFileBytes);
+  {
+    QFile f(QString::fromStdString(path("old.son")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(whole.data(), static_cast<qint64>(whole.size()));
+  }
+  const CliResult none =
+      cli({"render", path("old.son"), "--png", path("old.png"), "--csv", path("old.csv")});
+  EXPECT_EQ(none.code, 2);
+  EXPECT_NE(none.err.find("holds no distances"), std::string::npos) << none.err;
+  EXPECT_FALSE(exists(path("old.csv")));
+  EXPECT_FALSE(exists(path("old.png")));
+
+  // Cut short: it opens, and says how much it holds.
+  {
+    QFile f(QString::fromStdString(path("cut.son")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(whole.data(), 400000);
+  }
+  const CliResult cut = cli({"render", path("cut.son"), "--png", path("cut.png")});
+  EXPECT_EQ(cut.code, 0) << cut.err;
+  EXPECT_NE(cut.err.find("mervane-cli: note: The file has 400000 bytes: it holds 227 whole "
+                         "columns of the 360"),
+            std::string::npos)
+      << cut.err;
+}
+
+}  // namespace
