@@ -13,15 +13,6 @@
 #include "gui/qt_text.h"
 #include "resources/command_layout.h"
 
-namespace {
-
-FileKind kindOfPath(const QString& path) {
-  return path.endsWith(QStringLiteral(".par"), Qt::CaseInsensitive) ? FileKind::kParameters
-                                                                    : FileKind::kSonar;
-}
-
-}  // namespace
-
 QString withMnemonic(const QString& label, QString& taken) {
   for (qsizetype i = 0; i < label.size(); ++i) {
     const QChar c = label[i].toLower();
@@ -99,7 +90,9 @@ void MainWindow::openRecent(const QString& path) {
   }
   BusyScope scope(app_);
   if (!scope.entered()) return;
-  openRecentFile(app_, FileChoice{QFile::encodeName(path).toStdString(), kindOfPath(path)});
+  QSettings s;
+  // As the kind it was opened or saved as: a parameter file saved as x.son stays one.
+  openRecentFile(app_, FileChoice{QFile::encodeName(path).toStdString(), recentFileKind(s, path)});
   syncModeButtons();
   updateStatus();
 }

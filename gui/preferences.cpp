@@ -7,6 +7,9 @@ namespace {
 const QString kGeometryKey = QStringLiteral("window/geometry");
 const QString kFolderKey = QStringLiteral("files/lastFolder");
 const QString kRecentKey = QStringLiteral("files/recent");
+const QString kRecentKindsKey = QStringLiteral("files/recentKinds");
+const QString kParametersValue = QStringLiteral("parameters");
+const QString kSonarValue = QStringLiteral("sonar");
 const QString kAudioKindKey = QStringLiteral("audio/kind");
 const QString kAudioInputKey = QStringLiteral("audio/input");
 const QString kAudioOutputKey = QStringLiteral("audio/output");
@@ -39,17 +42,42 @@ QStringList recentFiles(QSettings& settings) {
   return files.mid(0, kRecentFileCount);
 }
 
-void addRecentFile(QSettings& settings, const QString& path) {
+namespace {
+
+// Kinds of the listed files only, so the map never outgrows the list.
+void keepKindsOf(QSettings& settings, const QStringList& files, QVariantMap kinds) {
+  for (const QString& path : kinds.keys()) {
+    if (!files.contains(path)) kinds.remove(path);
+  }
+  settings.setValue(kRecentKindsKey, kinds);
+}
+
+}  // namespace
+
+void addRecentFile(QSettings& settings, const QString& path, FileKind kind) {
   QStringList files = recentFiles(settings);
   files.removeAll(path);
   files.prepend(path);
-  settings.setValue(kRecentKey, files.mid(0, kRecentFileCount));
+  files = files.mid(0, kRecentFileCount);
+  settings.setValue(kRecentKey, files);
+  QVariantMap kinds = settings.value(kRecentKindsKey).toMap();
+  kinds.insert(path, kind == FileKind::kParameters ? kParametersValue : kSonarValue);
+  keepKindsOf(settings, files, kinds);
 }
 
 void removeRecentFile(QSettings& settings, const QString& path) {
   QStringList files = recentFiles(settings);
   files.removeAll(path);
   settings.setValue(kRecentKey, files);
+  keepKindsOf(settings, files, settings.value(kRecentKindsKey).toMap());
+}
+
+FileKind recentFileKind(QSettings& settings, const QString& path) {
+  const QString kind = settings.value(kRecentKindsKey).toMap().value(path).toString();
+  if (kind == kParametersValue) return FileKind::kParameters;
+  if (kind == kSonarValue) return FileKind::kSonar;
+  return path.endsWith(QStringLiteral(".par"), Qt::CaseInsensitive) ? FileKind::kParameters
+                                                                    : FileKind::kSonar;
 }
 
 std::optional<AudioSetup> rememberedAudio(QSettings& settings) {

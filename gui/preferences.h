@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "app/calibration_file.h"
+#include "app/shell.h"
 #include "gui/audio_choice.h"
 
 class QSettings;
@@ -21,10 +22,14 @@ void setWindowGeometry(QSettings& settings, const QByteArray& geometry);
 QString lastFolder(QSettings& settings);  // empty when none was remembered
 void setLastFolder(QSettings& settings, const QString& folder);
 
-// Newest first, at most kRecentFileCount, each path once.
+// Newest first, at most kRecentFileCount, each path once. Each is remembered with the kind it
+// was opened or saved as (the filter picked, whatever its name says), and reopens as that kind.
 QStringList recentFiles(QSettings& settings);
-void addRecentFile(QSettings& settings, const QString& path);
+void addRecentFile(QSettings& settings, const QString& path, FileKind kind);
 void removeRecentFile(QSettings& settings, const QString& path);
+// The kind a recent file was last opened or saved as; for an entry remembered without one (by
+// an earlier version), the kind its name ends in.
+FileKind recentFileKind(QSettings& settings, const QString& path);
 
 std::optional<AudioSetup> rememberedAudio(QSettings& settings);
 void rememberAudio(QSettings& settings, const AudioSetup& setup);

@@ -215,7 +215,8 @@ SaveChoice QtShell::askToSaveSweep() {
 
 void QtShell::noteRecentFile(const FileChoice& choice) {
   QSettings settings;
-  addRecentFile(settings, QFileInfo(QFile::decodeName(choice.path.c_str())).absoluteFilePath());
+  addRecentFile(settings, QFileInfo(QFile::decodeName(choice.path.c_str())).absoluteFilePath(),
+                choice.kind);
   if (recentFilesChanged_) recentFilesChanged_();
 }
 

@@ -136,6 +136,26 @@ TEST_F(DesktopWindowTest, OpenedAndSavedFilesAreListedUnderRecentFiles) {
   EXPECT_TRUE(recentFiles(settings).isEmpty());
 }
 
+// A recent file reopens as the kind it was saved as, whatever its name says: a parameter file
+// named x.son brings its settings and column, and is not read as a (short) sonar file.
+TEST_F(DesktopWindowTest, RecentFilesReopenAsTheKindTheyWereSavedAs) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("settings.son"));
+  window_->program().scan.scanColumn = 42;
+  ASSERT_EQ(saveChosenFile(window_->app(), FileChoice{path.toStdString(), FileKind::kParameters}),
+            FileOutcome::kDone);
+  QSettings settings;
+  EXPECT_EQ(recentFileKind(settings, path), FileKind::kParameters);
+  window_->program().scan.scanColumn = 7;
+  ModalCloser closer;
+  window_->recentFilesMenu()->actions().front()->trigger();
+  EXPECT_EQ(window_->program().scan.scanColumn, 42u) << "read as a parameter file";
+  EXPECT_FALSE(closer.sawModal()) << "no note of a short sonar file";
+  // Entries an earlier version remembered without a kind go by their name.
+  EXPECT_EQ(recentFileKind(settings, QStringLiteral("/elsewhere/old.par")), FileKind::kParameters);
+  EXPECT_EQ(recentFileKind(settings, QStringLiteral("/elsewhere/old.son")), FileKind::kSonar);
+}
+
 TEST_F(DesktopWindowTest, SizeAndPlaceAreRememberedOnClose) {
   window_->restoreGeometryOrFit();
   window_->show();
