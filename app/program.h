@@ -2,6 +2,7 @@
 #include <array>
 #include <memory>
 
+#include "app/tracking.h"
 #include "audio/audio_backend.h"
 #include "audio/session_recorder.h"
 #include "audio/wave_pair.h"
@@ -40,4 +41,6 @@ struct Program {
   std::unique_ptr<SessionRecorder> recorder;
   // The change view over the still room: a way of drawing, never stored in files.
   ChangeView changeView;
+  // The one echo the tracking window follows, and its points.
+  Tracking tracking;
 };
