@@ -42,6 +42,8 @@ enum class CommandId : int {
   kCalibration = 313,      // "Calibration..." (Settings)
   kRecordPings = 314,      // "Record pings..." (File): the window keeps its check mark itself
   kChangeView = 320,       // "Change view" (Analyze): a way of drawing, toggled
+  kTrackEcho = 321,        // "Track echo..." (Analyze): the tracking window
+  kExportTrack = 322,      // "Export..." (File of the tracking window): its table as CSV
 };
 
 // The number a command travels as outside C++ (a QAction's data, an object name).

@@ -7,6 +7,7 @@
 #include "app/offset_search.h"
 #include "app/scan_cycle.h"
 #include "app/sonar_files.h"
+#include "app/tracking.h"
 #include "display/echogram.h"
 #include "display/reports.h"
 
@@ -52,6 +53,9 @@ void chooseCalibration(App& app) {
 void toggleChangeView(App& app) {
   app.program.changeView.on = !app.program.changeView.on;
   app.shell.requestRepaint();
+}
+void showTrackWindow(App& app) {
+  app.shell.showTrackWindow();
 }
 void exitProgram(App& app) {
   if (!settleUnsavedSweep(app)) return;
@@ -99,6 +103,8 @@ constexpr std::array kCommandTable{
     CommandEntry{CommandId::kAudioDevice, chooseAudioDevice},
     CommandEntry{CommandId::kCalibration, chooseCalibration},
     CommandEntry{CommandId::kChangeView, toggleChangeView},
+    CommandEntry{CommandId::kTrackEcho, showTrackWindow},
+    CommandEntry{CommandId::kExportTrack, exportTrack},
 };
 
 void wipeHistoryAndSurface(App& app) {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "app/tracking.h"
 #include "audio/audio_backend.h"
 #include "audio/session_recorder.h"
 #include "audio/wave_pair.h"
@@ -58,4 +59,6 @@ struct Program {
   std::unique_ptr<SessionRecorder> recorder;
   // The change view over the still room: a way of drawing, never stored in files.
   ChangeView changeView;
+  // The one echo the tracking window follows, and its points.
+  Tracking tracking;
 };

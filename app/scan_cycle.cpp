@@ -36,8 +36,9 @@ void keepMeasurement(App& app, uint32_t column, DirectArrival arrival) {
   storeEnvelope(p, column);
   // The still room is learned whether or not the change view is shown, so that turning it on
   // shows the changes at once.
-  observeChangeMeasurement(p.changeView, p.settings, arrival,
-                           static_cast<double>(p.backend ? p.backend->clockMs() : 0) / 1000.0);
+  const double seconds = static_cast<double>(p.backend ? p.backend->clockMs() : 0) / 1000.0;
+  observeChangeMeasurement(p.changeView, p.settings, arrival, seconds);
+  trackMeasurement(p.tracking, p.settings, arrival, seconds);
   observeMeasurement(p.settings, arrival, p.echoTracker);
   p.obstructionList = averagedEchoes(p.echoTracker);
   // The column keeps what the Ruler read after it: the latest few pings combined.

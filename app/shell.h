@@ -33,7 +33,8 @@ enum class DialogId {
 };
 
 // What File > Export writes: the echogram as a PNG picture, or the distances as CSV text.
-enum class ExportKind { kPicture, kDistances };
+// kTrack: the tracking window's table of one echo, as CSV text.
+enum class ExportKind { kPicture, kDistances, kTrack };
 
 // The answer to "save the measured sweep first?".
 enum class SaveChoice { kSave, kDiscard, kCancel };
@@ -64,6 +65,8 @@ class Shell {
     showMessage(text, caption, MessageIcon::kNone, MessageOwner::kNoOwner);
     return true;
   }
+  // Shows the window that follows one echo (the desktop's own; elsewhere nothing happens).
+  virtual void showTrackWindow() {}
   // Opens the help document.
   virtual void showHelp() = 0;
   // Ends the program (the Exit command).

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 
+#include "app/tracking.h"
 #include "audio/measurement.h"
 #include "cli/commands.h"
 #include "cli/json.h"
@@ -83,13 +84,6 @@ const char* stateName(TrackState state) {
   return "searching";
 }
 
-// One row per ping; a ping without the echo leaves its distance empty: nothing is guessed.
-std::string csvRow(const TrackPoint& p) {
-  std::string row = fixed(p.seconds, 3) + ",";
-  if (p.state == TrackState::kTracking) row += fixed(p.distanceM, 6);
-  return row + "," + fixed(p.amplitude, 4) + "\n";
-}
-
 std::string textLine(uint32_t n, const TrackPoint& p) {
   std::string line = "ping " + std::to_string(n) + ": " + fixed(p.seconds, 3) + " s ";
   if (p.state != TrackState::kTracking) return line + stateName(p.state) + "\n";
@@ -123,7 +117,7 @@ int runTrackCommand(CliRun& run) {
       run.err << "mervane-cli: cannot write '" << *args.csv << "': " << csv->problem() << "\n";
       return kExitFailed;
     }
-    csv->write("time_s,distance_m,amplitude\n");
+    csv->write(trackCsvHeader(run.program.settings));
   }
   Program& p = run.program;
   for (int i = 0; i < kStartWarmUps; ++i) {
@@ -156,7 +150,7 @@ int runTrackCommand(CliRun& run) {
               << " s; looking for it near its last distance\n";
     }
     before = point.state;
-    if (csv) csv->write(csvRow(point));
+    if (csv) csv->write(trackCsvRow(point));
     run.out << (json ? jsonLine(n, point, reportMeasurement(p, r)) : textLine(n, point));
     if (!run.out.flush()) code = kExitFailed;  // runCli says why
   }

@@ -4,7 +4,7 @@ install(TARGETS mervane-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(MERVANE_GUI)
   install(TARGETS mervane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # Help finds the document here, relative to the executable (gui/CMakeLists.txt).
-  install(FILES resources/help/help.html DESTINATION ${MERVANE_DATA_DIR})
+  install(FILES resources/help/help.html docs/track-window.png DESTINATION ${MERVANE_DATA_DIR})
   install(FILES resources/desktop/mervane.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES resources/desktop/mervane.svg

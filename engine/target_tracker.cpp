@@ -239,8 +239,10 @@ TrackPoint pointOf(const TargetTracker& t, const TrackInput& in, double amplitud
   p.state = t.state;
   p.seconds = in.seconds - t.firstSeconds;
   p.amplitude = amplitude;
-  if (t.state == TrackState::kTracking) p.distanceM = (t.lag - t.directLag) * in.metresPerLag;
-  p.phaseOnlyM = (t.phaseLag - t.directLag) * in.metresPerLag;
+  if (t.state == TrackState::kTracking) {
+    p.distanceM = (t.lag - t.directLag) * in.metresPerLag + in.offsetM;
+  }
+  p.phaseOnlyM = (t.phaseLag - t.directLag) * in.metresPerLag + in.offsetM;
   return p;
 }
 
@@ -272,7 +274,7 @@ TrackPoint acquire(TargetTracker& t, const TrackInput& in, double nearLag) {
   t.state = TrackState::kTracking;
   TrackPoint p = pointOf(t, in, t.foundAmplitude);
   p.reanchored = true;
-  p.fitOnlyM = (coarse - t.directLag) * in.metresPerLag;
+  p.fitOnlyM = (coarse - t.directLag) * in.metresPerLag + in.offsetM;
   return p;
 }
 
@@ -285,11 +287,14 @@ TrackPoint follow(TargetTracker& t, const TrackInput& in) {
   envelopeOverBackground(t);
   const double noise = noiseFloor(t, kTrackWindowLags);
   const double from = static_cast<double>(t.windowFirst);
-  // The second ping has no velocity to predict with yet: it looks as far as the first did.
-  const double radius = t.fixes < 2 ? kAcquireWithinM / in.metresPerLag : cycle;
+  // The second ping has no velocity to predict with yet: it looks as far as the first did, for
+  // the peak nearest the echo (the strongest within that reach may be another reflector of the
+  // room, and a jump to it would teach a velocity that runs the track away).
+  const bool young = t.fixes < 2;
+  const double radius = young ? kAcquireWithinM / in.metresPerLag : cycle;
   // A fit on the noise says nothing: then the phase alone carries the track.
   const double peak =
-      findPeak(t, predicted - from, radius, kAcquireOverNoise * noise, /*nearest=*/false);
+      findPeak(t, predicted - from, radius, kAcquireOverNoise * noise, /*nearest=*/young);
   learnBackground(t);
   if (std::abs(predicted - static_cast<double>(t.reference)) > kReferenceDrift) {
     t.reference = static_cast<int64_t>(std::lround(predicted));
@@ -312,7 +317,8 @@ TrackPoint follow(TargetTracker& t, const TrackInput& in) {
       t.quietPings >= kLostQuietPings) {
     t.state = TrackState::kLost;
     TrackPoint p = pointOf(t, in, amplitude);
-    p.fitOnlyM = std::isfinite(coarse) ? (coarse - t.directLag) * in.metresPerLag : 0.0;
+    p.fitOnlyM =
+        std::isfinite(coarse) ? (coarse - t.directLag) * in.metresPerLag + in.offsetM : 0.0;
     return p;
   }
   const double previous = t.lag;
@@ -341,7 +347,7 @@ TrackPoint follow(TargetTracker& t, const TrackInput& in) {
   ++t.fixes;
   TrackPoint p = pointOf(t, in, amplitude);
   p.reanchored = jump;
-  p.fitOnlyM = fitted ? (coarse - t.directLag) * in.metresPerLag : p.distanceM;
+  p.fitOnlyM = fitted ? (coarse - t.directLag) * in.metresPerLag + in.offsetM : p.distanceM;
   return p;
 }
 
@@ -362,7 +368,9 @@ TrackInput trackInputOf(const SonarSettings& s, DirectArrival direct, double sec
   in.firstLag = isSixteenBit(s.waveFormat) ? s.offsetBytes / 2 : s.offsetBytes;
   in.direct = direct;
   in.channels = s.waveFormat.channels;
-  in.metresPerLag = secondsPerLag(s.waveFormat) * speedOfSound(s.medium) / 2.0;
+  // The distances read as every other of the program's: under the calibration in use.
+  in.metresPerLag = secondsPerLag(s.waveFormat) * speedInUse(s) / 2.0;
+  in.offsetM = s.calibration.offsetMetres;
   in.seconds = seconds;
   return in;
 }
@@ -392,9 +400,11 @@ TrackPoint trackPing(TargetTracker& t, const TrackInput& in) {
   TrackPoint p;
   if (t.state == TrackState::kTracking) {
     p = follow(t, in);
-    if (p.state == TrackState::kLost) t.nearM = (t.lag - t.directLag) * in.metresPerLag;
+    if (p.state == TrackState::kLost) {
+      t.nearM = (t.lag - t.directLag) * in.metresPerLag + in.offsetM;
+    }
   } else {
-    p = acquire(t, in, t.directLag + t.nearM / in.metresPerLag);
+    p = acquire(t, in, t.directLag + (t.nearM - in.offsetM) / in.metresPerLag);
   }
   t.lastSeconds = in.seconds;
   return p;

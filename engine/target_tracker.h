@@ -50,6 +50,7 @@ struct TrackInput {
   DirectArrival direct;           // the offset finder's result
   uint16_t channels = 1;          // interleaved channels of the recording
   double metresPerLag = 0.0;      // range of one lag (> 0)
+  double offsetM = 0.0;           // added to every distance: the calibration's [m]
   double seconds = 0.0;           // the back end's clock at this ping
 };
 
@@ -66,7 +67,7 @@ struct TrackPoint {
 struct TargetTracker {
   TargetTracker();
 
-  double nearM = 0.0;  // where to look for the echo [m]
+  double nearM = 0.0;  // where to look for the echo [m], as the distances read
   TrackState state = TrackState::kSearching;
   bool started = false;
   double firstSeconds = 0.0;

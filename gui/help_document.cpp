@@ -38,6 +38,16 @@ QString writeHelpDocument(const QString& folder) {
   if (!source.open(QIODevice::ReadOnly)) return {};
   const QByteArray content = source.readAll();
 
+  // The page's pictures go beside it first; a page without them still reads.
+  for (const QString& name : QDir(QStringLiteral(":/help")).entryList(QDir::Files)) {
+    if (name.endsWith(QStringLiteral(".html"))) continue;
+    QFile picture(QStringLiteral(":/help/") + name);
+    if (!picture.open(QIODevice::ReadOnly)) continue;
+    const QByteArray bytes = picture.readAll();
+    saveBytesChecked(QFile::encodeName(QDir(dir).filePath(name)).toStdString(),
+                     std::span(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                               static_cast<size_t>(bytes.size())));
+  }
   const QString path = QDir(dir).filePath(QStringLiteral("help.html"));
   // Through a temporary file, so a browser never sees a half-written page.
   const std::string saved =

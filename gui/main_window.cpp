@@ -23,6 +23,7 @@
 #include "gui/preferences.h"
 #include "gui/qt_text.h"
 #include "gui/toolbar_icons.h"
+#include "gui/track_window.h"
 #include "resources/command_layout.h"
 
 namespace {
@@ -96,6 +97,7 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
   createToolBar();
   createStatusBar();
   createShortcuts();
+  createMotionControls();
   setContextMenuPolicy(Qt::PreventContextMenu);
   plot_->setFocus();
 
@@ -131,11 +133,11 @@ void MainWindow::createToolBar() {
     action->setToolTip(toQString(entry.toolTip));
     action->setData(commandNumber(entry.command));
     action->setObjectName(QStringLiteral("cmd%1").arg(commandNumber(entry.command)));
-    if (entry.style == ToolStyle::kCheckGroup) {
+    if (entry.style == ToolStyle::kCheckGroup || entry.style == ToolStyle::kCheck) {
       action->setCheckable(true);
       action->setChecked(entry.checked);
-      modeGroup_->addAction(action);
     }
+    if (entry.style == ToolStyle::kCheckGroup) modeGroup_->addAction(action);
     const CommandId id = entry.command;
     connect(action, &QAction::triggered, this, [this, id] { runCommand(id); });
   }
@@ -179,6 +181,7 @@ void MainWindow::runCommand(CommandId command) {
   QTimer::singleShot(0, this, &MainWindow::updateStatus);
   dispatchCommand(app_, command);
   syncModeButtons();
+  syncChangeViewChecks();
   if (program_.scan.scanState != kRunning) pingTimesMs_.clear();
   updateStatus();
   if (closeAfterStep_ && !app_.busy) {
@@ -203,6 +206,7 @@ void MainWindow::measurementDone() {
   paintPlot(app_);
   plot_->update();
   updateStatus();
+  if (trackWindow_ != nullptr) trackWindow_->refresh();
   // A held-back event may hand a new step to the worker; the rest wait for that one in turn.
   while (!app_.measuring && !heldBack_.empty()) {
     std::function<void()> event = std::move(heldBack_.front());

@@ -19,6 +19,7 @@ class QLabel;
 class QMenu;
 class QToolBar;
 class PlotWidget;
+class TrackWindow;
 
 // The program's one window: the echogram, the menus, the toolbar at the bottom, the status bar
 // and the scan timer. Every menu item and toolbar button goes to the application's command
@@ -56,6 +57,10 @@ class MainWindow : public QMainWindow {
   QToolBar* toolBar() const { return toolBar_; }
   QMenu* recentFilesMenu() const { return recentMenu_; }
   QTimer& scanTimer() { return scanTimer_; }
+  // Analyze > Track echo...'s window, null until it was first shown.
+  TrackWindow* trackWindow() const { return trackWindow_; }
+  // Follows the echo under this pixel of the echogram, in the tracking window (a click).
+  void pickEchoAt(int x, int y);
   // The status bar's texts: the run (nearest echo, state, ping rate) and the sound system; and
   // what the distance readout under the echogram tells (its tool tip).
   QString runStatus() const;
@@ -90,6 +95,11 @@ class MainWindow : public QMainWindow {
   void watchStalls();
   // The two colouring buttons follow the setting, whichever way it changed (a loaded file too).
   void syncModeButtons();
+  // The change view and tracking one echo (main_window_motion.cpp): the toolbar button and the
+  // Analyze item of the change view show whether it is on, whichever was used.
+  void createMotionControls();
+  void syncChangeViewChecks();
+  void showTrackWindow();
   void updateStatus();
   void notePing();
   // While a ping is on the worker, what the user does waits here and runs, in order, once the
@@ -121,6 +131,7 @@ class MainWindow : public QMainWindow {
   bool timedPingOnWorker_ = false;
   // The close button was pressed while a waiting step ran: the window closes when it ends.
   bool closeAfterStep_ = false;
+  TrackWindow* trackWindow_ = nullptr;
   DeviceWorker worker_{*this};
 };
 

@@ -70,3 +70,11 @@ void PlotWidget::mouseMoveEvent(QMouseEvent* event) {
   emit stylusMoved(position.x(), position.y());
   QWidget::mouseMoveEvent(event);
 }
+
+void PlotWidget::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    const QPoint position = surfacePoint(event->position());
+    emit clicked(position.x(), position.y());
+  }
+  QWidget::mousePressEvent(event);
+}

@@ -29,11 +29,14 @@ class PlotWidget : public QWidget {
 
  signals:
   void stylusMoved(int x, int y);
+  // A left click, in surface pixels.
+  void clicked(int x, int y);
 
  protected:
   bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   const PlotSurface& surface_;

@@ -172,9 +172,10 @@ void QtShell::showSurfaceNow() {
 
 std::optional<std::string> QtShell::chooseExportFile(ExportKind kind) {
   const bool picture = kind == ExportKind::kPicture;
-  QFileDialog dialog(
-      &window_, picture ? QStringLiteral("Export picture") : QStringLiteral("Export distances"),
-      lastDirectory_);
+  const QString title = picture                      ? QStringLiteral("Export picture")
+                        : kind == ExportKind::kTrack ? QStringLiteral("Export track")
+                                                     : QStringLiteral("Export distances");
+  QFileDialog dialog(&window_, title, lastDirectory_);
   dialog.setNameFilter(picture ? QStringLiteral("PNG picture (*.png)")
                                : QStringLiteral("Comma-separated values (*.csv)"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);

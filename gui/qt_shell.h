@@ -29,6 +29,8 @@ class QtShell : public Shell {
   void setAudioDeviceDialog(std::function<DialogResult()> run) { audioDevice_ = std::move(run); }
   // Runs Settings > Calibration...; the main window keeps the calibration per device.
   void setCalibrationDialog(std::function<DialogResult()> run) { calibration_ = std::move(run); }
+  // Shows Analyze > Track echo...'s window; the main window owns it.
+  void setTrackWindow(std::function<void()> show) { trackWindow_ = std::move(show); }
   // Whether a browser can be asked to show the help; without one, Help shows it in a window of
   // the program. Tests replace the look-up.
   void setBrowserCheck(std::function<bool()> check) { browserAvailable_ = std::move(check); }
@@ -51,6 +53,9 @@ class QtShell : public Shell {
   bool confirmNotice(std::string_view text, std::string_view caption) override;
   void noteRecentFile(const FileChoice& choice) override;
   void showHelp() override;
+  void showTrackWindow() override {
+    if (trackWindow_) trackWindow_();
+  }
   void closeMainWindow() override;
   void showProgress(std::string_view status) override;
 
@@ -70,6 +75,7 @@ class QtShell : public Shell {
   std::function<DialogResult()> audioDevice_;
   std::function<DialogResult()> calibration_;
   std::function<bool()> browserAvailable_;
+  std::function<void()> trackWindow_;
   std::function<void()> recentFilesChanged_;
   QPointer<QDialog> helpViewer_;
 };

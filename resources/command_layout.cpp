@@ -7,6 +7,7 @@ constexpr std::array<std::string_view, kToolbarImageCount> kImagePaths{
     ":/toolbar/single_chirp.svg", ":/toolbar/start.svg",   ":/toolbar/pause.svg",
     ":/toolbar/stop.svg",         ":/toolbar/clear.svg",   ":/toolbar/linear_mode.svg",
     ":/toolbar/angular_mode.svg", ":/toolbar/analyze.svg", ":/toolbar/empty.svg",
+    ":/toolbar/change_view.svg",
 };
 
 }  // namespace

@@ -49,6 +49,8 @@ inline constexpr std::array kAnalyzeItems{
     MenuItemSpec{CommandId::kRuler, "Ruler"},
     kMenuSeparator,
     MenuItemSpec{CommandId::kChangeView, "Change view"},
+    kMenuSeparator,
+    MenuItemSpec{CommandId::kTrackEcho, "Track echo..."},
 };
 inline constexpr std::array kSettingsItems{
     MenuItemSpec{CommandId::kSetOutSignal, "Set out signal"},
@@ -108,7 +110,8 @@ inline constexpr std::array kMenuBar{
     makeMenu(MenuBarId::kHelp, "Help", kHelpItems),
 };
 
-enum class ToolStyle { kButton, kSeparator, kCheckGroup };
+// kCheck: a button that stays down while its setting is on, on its own.
+enum class ToolStyle { kButton, kSeparator, kCheckGroup, kCheck };
 
 // One toolbar entry; image is an index into the toolbar images, -1 for a separator.
 struct ToolButtonSpec {
@@ -134,9 +137,10 @@ inline constexpr std::array kToolbar{
     ToolButtonSpec{7, CommandId::kAnalyzeWindowTool, ToolStyle::kButton, false, "Analyze window"},
     ToolButtonSpec{8, CommandId::kEmptyTool, ToolStyle::kButton, false, "empty"},
     kToolSeparator,
+    ToolButtonSpec{9, CommandId::kChangeView, ToolStyle::kCheck, false, "Change view"},
 };
 
-inline constexpr int kToolbarImageCount = 9;
+inline constexpr int kToolbarImageCount = 10;
 inline constexpr int kToolbarImageSize = 18;  // [px] the size the images are designed for
 
 // Qt resource path of a toolbar image (":/toolbar/..."), empty for an index out of range.

@@ -65,7 +65,7 @@ TEST_F(MainWindowTest, MenusCarryEveryItemWithItsIdentifierAndSeparators) {
       "File[401]: Open=199 Save=202 | Exit=300 | Export picture...=310 Export distances...=311 "
       "| Recent files> | Record pings...=314\n"
       "Analyze[226]: Replot=247 | Make chirp=207 Pley rec. buffer=204 Auto correlate=214 "
-      "Post. Proc.=225 | Analyze window=221 Ruler=246 | Change view=320\n"
+      "Post. Proc.=225 | Analyze window=221 Ruler=246 | Change view=320 | Track echo...=321\n"
       "Settings[217]: Set out signal=220 Set wave format=229 Set offset=244 Set scale=245 | "
       "Use recorded chirp=243 | Info=242 | Audio device...=312 | Calibration...=313\n"
       "Tests[230]: Check recording=233 Check audio system =227 Check play=248 Search offset=241\n"
@@ -73,7 +73,7 @@ TEST_F(MainWindowTest, MenusCarryEveryItemWithItsIdentifierAndSeparators) {
   EXPECT_EQ(describeMenus(*window_).toStdString(), expected.toStdString());
 }
 
-TEST_F(MainWindowTest, ToolbarHasNineButtonsThreeSeparatorsAndTheirTips) {
+TEST_F(MainWindowTest, ToolbarHasTenButtonsThreeSeparatorsAndTheirTips) {
   struct Entry {
     int id;
     const char* tip;
@@ -82,9 +82,10 @@ TEST_F(MainWindowTest, ToolbarHasNineButtonsThreeSeparatorsAndTheirTips) {
   const Entry expected[] = {{207, "Single chirp"},   {201, "Start sonar"},  {235, "Pause sonar"},
                             {226, "Stop sonar"},     {238, "Clear screen"}, {0, ""},
                             {239, "Linear mode"},    {240, "Angular mode"}, {0, ""},
-                            {236, "Analyze window"}, {237, "empty"},        {0, ""}};
+                            {236, "Analyze window"}, {237, "empty"},        {0, ""},
+                            {320, "Change view"}};
   const QList<QAction*> actions = window_->toolBar()->actions();
-  ASSERT_EQ(actions.size(), 12);
+  ASSERT_EQ(actions.size(), 13);
   for (int i = 0; i < actions.size(); ++i) {
     SCOPED_TRACE(i);
     const Entry& want = expected[i];

@@ -228,13 +228,14 @@ TEST(ToolbarImages, EveryButtonButTheEmptyOneHasAPicture) {
     }
     return count;
   };
-  for (int i = 0; i < kToolbarImageCount - 1; ++i) {
+  for (int i = 0; i < kToolbarImageCount; ++i) {
+    if (i == 8) continue;  // "empty"
     const QImage image = renderToolbarImage(i, kToolbarImageSize);
     EXPECT_EQ(image.size(), QSize(18, 18));
     EXPECT_GT(paintedPixels(image), 20) << "image " << i;
   }
-  EXPECT_EQ(paintedPixels(renderToolbarImage(8, 18)), 0);  // "empty"
-  EXPECT_EQ(paintedPixels(renderToolbarImage(9, 18)), 0);  // no such image
+  EXPECT_EQ(paintedPixels(renderToolbarImage(8, 18)), 0);                   // "empty"
+  EXPECT_EQ(paintedPixels(renderToolbarImage(kToolbarImageCount, 18)), 0);  // no such image
   EXPECT_EQ(paintedPixels(renderToolbarImage(-1, 18)), 0);
 }
 
