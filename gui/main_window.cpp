@@ -33,8 +33,15 @@ constexpr size_t kRateWindowPings = 8;
 constexpr int kNoteTimeoutMs = 15000;
 
 QString soundSystemText(AudioKind audio) {
-  return audio == AudioKind::kSimulatedRoom ? QStringLiteral("Simulated room")
-                                            : QStringLiteral("Sound card");
+  switch (audio) {
+    case AudioKind::kSimulatedRoom:
+      return QStringLiteral("Simulated room");
+    case AudioKind::kRecordedSession:
+      return QStringLiteral("Recorded session");
+    case AudioKind::kSoundCard:
+      break;
+  }
+  return QStringLiteral("Sound card");
 }
 
 AudioSetup setupFor(AudioKind audio) {
@@ -82,6 +89,11 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
 
   // Defaults and devices come first; a device failure is reported and start-up goes on.
   startApplication(app_);
+  // A session reads at the calibration it was recorded with until the user calibrates otherwise
+  // (setAudioSetup looks for that).
+  if (const RecordedSession* session = replayedSession(program_.backend.get())) {
+    program_.settings.calibration = session->info.calibration;
+  }
 
   plot_ = new PlotWidget(
       surface_, [this] { paintPlot(app_); }, this);
@@ -367,6 +379,15 @@ void MainWindow::useAudio(AudioChoice choice) {
   audioKind_ = choice.kind;
   soundLabel_->setText(soundSystemText(audioKind_));
   updateAboutContent();
+  // Another device is another sound path: the tracker learns it afresh from its first ping.
+  program_.echoTracker.learnt.key = LearntPath::Key{};
+  if (replayedSession(program_.backend.get()) != nullptr) {
+    // A session plays back as the program first met it: from the reset, in its own capture
+    // settings, so its pings read as they did when they were recorded.
+    resetAndReport(app_);
+    app_.shell.requestRepaint();
+    return;
+  }
   // A run goes on with the new devices; one that cannot open them is told so.
   takeUpPair(app_, kCaptionWaveOut);
 }
