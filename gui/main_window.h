@@ -44,8 +44,8 @@ class MainWindow : public QMainWindow {
   void setAudioSetup(const AudioSetup& setup);
   // Puts a status text up for a while (a remembered device that could not be used, ...).
   void showNote(const QString& text);
-  // File > Record pings... without its folder dialog (the tests call these). Start says why it
-  // cannot in a message box and returns false.
+  // File > Record pings... without its folder dialog (the tests call these, between pings). Start
+  // says why it cannot in a message box and returns false.
   bool startRecordingPings(const QString& folder);
   void stopRecordingPings();
 
@@ -72,6 +72,7 @@ class MainWindow : public QMainWindow {
   void createMenus();
   void createRecentFilesMenu(QMenu* fileMenu);
   void createRecordPingsAction(QMenu* fileMenu);
+  void toggleRecordingPings();
   void updateRecordStatus();
   void rebuildRecentFiles();
   void openRecent(const QString& path);
