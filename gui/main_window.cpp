@@ -12,11 +12,13 @@
 #include <QToolBar>
 
 #include "app/app_steps.h"
+#include "app/commands.h"
 #include "app/sonar_files.h"
 #include "app/status_text.h"
 #include "audio/wave_pair.h"
 #include "dialogs/surface_view.h"
 #include "display/echogram.h"
+#include "engine/buffer_plan.h"
 #include "gui/audio_device_dialog.h"
 #include "gui/calibration_dialog.h"
 #include "gui/plot_widget.h"
@@ -48,6 +50,29 @@ AudioSetup setupFor(AudioKind audio) {
   AudioSetup setup;
   setup.kind = audio;
   return setup;
+}
+
+bool sameCapture(const SessionCapture& a, const SessionCapture& b) {
+  return sameWaveFormat(a.format, b.format) && a.startFrequency == b.startFrequency &&
+         a.endFrequency == b.endFrequency && a.chirpTime == b.chirpTime &&
+         a.chirpShape == b.chirpShape && a.recordTime == b.recordTime &&
+         a.offsetBytes == b.offsetBytes;
+}
+
+// A session's recordings were made with its own format, chirp, record time and offset: read with
+// others (a dialog, the offset search) every distance would be wrong, so they are put back.
+// Returns whether they were.
+bool keepSessionCapture(App& app) {
+  Program& p = app.program;
+  const RecordedSession* session = replayedSession(p.backend.get());
+  if (session == nullptr || app.measuring) return false;
+  if (sameCapture(captureOf(p.settings), session->info.capture)) return false;
+  applyCapture(session->info.capture, p.settings);
+  planBuffers(p.settings);  // the session's plan was checked when it was chosen
+  closePair(*p.backend, p.pair);
+  takeUpPair(app, kCaptionWaveOut);
+  replot(app);
+  return true;
 }
 
 }  // namespace
@@ -189,13 +214,25 @@ void MainWindow::runCommand(CommandId command) {
   if (holdBackWhileMeasuring([this, command] { runCommand(command); })) return;
   // A modal window the command opens stops the pings: the status bar says so meanwhile.
   QTimer::singleShot(0, this, &MainWindow::updateStatus);
+  // A sweep opened from a file is shown in the file's own settings; the next command or step
+  // measures in the session's again.
+  keepSessionCaptureNoted();
   dispatchCommand(app_, command);
+  if (command != CommandId::kOpen) keepSessionCaptureNoted();
   syncModeButtons();
   if (program_.scan.scanState != kRunning) pingTimesMs_.clear();
   updateStatus();
   if (closeAfterStep_ && !app_.busy) {
     closeAfterStep_ = false;
     QTimer::singleShot(0, this, &QWidget::close);
+  }
+}
+
+void MainWindow::keepSessionCaptureNoted() {
+  if (keepSessionCapture(app_)) {
+    showNote(
+        QStringLiteral("A recorded session plays back in its own format, chirp, record time "
+                       "and offset; they were put back."));
   }
 }
 
@@ -250,6 +287,7 @@ void MainWindow::showNote(const QString& text) {
 void MainWindow::keyPressEvent(QKeyEvent* event) {
   const VirtualKey key = virtualKeyFor(event->key());
   auto press = [this, key] {
+    if (key != VirtualKey::kNone) keepSessionCaptureNoted();
     keyPressed(app_, key);
     updateStatus();
   };

@@ -97,6 +97,8 @@ class MainWindow : public QMainWindow {
   // ping has been stored: the cycle takes it as if the ping had blocked the window.
   bool holdBackWhileMeasuring(std::function<void()> event);
   void measurementDone();
+  // A replayed session's capture settings, put back when something changed them.
+  void keepSessionCaptureNoted();
   double pingRate() const;
 
   Program program_;

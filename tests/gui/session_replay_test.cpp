@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRadioButton>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <charconv>
@@ -185,6 +186,14 @@ TEST_F(SessionReplay, TheEnvironmentOrTheRememberedChoicePlaysASessionInItsOwnSe
     for (int i = 0; i < 3; ++i) keyPressed(window.app(), VirtualKey::kEnter);
     ASSERT_TRUE(settle(window));
     EXPECT_GT(p.obstructionList[0], 0.0);
+
+    // A chirp another than the session's, as the out-signal dialog would leave it, is put back.
+    const uint32_t start = p.settings.startFrequency;
+    window.program().settings.startFrequency = start + 500;
+    window.runCommand(CommandId::kReplot);
+    EXPECT_EQ(p.settings.startFrequency, start);
+    EXPECT_NE(p.pair.in, 0u);
+    EXPECT_TRUE(window.statusBar()->currentMessage().contains(QStringLiteral("put back")));
   }
 
   env.insert(QStringLiteral("MERVANE_AUDIO"), QStringLiteral("replay:") + dir.path());
