@@ -183,6 +183,22 @@ TEST_F(SessionReplay, TheEnvironmentOrTheRememberedChoicePlaysASessionInItsOwnSe
     EXPECT_EQ(window.calibrationStatus(), QStringLiteral("calibrated"));
     EXPECT_NEAR(speedInUse(p.settings), 347.1, 0.2);
     EXPECT_EQ(window.soundStatus(), QStringLiteral("Recorded session"));
+
+    // Calibrated otherwise for this session, it reads at that calibration; without, at its own.
+    AudioSetup replayed;
+    replayed.kind = AudioKind::kRecordedSession;
+    replayed.session = folder.toStdString();
+    QSettings settings;
+    CalibrationRecord freezing;
+    freezing.calibration.temperatureC = 0.0;
+    freezing.device = calibrationDeviceText(replayed);
+    freezing.made = "2026-12-09T07:00:00Z";
+    rememberCalibration(settings, freezing.device, freezing);
+    window.setAudioSetup(replayed);
+    EXPECT_NEAR(speedInUse(p.settings), 331.5, 0.5);
+    rememberCalibration(settings, freezing.device, std::nullopt);
+    window.setAudioSetup(replayed);
+    EXPECT_NEAR(speedInUse(p.settings), 347.1, 0.2);
     for (int i = 0; i < 3; ++i) keyPressed(window.app(), VirtualKey::kEnter);
     ASSERT_TRUE(settle(window));
     EXPECT_GT(p.obstructionList[0], 0.0);
