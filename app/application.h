@@ -1,5 +1,6 @@
 #pragma once
 #include <functional>
+#include <string>
 
 #include "app/command_id.h"
 #include "app/program.h"
@@ -18,6 +19,8 @@ struct MeasurementInFlight {
   std::array<int32_t, kEnvelopeBins> previousEnvelope{};
   WaveError warmUp = kWaveOk;
   MeasurementResult result;
+  // Why the recording of the pings stopped at this measurement (told once); empty otherwise.
+  std::string recordingStopped;
   bool finished = false;
 };
 

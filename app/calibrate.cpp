@@ -10,14 +10,6 @@ namespace {
 // As many as a run starts with: the first recordings of a stream carry its start-up.
 constexpr int kWarmUps = 8;
 
-// The calibration a calibration pings with: today's air, no offset, no solved speed.
-Calibration airOnly(const Calibration& c) {
-  Calibration air;
-  air.temperatureC = c.temperatureC;
-  air.humidityPercent = c.humidityPercent;
-  return air;
-}
-
 // Puts the program's calibration back whichever way the pings end.
 class CalibrationSwap {
  public:
@@ -35,33 +27,38 @@ class CalibrationSwap {
 
 }  // namespace
 
-CalibrationOutcome calibrateAtKnownDistance(Program& p, const KnownDistances& known) {
-  CalibrationOutcome out;
-  if (p.settings.medium != kAir) {
-    out.solution.problem = "calibration at a known distance works in air: choose the medium Air";
-    return out;
-  }
+Calibration calibrationAir(const Calibration& c) {
+  Calibration air;
+  air.temperatureC = c.temperatureC;
+  air.humidityPercent = c.humidityPercent;
+  return air;
+}
+
+std::string calibrationRefusal(const SonarSettings& s, const KnownDistances& known) {
+  if (s.medium != kAir)
+    return "calibration at a known distance works in air: choose the medium Air";
   if (known.pings < 1 || known.pings > kMaxCalibrationPings) {
-    out.solution.problem = "take 1 to " + std::to_string(kMaxCalibrationPings) + " pings";
-    return out;
+    return "take 1 to " + std::to_string(kMaxCalibrationPings) + " pings";
   }
-  const Calibration air = airOnly(p.settings.calibration);
+  return {};
+}
+
+CalibrationOutcome pingAtKnownDistance(Program& p, const KnownDistances& known) {
+  CalibrationOutcome out;
+  const Calibration air = p.settings.calibration;
   std::vector<EchoDistances> readings;
-  {
-    const CalibrationSwap swap(p.settings, air);
-    for (int i = 0; i < kWarmUps; ++i) {
-      out.error = flushInput(*p.backend, p.pair, p.settings.waveFormat);
-      if (out.error != kWaveOk) return out;
-    }
-    restartEchoAverage(p.echoTracker, 0);
-    for (uint32_t n = 0; n < known.pings; ++n) {
-      const MeasurementResult r =
-          runMeasurement(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
-      out.error = r.warmUp != kWaveOk ? r.warmUp : r.ping;
-      if (out.error != kWaveOk) return out;
-      observeMeasurement(p.settings, r.arrival, p.echoTracker);
-      readings.push_back(latestEchoes(p.echoTracker));
-    }
+  for (int i = 0; i < kWarmUps; ++i) {
+    out.error = flushInput(*p.backend, p.pair, p.settings.waveFormat);
+    if (out.error != kWaveOk) return out;
+  }
+  restartEchoAverage(p.echoTracker, 0);
+  for (uint32_t n = 0; n < known.pings; ++n) {
+    const MeasurementResult r =
+        runMeasurement(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
+    out.error = r.warmUp != kWaveOk ? r.warmUp : r.ping;
+    if (out.error != kWaveOk) return out;
+    observeMeasurement(p.settings, r.arrival, p.echoTracker);
+    readings.push_back(latestEchoes(p.echoTracker));
   }
   out.solution =
       solveCalibration(readings, speedInUse(kAir, air), known.distanceM, known.secondDistanceM);
@@ -70,4 +67,12 @@ CalibrationOutcome calibrateAtKnownDistance(Program& p, const KnownDistances& kn
   out.calibration.offsetMetres = out.solution.offsetMetres;
   out.calibration.speedMps = out.solution.speedMps;
   return out;
+}
+
+CalibrationOutcome calibrateAtKnownDistance(Program& p, const KnownDistances& known) {
+  CalibrationOutcome out;
+  out.solution.problem = calibrationRefusal(p.settings, known);
+  if (!out.solution.problem.empty()) return out;
+  const CalibrationSwap swap(p.settings, calibrationAir(p.settings.calibration));
+  return pingAtKnownDistance(p, known);
 }

@@ -28,3 +28,12 @@ struct CalibrationOutcome {
 // program's own calibration is left as it was: the caller decides whether to keep the result.
 // Works in air only, where the offset and speed belong.
 CalibrationOutcome calibrateAtKnownDistance(Program& program, const KnownDistances& known);
+
+// The same in the parts a front end with a measuring thread needs:
+// why these settings and distances cannot be calibrated (empty when they can);
+std::string calibrationRefusal(const SonarSettings& settings, const KnownDistances& known);
+// the calibration the pings run with: the air of `c`, no offset, no solved speed;
+Calibration calibrationAir(const Calibration& c);
+// and the pings and the solution, with the settings' calibration set to calibrationAir of the
+// one in use (it touches the device pair, the back end, the working buffers and the tracker).
+CalibrationOutcome pingAtKnownDistance(Program& program, const KnownDistances& known);

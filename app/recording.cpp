@@ -39,8 +39,8 @@ std::string recordLatestPing(Program& p) {
   return r->problem();
 }
 
-void recordLatestPing(App& app) {
-  if (const std::string stopped = recordLatestPing(app.program); !stopped.empty()) {
+void tellRecordingStopped(App& app, const std::string& stopped) {
+  if (!stopped.empty()) {
     app.shell.showMessage(
         "The recording of the pings stopped; the measurement goes on.\n" + stopped, "Record pings",
         MessageIcon::kStop, MessageOwner::kMainWindow);

@@ -16,9 +16,10 @@ std::string analysisSettingsJson(const SonarSettings& settings);
 
 // Hands the measurement just taken (the pair's warm-up scratch and record header) to the
 // program's recorder, if one runs. Returns the reason when the recording stopped at this ping,
-// so it is told once; empty otherwise.
+// so it is told once; empty otherwise. Writes files: the scan cycle calls it with the device
+// waits, on the front end's measuring thread, in the order the pings were taken.
 std::string recordLatestPing(Program& program);
 
-// The same from the scan cycle: a recording that stops is told in a message box, and the
-// measurement goes on.
-void recordLatestPing(App& app);
+// A recording that stopped (`stopped` not empty) is told in a message box; the measurement goes
+// on.
+void tellRecordingStopped(App& app, const std::string& stopped);

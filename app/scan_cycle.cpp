@@ -106,7 +106,7 @@ void finishTimedPing(App& app) {
     reportWaveError(app, r.warmUp != kWaveOk ? r.warmUp : r.ping, kCaptionWaveOut);
     return;
   }
-  recordLatestPing(app);
+  tellRecordingStopped(app, ping.recordingStopped);
   scan.scanColumn = ping.column;
   scan.latestScan = ping.column;
   scan.peakAmplitude = r.peakAmplitude;
@@ -140,16 +140,22 @@ void measureManualStep(App& app) {
       app, [&p, &step] { step.result.ping = pingPair(*p.backend, p.pair); },
       [&app, &p, &step] {
         reportWaveError(app, step.result.ping, kCaptionManualPing);
-        // Only what the device delivered whole is kept.
-        if (step.warmUp == kWaveOk && step.result.ping == kWaveOk) recordLatestPing(app);
         measureOffThread(
             app,
             [&p, &step] {
+              // Only what the device delivered whole is kept; the files are written here, off
+              // the window's thread.
+              if (step.warmUp == kWaveOk && step.result.ping == kWaveOk) {
+                step.recordingStopped = recordLatestPing(p);
+              }
               const MeasurementResult r = analyzeRecording(p.settings, MeasureCaller::kManualStep);
               step.result.peakAmplitude = r.peakAmplitude;
               step.result.arrival = r.arrival;
             },
-            [&app] { finishManualStep(app); });
+            [&app, &step] {
+              tellRecordingStopped(app, step.recordingStopped);
+              finishManualStep(app);
+            });
       });
 }
 
@@ -180,7 +186,15 @@ TickOutcome timedPing(App& app) {
   ping.previousEnvelope = copyEnvelope(p.settings.correlationBuffer);
   p.scan.tickCount = 0;
   measureOffThread(
-      app, [&p, &ping] { ping.result = measureTimedPing(p); }, [&app] { finishTimedPing(app); });
+      app,
+      [&p, &ping] {
+        ping.result = measureTimedPing(p);
+        // The recording's files are written with the device waits, off the window's thread.
+        if (ping.result.warmUp == kWaveOk && ping.result.ping == kWaveOk) {
+          ping.recordingStopped = recordLatestPing(p);
+        }
+      },
+      [&app] { finishTimedPing(app); });
   if (!ping.finished) return TickOutcome::kPingStarted;
   const bool taken = ping.result.warmUp == kWaveOk && ping.result.ping == kWaveOk;
   return taken ? TickOutcome::kPinged : TickOutcome::kPingFailed;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "audio/replay_backend.h"
 #include "engine/buffer_plan.h"
 #include "engine/correlation.h"
 
@@ -32,7 +33,15 @@ WaveError openPairForPlan(SonarSettings& settings, WavePair& pair, AudioBackend&
 WaveError resetToDefaults(SonarSettings& settings, ScanState& scan, WavePair& pair,
                           AudioBackend& backend) {
   applyResetValues(settings, scan);
-  planBuffers(settings);  // cannot fail with the default values
+  // A replay plays recordings made in its session's capture settings: the defaults would read
+  // them with another chirp or record length.
+  const auto* replay = dynamic_cast<const ReplayBackend*>(&backend);
+  if (replay != nullptr) applyCapture(replay->session().info.capture, settings);
+  if (!planBuffers(settings) && replay != nullptr) {
+    // Checked when the session was read; the defaults still plan, and the device says why.
+    applyResetValues(settings, scan);
+    planBuffers(settings);
+  }
   // Each reset runs on a fresh pair; the abandoned one is closed rather than left running.
   closePair(backend, pair);
   return openPairForPlan(settings, pair, backend);

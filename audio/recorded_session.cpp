@@ -12,6 +12,7 @@
 
 #include "audio/audio_backend.h"
 #include "audio/wave_pair.h"
+#include "engine/buffer_plan.h"
 #include "io/json_value.h"
 
 namespace {
@@ -306,6 +307,20 @@ std::string readRecordedSession(const std::string& folder, RecordedSession& sess
   if (session.pings.empty()) return "the session holds no complete ping";
   for (const SessionPing& ping : session.pings) {
     if (std::string problem = checkPingFiles(session, ping); !problem.empty()) return problem;
+  }
+  return {};
+}
+
+std::string sessionPlanProblem(const SessionInfo& info) {
+  SonarSettings settings;
+  applyDefaultSettings(settings);
+  applyCapture(info.capture, settings);
+  const PlannedLengths lengths = plannedLengths(settings);
+  if (!lengths.fit()) return "its capture settings plan buffers beyond the program's limit";
+  const uint64_t planned = uint64_t{lengths.inBytes} + kRecordExtraBytes;
+  if (planned != info.recordBytes) {
+    return "its recordings hold " + std::to_string(info.recordBytes) +
+           " bytes, its settings plan " + std::to_string(planned);
   }
   return {};
 }

@@ -76,5 +76,9 @@ std::string readRecordedSession(const std::string& folder, RecordedSession& sess
 std::string parseSessionInfo(const std::string& text, SessionInfo& info);
 std::string parsePingList(const std::string& text, std::vector<SessionPing>& pings);
 
+// Why the program cannot replay a session that reads: its capture settings do not plan buffers
+// of its recordings' length. Empty when they do.
+std::string sessionPlanProblem(const SessionInfo& info);
+
 // How many bytes a minute of recording takes with these settings at the desktop program's pace.
 uint64_t sessionBytesPerMinute(const SonarSettings& settings);

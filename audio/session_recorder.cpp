@@ -80,25 +80,35 @@ std::string SessionRecorder::checkFolder(const std::string& folder, const std::s
   return {};
 }
 
+bool SessionRecorder::diskFreeSpace(const std::string& folder, uint64_t& freeBytes) {
+  struct statvfs fs {};
+  if (::statvfs(folder.c_str(), &fs) != 0) return false;
+  freeBytes = uint64_t{fs.f_bavail} * fs.f_frsize;
+  return true;
+}
+
 std::unique_ptr<SessionRecorder> SessionRecorder::start(const std::string& folder, SessionInfo info,
                                                         uint64_t bytesPerMinute,
-                                                        std::string& problem) {
+                                                        std::string& problem,
+                                                        FreeSpaceQuery freeSpace) {
   problem = checkFolder(folder, {});
   if (!problem.empty()) return nullptr;
-  if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+  const bool made = ::mkdir(folder.c_str(), 0755) == 0;
+  if (!made && errno != EEXIST) {
     problem = "cannot make " + folder + ": " + errnoText();
     return nullptr;
   }
-  struct statvfs fs {};
-  if (::statvfs(folder.c_str(), &fs) != 0) {
+  uint64_t freeBytes = 0;
+  if (!freeSpace(folder, freeBytes)) {
     problem = folder + ": " + errnoText();
-    return nullptr;
-  }
-  const uint64_t freeBytes = uint64_t{fs.f_bavail} * fs.f_frsize;
-  if (freeBytes < bytesPerMinute) {
+  } else if (freeBytes < bytesPerMinute) {
     problem = "the disk of " + folder + " has " + std::to_string(freeBytes / 1024) +
               " KB free; a minute of recording takes " + std::to_string(bytesPerMinute / 1024) +
               " KB";
+  }
+  if (!problem.empty()) {
+    // A refused start leaves the disk as it found it.
+    if (made) ::rmdir(folder.c_str());
     return nullptr;
   }
   info.complete = false;

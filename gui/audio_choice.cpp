@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "audio/portaudio_backend.h"
+#include "audio/replay_backend.h"
 #include "audio/sim_backend.h"
 #include "audio/sim_room.h"
 #include "engine/sonar_settings.h"
@@ -40,11 +41,36 @@ std::string makeSoundCard(const std::string& input, const std::string& output,
   return {};
 }
 
+std::string makeReplay(const std::string& folder, AudioChoice& choice) {
+  if (folder.empty()) return "choose the folder of a recorded session";
+  RecordedSession session;
+  std::string problem = readRecordedSession(folder, session);
+  if (problem.empty()) problem = sessionPlanProblem(session.info);
+  if (!problem.empty()) return "cannot replay " + folder + ": " + problem;
+  choice.backend = std::make_unique<ReplayBackend>(std::move(session));
+  choice.kind = AudioKind::kRecordedSession;
+  return {};
+}
+
+const QString kReplayPrefix = QStringLiteral("replay:");
+
 }  // namespace
+
+std::string replayFolderOf(const QProcessEnvironment& env) {
+  const QString audio = env.value(QStringLiteral("MERVANE_AUDIO"));
+  if (!audio.startsWith(kReplayPrefix)) return {};
+  return audio.mid(kReplayPrefix.size()).toStdString();
+}
+
+const RecordedSession* replayedSession(const AudioBackend* backend) {
+  const auto* replay = dynamic_cast<const ReplayBackend*>(backend);
+  return replay == nullptr ? nullptr : &replay->session();
+}
 
 std::string calibrationDeviceText(const AudioSetup& setup) {
   const auto named = [](const std::string& name) { return name.empty() ? "default" : name; };
   if (setup.kind == AudioKind::kSimulatedRoom) return "simulated room: " + named(setup.room);
+  if (setup.kind == AudioKind::kRecordedSession) return "recorded session: " + setup.session;
   return "sound card: in " + named(setup.inputDevice) + ", out " + named(setup.outputDevice);
 }
 
@@ -57,8 +83,14 @@ std::string readAudioRequest(const QProcessEnvironment& env, AudioRequest& reque
     request = AudioRequest::kSimulatedRoom;
   } else if (audio == QLatin1String("portaudio")) {
     request = AudioRequest::kSoundCard;
+  } else if (audio.startsWith(kReplayPrefix)) {
+    if (audio.size() == kReplayPrefix.size()) return "MERVANE_AUDIO=replay: needs a session folder";
+    // A replay reads only the session's files: a room has nothing to say to it.
+    request = AudioRequest::kRecordedSession;
+    return {};
   } else {
-    return "MERVANE_AUDIO: unknown back end '" + audio.toStdString() + "' (sim or portaudio)";
+    return "MERVANE_AUDIO: unknown back end '" + audio.toStdString() +
+           "' (sim, portaudio or replay:DIR)";
   }
   if (roomGiven && request == AudioRequest::kSoundCard) {
     return "MERVANE_ROOM describes the simulated room; it cannot go with MERVANE_AUDIO=portaudio";
@@ -70,6 +102,7 @@ std::string makeAudio(const AudioSetup& setup, AudioChoice& choice) {
   if (setup.kind == AudioKind::kSoundCard) {
     return makeSoundCard(setup.inputDevice, setup.outputDevice, choice);
   }
+  if (setup.kind == AudioKind::kRecordedSession) return makeReplay(setup.session, choice);
   return makeSimulatedRoom(setup.room.empty() ? std::nullopt : std::optional(setup.room), choice);
 }
 
@@ -87,6 +120,12 @@ std::string chooseAudio(const QProcessEnvironment& env, bool (*soundCardReady)()
                                                             : AudioRequest::kSimulatedRoom;
   }
   if (request == AudioRequest::kSoundCard) return makeSoundCard({}, {}, choice);
+  if (request == AudioRequest::kRecordedSession) {
+    if (std::string reason = makeReplay(replayFolderOf(env), choice); !reason.empty()) {
+      return "MERVANE_AUDIO: " + reason;
+    }
+    return {};
+  }
   std::optional<std::string> room;
   if (env.contains(QStringLiteral("MERVANE_ROOM"))) {
     room = env.value(QStringLiteral("MERVANE_ROOM")).toStdString();

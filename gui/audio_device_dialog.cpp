@@ -3,8 +3,11 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -22,7 +25,7 @@ namespace {
 
 constexpr int kLevelPeriodMs = 250;
 constexpr uint32_t kLevelWindowMs = 40;  // recorded per look at the level
-constexpr int kSoundCardId = 0, kRoomId = 1;
+constexpr int kSoundCardId = 0, kRoomId = 1, kSessionId = 2;
 
 bool hasDirection(const AudioDeviceInfo& d, StreamDirection direction) {
   return direction == StreamDirection::kInput ? d.maxInputChannels > 0 : d.maxOutputChannels > 0;
@@ -86,9 +89,22 @@ AudioDeviceDialog::AudioDeviceDialog(const AudioSetup& current, const WaveFormat
   card->setObjectName(QStringLiteral("soundCard"));
   auto* room = new QRadioButton(QStringLiteral("Si&mulated room"), this);
   room->setObjectName(QStringLiteral("simulatedRoom"));
+  auto* session = new QRadioButton(QStringLiteral("R&ecorded session..."), this);
+  session->setObjectName(QStringLiteral("recordedSession"));
   kind_->addButton(card, kSoundCardId);
   kind_->addButton(room, kRoomId);
-  (current.kind == AudioKind::kSimulatedRoom ? room : card)->setChecked(true);
+  kind_->addButton(session, kSessionId);
+  switch (current.kind) {
+    case AudioKind::kSimulatedRoom:
+      room->setChecked(true);
+      break;
+    case AudioKind::kRecordedSession:
+      session->setChecked(true);
+      break;
+    case AudioKind::kSoundCard:
+      card->setChecked(true);
+      break;
+  }
 
   buildDeviceLists(devices, current);
   auto* cardForm = new QFormLayout;
@@ -98,6 +114,12 @@ AudioDeviceDialog::AudioDeviceDialog(const AudioSetup& current, const WaveFormat
   auto* roomForm = new QFormLayout;
   roomForm->addRow(QStringLiteral("&Room:"), room_);
   roomForm->addRow(QStringLiteral("&Description:"), roomText_);
+  buildSessionRow(current);
+  auto* sessionRow = new QHBoxLayout;
+  sessionRow->addWidget(session_, 1);
+  sessionRow->addWidget(browse_);
+  auto* sessionForm = new QFormLayout;
+  sessionForm->addRow(QStringLiteral("&Folder:"), sessionRow);
 
   level_ = new QProgressBar(this);
   level_->setObjectName(QStringLiteral("inputLevel"));
@@ -112,6 +134,8 @@ AudioDeviceDialog::AudioDeviceDialog(const AudioSetup& current, const WaveFormat
   layout->addLayout(cardForm);
   layout->addWidget(room);
   layout->addLayout(roomForm);
+  layout->addWidget(session);
+  layout->addLayout(sessionForm);
   layout->addWidget(level_);
   layout->addWidget(problem_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -119,7 +143,16 @@ AudioDeviceDialog::AudioDeviceDialog(const AudioSetup& current, const WaveFormat
   connect(buttons, &QDialogButtonBox::rejected, this, &AudioDeviceDialog::reject);
   layout->addWidget(buttons);
 
-  connect(kind_, &QButtonGroup::idClicked, this, [this] { restartLevelProbe(); });
+  connect(kind_, &QButtonGroup::idClicked, this, [this](int id) {
+    // The choice asks for its folder at once, unless one was given before.
+    if (id == kSessionId && session_->text().trimmed().isEmpty()) browseSession();
+    restartLevelProbe();
+  });
+  connect(browse_, &QPushButton::clicked, this, [this] {
+    browseSession();
+    restartLevelProbe();
+  });
+  connect(session_, &QLineEdit::editingFinished, this, [this] { restartLevelProbe(); });
   for (QComboBox* list : {input_, output_}) {
     connect(list, &QComboBox::currentIndexChanged, this, [this] { restartLevelProbe(); });
   }
@@ -159,14 +192,37 @@ void AudioDeviceDialog::buildRoomList(const AudioSetup& current) {
       QStringLiteral("e.g. echo=1.20:0.1,noise=30 (empty: default room)"));
 }
 
+void AudioDeviceDialog::buildSessionRow(const AudioSetup& current) {
+  session_ = new QLineEdit(QFile::decodeName(current.session.c_str()), this);
+  session_->setObjectName(QStringLiteral("sessionFolder"));
+  session_->setPlaceholderText(QStringLiteral("a folder File > Record pings... filled"));
+  browse_ = new QPushButton(QStringLiteral("&Browse..."), this);
+  browse_->setObjectName(QStringLiteral("browseSession"));
+  browse_->setAutoDefault(false);
+}
+
+void AudioDeviceDialog::browseSession() {
+  const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Recorded session"),
+                                                           session_->text().trimmed());
+  if (!folder.isEmpty()) session_->setText(folder);
+}
+
 AudioSetup AudioDeviceDialog::setup() const {
   AudioSetup s;
-  s.kind = kind_->checkedId() == kRoomId ? AudioKind::kSimulatedRoom : AudioKind::kSoundCard;
-  if (s.kind == AudioKind::kSoundCard) {
-    s.inputDevice = input_->currentData().toString().toStdString();
-    s.outputDevice = output_->currentData().toString().toStdString();
-  } else {
-    s.room = roomText_->text().trimmed().toStdString();
+  switch (kind_->checkedId()) {
+    case kRoomId:
+      s.kind = AudioKind::kSimulatedRoom;
+      s.room = roomText_->text().trimmed().toStdString();
+      break;
+    case kSessionId:
+      s.kind = AudioKind::kRecordedSession;
+      s.session = QFile::encodeName(session_->text().trimmed()).toStdString();
+      break;
+    default:
+      s.kind = AudioKind::kSoundCard;
+      s.inputDevice = input_->currentData().toString().toStdString();
+      s.outputDevice = output_->currentData().toString().toStdString();
+      break;
   }
   return s;
 }
@@ -176,11 +232,13 @@ int AudioDeviceDialog::inputLevel() const {
 }
 
 void AudioDeviceDialog::updateEnabled() {
-  const bool card = kind_->checkedId() == kSoundCardId;
-  input_->setEnabled(card);
-  output_->setEnabled(card);
-  room_->setEnabled(!card);
-  roomText_->setEnabled(!card);
+  const int kind = kind_->checkedId();
+  input_->setEnabled(kind == kSoundCardId);
+  output_->setEnabled(kind == kSoundCardId);
+  room_->setEnabled(kind == kRoomId);
+  roomText_->setEnabled(kind == kRoomId);
+  session_->setEnabled(kind == kSessionId);
+  browse_->setEnabled(kind == kSessionId);
 }
 
 void AudioDeviceDialog::restartLevelProbe() {
@@ -190,6 +248,9 @@ void AudioDeviceDialog::restartLevelProbe() {
   AudioChoice probe;
   const std::string reason = makeAudio(setup(), probe);
   problem_->setText(QString::fromStdString(reason));
+  // A session's level is what was recorded, not what a microphone hears now: it is not probed,
+  // and none of its pings is spent on it.
+  if (kind_->checkedId() == kSessionId) return;
   probe_ = std::move(probe.backend);
   const uint32_t bytes = format_.avgBytesPerSec / 1000 * kLevelWindowMs;
   probeBuffer_.assign(std::max<uint32_t>(bytes, format_.blockAlign), 0);

@@ -15,6 +15,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QPushButton;
 
 // A named simulated room for the room list: its text in MERVANE_ROOM's syntax.
 struct RoomPreset {
@@ -31,7 +32,8 @@ std::vector<RoomPreset> roomPresets();
 QString deviceLabel(const AudioDeviceInfo& device, StreamDirection direction);
 
 // Settings > Audio device...: the sound card with an input and an output device from
-// PortAudio's list, or the simulated room. The input level of the chosen input shows live. OK
+// PortAudio's list, the simulated room, or a recorded session played back from its folder (the
+// choice asks for the folder). The input level of the chosen input shows live. OK
 // makes the chosen back end and keeps it for the caller; a choice that cannot be made (a room
 // text that does not read) is reported in the dialog and the dialog stays open.
 class AudioDeviceDialog : public QDialog {
@@ -56,6 +58,8 @@ class AudioDeviceDialog : public QDialog {
  private:
   void buildDeviceLists(const std::vector<AudioDeviceInfo>& devices, const AudioSetup& current);
   void buildRoomList(const AudioSetup& current);
+  void buildSessionRow(const AudioSetup& current);
+  void browseSession();
   void updateEnabled();
   void restartLevelProbe();
   void measureLevel();
@@ -66,6 +70,8 @@ class AudioDeviceDialog : public QDialog {
   QComboBox* output_ = nullptr;
   QComboBox* room_ = nullptr;
   QLineEdit* roomText_ = nullptr;
+  QLineEdit* session_ = nullptr;
+  QPushButton* browse_ = nullptr;
   QProgressBar* level_ = nullptr;
   QLabel* problem_ = nullptr;
   QTimer levelTimer_;

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <charconv>
@@ -163,8 +164,15 @@ void CalibrationDialog::calibrateNow() {
   if (secondGiven) known.secondDistanceM = *d2;
   resultLabel_->setText(QStringLiteral("Pinging..."));
   calibrateButton_->setEnabled(false);
-  resultLabel_->repaint();
-  const CalibrationOutcome o = calibrate_(*air, known);
+  pinging_ = true;
+  calibrate_(*air, known,
+             [self = QPointer<CalibrationDialog>(this), known](const CalibrationOutcome& o) {
+               if (self) self->showOutcome(o, known);
+             });
+}
+
+void CalibrationDialog::showOutcome(const CalibrationOutcome& o, const KnownDistances& known) {
+  pinging_ = false;
   calibrateButton_->setEnabled(true);
   if (!o.solution.solved()) {
     resultLabel_->setText(QStringLiteral("Refused: ") + toQString(o.solution.problem));
@@ -190,7 +198,14 @@ void CalibrationDialog::forget() {
   showCurrent();
 }
 
+void CalibrationDialog::reject() {
+  // The pings use the program's device and buffers: the dialog waits for them, about a second.
+  if (pinging_) return;
+  QDialog::reject();
+}
+
 void CalibrationDialog::accept() {
+  if (pinging_) return;
   QString problem;
   const std::optional<Calibration> air = readAir(problem);
   if (!air) {

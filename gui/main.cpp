@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
     setup = *remembered;
   } else if (kind == AudioKind::kSimulatedRoom) {
     setup.room = env.value(QStringLiteral("MERVANE_ROOM")).toStdString();
+  } else if (kind == AudioKind::kRecordedSession) {
+    setup.session = replayFolderOf(env);
   }
   window.setAudioSetup(setup);
   if (!note.empty()) window.showNote(toQString(note));

@@ -12,11 +12,13 @@
 #include <QToolBar>
 
 #include "app/app_steps.h"
+#include "app/commands.h"
 #include "app/sonar_files.h"
 #include "app/status_text.h"
 #include "audio/wave_pair.h"
 #include "dialogs/surface_view.h"
 #include "display/echogram.h"
+#include "engine/buffer_plan.h"
 #include "gui/audio_device_dialog.h"
 #include "gui/calibration_dialog.h"
 #include "gui/plot_widget.h"
@@ -34,14 +36,44 @@ constexpr size_t kRateWindowPings = 8;
 constexpr int kNoteTimeoutMs = 15000;
 
 QString soundSystemText(AudioKind audio) {
-  return audio == AudioKind::kSimulatedRoom ? QStringLiteral("Simulated room")
-                                            : QStringLiteral("Sound card");
+  switch (audio) {
+    case AudioKind::kSimulatedRoom:
+      return QStringLiteral("Simulated room");
+    case AudioKind::kRecordedSession:
+      return QStringLiteral("Recorded session");
+    case AudioKind::kSoundCard:
+      break;
+  }
+  return QStringLiteral("Sound card");
 }
 
 AudioSetup setupFor(AudioKind audio) {
   AudioSetup setup;
   setup.kind = audio;
   return setup;
+}
+
+bool sameCapture(const SessionCapture& a, const SessionCapture& b) {
+  return sameWaveFormat(a.format, b.format) && a.startFrequency == b.startFrequency &&
+         a.endFrequency == b.endFrequency && a.chirpTime == b.chirpTime &&
+         a.chirpShape == b.chirpShape && a.recordTime == b.recordTime &&
+         a.offsetBytes == b.offsetBytes;
+}
+
+// A session's recordings were made with its own format, chirp, record time and offset: read with
+// others (a dialog, the offset search) every distance would be wrong, so they are put back.
+// Returns whether they were.
+bool keepSessionCapture(App& app) {
+  Program& p = app.program;
+  const RecordedSession* session = replayedSession(p.backend.get());
+  if (session == nullptr || app.measuring) return false;
+  if (sameCapture(captureOf(p.settings), session->info.capture)) return false;
+  applyCapture(session->info.capture, p.settings);
+  planBuffers(p.settings);  // the session's plan was checked when it was chosen
+  closePair(*p.backend, p.pair);
+  takeUpPair(app, kCaptionWaveOut);
+  replot(app);
+  return true;
 }
 
 }  // namespace
@@ -83,6 +115,11 @@ MainWindow::MainWindow(std::unique_ptr<AudioBackend> backend, AudioKind audio, Q
 
   // Defaults and devices come first; a device failure is reported and start-up goes on.
   startApplication(app_);
+  // A session reads at the calibration it was recorded with until the user calibrates otherwise
+  // (setAudioSetup looks for that).
+  if (const RecordedSession* session = replayedSession(program_.backend.get())) {
+    program_.settings.calibration = session->info.calibration;
+  }
 
   plot_ = new PlotWidget(
       surface_, [this] { paintPlot(app_); }, this);
@@ -179,7 +216,11 @@ void MainWindow::runCommand(CommandId command) {
   if (holdBackWhileMeasuring([this, command] { runCommand(command); })) return;
   // A modal window the command opens stops the pings: the status bar says so meanwhile.
   QTimer::singleShot(0, this, &MainWindow::updateStatus);
+  // A sweep opened from a file is shown in the file's own settings; the next command or step
+  // measures in the session's again.
+  keepSessionCaptureNoted();
   dispatchCommand(app_, command);
+  if (command != CommandId::kOpen) keepSessionCaptureNoted();
   syncModeButtons();
   syncChangeViewChecks();
   if (program_.scan.scanState != kRunning) pingTimesMs_.clear();
@@ -187,6 +228,14 @@ void MainWindow::runCommand(CommandId command) {
   if (closeAfterStep_ && !app_.busy) {
     closeAfterStep_ = false;
     QTimer::singleShot(0, this, &QWidget::close);
+  }
+}
+
+void MainWindow::keepSessionCaptureNoted() {
+  if (keepSessionCapture(app_)) {
+    showNote(
+        QStringLiteral("A recorded session plays back in its own format, chirp, record time "
+                       "and offset; they were put back."));
   }
 }
 
@@ -242,6 +291,7 @@ void MainWindow::showNote(const QString& text) {
 void MainWindow::keyPressEvent(QKeyEvent* event) {
   const VirtualKey key = virtualKeyFor(event->key());
   auto press = [this, key] {
+    if (key != VirtualKey::kNone) keepSessionCaptureNoted();
     keyPressed(app_, key);
     updateStatus();
   };
@@ -371,6 +421,15 @@ void MainWindow::useAudio(AudioChoice choice) {
   audioKind_ = choice.kind;
   soundLabel_->setText(soundSystemText(audioKind_));
   updateAboutContent();
+  // Another device is another sound path: the tracker learns it afresh from its first ping.
+  program_.echoTracker.learnt.key = LearntPath::Key{};
+  if (replayedSession(program_.backend.get()) != nullptr) {
+    // A session plays back as the program first met it: from the reset, in its own capture
+    // settings, so its pings read as they did when they were recorded.
+    resetAndReport(app_);
+    app_.shell.requestRepaint();
+    return;
+  }
   // A run goes on with the new devices; one that cannot open them is told so.
   takeUpPair(app_, kCaptionWaveOut);
 }

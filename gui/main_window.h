@@ -45,8 +45,8 @@ class MainWindow : public QMainWindow {
   void setAudioSetup(const AudioSetup& setup);
   // Puts a status text up for a while (a remembered device that could not be used, ...).
   void showNote(const QString& text);
-  // File > Record pings... without its folder dialog (the tests call these). Start says why it
-  // cannot in a message box and returns false.
+  // File > Record pings... without its folder dialog (the tests call these, between pings). Start
+  // says why it cannot in a message box and returns false.
   bool startRecordingPings(const QString& folder);
   void stopRecordingPings();
 
@@ -77,6 +77,7 @@ class MainWindow : public QMainWindow {
   void createMenus();
   void createRecentFilesMenu(QMenu* fileMenu);
   void createRecordPingsAction(QMenu* fileMenu);
+  void toggleRecordingPings();
   void updateRecordStatus();
   void rebuildRecentFiles();
   void openRecent(const QString& path);
@@ -106,6 +107,8 @@ class MainWindow : public QMainWindow {
   // ping has been stored: the cycle takes it as if the ping had blocked the window.
   bool holdBackWhileMeasuring(std::function<void()> event);
   void measurementDone();
+  // A replayed session's capture settings, put back when something changed them.
+  void keepSessionCaptureNoted();
   double pingRate() const;
 
   Program program_;

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QSettings>
+#include <memory>
 
 #include "app/app_steps.h"
 #include "app/calibration_file.h"
@@ -40,7 +41,11 @@ void MainWindow::useRememberedCalibration() {
   QSettings settings;
   const std::optional<CalibrationRecord> record =
       rememberedCalibration(settings, calibrationDeviceText(audioSetup_));
-  const Calibration calibration = record ? record->calibration : Calibration{};
+  // A recorded session brings the calibration it was made with.
+  const RecordedSession* session = replayedSession(program_.backend.get());
+  const Calibration calibration = record    ? record->calibration
+                                  : session ? session->info.calibration
+                                            : Calibration{};
   const bool changed = calibration != program_.settings.calibration;
   program_.settings.calibration = calibration;
   showCalibration();
@@ -48,22 +53,34 @@ void MainWindow::useRememberedCalibration() {
 }
 
 DialogResult MainWindow::chooseCalibration() {
-  // The pings run with the dialog's air and nothing else; the program's calibration is put back
-  // after them, and changes only when OK keeps the result.
-  auto calibrate = [this](const Calibration& air, const KnownDistances& known) {
-    CalibrationOutcome outcome;
-    if ((program_.pair.out == 0 || program_.pair.in == 0) && !takeUpPair(app_, kCaptionWaveOut)) {
-      outcome.solution.problem = "the sound device cannot be opened";
-      return outcome;
+  // The pings run with the dialog's air and nothing else, on the measuring thread as the scan's
+  // do (a real device takes about a second): the window answers meanwhile and holds back what
+  // would use the device. The program's calibration is put back when they end, and changes only
+  // when OK keeps the result.
+  auto calibrate = [this](const Calibration& air, const KnownDistances& known,
+                          const CalibrationDialog::Outcome& done) {
+    auto outcome = std::make_shared<CalibrationOutcome>();
+    outcome->solution.problem = calibrationRefusal(program_.settings, known);
+    if (outcome->solution.problem.empty() && (program_.pair.out == 0 || program_.pair.in == 0) &&
+        !takeUpPair(app_, kCaptionWaveOut)) {
+      outcome->solution.problem = "the sound device cannot be opened";
+    }
+    if (!outcome->solution.problem.empty()) {
+      done(*outcome);
+      return;
     }
     const Calibration kept = program_.settings.calibration;
-    program_.settings.calibration = air;
-    outcome = calibrateAtKnownDistance(program_, known);
-    program_.settings.calibration = kept;
-    if (outcome.error != kWaveOk) {
-      outcome.solution.problem = "a ping failed: " + program_.backend->errorText(outcome.error);
-    }
-    return outcome;
+    program_.settings.calibration = calibrationAir(air);
+    measureOffThread(
+        app_, [this, known, outcome] { *outcome = pingAtKnownDistance(program_, known); },
+        [this, kept, outcome, done] {
+          program_.settings.calibration = kept;
+          if (outcome->error != kWaveOk) {
+            outcome->solution.problem =
+                "a ping failed: " + program_.backend->errorText(outcome->error);
+          }
+          done(*outcome);
+        });
   };
   CalibrationDialog dialog(program_.settings.calibration, calibrate, this);
   if (dialog.exec() != QDialog::Accepted) return DialogResult::kCancel;

@@ -16,6 +16,26 @@ const QString kAudioOutputKey = QStringLiteral("audio/output");
 const QString kAudioRoomKey = QStringLiteral("audio/room");
 const QString kSoundCardValue = QStringLiteral("soundCard");
 const QString kRoomValue = QStringLiteral("simulatedRoom");
+const QString kAudioSessionKey = QStringLiteral("audio/session");
+const QString kSessionValue = QStringLiteral("recordedSession");
+
+AudioKind kindOf(const QString& value) {
+  if (value == kRoomValue) return AudioKind::kSimulatedRoom;
+  if (value == kSessionValue) return AudioKind::kRecordedSession;
+  return AudioKind::kSoundCard;
+}
+
+QString valueOf(AudioKind kind) {
+  switch (kind) {
+    case AudioKind::kSimulatedRoom:
+      return kRoomValue;
+    case AudioKind::kRecordedSession:
+      return kSessionValue;
+    case AudioKind::kSoundCard:
+      break;
+  }
+  return kSoundCardValue;
+}
 
 }  // namespace
 
@@ -82,21 +102,22 @@ FileKind recentFileKind(QSettings& settings, const QString& path) {
 
 std::optional<AudioSetup> rememberedAudio(QSettings& settings) {
   const QString kind = settings.value(kAudioKindKey).toString();
-  if (kind != kSoundCardValue && kind != kRoomValue) return std::nullopt;
+  if (kind != kSoundCardValue && kind != kRoomValue && kind != kSessionValue) return std::nullopt;
   AudioSetup setup;
-  setup.kind = kind == kRoomValue ? AudioKind::kSimulatedRoom : AudioKind::kSoundCard;
+  setup.kind = kindOf(kind);
   setup.inputDevice = settings.value(kAudioInputKey).toString().toStdString();
   setup.outputDevice = settings.value(kAudioOutputKey).toString().toStdString();
   setup.room = settings.value(kAudioRoomKey).toString().toStdString();
+  setup.session = settings.value(kAudioSessionKey).toString().toStdString();
   return setup;
 }
 
 void rememberAudio(QSettings& settings, const AudioSetup& setup) {
-  settings.setValue(kAudioKindKey,
-                    setup.kind == AudioKind::kSimulatedRoom ? kRoomValue : kSoundCardValue);
+  settings.setValue(kAudioKindKey, valueOf(setup.kind));
   settings.setValue(kAudioInputKey, QString::fromStdString(setup.inputDevice));
   settings.setValue(kAudioOutputKey, QString::fromStdString(setup.outputDevice));
   settings.setValue(kAudioRoomKey, QString::fromStdString(setup.room));
+  settings.setValue(kAudioSessionKey, QString::fromStdString(setup.session));
 }
 
 namespace {

@@ -31,30 +31,40 @@ void MainWindow::createRecordPingsAction(QMenu* fileMenu) {
   recordAction_->setObjectName(QStringLiteral("cmd%1").arg(commandNumber(CommandId::kRecordPings)));
   recordAction_->setCheckable(true);
   connect(recordAction_, &QAction::triggered, this, [this] {
-    if (program_.recorder) {
-      stopRecordingPings();
-    } else {
-      const QString folder = QFileDialog::getExistingDirectory(
-          this, QStringLiteral("Record pings into an empty folder"));
-      if (!folder.isEmpty()) startRecordingPings(folder);
-    }
+    // The recorder writes with the pings on the measuring thread: it starts and ends between them.
     recordAction_->setChecked(program_.recorder != nullptr);
+    if (holdBackWhileMeasuring([this] { toggleRecordingPings(); })) return;
+    toggleRecordingPings();
   });
   recordStatusTimer_.setInterval(kRecordStatusPeriodMs);
   connect(&recordStatusTimer_, &QTimer::timeout, this, [this] { updateRecordStatus(); });
 }
 
+void MainWindow::toggleRecordingPings() {
+  if (program_.recorder) {
+    stopRecordingPings();
+  } else {
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Record pings into an empty folder"));
+    if (!folder.isEmpty()) startRecordingPings(folder);
+  }
+  recordAction_->setChecked(program_.recorder != nullptr);
+}
+
 bool MainWindow::startRecordingPings(const QString& folder) {
   const std::string path = QFile::encodeName(folder).toStdString();
-  std::string problem = SessionRecorder::checkFolder(path, {});
+  const RecordedSession* replayed = replayedSession(program_.backend.get());
+  std::string problem = SessionRecorder::checkFolder(path, replayed ? replayed->folder : "");
   // The session records the planned record length: without an open pair there is none yet.
   if (problem.empty() && (program_.pair.in == 0 || program_.pair.inHeader.length == 0)) {
     problem = "the audio device is not open";
   }
   if (problem.empty()) {
-    program_.recorder =
-        SessionRecorder::start(path, sessionInfoFor(program_, soundLabel_->text().toStdString()),
-                               sessionBytesPerMinute(program_.settings), problem);
+    program_.recorder = SessionRecorder::start(
+        path,
+        sessionInfoFor(program_, replayed ? "replay of " + replayed->folder
+                                          : soundLabel_->text().toStdString()),
+        sessionBytesPerMinute(program_.settings), problem);
   }
   if (!program_.recorder) {
     QMessageBox::warning(

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -10,6 +12,7 @@
 #include "audio/recorded_session.h"
 #include "audio/session_recorder.h"
 #include "cli/cli.h"
+#include "engine/buffer_plan.h"
 #include "io/wav_file.h"
 #include "tests/io/file_limit.h"
 
@@ -290,6 +293,52 @@ TEST_F(SessionTest, ACaptureThatNoLongerMatchesEndsTheRecording) {
   settings.recordTime = 60;
   EXPECT_FALSE(second->checkCapture(captureOf(settings)));
   EXPECT_FALSE(second->active());
+}
+
+// A disk that cannot hold a minute of recording is refused before anything is written, with what
+// it has and what a minute takes; one that just holds it is taken. The free space comes from a
+// stand-in for statvfs, as a nearly full disk would report it.
+TEST_F(SessionTest, ADiskThatCannotHoldAMinuteIsRefusedBeforeAnythingIsWritten) {
+  SonarSettings settings;
+  applyDefaultSettings(settings);
+  ASSERT_TRUE(planBuffers(settings));
+  SessionInfo info;
+  info.capture = captureOf(settings);
+  info.recordBytes = settings.inBufferBytes + kRecordExtraBytes;
+  const uint64_t minute = sessionBytesPerMinute(settings);
+  // A default ping keeps about 25 KB; measured on a sound server the desktop pings every 275 ms
+  // (5.6 MB a minute), and the ticks alone would allow a ping every 125 ms: the check takes that.
+  EXPECT_GT(minute, 5u * 1000 * 1000);
+  EXPECT_LT(minute, 15u * 1000 * 1000);
+
+  static uint64_t reported = 0;
+  const auto nearlyFull = [](const std::string&, uint64_t& freeBytes) {
+    freeBytes = reported;
+    return true;
+  };
+  reported = minute - 1;
+  std::string problem;
+  EXPECT_FALSE(SessionRecorder::start(at("s"), info, minute, problem, nearlyFull));
+  EXPECT_TRUE(has(problem, "KB free; a minute of recording takes")) << problem;
+  EXPECT_FALSE(fs::exists(dir_ / "s"));  // the folder it made is gone again
+
+  fs::create_directories(dir_ / "mine");
+  EXPECT_FALSE(SessionRecorder::start(at("mine"), info, minute, problem, nearlyFull));
+  EXPECT_TRUE(fs::is_directory(dir_ / "mine"));  // the user's own folder stays
+  EXPECT_TRUE(fs::is_empty(dir_ / "mine"));
+
+  const auto unanswered = [](const std::string&, uint64_t&) {
+    errno = EIO;
+    return false;
+  };
+  EXPECT_FALSE(SessionRecorder::start(at("s"), info, minute, problem, unanswered));
+  EXPECT_TRUE(has(problem, std::strerror(EIO))) << problem;
+
+  reported = minute;
+  auto recorder = SessionRecorder::start(at("s"), info, minute, problem, nearlyFull);
+  ASSERT_TRUE(recorder) << problem;
+  EXPECT_EQ(recorder->finish(), "");
+  EXPECT_TRUE(fs::exists(dir_ / "s" / "session.json"));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QTest>
+#include <QTimer>
 
 #include "app/commands.h"
 #include "display/echogram.h"
@@ -42,6 +44,10 @@ class CalibrationWindowTest : public ::testing::Test {
     });
     menuItem(*window_, CommandId::kCalibration)->trigger();
     ASSERT_TRUE(closer.sawModal());
+  }
+  // The calibration's pings run on the window's measuring thread; the dialog shows their end.
+  static bool pingsEnd(CalibrationDialog& d) {
+    return QTest::qWaitFor([&] { return !d.pinging(); }, 30000);
   }
   static QLineEdit* edit(CalibrationDialog& d, const char* name) {
     return d.findChild<QLineEdit*>(QString::fromLatin1(name));
@@ -122,9 +128,11 @@ TEST_F(CalibrationWindowTest, AKnownDistanceIsSolvedShownAndKeptOrRefusedWithThe
   runDialog([&](CalibrationDialog& d) {
     edit(d, "distance")->setText(QStringLiteral("3.0"));
     d.findChild<QPushButton*>(QStringLiteral("calibrate"))->click();
+    ASSERT_TRUE(pingsEnd(d));
     refused = d.findChild<QLabel*>(QStringLiteral("result"))->text();
     edit(d, "distance")->setText(QStringLiteral("0,80"));
     d.findChild<QPushButton*>(QStringLiteral("calibrate"))->click();
+    ASSERT_TRUE(pingsEnd(d));
     solved = d.findChild<QLabel*>(QStringLiteral("result"))->text();
     d.accept();
   });
@@ -150,6 +158,47 @@ TEST_F(CalibrationWindowTest, ABadFieldKeepsTheDialogOpenWithTheReason) {
   EXPECT_TRUE(stayedOpen);
   EXPECT_TRUE(reason.contains(QStringLiteral("temperature"))) << reason.toStdString();
   EXPECT_FALSE(calibrated(window_->program().settings.calibration));
+}
+
+// On a device that takes its time (the room paced in real time: 12 recordings of about 0.1 s),
+// the window's thread goes on answering while the calibration pings, and the dialog waits for
+// them before it closes.
+TEST(CalibrationOffTheWindowThread, TheWindowAnswersWhileTheCalibrationPings) {
+  QSettings().clear();
+  SimRoom room = defaultSimRoom();
+  room.speedMps = 337.6;
+  auto window = std::make_unique<MainWindow>(
+      std::make_unique<SimBackend>(room, SimPacing::kRealTime), AudioKind::kSimulatedRoom);
+  QString during, after;
+  bool heldOpen = false;
+  int answered = 0;
+  ModalCloser closer([&](QWidget* modal) {
+    auto* d = qobject_cast<CalibrationDialog*>(modal);
+    ASSERT_NE(d, nullptr);
+    d->findChild<QLineEdit*>(QStringLiteral("distance"))->setText(QStringLiteral("0.80"));
+    d->findChild<QPushButton*>(QStringLiteral("calibrate"))->click();
+    // The click came back before the pings did.
+    during = d->findChild<QLabel*>(QStringLiteral("result"))->text();
+    EXPECT_TRUE(d->pinging());
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] { answered += d->pinging() ? 1 : 0; });
+    answer.start(10);
+    d->reject();
+    heldOpen = d->isVisible();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !d->pinging(); }, 30000));
+    after = d->findChild<QLabel*>(QStringLiteral("result"))->text();
+    d->accept();
+  });
+  menuItem(*window, CommandId::kCalibration)->trigger();
+  ASSERT_TRUE(closer.sawModal());
+  EXPECT_EQ(during, QStringLiteral("Pinging..."));
+  EXPECT_TRUE(heldOpen);
+  // The window's thread ran its timers while the pings were still being taken.
+  EXPECT_GT(answered, 0);
+  EXPECT_TRUE(after.startsWith(QStringLiteral("Offset "))) << after.toStdString();
+  EXPECT_EQ(window->calibrationStatus(), QStringLiteral("calibrated"));
+  window.reset();
+  QSettings().clear();
 }
 
 TEST(CalibrationTypedNumber, ReadsAPointOrACommaAndNothingElse) {

@@ -79,4 +79,26 @@ TEST(RecordPings, AFolderInUseIsRefusedWithAMessage) {
   EXPECT_FALSE(recordAction(*window)->isChecked());
 }
 
+// The recorder writes a ping's files on the measuring thread: unchecking File > Record pings...
+// while a step is in flight waits for it, so that step is still kept whole and the session ends
+// complete after it.
+TEST(RecordPings, UncheckingDuringAStepKeepsThatStepAndThenEnds) {
+  auto window = makeTestWindow();
+  QTemporaryDir dir;
+  const QString folder = dir.filePath(QStringLiteral("s"));
+  ASSERT_TRUE(window->startRecordingPings(folder));
+  keyPressed(window->app(), VirtualKey::kEnter);
+  ASSERT_TRUE(window->app().measuring);
+  recordAction(*window)->trigger();
+  EXPECT_NE(window->program().recorder, nullptr);  // held back until the step is stored
+  EXPECT_TRUE(recordAction(*window)->isChecked());
+  ASSERT_TRUE(settle(*window));
+  EXPECT_EQ(window->program().recorder, nullptr);
+  EXPECT_FALSE(recordAction(*window)->isChecked());
+  RecordedSession session;
+  ASSERT_EQ(readRecordedSession(folder.toStdString(), session), "");
+  EXPECT_EQ(session.pings.size(), 1u);
+  EXPECT_TRUE(session.info.complete);
+}
+
 }  // namespace
