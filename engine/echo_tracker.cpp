@@ -323,7 +323,10 @@ void estimateBackground(const SonarSettings& s, EchoTracker& t, const Channels& 
     for (size_t i = 0; i < n; ++i) frames[i] -= mean;
     addBackground(spectrum, {frames, n});
   }
-  t.latest.whitening = whiteningOf(spectrum);
+  const double rate = s.waveFormat.samplesPerSec;
+  const double low = std::min(s.startFrequency, s.endFrequency) / rate;
+  const double high = std::max(s.startFrequency, s.endFrequency) / rate;
+  t.latest.whitening = whiteningOf(spectrum, low, high);
 }
 
 // [combine] sum_c A_c r_c(anchor_c + offset_c + lag) / sum_c A_c^2, and the same weighting of

@@ -47,10 +47,10 @@ double power(const std::vector<double>& x) {
   return sum / static_cast<double>(x.size());
 }
 
-Whitening whiteningFrom(std::vector<double> frames) {
+Whitening whiteningFrom(std::vector<double> frames, double fromHz = 1000.0, double toHz = 21000.0) {
   BackgroundSpectrum spectrum;
   addBackground(spectrum, frames);
-  return whiteningOf(spectrum);
+  return whiteningOf(spectrum, fromHz / kRate, toHz / kRate);
 }
 
 // A background of white noise alone is left as it is, at every length the tracker may see.
@@ -62,6 +62,12 @@ TEST(EchoWhitening, WhiteNoiseIsLeftAlone) {
     }
   }
   EXPECT_EQ(whiteningFrom(std::vector<double>(1000, 0.0)).order, 0);  // digital silence
+  // Mains hum and its harmonics, and a tone above the band, 30 dB over the noise: nothing the
+  // correlation with an 8-12 kHz chirp keeps, so nothing to filter.
+  const std::vector<Tone> outside{{50, 1000, 0}, {150, 500, 1}, {250, 300, 2}, {15000, 1000, 3}};
+  for (uint32_t seed = 1; seed <= 5; ++seed) {
+    EXPECT_EQ(whiteningFrom(background(300, 30.0, outside, seed), 8000.0, 12000.0).order, 0);
+  }
   EXPECT_EQ(whiteningFrom(background(kLeastBackgroundFrames - 1, 1.0, {{9000, 100, 0}}, 1)).order,
             0);
 }
