@@ -128,7 +128,9 @@ TEST_F(DeskCalibration, OneKnownDistanceCalibratesTheWallAndOneTwiceAsFar) {
 }
 
 // Known miss: after four pings the detector finds no echo of the desk's wall 3 m away among the
-// reverberant clutter (with the diffuse tail and higher orders off it reads 2.996 m). Finding the
+// reverberant clutter (with the diffuse tail and higher orders off it reads 2.996 m; either one
+// alone hides it). An echo must stand four times the clutter around it; at three times it is
+// found, but 21 mm short, and the realistic rooms' false echoes rise by two thirds. Finding the
 // wall is the detector's part; the scale is checked above.
 TEST_F(DeskCalibration, DISABLED_TheWallFourTimesAsFar) {
   calibrate();
