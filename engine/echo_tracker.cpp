@@ -3,6 +3,7 @@
 // [anchor]    each channel's direct arrival, kept on the lag the path was learned at;
 // [combine]   the channels weighted by their direct arrival and added;
 // [fallback]  long chirps and many channels: the program's own sums against the ideal chirp;
+// [whiten]    the background before the direct sound, whose filter the searches run through;
 // [distances] the echo search on the latest measurement or the run's average.
 #include "engine/echo_tracker.h"
 
@@ -30,6 +31,9 @@ constexpr int kIdealMaxHalfWidth = 1024;      // lags of the ideal response kept
 constexpr double kIdealBudget = 8.0e6;        // multiply-adds spent on the ideal response
 constexpr double kDirectSpreadMetres = 0.02;  // of range: a desk bounce, the case
 constexpr int64_t kNoiseLagsBefore = 128;
+// Frames before a channel's anchor that may still hold the direct sound's onset (the shape's own
+// guard and an interpolator's reach): the background ends there.
+constexpr int64_t kBackgroundGuard = kShapeGuardLags + 32;
 constexpr double kDirectWithinLags = 1.0;  // of the anchor, where the path was learned
 constexpr uint32_t kYoungPathPings = 2;
 // Echoes this many main lobes out leave the fit, and nearer ones when this strong (of the direct
@@ -288,6 +292,43 @@ void refitChannels(EchoTracker& t, Channels& ch) {
   weighChannels(t, ch);
 }
 
+// The shape as the search sees it through the background's filter.
+void whitenLatestShape(LatestMeasurement& m) {
+  m.whiteShapeLags = 0;
+  if (m.whitening.order == 0) return;
+  m.whiteShapeLags = m.shapeLags + static_cast<size_t>(m.whitening.order);
+  whitenShape(m.whitening, {m.shape.data(), m.shapeLags}, {m.whiteShape.data(), m.whiteShapeLags});
+  quadratureOf({m.whiteShape.data(), m.whiteShapeLags},
+               {m.whiteShapeQuadrature.data(), m.whiteShapeLags}, 0);
+}
+
+// [whiten] The background of every channel: its frames before the direct sound's onset, the
+// latest kMostBackgroundFrames of them, less their mean.
+void estimateBackground(const SonarSettings& s, EchoTracker& t, const Channels& ch) {
+  t.latest.whitening = {};
+  int64_t end = static_cast<int64_t>(recordedValues(s) / ch.count);
+  for (size_t c = 0; c < ch.count; ++c) end = std::min(end, ch.anchors[c] - kBackgroundGuard);
+  const int64_t begin = std::max<int64_t>(0, end - static_cast<int64_t>(kMostBackgroundFrames));
+  if (end - begin < static_cast<int64_t>(kLeastBackgroundFrames)) return;
+  const auto n = static_cast<size_t>(end - begin);
+  double* frames = t.work.recording.data();  // free once the channels are correlated
+  BackgroundSpectrum spectrum;
+  for (size_t c = 0; c < ch.count; ++c) {
+    double mean = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+      frames[i] = recordedValue(s, (static_cast<size_t>(begin) + i) * ch.count + c);
+      mean += frames[i];
+    }
+    mean /= static_cast<double>(n);
+    for (size_t i = 0; i < n; ++i) frames[i] -= mean;
+    addBackground(spectrum, {frames, n});
+  }
+  const double rate = s.waveFormat.samplesPerSec;
+  const double low = std::min(s.startFrequency, s.endFrequency) / rate;
+  const double high = std::max(s.startFrequency, s.endFrequency) / rate;
+  t.latest.whitening = whiteningOf(spectrum, low, high);
+}
+
 // [combine] sum_c A_c r_c(anchor_c + offset_c + lag) / sum_c A_c^2, and the same weighting of
 // the models: the direct arrival becomes the shape itself at lag 0, an echo a scaled copy of it.
 void combineChannels(EchoTracker& t, const Channels& ch) {
@@ -342,6 +383,7 @@ void combineChannels(EchoTracker& t, const Channels& ch) {
   }
   quadratureOf({t.latest.shape.data(), t.latest.shapeLags},
                {t.latest.shapeQuadrature.data(), t.latest.shapeLags}, 0);
+  whitenLatestShape(t.latest);
   t.latest.directFrom = -kDirectReach;
   t.latest.directTo = kDirectReach;
 }
@@ -413,25 +455,44 @@ void observeIdeal(const SonarSettings& s, DirectArrival direct, EchoTracker& t) 
   t.latest.metresPerLag = secondsPerLag(s.waveFormat) * speedInUse(s) / 2.0;
   t.latest.offsetMetres = s.calibration.offsetMetres;
   t.latest.quantisationNoise = 0.0;
+  t.latest.whitening = {};
   t.latest.source = EchoSource::kIdeal;
   t.run.pings = 0;  // no average of the fallback: its lags are the program's own
 }
 
-// [distances] The echo search on one combined signal, with the latest measurement's shape.
+// [distances] The echo search on one combined signal, with the latest measurement's shape, both
+// through the background's filter where it has one.
 EchoSearchResult searchSignal(const LatestMeasurement& m, std::span<const double> signal,
-                              int64_t firstLag, EchoSearchScratch& scratch) {
+                              int64_t firstLag, TrackerWork& work) {
   if (signal.empty() || m.shapeLags == 0) return {};
-  const ArrivalShape shape{
+  ArrivalShape shape{
       {m.shape.data(), m.shapeLags}, {m.shapeQuadrature.data(), m.shapeLags}, m.shapeBefore};
+  const auto order = static_cast<size_t>(m.whitening.order);
+  if (order > 0 && m.whiteShapeLags > 0 && signal.size() > order) {
+    const size_t n = signal.size() - order;
+    whiten(m.whitening, signal, {work.whitened.data(), n});
+    signal = {work.whitened.data(), n};
+    firstLag += static_cast<int64_t>(order);
+    shape = {{m.whiteShape.data(), m.whiteShapeLags},
+             {m.whiteShapeQuadrature.data(), m.whiteShapeLags},
+             m.shapeBefore};
+  }
   EchoSearchLimits limits;
   limits.firstLag = firstLag;
   limits.directFrom = m.directFrom;
   limits.directTo = m.directTo;
   limits.directOverNoise = m.directConfirmed ? 0.0 : kUnconfirmedDirectOverNoise;
   limits.directSpread = static_cast<int>(std::ceil(kDirectSpreadMetres / m.metresPerLag));
-  limits.leastNoise = m.quantisationNoise;
+  // The recording's rounding is white: the filter scales it by the root of its taps' squares.
+  double gain = 1.0;
+  if (shape.values.data() == m.whiteShape.data()) {
+    gain = 0.0;
+    for (const double a : m.whitening.taps) gain += a * a;
+    gain = std::sqrt(gain);
+  }
+  limits.leastNoise = m.quantisationNoise * gain;
   if (m.source == EchoSource::kLearned) limits.directWithin = kDirectWithinLags;
-  return searchEchoes(signal, shape, limits, scratch);
+  return searchEchoes(signal, shape, limits, work.search);
 }
 
 // What the paths' fits leave out: the parts of the direct arrival, echoes clear of its main
@@ -475,11 +536,10 @@ void searchAverage(EchoTracker& t) {
   if (t.latest.source == EchoSource::kLearned && t.run.pings > 0) {
     const double scale = 1.0 / t.run.pings;
     for (size_t i = 0; i < t.run.lags; ++i) t.work.average[i] = t.run.sum[i] * scale;
-    found =
-        searchSignal(t.latest, {t.work.average.data(), t.run.lags}, t.run.firstLag, t.work.search);
+    found = searchSignal(t.latest, {t.work.average.data(), t.run.lags}, t.run.firstLag, t.work);
   } else {
     found = searchSignal(t.latest, {t.latest.combined.data(), t.latest.lags}, t.latest.firstLag,
-                         t.work.search);
+                         t.work);
   }
   rememberEchoes(found, t.learnt);
   t.run.distances = metresOf(found, t.latest);
@@ -493,7 +553,11 @@ double secondsPerLag(const WaveFormat& format) {
 }
 
 LatestMeasurement::LatestMeasurement()
-    : combined(kTrackedLags, 0.0), shape(kMaxShapeLags, 0.0), shapeQuadrature(kMaxShapeLags, 0.0) {}
+    : combined(kTrackedLags, 0.0),
+      shape(kMaxShapeLags, 0.0),
+      shapeQuadrature(kMaxShapeLags, 0.0),
+      whiteShape(kMaxShapeLags + kWhiteningOrder, 0.0),
+      whiteShapeQuadrature(kMaxShapeLags + kWhiteningOrder, 0.0) {}
 
 RunAverage::RunAverage()
     : sum(kTrackedLags, 0.0),
@@ -504,8 +568,9 @@ TrackerWork::TrackerWork()
       recording(2 * (kTrackedLags + kMaxChirpFrames), 0.0),
       correlation(2 * kTrackedLags, 0.0),
       quadrature(kTrackedLags, 0.0),
-      average(kTrackedLags, 0.0) {
-  reserveEchoSearch(search, kTrackedLags, kMaxShapeLags);
+      average(kTrackedLags, 0.0),
+      whitened(kTrackedLags, 0.0) {
+  reserveEchoSearch(search, kTrackedLags, kMaxShapeLags + kWhiteningOrder);
 }
 
 namespace {
@@ -543,6 +608,7 @@ void takeIn(const SonarSettings& s, DirectArrival direct, EchoTracker& t) {
                          ? std::min(lastLag, foundFrame + 2 * static_cast<int64_t>(ch.taps) + 8)
                          : lastLag;
   anchorChannels(t, from, to, ch);
+  estimateBackground(s, t, ch);
   learnChannels(t, ch);
   combineChannels(t, ch);
   if (t.latest.lags == 0) return;
@@ -553,7 +619,7 @@ void takeIn(const SonarSettings& s, DirectArrival direct, EchoTracker& t) {
   // fit: the echoes of this very measurement are found and the fit done again without them.
   for (int round = 0; round < kYoungRefits && t.learnt.paths[0].pings <= kYoungPathPings; ++round) {
     rememberEchoes(searchSignal(t.latest, {t.latest.combined.data(), t.latest.lags},
-                                t.latest.firstLag, t.work.search),
+                                t.latest.firstLag, t.work),
                    t.learnt);
     refitChannels(t, ch);
     combineChannels(t, ch);
@@ -571,7 +637,7 @@ void observeMeasurement(const SonarSettings& s, DirectArrival direct, EchoTracke
 EchoDistances latestEchoes(const LearntPath&, const LatestMeasurement& latest, TrackerWork& work) {
   if (!searchable(latest)) return {};
   const EchoSearchResult found =
-      searchSignal(latest, {latest.combined.data(), latest.lags}, latest.firstLag, work.search);
+      searchSignal(latest, {latest.combined.data(), latest.lags}, latest.firstLag, work);
   return metresOf(found, latest);
 }
 

@@ -6,6 +6,7 @@
 #include "engine/correlation.h"
 #include "engine/echo_distances.h"
 #include "engine/echo_search.h"
+#include "engine/echo_whitening.h"
 #include "engine/sonar_settings.h"
 #include "engine/sound_path.h"
 
@@ -70,6 +71,12 @@ struct LatestMeasurement {
   double metresPerLag = 0.0;       // at the calibrated speed
   double offsetMetres = 0.0;       // the calibration's, added to every distance
   double quantisationNoise = 0.0;  // the recording's rounding, in the combined signal's units
+  // The background's own filter (none where it is white), and the shape through it: what every
+  // search of this measurement and of the run's average reads.
+  Whitening whitening;
+  std::vector<double> whiteShape;
+  std::vector<double> whiteShapeQuadrature;
+  size_t whiteShapeLags = 0;
 };
 
 // The run's average of the combined correlations, on the same lags: the sum of the pings in it,
@@ -95,6 +102,7 @@ struct TrackerWork {
   std::vector<double> correlation;  // each channel's correlation, kTrackedLags apart
   std::vector<double> quadrature;   // of one channel's correlation, while it is anchored
   std::vector<double> average;      // the run's sum divided, for the search
+  std::vector<double> whitened;     // the signal searched, through the background's filter
   EchoSearchScratch search;
 };
 

@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "engine/fractional_delay.h"
+#include "engine/window.h"
 
 namespace {
 
@@ -229,8 +230,7 @@ int mainLobeOf(const ChannelPath& path) {
 void quadratureOf(std::span<const double> in, std::span<double> out, int outLead) {
   std::array<double, kHilbertHalfTaps + 1> taps{};  // taps[k] for odd k; tap -k is -taps[k]
   for (int k = 1; k <= kHilbertHalfTaps; k += 2) {
-    const double u = std::numbers::pi * k / (kHilbertHalfTaps + 1);
-    const double window = 0.42 + 0.5 * std::cos(u) + 0.08 * std::cos(2.0 * u);
+    const double window = blackmanWindow(k, kHilbertHalfTaps + 1);
     taps[static_cast<size_t>(k)] = 2.0 / (std::numbers::pi * k) * window;
   }
   const auto n = static_cast<int64_t>(in.size());

@@ -29,9 +29,12 @@ struct Scene {
   double noiseRms = 30.0;  // in 16-bit units
   uint32_t seed = 1;
   Device device = Device::kFlat;
-  // A steady tone at the microphone (a whine, a fan): its RMS relative to the direct sound's.
-  double toneHz = 0.0;
-  double toneDb = -INFINITY;
+  // Steady tones at the microphone (a whine, a fan): each one's RMS relative to the direct
+  // sound's, and its phase at the recording's first frame.
+  struct Tone {
+    double hz, db, phase = 0.3;
+  };
+  std::vector<Tone> tones;
 };
 
 struct Biquad {
@@ -122,11 +125,11 @@ inline void record(SonarSettings& s, const Scene& scene) {
       v += e.gain * sincDelayed(x, frame - direct - 2 * e.metres / speed * f.samplesPerSec);
     }
     v += noise(rng);
-    if (scene.toneHz > 0.0) {
+    for (const Scene::Tone& t : scene.tones) {
       // The direct sound's RMS: its amplitude over the chirp's RMS of 1 / sqrt 2 of full scale.
       const double rms = scene.direct * 32767.0 * full / std::sqrt(2.0);
-      v += std::sqrt(2.0) * rms * std::pow(10.0, scene.toneDb / 20.0) *
-           std::sin(2.0 * M_PI * scene.toneHz * frame / f.samplesPerSec + 0.3);
+      v += std::sqrt(2.0) * rms * std::pow(10.0, t.db / 20.0) *
+           std::sin(2.0 * M_PI * t.hz * frame / f.samplesPerSec + t.phase);
     }
     if (wide) {
       const auto q = static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
