@@ -34,27 +34,60 @@
 // tells what moved), and in any case at kLateWaitsAtMost times that beyond its duration; a fault
 // the back end has seen (deviceFault) ends it at once.
 
-using WaveError = uint32_t;
-constexpr WaveError kWaveOk = 0;
-// Codes of our own, apart from any code a back end reports itself (PortAudio's negative codes
-// are kept as their 32-bit pattern, far above these).
-constexpr WaveError kWaveTimedOut = 0x4D560001;  // a device never finished its buffer
-constexpr WaveError kWaveNotOpen = 0x4D560002;   // an operation on a device that is not open
+// What a wave operation came to. Our own outcomes are named; a code the sound system reported
+// itself is kHost, with that code kept beside it for its own error text.
+enum class WaveCode : uint8_t {
+  kOk,
+  kTimedOut,           // a device never finished its buffer
+  kNotOpen,            // an operation on a device that is not open
+  kBadHandle,          // unknown or closed handle, wrong direction
+  kBadFormat,          // a format the device cannot run
+  kBadBuffer,          // no memory behind a length, or queued twice
+  kNotPrepared,        // a header that was not prepared
+  kDeviceStopped,      // the sound system failed under a running device (a server that ended)
+  kNoAnswer,           // a call into the sound system did not return in time (a frozen server)
+  kNoThread,           // no thread for a bounded call into the sound system; the next may succeed
+  kNoDevice,           // the system has no device of that direction at all
+  kSessionEnded,       // a recorded session has no ping left
+  kSessionUnreadable,  // a recorded session's file could not be read
+  kSessionFormat,      // a recorded session's recording does not match its description
+  kHost,               // the sound system's own code, in WaveError::host
+};
+
+struct WaveError {
+  WaveCode code = WaveCode::kOk;
+  int32_t host = 0;  // the sound system's own code when code is kHost, else 0
+
+  friend constexpr bool operator==(WaveError, WaveError) = default;
+};
+
+constexpr WaveError hostWaveError(int32_t host) {
+  return {WaveCode::kHost, host};
+}
+
+constexpr WaveError kWaveOk{};
+constexpr WaveError kWaveTimedOut{WaveCode::kTimedOut};
+constexpr WaveError kWaveNotOpen{WaveCode::kNotOpen};
 // Misuse every back end reports the same way.
-constexpr WaveError kWaveBadHandle = 0x4D560003;    // unknown or closed handle, wrong direction
-constexpr WaveError kWaveBadFormat = 0x4D560004;    // a format the device cannot run
-constexpr WaveError kWaveBadBuffer = 0x4D560005;    // no memory behind a length, or queued twice
-constexpr WaveError kWaveNotPrepared = 0x4D560006;  // a header that was not prepared
-// The sound system failed under a running device (a sound server that ended or vanished).
-constexpr WaveError kWaveDeviceStopped = 0x4D560007;
-// A call into the sound system did not return in time (a frozen sound server): nothing is asked
-// of it again in this process.
-constexpr WaveError kWaveNoAnswer = 0x4D560008;
-// The system gave no thread for a bounded call into the sound system, so it was not made; the
-// next call may succeed.
-constexpr WaveError kWaveNoThread = 0x4D560009;
-// The system has no device of that direction at all.
-constexpr WaveError kWaveNoDevice = 0x4D56000A;
+constexpr WaveError kWaveBadHandle{WaveCode::kBadHandle};
+constexpr WaveError kWaveBadFormat{WaveCode::kBadFormat};
+constexpr WaveError kWaveBadBuffer{WaveCode::kBadBuffer};
+constexpr WaveError kWaveNotPrepared{WaveCode::kNotPrepared};
+// A sound server that ended or vanished under a running device.
+constexpr WaveError kWaveDeviceStopped{WaveCode::kDeviceStopped};
+// A frozen sound server: nothing is asked of it again in this process.
+constexpr WaveError kWaveNoAnswer{WaveCode::kNoAnswer};
+constexpr WaveError kWaveNoThread{WaveCode::kNoThread};
+constexpr WaveError kWaveNoDevice{WaveCode::kNoDevice};
+
+// The number a message shows for a code the back end has no text for: the sound system's own,
+// or ours above a base no sound system's codes reach.
+inline std::string waveErrorNumber(WaveError error) {
+  constexpr uint32_t kOwnCodeBase = 0x4D560000;
+  return error.code == WaveCode::kHost
+             ? std::to_string(error.host)
+             : std::to_string(kOwnCodeBase + static_cast<uint32_t>(error.code));
+}
 
 // How long past its own duration a buffer may take before the device is given up on [ms]. A
 // sound server needs a few hundred milliseconds at most even on a busy machine; a dead or frozen

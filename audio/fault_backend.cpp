@@ -136,5 +136,5 @@ void FaultBackend::waitForDone(uint32_t timeoutMs) {
 
 std::string FaultBackend::errorText(WaveError code) const {
   const std::string own = inner_->errorText(code);
-  return own.empty() ? "Injected audio fault " + std::to_string(code) + "." : own;
+  return own.empty() ? "Injected audio fault " + waveErrorNumber(code) + "." : own;
 }

@@ -63,12 +63,11 @@ constexpr auto kCallLimit = std::chrono::milliseconds(1500);
 #endif
 
 WaveError fromPa(PaError e) {
-  return static_cast<WaveError>(static_cast<int32_t>(e));
+  return e == paNoError ? kWaveOk : hostWaveError(e);
 }
 
 bool isPaCode(WaveError code) {
-  const auto e = static_cast<int32_t>(code);
-  return e >= paNotInitialized && e < paNotInitialized + 100;
+  return code.code == WaveCode::kHost;
 }
 
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
@@ -475,8 +474,8 @@ std::string PortAudioBackend::errorText(WaveError code) const {
 
 std::string portAudioErrorText(WaveError code) {
   if (std::string own = ownWaveErrorText(code); !own.empty()) return own;
-  if (!isPaCode(code)) return "Audio error " + std::to_string(code) + ".";
-  const auto e = static_cast<PaError>(static_cast<int32_t>(code));
+  if (!isPaCode(code)) return "Audio error " + waveErrorNumber(code) + ".";
+  const auto e = static_cast<PaError>(code.host);
   // A sound server that ends or vanishes while a stream opens or starts surfaces as any of these;
   // the user hears the same thing whenever it happens.
   if (e == paDeviceUnavailable || e == paBadIODeviceCombination || e == paUnanticipatedHostError ||

@@ -14,6 +14,7 @@
 #include "audio/wave_pair.h"
 #include "engine/buffer_plan.h"
 #include "io/json_value.h"
+#include "io/read_fully.h"
 
 namespace {
 
@@ -42,14 +43,7 @@ std::string readWholeFile(const std::string& path, uint64_t maxBytes, std::strin
     problem = path + " is larger than a session's can be";
   } else {
     text.resize(static_cast<size_t>(st.st_size));
-    size_t got = 0;
-    while (got < text.size()) {
-      const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
-    }
-    text.resize(got);
+    text.resize(readFully(fd, text.data(), text.size()));
   }
   ::close(fd);
   return problem;

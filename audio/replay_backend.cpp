@@ -150,5 +150,5 @@ std::string ReplayBackend::errorText(WaveError code) const {
   }
   if (code == kWaveSessionUnreadable) return "The recorded session cannot be read: " + readProblem_;
   if (std::string own = ownWaveErrorText(code); !own.empty()) return own;
-  return "Replay error " + std::to_string(code) + ".";
+  return "Replay error " + waveErrorNumber(code) + ".";
 }

@@ -7,11 +7,11 @@
 #include "audio/recorded_session.h"
 
 // The session ran out: every recorded ping has been played back.
-constexpr WaveError kWaveSessionEnded = 0x4D560101;
+constexpr WaveError kWaveSessionEnded{WaveCode::kSessionEnded};
 // A recording of the session could not be read any more (the folder changed under the replay).
-constexpr WaveError kWaveSessionUnreadable = 0x4D560103;
+constexpr WaveError kWaveSessionUnreadable{WaveCode::kSessionUnreadable};
 // The program asked for another format than the session was recorded in.
-constexpr WaveError kWaveSessionFormat = 0x4D560102;
+constexpr WaveError kWaveSessionFormat{WaveCode::kSessionFormat};
 
 // A sound system that plays a recorded session back. A capture buffer queued while a playback
 // is written is a ping: it receives the next ping's recording. Any other capture is a warm-up:

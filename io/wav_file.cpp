@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "io/read_fully.h"
+
 namespace {
 
 constexpr size_t kCanonicalHeaderBytes = 44;
@@ -168,13 +170,7 @@ std::string readPcmWavFile(const std::string& path, uint64_t maxFileBytes, WavPa
     const auto fileBytes = static_cast<uint64_t>(st.st_size);
     image.resize(part == WavPart::kSamples ? fileBytes
                                            : std::min<uint64_t>(fileBytes, kHeaderProbeBytes));
-    size_t got = 0;
-    while (got < image.size()) {
-      const ssize_t n = ::read(fd, image.data() + got, image.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
-    }
+    const size_t got = readFully(fd, image.data(), image.size());
     image.resize(got);
     const std::string reason = parseImage(image, std::max<uint64_t>(got, fileBytes), part, wav);
     if (!reason.empty()) problem = path + ": " + reason;

@@ -224,15 +224,16 @@ TEST_F(CommandTest, PlayingTheRecordBufferReportsOnlyFailures) {
   EXPECT_TRUE(shell.messages.empty());
 
   FaultBackend& fault = useFaults();
-  fault.failCall(BackendCall::kOpen, fault.callCount(BackendCall::kOpen) + 1, 5);
-  fault.failCall(BackendCall::kWritePlayback, fault.callCount(BackendCall::kWritePlayback) + 1, 6);
+  fault.failCall(BackendCall::kOpen, fault.callCount(BackendCall::kOpen) + 1, hostWaveError(5));
+  fault.failCall(BackendCall::kWritePlayback, fault.callCount(BackendCall::kWritePlayback) + 1,
+                 hostWaveError(6));
   EXPECT_TRUE(
       dispatchCommand(app, CommandId::kPlayRecordBuffer));  // a device of its own: the open fails
   EXPECT_TRUE(
       dispatchCommand(app, CommandId::kCheckPlay));  // the prepared pair: the playback fails
   ASSERT_EQ(shell.messages.size(), 2u);
-  EXPECT_EQ(shell.messages[0].text, program.backend->errorText(5));
-  EXPECT_EQ(shell.messages[1].text, program.backend->errorText(6));
+  EXPECT_EQ(shell.messages[0].text, program.backend->errorText(hostWaveError(5)));
+  EXPECT_EQ(shell.messages[1].text, program.backend->errorText(hostWaveError(6)));
   for (const FakeShell::Message& m : shell.messages) {
     EXPECT_EQ(m.caption, "WaveOut Error");
     EXPECT_EQ(m.owner, MessageOwner::kNoOwner);
@@ -287,11 +288,11 @@ TEST_F(CommandTest, RecordingCheckRecordsPlaysAndRestores) {
 
 TEST_F(CommandTest, RecordingCheckGoesOnAfterAFailedRecording) {
   FaultBackend& fault = useFaults();
-  fault.failCall(BackendCall::kOpen, fault.callCount(BackendCall::kOpen) + 1, 5);
+  fault.failCall(BackendCall::kOpen, fault.callCount(BackendCall::kOpen) + 1, hostWaveError(5));
   EXPECT_TRUE(dispatchCommand(app, CommandId::kCheckRecording));
   ASSERT_EQ(shell.messages.size(), 1u);  // the record step failed; playing worked
   EXPECT_EQ(shell.messages[0].caption, "WaveOut Error");
-  EXPECT_EQ(shell.messages[0].text, program.backend->errorText(5));
+  EXPECT_EQ(shell.messages[0].text, program.backend->errorText(hostWaveError(5)));
   EXPECT_EQ(shell.repaints, 1);
 }
 

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr WaveError kGone = 0x7001;  // the code a vanished device answers with
+constexpr WaveError kGone = hostWaveError(0x7001);  // the code a vanished device answers with
 
 class DeviceFaultTest : public ::testing::Test {
  protected:

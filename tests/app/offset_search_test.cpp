@@ -208,13 +208,13 @@ TEST_F(OffsetSearchFaultTest, StopsAtTheFirstDeviceFailureAndKeepsTheOffset) {
   FaultBackend& faults = useFaults();
   program.settings.offsetBytes = 1234;
   faults.failCallsFrom(BackendCall::kWritePlayback,
-                       faults.callCount(BackendCall::kWritePlayback) + 4, 0x7001);
+                       faults.callCount(BackendCall::kWritePlayback) + 4, hostWaveError(0x7001));
   const OffsetSearchOutcome o = searchOffsetCommand(app);
   EXPECT_TRUE(o.deviceFailed);
   EXPECT_EQ(program.settings.offsetBytes, 1234u);
   ASSERT_EQ(shell.messages.size(), 2u);  // the introduction, then the failure
   EXPECT_EQ(shell.messages[1].caption, "WaveOut Error");
-  EXPECT_EQ(shell.messages[1].text, program.backend->errorText(0x7001));
+  EXPECT_EQ(shell.messages[1].text, program.backend->errorText(hostWaveError(0x7001)));
   EXPECT_EQ(faults.callCount(BackendCall::kWritePlayback), 4u);  // no ping after the failed one
 }
 

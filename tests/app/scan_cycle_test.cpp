@@ -242,7 +242,7 @@ TEST_F(ScanCycleTest, EveryPingKeepsItsEnvelopeAsAHistoryColumn) {
 class FailedPingTest : public AppTest, public ::testing::WithParamInterface<BackendCall> {};
 
 TEST_P(FailedPingTest, PausesReportsOnceAndKeepsTheColumn) {
-  constexpr WaveError kCode = 0x4D560002;  // "not open"
+  constexpr WaveError kCode = kWaveNotOpen;
   FaultBackend& fault = useFaults();
   program.settings.clockMultiplier = 0;
   startSonar(app);
@@ -287,8 +287,10 @@ INSTANTIATE_TEST_SUITE_P(Steps, FailedPingTest,
 TEST_F(ScanCycleTest, ManualStepReportsEachFailureAndGoesOn) {
   FaultBackend& fault = useFaults();
   neverHoldBack();
-  fault.failCall(BackendCall::kUnprepare, fault.callCount(BackendCall::kUnprepare) + 1, 7);
-  fault.failCall(BackendCall::kWritePlayback, fault.callCount(BackendCall::kWritePlayback) + 1, 8);
+  fault.failCall(BackendCall::kUnprepare, fault.callCount(BackendCall::kUnprepare) + 1,
+                 hostWaveError(7));
+  fault.failCall(BackendCall::kWritePlayback, fault.callCount(BackendCall::kWritePlayback) + 1,
+                 hostWaveError(8));
   singleChirpStep(app);
   EXPECT_EQ(shell.captions(), (std::vector<std::string>{"Warm up micr. Error!", "WaveOut Error!"}));
   EXPECT_EQ(scan().scanColumn, 2u);

@@ -49,8 +49,8 @@ TEST(ResetToDefaults, GivesTheStartValuesAndAFreshPair) {
 
 TEST(ResetToDefaults, ReportsTheOpenFailureAndKeepsTheValues) {
   SimRig rig(defaultSimRoom(), true);
-  rig.fault->failCall(BackendCall::kOpen, 2, 11);
-  EXPECT_EQ(resetToDefaults(rig.settings, rig.scan, rig.pair, *rig.backend), 11u);
+  rig.fault->failCall(BackendCall::kOpen, 2, hostWaveError(11));
+  EXPECT_EQ(resetToDefaults(rig.settings, rig.scan, rig.pair, *rig.backend), hostWaveError(11));
   EXPECT_EQ(rig.settings.inBufferBytes, 9670u);
   EXPECT_EQ(rig.scan.scanColumn, 1u);
 }
@@ -68,9 +68,9 @@ TEST(Measurement, TheManualStepCorrelatesOnlyTheRecordTime) {
 TEST(Measurement, AFailedWarmUpDoesNotStopThePing) {
   SimRig rig(defaultSimRoom(), true);
   ASSERT_EQ(rig.open(), kWaveOk);
-  rig.fault->failCall(BackendCall::kAddCaptureBuffer, 1, 9);
+  rig.fault->failCall(BackendCall::kAddCaptureBuffer, 1, hostWaveError(9));
   const MeasurementResult r = rig.measure(MeasureCaller::kManualStep);
-  EXPECT_EQ(r.warmUp, 9u);
+  EXPECT_EQ(r.warmUp, hostWaveError(9));
   EXPECT_EQ(r.ping, kWaveOk);
   EXPECT_NEAR(r.arrival.offset, directLag(7.4, rig.settings.waveFormat), 10.0);
   EXPECT_GT(r.peakAmplitude, 1000u);

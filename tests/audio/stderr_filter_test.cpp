@@ -55,7 +55,7 @@ TEST(StderrFilter, PassesEverythingButTheDiagnostics) {
 namespace {
 
 WaveError paCode(PaError e) {
-  return static_cast<WaveError>(static_cast<int32_t>(e));
+  return hostWaveError(e);
 }
 
 // A sound server that goes away reads the same whenever it happens: while a stream opens or

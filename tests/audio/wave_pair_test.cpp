@@ -98,8 +98,8 @@ TEST(WavePairOpen, AnotherFormatReopensBothDevices) {
 
 TEST(WavePairOpen, AFailingOutputOpenTouchesNothingElse) {
   SimRig rig(defaultSimRoom(), true);
-  rig.fault->failCall(BackendCall::kOpen, 1, 2);
-  EXPECT_EQ(rig.open(), 2u);
+  rig.fault->failCall(BackendCall::kOpen, 1, hostWaveError(2));
+  EXPECT_EQ(rig.open(), hostWaveError(2));
   EXPECT_EQ(rig.fault->callCount(BackendCall::kOpen), 1u);
   EXPECT_EQ(rig.fault->callCount(BackendCall::kPrepare), 0u);
   EXPECT_EQ(rig.pair.out, 0u);
@@ -121,7 +121,7 @@ struct PairFault {
   WaveError open, warmUp, ping;
 };
 
-constexpr WaveError kInjected = 7;
+constexpr WaveError kInjected = hostWaveError(7);
 
 class WavePairFaults : public testing::TestWithParam<PairFault> {};
 

@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr WaveError kPrepareFault = 11;
-constexpr WaveError kPlayFault = 12;
-constexpr WaveError kOpenFault = 13;
+constexpr WaveError kPrepareFault = hostWaveError(11);
+constexpr WaveError kPlayFault = hostWaveError(12);
+constexpr WaveError kOpenFault = hostWaveError(13);
 
 using Captions = std::vector<std::string>;
 
