@@ -73,6 +73,7 @@ struct TransferHalf {
   std::atomic<uint32_t> flushDone{0};
   // Owned by the callback (or by the user-interface thread while no callback runs).
   WaveHeader* current = nullptr;
+  WaveHeader* lastStarted = nullptr;  // the header that became current last
   uint32_t position = 0;
   // Ring position up to which headers may start (set by beginBlock).
   uint32_t startLimit = HeaderRing::kNoStartLimit;
@@ -95,8 +96,9 @@ void alignCapture(TransferHalf& in, double inputAdcSeconds, double outputDacSeco
                   double nominalSeconds, uint32_t rate, uint32_t frameBytes);
 
 // Callback side, once at the start of every callback: decides which queued headers may start in
-// this callback (on both halves of a stream alike). `out` or `in` may be null.
-void beginBlock(const StartGate& gate, TransferHalf* out, TransferHalf* in);
+// this callback (on both halves of a stream alike). `out` or `in` may be null. With `holdNew`
+// none starts, as with a closed gate; those already started go on.
+void beginBlock(const StartGate& gate, TransferHalf* out, TransferHalf* in, bool holdNew = false);
 
 // Callback side: fills `out` (whole frames of `frameBytes`) from the queued play headers, with
 // the `silence` byte where there are none; done headers are marked and signalled. Each header
