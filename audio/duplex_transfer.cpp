@@ -24,7 +24,6 @@ WaveHeader* currentHeader(TransferHalf& half, DoneSignal& done) {
       continue;
     }
     half.current = next;
-    half.lastStarted = next;
     half.position = 0;
   }
   return half.current;

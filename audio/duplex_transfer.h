@@ -73,7 +73,6 @@ struct TransferHalf {
   std::atomic<uint32_t> flushDone{0};
   // Owned by the callback (or by the user-interface thread while no callback runs).
   WaveHeader* current = nullptr;
-  WaveHeader* lastStarted = nullptr;  // the header that became current last
   uint32_t position = 0;
   // Ring position up to which headers may start (set by beginBlock).
   uint32_t startLimit = HeaderRing::kNoStartLimit;

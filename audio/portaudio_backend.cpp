@@ -44,10 +44,6 @@ struct CallbackLink {
   uint32_t heldFrames = 0;  // frames a ping has waited for a steady callback
   // Whether a buffer is being played or recorded.
   std::atomic<bool> busy{false};
-  // The playback and capture buffers that last started together (a ping). Written by the
-  // callback; read only once its thread has ended.
-  WaveHeader* pingPlayback = nullptr;
-  WaveHeader* pingCapture = nullptr;
 };
 
 struct PortAudioBackend::Stream {
@@ -55,7 +51,6 @@ struct PortAudioBackend::Stream {
   Half* out = nullptr;
   Half* in = nullptr;
   CallbackLink link;
-  bool failed = false;  // a start again failed: it stays stopped, and deviceFault says so
 };
 
 namespace {
@@ -182,10 +177,6 @@ int streamCallback(const void* input, void* output, unsigned long frames,
     captureFrom(*link.in, {static_cast<const uint8_t*>(input), frames * link.inFrameBytes},
                 link.inFrameBytes, *link.done);
   }
-  if (ping) {
-    link.pingPlayback = link.out->lastStarted;
-    link.pingCapture = link.in->lastStarted;
-  }
   link.busy.store((link.out != nullptr && link.out->current != nullptr) ||
                       (link.in != nullptr && link.in->current != nullptr),
                   std::memory_order_release);
@@ -297,11 +288,8 @@ WaveError PortAudioBackend::bounded(Call call) {
 
 WaveError PortAudioBackend::deviceFault() const {
   if (noAnswer_) return kWaveNoAnswer;
-  // A duplex stream that ended by itself is started again by the next wait or buffer
-  // (resynchronize); it is stopped only once that failed.
   for (const auto& stream : streams_) {
-    const bool restartable = stream->out != nullptr && stream->in != nullptr && !stream->failed;
-    if (!restartable && Pa_IsStreamActive(stream->pa) != 1) return kWaveDeviceStopped;
+    if (Pa_IsStreamActive(stream->pa) != 1) return kWaveDeviceStopped;
   }
   return kWaveOk;
 }
@@ -510,49 +498,24 @@ WaveError PortAudioBackend::enqueue(Half& half, WaveHeader& header) {
 }
 
 // A duplex stream is started again when its playback has fallen far behind its capture, once it
-// has finished the buffers it was playing and recording (it starts no others meanwhile). It is
-// also started again when it ended by itself: on a busy machine PortAudio's ALSA thread gives up
-// on an error the PulseAudio plugin reports while it prepares its playback again after a gap,
-// although the server is well. A server that has gone refuses the start, and the stream stays
-// stopped, which deviceFault tells.
+// has finished the buffers it was playing and recording (it starts no others meanwhile); the
+// buffers queued meanwhile start after it. A start that fails leaves the stream stopped, which
+// deviceFault tells. One that ended by itself is left to deviceFault too: its server may be gone,
+// and a start against a server that is gone does not return.
 WaveError PortAudioBackend::resynchronize(Stream& s) {
   CallbackLink* link = &s.link;
-  if (s.out == nullptr || s.in == nullptr || s.failed) return kWaveOk;
+  if (s.out == nullptr || s.in == nullptr) return kWaveOk;
   const bool ended = Pa_IsStreamActive(s.pa) != 1;
   const bool astray = link->lateMicroseconds.load(std::memory_order_acquire) >=
                       static_cast<int32_t>(kRestartLateSeconds * 1e6);
-  if (!ended && (!astray || link->busy.load(std::memory_order_acquire))) return kWaveOk;
-  if (ended) requeueAfterEnd(s);
+  if (ended || !astray || link->busy.load(std::memory_order_acquire)) return kWaveOk;
   PaStream* pa = s.pa;
   const WaveError e = bounded([pa, link] {
     Pa_AbortStream(pa);
     link->lateMicroseconds.store(0, std::memory_order_relaxed);
     return Pa_StartStream(pa);
   });
-  if (e != kWaveOk) s.failed = true;
   return e;
-}
-
-// Queues again, from their start, the buffers a stream that ended by itself still held. A ping
-// cut off while recording gets its playback again too, so the recording holds the chirp.
-void PortAudioBackend::requeueAfterEnd(Stream& s) {
-  const CallbackLink& link = s.link;
-  WaveHeader* chirp = link.pingPlayback;
-  const bool pingCut =
-      chirp != nullptr && link.pingCapture != nullptr &&
-      s.in->transfer->current == link.pingCapture && chirp->done() &&
-      std::find(s.out->prepared.begin(), s.out->prepared.end(), chirp) != s.out->prepared.end();
-  for (Half* half : {s.out, s.in}) {
-    dropQueued(*half->transfer);
-    std::erase_if(half->queued, [](const WaveHeader* h) { return h->done(); });
-  }
-  if (pingCut && s.out->queued.empty()) {
-    chirp->flags.store(0, std::memory_order_release);
-    s.out->queued.push_back(chirp);
-  }
-  for (Half* half : {s.out, s.in}) {
-    for (WaveHeader* h : half->queued) half->transfer->queue.push(h);
-  }
 }
 
 WaveError PortAudioBackend::addCaptureBuffer(StreamHandle handle, WaveHeader& header) {

@@ -70,7 +70,6 @@ class PortAudioBackend final : public AudioBackend {
   void takeBack(Half& half, const WaveHeader* cancelled);
   WaveError enqueue(Half& half, WaveHeader& header);
   WaveError resynchronize(Stream& stream);
-  void requeueAfterEnd(Stream& stream);
 
   WaveError initError_ = kWaveOk;
   bool noAnswer_ = false;
