@@ -66,12 +66,12 @@ WaveHeader* HeaderRing::popBefore(uint32_t limit) {
   return pop();
 }
 
-void beginBlock(const StartGate& gate, TransferHalf* out, TransferHalf* in) {
+void beginBlock(const StartGate& gate, TransferHalf* out, TransferHalf* in, bool holdNew) {
   const uint32_t before = gate.generation.load(std::memory_order_seq_cst);
   const uint32_t outEnd = out != nullptr ? out->queue.end() : 0;
   const uint32_t inEnd = in != nullptr ? in->queue.end() : 0;
   const uint32_t after = gate.generation.load(std::memory_order_seq_cst);
-  const bool open = before == after && before % 2 == 0;
+  const bool open = !holdNew && before == after && before % 2 == 0;
   // A closed gate lets nothing new start: the limit is wherever the ring's head stands.
   if (out != nullptr) out->startLimit = open ? outEnd : out->queue.begin();
   if (in != nullptr) in->startLimit = open ? inEnd : in->queue.begin();

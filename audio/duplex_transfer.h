@@ -95,8 +95,9 @@ void alignCapture(TransferHalf& in, double inputAdcSeconds, double outputDacSeco
                   double nominalSeconds, uint32_t rate, uint32_t frameBytes);
 
 // Callback side, once at the start of every callback: decides which queued headers may start in
-// this callback (on both halves of a stream alike). `out` or `in` may be null.
-void beginBlock(const StartGate& gate, TransferHalf* out, TransferHalf* in);
+// this callback (on both halves of a stream alike). `out` or `in` may be null. With `holdNew`
+// none starts, as with a closed gate; those already started go on.
+void beginBlock(const StartGate& gate, TransferHalf* out, TransferHalf* in, bool holdNew = false);
 
 // Callback side: fills `out` (whole frames of `frameBytes`) from the queued play headers, with
 // the `silence` byte where there are none; done headers are marked and signalled. Each header

@@ -33,6 +33,17 @@ struct CallbackLink {
   // abandonLink wait out a callback that had already started.
   std::atomic<bool> abandoned{false};
   std::atomic<bool> running{false};
+  // How much later than on time the stream plays what it captures now [us], as the last
+  // callback saw it. PortAudio mends a gap in the playback (a callback late on a busy machine)
+  // by preparing the playback again, while the capture keeps its place: every gap makes the
+  // playback-to-record latency longer by its length, and on a busy machine the gaps add up to
+  // seconds within a minute. A ping's capture skips that much input (alignCapture), and a stream
+  // that has gone further astray is started again (resynchronize), which lines the two up at
+  // once where skipping would take as long as the gaps added up.
+  std::atomic<int32_t> lateMicroseconds{0};
+  uint32_t heldFrames = 0;  // frames a ping has waited for a steady callback
+  // Whether a buffer is being played or recorded.
+  std::atomic<bool> busy{false};
 };
 
 struct PortAudioBackend::Stream {
@@ -44,6 +55,9 @@ struct PortAudioBackend::Stream {
 
 namespace {
 
+// A duplex stream this much later than on time (see CallbackLink::lateMicroseconds) is started
+// again before its next buffer [s]: any less is skipped in a few tenths of a second.
+constexpr double kRestartLateSeconds = 0.25;
 // Short enough that a wake-up lost between the check and the sleep costs little.
 constexpr auto kWaitSlice = std::chrono::milliseconds(5);
 // How long a running callback may take to let go of its buffers before the stream is stopped.
@@ -61,6 +75,10 @@ constexpr auto kCallLimit = std::chrono::milliseconds(10000);
 #else
 constexpr auto kCallLimit = std::chrono::milliseconds(1500);
 #endif
+// How long a call that keeps computing may take in all: on a machine busy with other work,
+// starting PortAudio (it probes every ALSA device) took 3 to 4.5 s at a load of 27 on 2 cores.
+// A call waiting on a frozen server computes nothing and keeps kCallLimit.
+constexpr auto kBusyCallLimit = std::chrono::milliseconds(10000);
 
 WaveError fromPa(PaError e) {
   return e == paNoError ? kWaveOk : hostWaveError(e);
@@ -96,19 +114,57 @@ PaStreamParameters streamParameters(int device, const WaveFormat& f, StreamDirec
   return p;
 }
 
+void noteLateness(CallbackLink& link, const PaStreamCallbackTimeInfo* times) {
+  if (times == nullptr || times->outputBufferDacTime <= 0.0 || times->inputBufferAdcTime <= 0.0) {
+    return;
+  }
+  const double late =
+      times->outputBufferDacTime - times->inputBufferAdcTime - link.nominalSkewSeconds;
+  link.lateMicroseconds.store(static_cast<int32_t>(std::clamp(late * 1e6, -1e9, 1e9)),
+                              std::memory_order_release);
+}
+
+// Whether a ping may start in this callback of a duplex stream: one whose playback has just
+// been prepared again after a gap (or not started yet: PortAudio reports its output as due at
+// once) plays its first block at a time no one knows yet, and one that has gone far astray waits
+// for resynchronize. Host APIs that report no times start buffers whenever they come.
+bool steadyBlock(CallbackLink& link, const PaStreamCallbackTimeInfo* times,
+                 PaStreamCallbackFlags flags) {
+  if (times == nullptr || times->currentTime <= 0.0 || times->outputBufferDacTime <= 0.0 ||
+      times->inputBufferAdcTime <= 0.0) {
+    return true;
+  }
+  const double late =
+      times->outputBufferDacTime - times->inputBufferAdcTime - link.nominalSkewSeconds;
+  const bool playing = times->outputBufferDacTime != times->currentTime;
+  return playing && (flags & (paOutputUnderflow | paInputOverflow)) == 0 &&
+         late < kRestartLateSeconds;
+}
+
 // Both flags are sequentially consistent: either abandonLink sees this callback running, or the
 // callback sees it abandoned.
 int streamCallback(const void* input, void* output, unsigned long frames,
-                   const PaStreamCallbackTimeInfo* times, PaStreamCallbackFlags, void* user) {
+                   const PaStreamCallbackTimeInfo* times, PaStreamCallbackFlags flags, void* user) {
   CallbackLink& link = *static_cast<CallbackLink*>(user);
   link.running.store(true, std::memory_order_seq_cst);
   if (link.abandoned.load(std::memory_order_seq_cst)) {
     link.running.store(false, std::memory_order_release);
     return paAbort;
   }
+  const bool duplex = link.out != nullptr && link.in != nullptr;
+  if (duplex) noteLateness(link, times);
   beginBlock(link.gate, link.out, link.in);
-  if (link.out != nullptr && link.in != nullptr && times != nullptr &&
-      startsTogether(*link.out, *link.in)) {
+  bool ping = duplex && startsTogether(*link.out, *link.in);
+  // A ping waits for a steady callback, half a second at most: then it starts lined up by the
+  // stream's times as well as they go, rather than not at all.
+  if (ping && !steadyBlock(link, times, flags) && link.heldFrames < link.rate / 2) {
+    beginBlock(link.gate, link.out, link.in, true);
+    link.heldFrames += static_cast<uint32_t>(frames);
+    ping = false;
+  } else {
+    link.heldFrames = 0;
+  }
+  if (ping && times != nullptr) {
     alignCapture(*link.in, times->inputBufferAdcTime, times->outputBufferDacTime,
                  link.nominalSkewSeconds, link.rate, link.inFrameBytes);
   }
@@ -120,6 +176,9 @@ int streamCallback(const void* input, void* output, unsigned long frames,
     captureFrom(*link.in, {static_cast<const uint8_t*>(input), frames * link.inFrameBytes},
                 link.inFrameBytes, *link.done);
   }
+  link.busy.store((link.out != nullptr && link.out->current != nullptr) ||
+                      (link.in != nullptr && link.in->current != nullptr),
+                  std::memory_order_release);
   link.running.store(false, std::memory_order_release);
   return paContinue;
 }
@@ -211,8 +270,9 @@ PortAudioBackend::~PortAudioBackend() {
 template <typename Call>
 WaveError PortAudioBackend::bounded(Call call) {
   if (noAnswer_) return kWaveNoAnswer;
-  const BoundedResult<PaError> result =
-      callWithin<PaError>(kCallLimit, std::move(call), [this] { stalled(); });
+  const BoundedResult<PaError> result = callWithin<PaError>(
+      kCallLimit, std::move(call), [this] { stalled(); }, std::chrono::milliseconds(100),
+      kBusyCallLimit);
   switch (result.outcome) {
     case BoundedOutcome::kReturned:
       return fromPa(*result.value);
@@ -424,6 +484,9 @@ WaveError PortAudioBackend::enqueue(Half& half, WaveHeader& header) {
       half.queued.size() >= HeaderRing::kCapacity) {
     return kWaveBadBuffer;
   }
+  if (half.stream != nullptr) {
+    if (const WaveError e = resynchronize(*half.stream); e != kWaveOk) return e;
+  }
   header.flags.store(0, std::memory_order_release);
   // In a duplex stream a capture buffer waits for the playback queued right after it (or for
   // the next wait), so that both start in the same callback.
@@ -431,6 +494,27 @@ WaveError PortAudioBackend::enqueue(Half& half, WaveHeader& header) {
   half.queued.push_back(&header);
   half.transfer->queue.push(&header);
   return attach(half);
+}
+
+// A duplex stream is started again when its playback has fallen far behind its capture, once it
+// has finished the buffers it was playing and recording (it starts no others meanwhile); the
+// buffers queued meanwhile start after it. A start that fails leaves the stream stopped, which
+// deviceFault tells. One that ended by itself is left to deviceFault too: its server may be gone,
+// and a start against a server that is gone does not return.
+WaveError PortAudioBackend::resynchronize(Stream& s) {
+  CallbackLink* link = &s.link;
+  if (s.out == nullptr || s.in == nullptr) return kWaveOk;
+  const bool ended = Pa_IsStreamActive(s.pa) != 1;
+  const bool astray = link->lateMicroseconds.load(std::memory_order_acquire) >=
+                      static_cast<int32_t>(kRestartLateSeconds * 1e6);
+  if (ended || !astray || link->busy.load(std::memory_order_acquire)) return kWaveOk;
+  PaStream* pa = s.pa;
+  const WaveError e = bounded([pa, link] {
+    Pa_AbortStream(pa);
+    link->lateMicroseconds.store(0, std::memory_order_relaxed);
+    return Pa_StartStream(pa);
+  });
+  return e;
 }
 
 WaveError PortAudioBackend::addCaptureBuffer(StreamHandle handle, WaveHeader& header) {
@@ -460,6 +544,7 @@ void PortAudioBackend::waitForDone(uint32_t timeoutMs) {
   std::unique_lock lock(waitMutex_);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (done_->count.load(std::memory_order_acquire) == seenDone_) {
+    for (const auto& stream : streams_) resynchronize(*stream);
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline || deviceFault() != kWaveOk) break;
     done_->wake.wait_for(lock,
@@ -498,23 +583,26 @@ WaveError listAudioDevices(std::vector<AudioDeviceInfo>& devices) {
     std::vector<AudioDeviceInfo> devices;
   };
   // Asking for the devices talks to the sound server, which may be frozen.
-  const BoundedResult<Listing> listing = callWithin<Listing>(kCallLimit, [] {
-    Listing l;
-    if (l.error = Pa_Initialize(); l.error != paNoError) return l;
-    const int defaultIn = Pa_GetDefaultInputDevice();
-    const int defaultOut = Pa_GetDefaultOutputDevice();
-    for (int i = 0; i < Pa_GetDeviceCount(); ++i) {
-      const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-      if (info == nullptr) continue;
-      const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
-      l.devices.push_back({i, info->name != nullptr ? info->name : "",
-                           api != nullptr && api->name != nullptr ? api->name : "",
-                           info->maxInputChannels, info->maxOutputChannels, i == defaultIn,
-                           i == defaultOut});
-    }
-    endPortAudioSession();
-    return l;
-  });
+  const BoundedResult<Listing> listing = callWithin<Listing>(
+      kCallLimit,
+      [] {
+        Listing l;
+        if (l.error = Pa_Initialize(); l.error != paNoError) return l;
+        const int defaultIn = Pa_GetDefaultInputDevice();
+        const int defaultOut = Pa_GetDefaultOutputDevice();
+        for (int i = 0; i < Pa_GetDeviceCount(); ++i) {
+          const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+          if (info == nullptr) continue;
+          const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+          l.devices.push_back({i, info->name != nullptr ? info->name : "",
+                               api != nullptr && api->name != nullptr ? api->name : "",
+                               info->maxInputChannels, info->maxOutputChannels, i == defaultIn,
+                               i == defaultOut});
+        }
+        endPortAudioSession();
+        return l;
+      },
+      {}, std::chrono::milliseconds(100), kBusyCallLimit);
   if (listing.outcome == BoundedOutcome::kRefused) return kWaveNoThread;
   if (!listing.value) return kWaveNoAnswer;
   devices = listing.value->devices;

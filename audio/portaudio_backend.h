@@ -69,6 +69,7 @@ class PortAudioBackend final : public AudioBackend {
   WaveError bounded(Call call);
   void takeBack(Half& half, const WaveHeader* cancelled);
   WaveError enqueue(Half& half, WaveHeader& header);
+  WaveError resynchronize(Stream& stream);
 
   WaveError initError_ = kWaveOk;
   bool noAnswer_ = false;

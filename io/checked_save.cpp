@@ -8,15 +8,12 @@
 #include <csignal>
 #include <ctime>
 
-#include <atomic>
-#include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <optional>
-#include <random>
 
 #include "io/path_names.h"
+#include "io/temporary_names.h"
 
 namespace {
 
@@ -42,55 +39,30 @@ int openReal(const char* path, int flags, mode_t mode) {
   return ::open(path, flags, mode);
 }
 
-std::string randomSuffix() {
-  static std::atomic<uint64_t> counter{0};
-  std::random_device random;
-  char suffix[24];
-  std::snprintf(suffix, sizeof suffix, "%08x%04x", random(),
-                static_cast<unsigned>(counter.fetch_add(1) & 0xFFFF));
-  return suffix;
-}
-
-// ".NAME.~mervane-PID-RANDOM" beside the target: hidden, and telling whose it is.
-std::string temporaryName(const std::string& target) {
-  return folderOf(target) + "/." + nameOf(target) + std::string(kTemporaryMark) +
-         std::to_string(getpid()) + "-" + randomSuffix();
-}
-
-// The writer's process id when the name is one of our temporary files, else 0.
-pid_t writerOf(const std::string& name) {
-  const size_t mark = name.rfind(kTemporaryMark);
-  if (name.size() < 2 || name[0] != '.' || mark == std::string::npos || mark == 0) return 0;
-  const std::string rest = name.substr(mark + kTemporaryMark.size());
-  const size_t dash = rest.find('-');
-  if (dash == std::string::npos || dash == 0 || rest.size() - dash - 1 != 12) return 0;
-  pid_t pid = 0;
-  for (size_t i = 0; i < dash; ++i) {
-    if (rest[i] < '0' || rest[i] > '9' || pid > 4194304) return 0;
-    pid = pid * 10 + (rest[i] - '0');
-  }
-  for (size_t i = dash + 1; i < rest.size(); ++i) {
-    if (!std::isxdigit(static_cast<unsigned char>(rest[i]))) return 0;
-  }
-  return pid;
-}
-
-// Temporary files of ours that a killed save left in the folder: old enough that no save can
-// still be writing them, their writer gone, and ours. Anything else stays.
+// Temporary files of ours that a killed save left in the folder. One whose writer has provably
+// ended goes at once (a save of ours names its file only once it is complete, then renames it
+// within microseconds: nothing else would finish it). One whose writer /proc cannot check goes
+// once no save can still be writing it: ten minutes old and its process id unused. Anything
+// else stays.
 void removeStaleTemporaries(const std::string& folder) {
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return;
   const time_t now = std::time(nullptr);
   while (const dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
-    const pid_t writer = writerOf(name);
-    if (writer <= 0) continue;
-    struct stat st {};
-    if (fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_uid != geteuid() || now - st.st_mtime < kStaleTemporarySeconds) {
+    const TemporaryOwner owner = ownerOfTemporary(name);
+    if (owner.writer == TemporaryWriter::kNotOurs || owner.writer == TemporaryWriter::kRunning) {
       continue;
     }
-    if (kill(writer, 0) == 0 || errno != ESRCH) continue;
+    struct stat st {};
+    if (fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != geteuid()) {
+      continue;
+    }
+    if (owner.writer == TemporaryWriter::kUnprovable &&
+        (now - st.st_mtime < kStaleTemporarySeconds || kill(owner.pid, 0) == 0 || errno != ESRCH)) {
+      continue;
+    }
     unlinkat(dirfd(dir), name.c_str(), 0);
   }
   closedir(dir);
@@ -172,7 +144,7 @@ bool CheckedSave::createTemporary() {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = temporaryName(target_);
+    const std::string name = temporaryName(folderOf(target_), nameOf(target_));
     fd_ = calls_.openFile(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ >= 0) {
       temporary_ = name;
@@ -189,7 +161,7 @@ bool CheckedSave::nameTemporary() {
   if (!temporary_.empty()) return true;
   const std::string self = "/proc/self/fd/" + std::to_string(fd_);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = temporaryName(target_);
+    const std::string name = temporaryName(folderOf(target_), nameOf(target_));
     if (calls_.linkAt(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       temporary_ = name;
       return true;

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "io/temporary_names.h"
+
 // Every file the programs write (sonar and parameter files, pictures, distances, WAVs) goes
 // through here, so a full disk, a vanished folder or an odd target never costs the user a good
 // file and is always told:
@@ -17,8 +19,8 @@
 //    over the target at once (through a link, onto the file it names, so the link stays a
 //    link); the existing file keeps its permissions and owner. A save killed while writing
 //    leaves nothing behind. Where the file system has no unnamed files the hidden name is made
-//    first, and such a file left by a killed save (older than ten minutes, its writer gone) is
-//    removed by the next save to that folder;
+//    first. Such a named file left by a killed save is removed by the next save to that folder
+//    (temporary_names.h: at once when its writer has provably ended);
 //  - on any failure the temporary file is removed and the target is byte-identical to before.
 // Paths are the file system's bytes, whatever their encoding.
 
@@ -32,9 +34,8 @@ struct FileSystemCalls {
 };
 const FileSystemCalls& realFileSystem();
 
-// The name part that marks a temporary file of ours: ".NAME.~mervane-PID-RANDOM".
-constexpr std::string_view kTemporaryMark = ".~mervane-";
-// A temporary file of ours this old whose writer has ended is litter of a killed save [s].
+// A temporary file of ours this old whose writer /proc cannot check, and whose process id is
+// unused, is litter of a killed save [s]; one whose writer has provably ended is at any age.
 constexpr int kStaleTemporarySeconds = 600;
 
 class CheckedSave {

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <fstream>
 #include <string>
 
@@ -32,6 +34,44 @@ TEST(BoundedCall, ReturnsInTimeOrLeavesTheCallToItsThread) {
   EXPECT_FALSE(hung.value.has_value());
   EXPECT_GE(paints, 3);
   release->store(true);
+}
+
+// A call that keeps computing is slowed down, not stuck: it is waited for beyond its limit (up
+// to the busy limit), where one that waits on something that never comes is given up at its
+// limit whatever the busy limit.
+TEST(BoundedCall, ACallThatKeepsComputingIsWaitedFor) {
+  const auto computing = [] {
+    const clockid_t clock = [] {
+      clockid_t c{};
+      pthread_getcpuclockid(pthread_self(), &c);
+      return c;
+    }();
+    volatile uint64_t sum = 0;
+    while (threadCpuTime(clock).value_or(std::chrono::nanoseconds(0)) < milliseconds(300)) {
+      for (int i = 0; i < 10000; ++i) sum = sum + static_cast<uint64_t>(i);
+    }
+    return 3;
+  };
+  const BoundedResult<int> slow =
+      callWithin<int>(milliseconds(100), computing, {}, milliseconds(20), milliseconds(600000));
+  EXPECT_EQ(slow.outcome, BoundedOutcome::kReturned);
+  EXPECT_EQ(slow.value, 3);
+
+  // Blocked without computing, as on a server that does not answer: a read from an empty pipe.
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const int readEnd = ends[0];
+  const auto start = std::chrono::steady_clock::now();
+  const BoundedResult<int> waiting = callWithin<int>(
+      milliseconds(200),
+      [readEnd] {
+        char byte = 0;
+        return static_cast<int>(read(readEnd, &byte, 1));
+      },
+      {}, milliseconds(20), milliseconds(600000));
+  EXPECT_EQ(waiting.outcome, BoundedOutcome::kNoAnswer);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  ASSERT_EQ(write(ends[1], "x", 1), 1);
 }
 
 // The process's address space, in bytes, as the kernel counts it.

@@ -1,5 +1,7 @@
 #include "io/checked_save.h"
+#include "io/path_names.h"
 #include "io/runtime_folder.h"
+#include "io/temporary_names.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -296,9 +298,92 @@ TEST_F(CheckedSaveTest, TheNextSaveRemovesStaleTemporaryFilesOfOurs) {
   EXPECT_EQ(entriesOf(dir), expected);
 }
 
+// This process's start in clock ticks after boot and its process-id namespace, read here from
+// /proc by hand (the 22nd field, counted after the command name's closing parenthesis).
+std::string ownStartTicks() {
+  std::istringstream stat(contentOf("/proc/self/stat"));
+  std::string all = stat.str();
+  std::istringstream fields(all.substr(all.rfind(')') + 2));
+  std::string field;
+  for (int i = 3; i <= 22; ++i) fields >> field;
+  return field;
+}
+
+std::string ownNamespaceHex() {
+  struct stat st {};
+  if (stat("/proc/self/ns/pid", &st) != 0) return "";
+  std::ostringstream hex;
+  hex << std::hex << st.st_ino;
+  return hex.str();
+}
+
+// A temporary file whose writer has provably ended (its process id is unused, or used by a
+// process that started at another time) goes at the next save, however young; one whose writer
+// runs stays however old; one from another process-id namespace keeps the ten-minute rule.
+TEST_F(CheckedSaveTest, TemporariesWhoseWriterHasProvablyEndedGoAtOnce) {
+  const std::string ns = ownNamespaceHex();
+  if (ns.empty()) GTEST_SKIP() << "no /proc/self/ns/pid here";
+  const std::string dead = std::to_string(endedProcess());
+  const std::string self = std::to_string(getpid());
+  const std::string ticks = ownStartTicks();
+  const std::string otherNs = ns + "0";
+  const std::pair<std::string, int> files[] = {
+      {".a.son.~mervane-" + dead + "-" + ticks + "-" + ns + "-0123456789ab", 0},   // ended
+      {".b.son.~mervane-" + self + "-1" + ticks + "-" + ns + "-0123456789ab", 0},  // id reused
+      {".c.son.~mervane-" + dead + "-" + ticks + "-" + otherNs + "-abcdef012345", 601},  // old
+      {".d.son.~mervane-" + self + "-" + ticks + "-" + ns + "-0123456789ab", 3600},      // runs
+      {".e.son.~mervane-" + dead + "-" + ticks + "-" + otherNs + "-abcdef012345", 0},    // young
+      {".f.son.~mervane-" + dead + "-" + ticks + "-" + ns + "-0123456789", 0},  // not our pattern
+      {".g.son.~mervane-" + dead + "-x" + ticks + "-" + ns + "-0123456789ab", 0},  // not ours
+  };
+  for (const auto& [name, age] : files) {
+    put(path(name.c_str()), "litter");
+    makeOld(path(name.c_str()), age);
+  }
+  ASSERT_EQ(saveTextChecked(path("new.son"), "sonar"), "");
+  Names expected;
+  for (size_t i = 3; i < std::size(files); ++i) expected.push_back(files[i].first);
+  expected.push_back("new.son");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(entriesOf(dir), expected);
+}
+
+// The name a save gives its file carries the process that made it: while that process runs the
+// file is its own, and once it has ended and been reaped, the file is litter.
+TEST_F(CheckedSaveTest, ATemporaryNameTellsWhetherItsWriterRuns) {
+  const std::string mine = nameOf(temporaryName(dir, "x.son"));
+  if (ownNamespaceHex().empty()) GTEST_SKIP() << "no /proc/self/ns/pid here";
+  EXPECT_EQ(mine.rfind(".x.son.~mervane-" + std::to_string(getpid()) + "-" + ownStartTicks() + "-" +
+                           ownNamespaceHex() + "-",
+                       0),
+            0u)
+      << mine;
+  EXPECT_EQ(ownerOfTemporary(mine).writer, TemporaryWriter::kRunning);
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    const std::string name = nameOf(temporaryName(dir, "x.son"));
+    _exit(write(pipeEnds[1], name.data(), name.size()) == static_cast<ssize_t>(name.size()) ? 0
+                                                                                            : 1);
+  }
+  close(pipeEnds[1]);
+  char buffer[512];
+  const ssize_t n = read(pipeEnds[0], buffer, sizeof buffer);
+  close(pipeEnds[0]);
+  ASSERT_GT(n, 0);
+  const std::string childs(buffer, static_cast<size_t>(n));
+  EXPECT_EQ(ownerOfTemporary(childs).writer, TemporaryWriter::kRunning) << childs;
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(ownerOfTemporary(childs).writer, TemporaryWriter::kGone) << childs;
+  EXPECT_EQ(ownerOfTemporary(".x.son.~mervane-" + std::to_string(child) + "-0123456789ab").writer,
+            TemporaryWriter::kUnprovable);
+  EXPECT_EQ(ownerOfTemporary("x.son.~mervane-1-0123456789ab").writer, TemporaryWriter::kNotOurs);
+}
+
 // Saves killed at any moment leave the target, old or new and whole. A kill that falls between
 // the naming of the complete file and its rename (a few microseconds) leaves it under our name,
-// and the first save once it is ten minutes old removes it.
+// and the next save removes it: its writer has provably ended.
 TEST_F(CheckedSaveTest, KilledSavesLeaveNothingButTheTarget) {
   const std::string target = path("killed.son");
   const std::string oldContent(633600, 'o'), newContent(633600, 'n');
@@ -317,7 +402,6 @@ TEST_F(CheckedSaveTest, KilledSavesLeaveNothingButTheTarget) {
   for (const std::string& name : entriesOf(dir)) {
     if (name == "killed.son") continue;
     EXPECT_EQ(name.rfind(".killed.son.~mervane-", 0), 0u) << name;
-    makeOld(path(name.c_str()), kStaleTemporarySeconds + 1);
   }
   ASSERT_EQ(saveTextChecked(target, "after"), "");
   EXPECT_EQ(entriesOf(dir), Names{"killed.son"});
