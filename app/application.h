@@ -18,6 +18,8 @@ struct MeasurementInFlight {
   std::array<int32_t, kEnvelopeBins> previousEnvelope{};
   WaveError warmUp = kWaveOk;
   MeasurementResult result;
+  // The echo distances the worker found after it (the latest few pings combined).
+  EchoDistances echoes{};
   bool finished = false;
 };
 
