@@ -21,6 +21,8 @@ struct MeasurementInFlight {
   MeasurementResult result;
   // Why the recording of the pings stopped at this measurement (told once); empty otherwise.
   std::string recordingStopped;
+  // The echo distances the worker found after it (the latest few pings combined).
+  EchoDistances echoes{};
   bool finished = false;
 };
 

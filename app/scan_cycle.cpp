@@ -29,18 +29,31 @@ void restoreEnvelope(const Envelope& e, std::vector<int32_t>& buffer) {
   std::copy_n(e.begin(), std::min<size_t>(e.size(), buffer.size()), buffer.begin());
 }
 
-// What every completed measurement leaves besides its column: the history column, and the echo
-// distances of the latest few pings combined (what the Ruler shows).
-void keepMeasurement(App& app, uint32_t column, DirectArrival arrival) {
-  Program& p = app.program;
-  storeEnvelope(p, column);
+// The echo analysis of a completed measurement: the change view's still room and the echo
+// tracker learn from it, and the echo distances of the latest few pings combined (what the Ruler shows)
+// come back. It runs where the measurement ran, on the worker for the desktop window: the
+// tracker shares its correlations with the correlation worker and may wait for it, which the
+// window's thread must never do.
+EchoDistances observeEchoes(Program& p, DirectArrival arrival) {
   // The still room is learned whether or not the change view is shown, so that turning it on
   // shows the changes at once.
   const double seconds = static_cast<double>(p.backend ? p.backend->clockMs() : 0) / 1000.0;
   observeChangeMeasurement(p.changeView, p.settings, arrival, seconds);
-  trackMeasurement(p.tracking, p.settings, arrival, seconds);
   observeMeasurement(p.settings, arrival, p.echoTracker);
-  p.obstructionList = averagedEchoes(p.echoTracker);
+  return averagedEchoes(p.echoTracker);
+}
+
+// What every completed measurement leaves besides its column: the history column, and the echo
+// distances found for it.
+void keepMeasurement(App& app, uint32_t column, DirectArrival arrival,
+                     const EchoDistances& echoes) {
+  Program& p = app.program;
+  storeEnvelope(p, column);
+  p.obstructionList = echoes;
+  // Tracking stays on the window's thread: the tracking window reads its points at any repaint.
+  // It reads the change view's still room, which the worker updated for this measurement.
+  const double seconds = static_cast<double>(p.backend ? p.backend->clockMs() : 0) / 1000.0;
+  trackMeasurement(p.tracking, p.settings, arrival, seconds);
   // The column keeps what the Ruler read after it: the latest few pings combined.
   if (column > 0 && column < p.measured.size()) {
     p.measured[column] = columnMeasurement(p.settings, arrival.offset, p.obstructionList);
@@ -82,15 +95,19 @@ void skipIdleTicks(App& app) {
 namespace {
 
 // The worker's part: device waits and analysis, nothing the window reads.
-MeasurementResult measureTimedPing(Program& p) {
-  MeasurementResult r;
+void measureTimedPing(Program& p, MeasurementInFlight& ping) {
+  MeasurementResult& r = ping.result;
   // The run pauses on a failed warm-up anyway: no ping after it, which on a device that never
   // finishes would keep the run waiting for nothing.
   r.warmUp = flushInput(*p.backend, p.pair, p.settings.waveFormat);
   if (r.warmUp == kWaveOk) {
     r = pingAndAnalyze(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
   }
-  return r;
+  if (r.warmUp == kWaveOk && r.ping == kWaveOk) {
+    ping.echoes = observeEchoes(p, r.arrival);
+    // The recording's files are written with the device waits, off the window's thread.
+    ping.recordingStopped = recordLatestPing(p);
+  }
 }
 
 void finishTimedPing(App& app) {
@@ -111,7 +128,7 @@ void finishTimedPing(App& app) {
   scan.latestScan = ping.column;
   scan.peakAmplitude = r.peakAmplitude;
   scan.scanOffsets.forScan(ping.column) = r.arrival.offset;
-  keepMeasurement(app, ping.column, r.arrival);
+  keepMeasurement(app, ping.column, r.arrival, ping.echoes);
   app.shell.requestRepaint();
   if (scan.scanColumn > kLastTimedColumn - 1) {
     scan.scanState = kComplete;
@@ -128,7 +145,7 @@ void finishManualStep(App& app) {
     scan.scanColumn = step.column - 1;
   }
   scan.scanOffsets.forScan(step.column) = step.result.arrival.offset;
-  keepMeasurement(app, step.column, step.result.arrival);
+  keepMeasurement(app, step.column, step.result.arrival, step.echoes);
 }
 
 // The rest of a manual step after its warm-up: each failure is told before the next part runs.
@@ -151,6 +168,7 @@ void measureManualStep(App& app) {
               const MeasurementResult r = analyzeRecording(p.settings, MeasureCaller::kManualStep);
               step.result.peakAmplitude = r.peakAmplitude;
               step.result.arrival = r.arrival;
+              step.echoes = observeEchoes(p, r.arrival);
             },
             [&app, &step] {
               tellRecordingStopped(app, step.recordingStopped);
@@ -186,15 +204,7 @@ TickOutcome timedPing(App& app) {
   ping.previousEnvelope = copyEnvelope(p.settings.correlationBuffer);
   p.scan.tickCount = 0;
   measureOffThread(
-      app,
-      [&p, &ping] {
-        ping.result = measureTimedPing(p);
-        // The recording's files are written with the device waits, off the window's thread.
-        if (ping.result.warmUp == kWaveOk && ping.result.ping == kWaveOk) {
-          ping.recordingStopped = recordLatestPing(p);
-        }
-      },
-      [&app] { finishTimedPing(app); });
+      app, [&p, &ping] { measureTimedPing(p, ping); }, [&app] { finishTimedPing(app); });
   if (!ping.finished) return TickOutcome::kPingStarted;
   const bool taken = ping.result.warmUp == kWaveOk && ping.result.ping == kWaveOk;
   return taken ? TickOutcome::kPinged : TickOutcome::kPingFailed;

@@ -23,12 +23,15 @@ class DeviceWorker {
 
  private:
   void loop();
+  // On the window's thread: the `done` of the job that ended.
+  void deliver();
 
   QObject& window_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::function<void()> job_;
   std::function<void()> done_;
+  std::function<void()> finished_;  // the ended job's `done`, until the window's thread takes it
   bool stopping_ = false;
   std::thread thread_;
 };

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QProcess>
@@ -19,6 +20,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/device_report.h"
 #include "app/program.h"
 #include "dialogs/dialogs.h"
 #include "gui/help_document.h"
@@ -45,6 +47,26 @@ constexpr int kBrowserQueryTimeoutMs = 2000;
 
 // Status texts stay visible this long unless the next step replaces them.
 constexpr int kStatusTimeoutMs = 10000;
+
+// A title bar holds the window's icon and three buttons beside its caption.
+constexpr int kTitleBarExtraPx = 140;
+
+// At start-up (or after a reset) the devices could not be opened: most often there is no sound
+// card, and the user needs to hear where to go from here.
+constexpr std::string_view kNoDeviceAdvice =
+    "Mervane could not open a sound device. Choose an input and an output device under "
+    "Settings > Audio device..., or pick the simulated room there to try the program without "
+    "sound hardware.";
+
+// Message boxes size themselves by their text alone; a short text under a long caption would
+// cut the caption off. A spacer in the box's own grid widens it (a minimum width is ignored).
+void fitCaption(QMessageBox& box) {
+  const int wanted = box.fontMetrics().horizontalAdvance(box.windowTitle()) + kTitleBarExtraPx;
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
+}
 
 }  // namespace
 
@@ -92,10 +114,12 @@ QtShell::QtShell(QMainWindow& window, Program& program)
 void QtShell::showMessage(std::string_view text, std::string_view caption, MessageIcon icon,
                           MessageOwner owner) {
   QWidget* parent = owner == MessageOwner::kMainWindow ? &window_ : nullptr;
-  QMessageBox box(boxIcon(icon), messageCaption(caption), messageText(text), QMessageBox::Ok,
-                  parent);
+  QString shown = messageText(text);
+  if (caption == kCaptionResetOpen) shown += QStringLiteral("\n\n") + toQString(kNoDeviceAdvice);
+  QMessageBox box(boxIcon(icon), messageCaption(caption), shown, QMessageBox::Ok, parent);
   // Error texts come from sound systems and file names: never read them as markup.
   box.setTextFormat(Qt::PlainText);
+  fitCaption(box);
   box.exec();
 }
 

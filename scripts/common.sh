@@ -69,8 +69,8 @@ MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings room cli_options session_js
 
 # The thread-sanitizer tree: clang with ThreadSanitizer, and only the tests whose code runs
 # threads of ours: the correlation worker (engine), the back ends' callbacks and bounded calls
-# (audio, real sound included) and the desktop sweep. The soak is not among them: it counts
-# allocations by replacing operator new, which ThreadSanitizer's runtime defines itself.
+# (audio, real sound included), the soak (its allocation count goes through the sanitizer's
+# malloc hooks there, since the runtime owns operator new).
 MERVANE_TSAN_TREE=$MERVANE_ROOT/build/tsan
 MERVANE_TSAN_ARGS=(
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++
@@ -78,13 +78,21 @@ MERVANE_TSAN_ARGS=(
   -DMERVANE_TSAN=ON -DMERVANE_BENCH=OFF -DMERVANE_WERROR=ON
 )
 # Each entry: a test binary of the tree, and the tests of it that run (a gtest filter).
-# The engine's tests, the correlation worker's threads among them, are the ones seen green under
-# it so far; the audio, real-audio and GUI sweep tests join once they run clean (the audio tests
-# crashed in a first run of this tree and the real-audio ones ran out of time).
+# The real-audio tests are not among them yet: under ThreadSanitizer PortAudio's first call into
+# the PulseAudio test server never returns (the bounded call gives up after 10 s, "The sound
+# system stopped answering"), with race reports turned off as well, so it is no race of ours.
+# Nor the window's tests: Qt's raster painter hands drawing to Qt's thread pool, whose queue
+# ThreadSanitizer sees racing inside the stripped Qt libraries; the only suppression that quiets
+# it names Qt Core, which is in every event handler's stack and hid a deliberate race of ours.
 MERVANE_TSAN_TESTS=(
   "tests/engine/engine_tests *"
   "tests/engine/engine_exactness_tests *"
+  "tests/audio/audio_tests *"
+  "tests/app/app_soak_tests *"
 )
+# The soak's pings under ThreadSanitizer: each is several times slower there, and the plain stage
+# ran the full count already.
+MERVANE_TSAN_SOAK_PINGS=800
 
 # Builds the thread-sanitizer tree's test binaries and runs them one after the other; the first
 # data race (or any other finding) fails the stage with its two stacks. The suppressions name
@@ -98,13 +106,16 @@ run_tsan_stage() {
   cmake --build "$MERVANE_TSAN_TREE" -j2 --target "${targets[@]}" -- --quiet
   say "ThreadSanitizer runs:"
   for entry in "${MERVANE_TSAN_TESTS[@]}"; do say "  ${entry%% *} --gtest_filter=${entry#* }"; done
-  local binary filter
+  local binary filter started
   for entry in "${MERVANE_TSAN_TESTS[@]}"; do
     binary=$MERVANE_TSAN_TREE/${entry%% *}
     filter=${entry#* }
+    started=$SECONDS
     TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$MERVANE_ROOT/tests/tsan.supp" \
+      MERVANE_SOAK_PINGS=$MERVANE_TSAN_SOAK_PINGS QT_QPA_PLATFORM=offscreen \
       setarch "$(uname -m)" -R "$binary" --gtest_filter="$filter" --gtest_brief=1 ||
       { say "ThreadSanitizer: ${entry%% *} failed"; return 1; }
+    say "ThreadSanitizer: ${entry%% *} passed in $((SECONDS - started)) s"
   done
 }
 
