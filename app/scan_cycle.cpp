@@ -30,8 +30,8 @@ void restoreEnvelope(const Envelope& e, std::vector<int32_t>& buffer) {
 }
 
 // The echo analysis of a completed measurement: the change view's still room and the echo
-// tracker learn from it, and the echo distances of the latest few pings combined (what the Ruler shows)
-// come back. It runs where the measurement ran, on the worker for the desktop window: the
+// tracker learn from it, and the echo distances of the latest few pings combined (what the Ruler
+// shows) come back. It runs where the measurement ran, on the worker for the desktop window: the
 // tracker shares its correlations with the correlation worker and may wait for it, which the
 // window's thread must never do.
 EchoDistances observeEchoes(Program& p, DirectArrival arrival) {

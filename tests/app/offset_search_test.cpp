@@ -256,7 +256,7 @@ TEST_F(OffsetSearchFaultTest, AFailedSearchRestoresEverySettingItChanged) {
   };
 
   faults.failCallsFrom(BackendCall::kWritePlayback,
-                       faults.callCount(BackendCall::kWritePlayback) + 4, 0x7001);
+                       faults.callCount(BackendCall::kWritePlayback) + 4, hostWaveError(0x7001));
   EXPECT_TRUE(searchOffsetCommand(app).deviceFailed);
   expectAsBefore("after a failed ping");
 
@@ -272,7 +272,8 @@ TEST_F(OffsetSearchFaultTest, AFailedSearchRestoresEverySettingItChanged) {
 
   // A reset that cannot open the devices gives everything back too.
   scan().scanColumn = 100;
-  faults.failCallsFrom(BackendCall::kOpen, faults.callCount(BackendCall::kOpen) + 1, 0x7002);
+  faults.failCallsFrom(BackendCall::kOpen, faults.callCount(BackendCall::kOpen) + 1,
+                       hostWaveError(0x7002));
   EXPECT_TRUE(searchOffsetCommand(app).deviceFailed);
   scan().scanOffsets.forScan(101) = scanBefore.scanOffsets.forScan(101);
   expectAsBefore("after a failed reset");
