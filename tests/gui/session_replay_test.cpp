@@ -137,7 +137,8 @@ TEST_F(SessionReplay, ARecordedRunReplaysToTheSameHistoryAndDistancesAndAnalyzeR
   for (uint32_t column = 0; column < kHistoryColumns; ++column) {
     EXPECT_EQ(q.measured[column].stored, liveMeasured[column].stored) << column;
     EXPECT_EQ(q.measured[column].foundOffset, liveMeasured[column].foundOffset) << column;
-    EXPECT_TRUE(q.measured[column].echoes == liveMeasured[column].echoes) << column;
+    EXPECT_TRUE(q.measured[column].lags == liveMeasured[column].lags) << column;
+    EXPECT_EQ(q.measured[column].samplesPerSec, liveMeasured[column].samplesPerSec) << column;
   }
 
   // One ping more than was recorded: the session has ended, as a device that ran out.
