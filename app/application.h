@@ -23,6 +23,7 @@ struct MeasurementInFlight {
   std::string recordingStopped;
   // The echo distances the worker found after it (the latest few pings combined).
   EchoDistances echoes{};
+  EchoDistances echoLags{};  // the same as lags beyond the direct sound [samples]
   bool finished = false;
 };
 

@@ -19,15 +19,12 @@ std::string fixedPointText(double value, int decimals) {
 }
 
 ColumnMeasurement columnMeasurement(const SonarSettings& s, uint32_t foundOffset,
-                                    const EchoDistances& metres) {
+                                    const EchoDistances& lags) {
   ColumnMeasurement m{true, foundOffset, {}, s.waveFormat.samplesPerSec};
-  // The inverse of the tracker's metres: (lag / rate) * speed / 2 + the calibration's offset.
-  const double lagsPerMetre = 2.0 * s.waveFormat.samplesPerSec / speedInUse(s);
   size_t n = 0;
-  for (const double d : metres) {
-    if (!(d > 0.0)) break;
-    const double lag = (d - s.calibration.offsetMetres) * lagsPerMetre;
-    if (lag > 0.0 && std::isfinite(lag)) m.lags[n++] = lag;
+  for (const double lag : lags) {
+    if (!(lag > 0.0) || !std::isfinite(lag)) break;
+    m.lags[n++] = lag;
   }
   return m;
 }

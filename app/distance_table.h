@@ -11,10 +11,10 @@
 // comment line "# speed of sound S m/s, offset O m".
 std::string distanceTableCsv(const Program& program);
 
-// A measured column as the program keeps it: the echo distances [m] of the tracker turned back
-// into lags beyond the direct sound at the settings' rate and speed.
+// A measured column as the program keeps it: the tracker's echoes as lags beyond the direct
+// sound [samples] at the settings' rate, which no speed or calibration in use changes.
 ColumnMeasurement columnMeasurement(const SonarSettings& settings, uint32_t foundOffset,
-                                    const EchoDistances& metres);
+                                    const EchoDistances& lags);
 // Echo `echo` of a column in metres at the speed (and calibration) in use now.
 double metresOfLag(const SonarSettings& settings, const ColumnMeasurement& column, size_t echo);
 

@@ -34,29 +34,30 @@ void restoreEnvelope(const Envelope& e, std::vector<int32_t>& buffer) {
 // shows) come back. It runs where the measurement ran, on the worker for the desktop window: the
 // tracker shares its correlations with the correlation worker and may wait for it, which the
 // window's thread must never do.
-EchoDistances observeEchoes(Program& p, DirectArrival arrival) {
+void observeEchoes(Program& p, DirectArrival arrival, MeasurementInFlight& found) {
   // The still room is learned whether or not the change view is shown, so that turning it on
   // shows the changes at once.
   const double seconds = static_cast<double>(p.backend ? p.backend->clockMs() : 0) / 1000.0;
   observeChangeMeasurement(p.changeView, p.settings, arrival, seconds);
   observeMeasurement(p.settings, arrival, p.echoTracker);
-  return averagedEchoes(p.echoTracker);
+  found.echoes = averagedEchoes(p.echoTracker);
+  found.echoLags = averagedEchoLags(p.echoTracker);
 }
 
 // What every completed measurement leaves besides its column: the history column, and the echo
 // distances found for it.
 void keepMeasurement(App& app, uint32_t column, DirectArrival arrival,
-                     const EchoDistances& echoes) {
+                     const MeasurementInFlight& found) {
   Program& p = app.program;
   storeEnvelope(p, column);
-  p.obstructionList = echoes;
+  p.obstructionList = found.echoes;
   // Tracking stays on the window's thread: the tracking window reads its points at any repaint.
   // It reads the change view's still room, which the worker updated for this measurement.
   const double seconds = static_cast<double>(p.backend ? p.backend->clockMs() : 0) / 1000.0;
   trackMeasurement(p.tracking, p.settings, arrival, seconds);
   // The column keeps what the Ruler read after it: the latest few pings combined.
   if (column > 0 && column < p.measured.size()) {
-    p.measured[column] = columnMeasurement(p.settings, arrival.offset, p.obstructionList);
+    p.measured[column] = columnMeasurement(p.settings, arrival.offset, found.echoLags);
     p.historyScale = measuredScaleOf(p.settings);
     p.distancesMissing.clear();
     p.sweepUnsaved = true;
@@ -104,7 +105,7 @@ void measureTimedPing(Program& p, MeasurementInFlight& ping) {
     r = pingAndAnalyze(p.settings, p.pair, *p.backend, MeasureCaller::kTimedPing);
   }
   if (r.warmUp == kWaveOk && r.ping == kWaveOk) {
-    ping.echoes = observeEchoes(p, r.arrival);
+    observeEchoes(p, r.arrival, ping);
     // The recording's files are written with the device waits, off the window's thread.
     ping.recordingStopped = recordLatestPing(p);
   }
@@ -128,7 +129,7 @@ void finishTimedPing(App& app) {
   scan.latestScan = ping.column;
   scan.peakAmplitude = r.peakAmplitude;
   scan.scanOffsets.forScan(ping.column) = r.arrival.offset;
-  keepMeasurement(app, ping.column, r.arrival, ping.echoes);
+  keepMeasurement(app, ping.column, r.arrival, ping);
   app.shell.requestRepaint();
   if (scan.scanColumn > kLastTimedColumn - 1) {
     scan.scanState = kComplete;
@@ -145,7 +146,7 @@ void finishManualStep(App& app) {
     scan.scanColumn = step.column - 1;
   }
   scan.scanOffsets.forScan(step.column) = step.result.arrival.offset;
-  keepMeasurement(app, step.column, step.result.arrival, step.echoes);
+  keepMeasurement(app, step.column, step.result.arrival, step);
 }
 
 // The rest of a manual step after its warm-up: each failure is told before the next part runs.
@@ -168,7 +169,7 @@ void measureManualStep(App& app) {
               const MeasurementResult r = analyzeRecording(p.settings, MeasureCaller::kManualStep);
               step.result.peakAmplitude = r.peakAmplitude;
               step.result.arrival = r.arrival;
-              step.echoes = observeEchoes(p, r.arrival);
+              observeEchoes(p, r.arrival, step);
             },
             [&app, &step] {
               tellRecordingStopped(app, step.recordingStopped);

@@ -453,6 +453,8 @@ void observeIdeal(const SonarSettings& s, DirectArrival direct, EchoTracker& t) 
   t.latest.directTo =
       confirmed ? foundOffset + 2 * static_cast<int64_t>(half) : static_cast<int64_t>(last);
   t.latest.metresPerLag = secondsPerLag(s.waveFormat) * speedInUse(s) / 2.0;
+  // This search's lags are interleaved values of every channel.
+  t.latest.samplesPerLag = 1.0 / std::max<double>(1.0, s.waveFormat.channels);
   t.latest.offsetMetres = s.calibration.offsetMetres;
   t.latest.quantisationNoise = 0.0;
   t.latest.whitening = {};
@@ -509,17 +511,26 @@ void rememberEchoes(const EchoSearchResult& found, LearntPath& learnt) {
   }
 }
 
-EchoDistances metresOf(const EchoSearchResult& found, const LatestMeasurement& m) {
+// The found echoes in metres and as lags beyond the direct sound [samples], nearest first.
+EchoDistances metresOf(const EchoSearchResult& found, const LatestMeasurement& m,
+                       EchoDistances* sampleLags = nullptr) {
   EchoDistances metres{};
+  EchoDistances lags{};
   size_t n = 0;
   for (size_t k = 0; k < found.echoCount && n < metres.size(); ++k) {
-    const double beyond = (found.echoes[k].lag - found.direct.lag) * m.metresPerLag;
+    const double lag = found.echoes[k].lag - found.direct.lag;
+    const double beyond = lag * m.metresPerLag;
     const double d = beyond + m.offsetMetres;
     if (!(beyond > 0.0) || !(d > 0.0)) continue;
-    size_t at = n++;  // nearest first
-    for (; at > 0 && metres[at - 1] > d; --at) metres[at] = metres[at - 1];
+    size_t at = n++;
+    for (; at > 0 && metres[at - 1] > d; --at) {
+      metres[at] = metres[at - 1];
+      lags[at] = lags[at - 1];
+    }
     metres[at] = d;
+    lags[at] = lag * m.samplesPerLag;
   }
+  if (sampleLags != nullptr) *sampleLags = lags;
   return metres;
 }
 
@@ -531,6 +542,7 @@ bool searchable(const LatestMeasurement& m) {
 // distances are the Ruler's, its echoes what the paths leave out from now on.
 void searchAverage(EchoTracker& t) {
   t.run.distances = {};
+  t.run.echoLags = {};
   if (!searchable(t.latest)) return;
   EchoSearchResult found;
   if (t.latest.source == EchoSource::kLearned && t.run.pings > 0) {
@@ -542,7 +554,7 @@ void searchAverage(EchoTracker& t) {
                          t.work);
   }
   rememberEchoes(found, t.learnt);
-  t.run.distances = metresOf(found, t.latest);
+  t.run.distances = metresOf(found, t.latest, &t.run.echoLags);
 }
 
 }  // namespace
@@ -613,6 +625,7 @@ void takeIn(const SonarSettings& s, DirectArrival direct, EchoTracker& t) {
   combineChannels(t, ch);
   if (t.latest.lags == 0) return;
   t.latest.metresPerLag = speedInUse(s) / (2.0 * f.samplesPerSec);
+  t.latest.samplesPerLag = 1.0;
   t.latest.offsetMetres = s.calibration.offsetMetres;
   t.latest.source = EchoSource::kLearned;
   // A young path has seen too few searches to leave the echoes near the direct sound out of its
@@ -645,9 +658,14 @@ EchoDistances averagedEchoes(const EchoTracker& t) {
   return t.run.distances;
 }
 
+EchoDistances averagedEchoLags(const EchoTracker& t) {
+  return t.run.echoLags;
+}
+
 void restartEchoAverage(EchoTracker& t, uint32_t pings) {
   t.run.pings = 0;
   t.run.newest = 0;
   t.run.limit = std::min(pings, kLatestAveragedPings);
   t.run.distances = {};
+  t.run.echoLags = {};
 }

@@ -69,6 +69,7 @@ struct LatestMeasurement {
   int64_t directFrom = 0, directTo = 0;
   bool directConfirmed = false;    // the offset finder found the direct arrival there
   double metresPerLag = 0.0;       // at the calibrated speed
+  double samplesPerLag = 1.0;      // a lag in samples of one channel, whatever the speed
   double offsetMetres = 0.0;       // the calibration's, added to every distance
   double quantisationNoise = 0.0;  // the recording's rounding, in the combined signal's units
   // The background's own filter (none where it is white), and the shape through it: what every
@@ -92,6 +93,9 @@ struct RunAverage {
   uint32_t newest = 0;                    // the ring row of the latest ping
   uint32_t limit = kLatestAveragedPings;  // 0: every ping since the restart
   EchoDistances distances{};
+  // The same echoes as lags beyond the direct sound [samples], which no speed or calibration
+  // touches: what files keep.
+  EchoDistances echoLags{};
 };
 
 // Buffers of one job each, free between calls: they carry nothing from one ping to the next.
@@ -128,6 +132,8 @@ inline EchoDistances latestEchoes(EchoTracker& tracker) {
 }
 // The distances of the run's average as the latest observeMeasurement found them: the Ruler's.
 EchoDistances averagedEchoes(const EchoTracker& tracker);
+// The averaged echoes as lags beyond the direct sound [samples], in the same order.
+EchoDistances averagedEchoLags(const EchoTracker& tracker);
 
 // Seconds of one step of the program's correlation index: one sample of one channel.
 double secondsPerLag(const WaveFormat& format);

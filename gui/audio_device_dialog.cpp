@@ -119,7 +119,10 @@ AudioDeviceDialog::AudioDeviceDialog(const AudioSetup& current, const WaveFormat
   sessionRow->addWidget(session_, 1);
   sessionRow->addWidget(browse_);
   auto* sessionForm = new QFormLayout;
-  sessionForm->addRow(QStringLiteral("&Folder:"), sessionRow);
+  // A label beside a layout has no buddy of its own, and without one it shows its ampersand.
+  auto* folderLabel = new QLabel(QStringLiteral("&Folder:"), this);
+  folderLabel->setBuddy(session_);
+  sessionForm->addRow(folderLabel, sessionRow);
 
   level_ = new QProgressBar(this);
   level_->setObjectName(QStringLiteral("inputLevel"));

@@ -171,7 +171,10 @@ TEST_F(UnsavedSweepTest, ExportsThatCannotBeWrittenAreToldAndKeepThePreviousFile
 TEST(DistanceTable, RowsFollowTheStoredColumnsAndTheirEchoes) {
   Program program;
   applyDefaultSettings(program.settings);
-  program.measured[3] = columnMeasurement(program.settings, 652, {0.8004, 1.8996, 2.5});
+  // Lags at 44.1 kHz in air (337.6 m/s): 2 * 44100 / 337.6 lags a metre.
+  const double lagsPerMetre = 2.0 * 44100 / 337.6;
+  program.measured[3] = columnMeasurement(
+      program.settings, 652, {0.8004 * lagsPerMetre, 1.8996 * lagsPerMetre, 2.5 * lagsPerMetre});
   program.measured[1] = columnMeasurement(program.settings, 600, {});
   EXPECT_EQ(distanceTableCsv(program),
             "column,found_offset_bytes,echo_1_m,echo_2_m,echo_3_m,echo_4_m,echo_5_m,echo_6_m,"

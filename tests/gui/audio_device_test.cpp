@@ -185,3 +185,16 @@ TEST(AudioDeviceMenu, TheChoiceReplacesTheBackEndAndIsRemembered) {
 }
 
 }  // namespace
+
+// A label's ampersand is its key only when it names the field it leads to; without one the user
+// reads "&Folder:".
+TEST(AudioDeviceDialog, EveryLabelWithAKeyLeadsToItsField) {
+  AudioDeviceDialog dialog(AudioSetup{}, kFormat, someDevices(), nullptr);
+  int keyed = 0;
+  for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+    if (!label->text().contains(QLatin1Char('&'))) continue;
+    ++keyed;
+    EXPECT_NE(label->buddy(), nullptr) << label->text().toStdString();
+  }
+  EXPECT_GE(keyed, 5);
+}
