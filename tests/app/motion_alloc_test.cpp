@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <new>
 
 #include "app/scan_cycle.h"
 #include "app/tracking.h"
 #include "tests/app/app_fixture.h"
+#include "tests/app/counting_new.h"
 
 // The change view and the tracker run on every stored ping: neither may allocate there. Every
 // allocation through new in this binary is counted.
@@ -15,53 +14,10 @@ namespace {
 
 std::atomic<uint64_t> allocations{0};
 
-void* counted(std::size_t size, std::size_t alignment) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (size == 0) size = 1;
-  void* p = alignment > alignof(std::max_align_t)
-                ? std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)
-                : std::malloc(size);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-
 }  // namespace
 
-void* operator new(std::size_t size) {
-  return counted(size, 0);
-}
-void* operator new[](std::size_t size) {
-  return counted(size, 0);
-}
-void* operator new(std::size_t size, std::align_val_t a) {
-  return counted(size, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t size, std::align_val_t a) {
-  return counted(size, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
+void noteAllocation() {
+  allocations.fetch_add(1, std::memory_order_relaxed);
 }
 
 namespace {

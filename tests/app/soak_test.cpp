@@ -10,19 +10,12 @@
 #include "app/scan_cycle.h"
 #include "audio/measurement.h"
 #include "tests/app/app_fixture.h"
+#include "tests/app/counting_new.h"
 
 // Ten thousand timed pings on the simulated room, through the program's events as the window
 // sends them: ticks while the scan runs, the repaint each ping asks for, and a Start whenever a
 // sweep is complete. After a warm-up, nothing may pile up: no streams, prepared headers or
 // played sound in the device, no heap, and no allocation at all in a ping.
-
-#if defined(__SANITIZE_THREAD__)
-#define MERVANE_COUNT_BY_HOOK 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define MERVANE_COUNT_BY_HOOK 1
-#endif
-#endif
 
 #ifdef MERVANE_COUNT_BY_HOOK
 #include <sanitizer/allocator_interface.h>
@@ -34,11 +27,11 @@ std::atomic<uint64_t> allocations{0};        // by the program
 std::atomic<uint64_t> deviceAllocations{0};  // by the simulated device, apart
 thread_local bool inDevice = false;
 
-void countAllocation() {
+}  // namespace
+
+void noteAllocation() {
   (inDevice ? deviceAllocations : allocations).fetch_add(1, std::memory_order_relaxed);
 }
-
-}  // namespace
 
 #ifdef MERVANE_COUNT_BY_HOOK
 // ThreadSanitizer's runtime owns operator new and malloc; it tells its hooks of every
@@ -46,7 +39,7 @@ void countAllocation() {
 namespace {
 
 void onMalloc(const volatile void*, std::size_t) {
-  countAllocation();
+  noteAllocation();
 }
 void onFree(const volatile void*) {}
 [[maybe_unused]] const int hooksInstalled =
@@ -61,59 +54,11 @@ size_t heapInUse() {
 #else
 namespace {
 
-void* counted(std::size_t size, std::size_t alignment) {
-  countAllocation();
-  if (size == 0) size = 1;
-  void* p = alignment > alignof(std::max_align_t)
-                ? std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)
-                : std::malloc(size);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-
 size_t heapInUse() {
   return mallinfo2().uordblks;
 }
 
 }  // namespace
-
-// Every allocation through new in this test binary is counted.
-void* operator new(std::size_t size) {
-  return counted(size, 0);
-}
-void* operator new[](std::size_t size) {
-  return counted(size, 0);
-}
-void* operator new(std::size_t size, std::align_val_t a) {
-  return counted(size, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t size, std::align_val_t a) {
-  return counted(size, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
-}
 #endif
 
 namespace {
