@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "audio/bounded_call.h"
+#include "audio/prepared_headers.h"
 #include "audio/stderr_filter.h"
 #include "audio/wave_pair.h"
 
@@ -455,11 +456,7 @@ WaveError PortAudioBackend::close(StreamHandle handle) {
 WaveError PortAudioBackend::prepare(StreamHandle handle, WaveHeader& header) {
   Half* half = find(handle);
   if (half == nullptr) return kWaveBadHandle;
-  if (header.data == nullptr && header.length != 0) return kWaveBadBuffer;
-  if (std::find(half->prepared.begin(), half->prepared.end(), &header) == half->prepared.end()) {
-    half->prepared.push_back(&header);
-  }
-  return kWaveOk;
+  return rememberPrepared(half->prepared, header);
 }
 
 WaveError PortAudioBackend::unprepare(StreamHandle handle, WaveHeader& header) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "audio/prepared_headers.h"
 #include "audio/wave_pair.h"
 
 namespace {
@@ -42,11 +43,7 @@ WaveError ReplayBackend::close(StreamHandle handle) {
 WaveError ReplayBackend::prepare(StreamHandle handle, WaveHeader& header) {
   Stream* s = find(handle);
   if (s == nullptr) return kWaveBadHandle;
-  if (header.data == nullptr && header.length > 0) return kWaveBadBuffer;
-  if (std::find(s->prepared.begin(), s->prepared.end(), &header) == s->prepared.end()) {
-    s->prepared.push_back(&header);
-  }
-  return kWaveOk;
+  return rememberPrepared(s->prepared, header);
 }
 
 WaveError ReplayBackend::unprepare(StreamHandle handle, WaveHeader& header) {

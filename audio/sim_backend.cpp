@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "audio/prepared_headers.h"
 #include "audio/sim_response.h"
 #include "audio/sim_shoebox.h"
 #include "engine/sonar_settings.h"
@@ -41,8 +42,8 @@ SimBackend::SimBackend(const SimRoom& room, SimPacing pacing)
       pacing_(pacing) {
   const double speed = room.speedMps.value_or(speedOfSound(kAir));
   for (size_t c = 0; c < kSimMicChannels; ++c) {
-    directDelaySeconds_[c] = room.shoebox ? shoeboxDirectDelay(room, c, speed)
-                                          : room.latencyMs / 1000.0;
+    directDelaySeconds_[c] =
+        room.shoebox ? shoeboxDirectDelay(room, c, speed) : room.latencyMs / 1000.0;
   }
 }
 
@@ -87,9 +88,7 @@ WaveError SimBackend::close(StreamHandle handle) {
 WaveError SimBackend::prepare(StreamHandle handle, WaveHeader& header) {
   Stream* s = find(handle);
   if (s == nullptr) return kWaveBadHandle;
-  if (header.data == nullptr && header.length != 0) return kWaveBadBuffer;
-  if (findHeader(s->prepared, header) == s->prepared.end()) s->prepared.push_back(&header);
-  return kWaveOk;
+  return rememberPrepared(s->prepared, header);
 }
 
 WaveError SimBackend::unprepare(StreamHandle handle, WaveHeader& header) {
