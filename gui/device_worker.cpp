@@ -2,7 +2,7 @@
 
 #include <QMetaObject>
 
-DeviceWorker::DeviceWorker(QObject& window) : window_(window), thread_([this] { loop(); }) {}
+DeviceWorker::DeviceWorker() : thread_([this] { loop(); }) {}
 
 DeviceWorker::~DeviceWorker() {
   stop();
@@ -46,9 +46,10 @@ void DeviceWorker::loop() {
       std::lock_guard lock(mutex_);
       finished_ = std::move(done);
     }
-    // Queued to the window's thread; Qt drops it if the window is gone by then.
-    QMetaObject::invokeMethod(
-        &window_, [this] { deliver(); }, Qt::QueuedConnection);
+    // Queued to the window's thread by name, so that the queued call is made inside Qt and
+    // nothing of ours is written here and read there outside the mutex; Qt drops the call if
+    // the worker is gone by then.
+    QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection);
   }
 }
 

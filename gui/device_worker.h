@@ -9,11 +9,13 @@
 // recorded buffers, about 150 ms of every ping) off the window's thread. A job's `done` comes
 // back through the event loop of the window's thread, so the result is stored and drawn there.
 // One job at a time: the window holds back whatever would need the devices until `done` ran.
-class DeviceWorker {
+// Made on the window's thread, whose event loop then runs the `done` calls.
+class DeviceWorker : public QObject {
+  Q_OBJECT
+
  public:
-  // `window` receives the `done` calls; it must outlive the worker or call stop() first.
-  explicit DeviceWorker(QObject& window);
-  ~DeviceWorker();
+  DeviceWorker();
+  ~DeviceWorker() override;
   DeviceWorker(const DeviceWorker&) = delete;
   DeviceWorker& operator=(const DeviceWorker&) = delete;
 
@@ -24,9 +26,8 @@ class DeviceWorker {
  private:
   void loop();
   // On the window's thread: the `done` of the job that ended.
-  void deliver();
+  Q_INVOKABLE void deliver();
 
-  QObject& window_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::function<void()> job_;

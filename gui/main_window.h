@@ -135,7 +135,7 @@ class MainWindow : public QMainWindow {
   // The close button was pressed while a waiting step ran: the window closes when it ends.
   bool closeAfterStep_ = false;
   TrackWindow* trackWindow_ = nullptr;
-  DeviceWorker worker_{*this};
+  DeviceWorker worker_;
 };
 
 // The key the application expects for a Qt key: Enter, Up, Down, or kNone for the rest (which the
