@@ -20,11 +20,12 @@ TEST(BoundedCall, ReturnsInTimeOrLeavesTheCallToItsThread) {
   EXPECT_EQ(quick.outcome, BoundedOutcome::kReturned);
   EXPECT_EQ(quick.value, 7);
 
-  // A call that hangs until released: the caller gives up on it, painting meanwhile.
+  // A call that hangs until released: the caller gives up on it, painting meanwhile. Fifty slices
+  // of waiting, so that a few paints come even on a machine too busy to wake the caller on time.
   auto release = std::make_shared<std::atomic<bool>>(false);
   int paints = 0;
   const BoundedResult<int> hung = callWithin<int>(
-      milliseconds(200),
+      milliseconds(1000),
       [release] {
         while (!release->load()) std::this_thread::sleep_for(milliseconds(1));
         return 1;
