@@ -78,6 +78,12 @@ PaStreamParameters streamParameters(int device, const WaveFormat& f, StreamDirec
   p.channelCount = f.channels;
   p.sampleFormat = f.bitsPerSample == 8 ? paUInt8 : paInt16;
   const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+  // The high latency: a busy machine holds a callback up for tens of milliseconds, and a
+  // playback that runs dry meanwhile is prepared again by PortAudio alone, which moves it against
+  // the capture and, through the PulseAudio plugin, now and then ends the stream. With the low
+  // one, a stream at a rate the server resamples (48 kHz on a 44.1 kHz sink) runs dry in its
+  // second callback and ends at once. The longer playback-to-record latency is what the offset
+  // search finds.
   p.suggestedLatency = info == nullptr                ? 0.05
                        : d == StreamDirection::kInput ? info->defaultHighInputLatency
                                                       : info->defaultHighOutputLatency;
