@@ -50,19 +50,20 @@ bool steadyBlock(const CallbackLink& link, const BlockTimes* times, uint32_t fla
 
 // A ping whose whole recording is digital silence heard nothing, not even the noise of a
 // microphone: its sound was lost on the way (a loopback whose playback gap the host never
-// reported). The stream is started again before the next buffer, once: an input that is silent
-// for good (muted) is not restarted before every ping.
+// reported). The stream is started again before the next buffer, after the 1st, 2nd, 4th, 8th ...
+// silent ping in a row: an input that is silent for good (muted) is not restarted before every
+// ping.
 void watchForSilence(CallbackLink& link, std::span<const uint8_t> block) {
   const uint8_t silence = link.silence;
   link.pingHeard = link.pingHeard || std::any_of(block.begin(), block.end(),
                                                  [silence](uint8_t b) { return b != silence; });
   if (link.in->current != nullptr) return;
   link.pingListening = false;
-  if (!link.pingHeard && !link.silenceRestarted) {
-    link.silenceRestarted = true;
+  const uint32_t silent = link.pingHeard ? 0 : link.silentPings.load() + 1;
+  link.silentPings.store(silent, std::memory_order_relaxed);
+  if (silent > 0 && (silent & (silent - 1)) == 0) {
+    link.lostSound.store(true, std::memory_order_release);
     link.disturbed.store(true, std::memory_order_release);
-  } else if (link.pingHeard) {
-    link.silenceRestarted = false;
   }
   link.pingHeard = false;
 }

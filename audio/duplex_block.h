@@ -65,7 +65,9 @@ struct CallbackLink {
   uint32_t heldFrames = 0;  // frames a ping has waited for a steady callback
   bool pingListening = false;
   bool pingHeard = false;
-  bool silenceRestarted = false;
+  // Pings in a row that heard only digital silence; `lostSound` set with `disturbed` for them.
+  std::atomic<uint32_t> silentPings{0};
+  std::atomic<bool> lostSound{false};
   // Whether a buffer is being played or recorded.
   std::atomic<bool> busy{false};
 };

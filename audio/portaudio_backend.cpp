@@ -5,6 +5,7 @@
 #include <portaudio.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <mutex>
@@ -471,6 +472,19 @@ WaveError PortAudioBackend::resynchronize(Stream& s) {
                           static_cast<int32_t>(kAstraySeconds * 1e6) ||
                       link->disturbed.load(std::memory_order_acquire);
   if (ended || !astray || link->busy.load(std::memory_order_acquire)) return kWaveOk;
+  if (link->lostSound.load(std::memory_order_acquire)) {
+    // Starting the same stream again keeps what the sound server made of it, and a loopback
+    // that lost a ping's sound went on losing it: the stream is opened anew. The count of
+    // silent pings goes over to it.
+    const uint32_t silent = link->silentPings.load(std::memory_order_relaxed);
+    Half* out = s.out;
+    Half* in = s.in;
+    stopStream(&s);
+    if (noAnswer_) return kWaveNoAnswer;
+    const WaveError e = startStream(out, in);
+    if (e == kWaveOk) out->stream->link.silentPings.store(silent, std::memory_order_relaxed);
+    return e;
+  }
   PaStream* pa = s.pa;
   const WaveError e = bounded([pa, link] {
     Pa_AbortStream(pa);
@@ -510,7 +524,11 @@ void PortAudioBackend::waitForDone(uint32_t timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (done_->count.load(std::memory_order_acquire) == seenDone_) {
     reviveEnded();
-    for (const auto& stream : streams_) resynchronize(*stream);
+    // Each stream once, by a list of its own: a stream opened anew replaces its entry.
+    std::array<Stream*, 8> current{};
+    const size_t count = std::min(current.size(), streams_.size());
+    for (size_t i = 0; i < count; ++i) current[i] = streams_[i].get();
+    for (size_t i = 0; i < count; ++i) resynchronize(*current[i]);
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline || deviceFault() != kWaveOk) break;
     done_->wake.wait_for(lock,

@@ -135,27 +135,26 @@ TEST(DuplexBlock, APingStartsOnlyInACallbackOnTime) {
 }
 
 // A ping that hears only digital silence lost its sound on the way: the stream is started again
-// once; a device that stays silent (muted) is not restarted before every ping.
-TEST(DuplexBlock, ASilentPingRestartsTheStreamOnce) {
+// after the 1st, 2nd, 4th, 8th ... silent ping in a row, so a device that stays silent (muted) is
+// not restarted before every ping; a ping that hears something starts the count again.
+TEST(DuplexBlock, SilentPingsRestartTheStreamLessOftenTheLongerTheyLast) {
   Host host;
   host.link.silence = 0;
-  const auto silentPing = [&host](bool mute) {
-    Ping ping(host);
-    if (mute) ping.click[0] = 0;
-    for (int i = 0; i < 8 && !ping.record.done(); ++i) host.callback();
-    EXPECT_TRUE(ping.record.done());
+  const auto ping = [&host](bool mute) {
+    Ping p(host);
+    if (mute) p.click[0] = 0;
+    for (int i = 0; i < 8 && !p.record.done(); ++i) host.callback();
+    EXPECT_TRUE(p.record.done());
     for (int i = 0; i < 3; ++i) host.callback();
+    const bool restart = host.link.disturbed.exchange(false);
+    return restart;
   };
-  silentPing(false);
-  EXPECT_FALSE(host.link.disturbed.load()) << "a ping that heard its click";
-  silentPing(true);
-  EXPECT_TRUE(host.link.disturbed.load());
-  host.link.disturbed = false;
-  silentPing(true);
-  EXPECT_FALSE(host.link.disturbed.load()) << "restarted again for the same silence";
-  silentPing(false);
-  silentPing(true);
-  EXPECT_TRUE(host.link.disturbed.load()) << "a new silence after sound";
+  EXPECT_FALSE(ping(false)) << "a ping that heard its click";
+  std::vector<bool> restarts;
+  for (int i = 0; i < 8; ++i) restarts.push_back(ping(true));
+  EXPECT_EQ(restarts, (std::vector<bool>{true, true, false, true, false, false, false, true}));
+  EXPECT_FALSE(ping(false));
+  EXPECT_TRUE(ping(true)) << "a new silence after sound";
 }
 
 }  // namespace
