@@ -5,6 +5,7 @@
 #include <portaudio.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <mutex>
@@ -12,40 +13,10 @@
 #include <utility>
 
 #include "audio/bounded_call.h"
+#include "audio/duplex_block.h"
 #include "audio/prepared_headers.h"
 #include "audio/stderr_filter.h"
 #include "audio/wave_pair.h"
-
-// What the callback of one stream works on; it touches nothing else.
-struct CallbackLink {
-  StartGate gate;
-  TransferHalf* out = nullptr;
-  TransferHalf* in = nullptr;
-  uint32_t outFrameBytes = 0;
-  uint32_t inFrameBytes = 0;
-  uint8_t silence = 0;
-  uint32_t rate = 0;
-  // How much later the stream plays a block than it captured the block handed over with it,
-  // on time [s]: its input and output latencies.
-  double nominalSkewSeconds = 0.0;
-  DoneSignal* done = nullptr;
-  // Set when the stream is given up in a call that never returned: should its callback ever run
-  // again, it touches nothing. `running` is set while a callback is inside; the two together let
-  // abandonLink wait out a callback that had already started.
-  std::atomic<bool> abandoned{false};
-  std::atomic<bool> running{false};
-  // How much later than on time the stream plays what it captures now [us], as the last
-  // callback saw it. PortAudio mends a gap in the playback (a callback late on a busy machine)
-  // by preparing the playback again, while the capture keeps its place: every gap makes the
-  // playback-to-record latency longer by its length, and on a busy machine the gaps add up to
-  // seconds within a minute. A ping's capture skips that much input (alignCapture), and a stream
-  // that has gone further astray is started again (resynchronize), which lines the two up at
-  // once where skipping would take as long as the gaps added up.
-  std::atomic<int32_t> lateMicroseconds{0};
-  uint32_t heldFrames = 0;  // frames a ping has waited for a steady callback
-  // Whether a buffer is being played or recorded.
-  std::atomic<bool> busy{false};
-};
 
 struct PortAudioBackend::Stream {
   PaStream* pa = nullptr;
@@ -56,9 +27,8 @@ struct PortAudioBackend::Stream {
 
 namespace {
 
-// A duplex stream this much later than on time (see CallbackLink::lateMicroseconds) is started
-// again before its next buffer [s]: any less is skipped in a few tenths of a second.
-constexpr double kRestartLateSeconds = 0.25;
+static_assert(kInputUnderflow == paInputUnderflow && kInputOverflow == paInputOverflow &&
+              kOutputUnderflow == paOutputUnderflow && kOutputOverflow == paOutputOverflow);
 // Short enough that a wake-up lost between the check and the sleep costs little.
 constexpr auto kWaitSlice = std::chrono::milliseconds(5);
 // How long a running callback may take to let go of its buffers before the stream is stopped.
@@ -109,37 +79,16 @@ PaStreamParameters streamParameters(int device, const WaveFormat& f, StreamDirec
   p.channelCount = f.channels;
   p.sampleFormat = f.bitsPerSample == 8 ? paUInt8 : paInt16;
   const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+  // The high latency: a busy machine holds a callback up for tens of milliseconds, and a
+  // playback that runs dry meanwhile is prepared again by PortAudio alone, which moves it against
+  // the capture and, through the PulseAudio plugin, now and then ends the stream. With the low
+  // one, a stream at a rate the server resamples (48 kHz on a 44.1 kHz sink) runs dry in its
+  // second callback and ends at once. The longer playback-to-record latency is what the offset
+  // search finds.
   p.suggestedLatency = info == nullptr                ? 0.05
-                       : d == StreamDirection::kInput ? info->defaultLowInputLatency
-                                                      : info->defaultLowOutputLatency;
+                       : d == StreamDirection::kInput ? info->defaultHighInputLatency
+                                                      : info->defaultHighOutputLatency;
   return p;
-}
-
-void noteLateness(CallbackLink& link, const PaStreamCallbackTimeInfo* times) {
-  if (times == nullptr || times->outputBufferDacTime <= 0.0 || times->inputBufferAdcTime <= 0.0) {
-    return;
-  }
-  const double late =
-      times->outputBufferDacTime - times->inputBufferAdcTime - link.nominalSkewSeconds;
-  link.lateMicroseconds.store(static_cast<int32_t>(std::clamp(late * 1e6, -1e9, 1e9)),
-                              std::memory_order_release);
-}
-
-// Whether a ping may start in this callback of a duplex stream: one whose playback has just
-// been prepared again after a gap (or not started yet: PortAudio reports its output as due at
-// once) plays its first block at a time no one knows yet, and one that has gone far astray waits
-// for resynchronize. Host APIs that report no times start buffers whenever they come.
-bool steadyBlock(CallbackLink& link, const PaStreamCallbackTimeInfo* times,
-                 PaStreamCallbackFlags flags) {
-  if (times == nullptr || times->currentTime <= 0.0 || times->outputBufferDacTime <= 0.0 ||
-      times->inputBufferAdcTime <= 0.0) {
-    return true;
-  }
-  const double late =
-      times->outputBufferDacTime - times->inputBufferAdcTime - link.nominalSkewSeconds;
-  const bool playing = times->outputBufferDacTime != times->currentTime;
-  return playing && (flags & (paOutputUnderflow | paInputOverflow)) == 0 &&
-         late < kRestartLateSeconds;
 }
 
 // Both flags are sequentially consistent: either abandonLink sees this callback running, or the
@@ -152,34 +101,12 @@ int streamCallback(const void* input, void* output, unsigned long frames,
     link.running.store(false, std::memory_order_release);
     return paAbort;
   }
-  const bool duplex = link.out != nullptr && link.in != nullptr;
-  if (duplex) noteLateness(link, times);
-  beginBlock(link.gate, link.out, link.in);
-  bool ping = duplex && startsTogether(*link.out, *link.in);
-  // A ping waits for a steady callback, half a second at most: then it starts lined up by the
-  // stream's times as well as they go, rather than not at all.
-  if (ping && !steadyBlock(link, times, flags) && link.heldFrames < link.rate / 2) {
-    beginBlock(link.gate, link.out, link.in, true);
-    link.heldFrames += static_cast<uint32_t>(frames);
-    ping = false;
-  } else {
-    link.heldFrames = 0;
+  BlockTimes at;
+  if (times != nullptr) {
+    at = {times->currentTime, times->inputBufferAdcTime, times->outputBufferDacTime};
   }
-  if (ping && times != nullptr) {
-    alignCapture(*link.in, times->inputBufferAdcTime, times->outputBufferDacTime,
-                 link.nominalSkewSeconds, link.rate, link.inFrameBytes);
-  }
-  if (link.out != nullptr && output != nullptr) {
-    playInto(*link.out, {static_cast<uint8_t*>(output), frames * link.outFrameBytes},
-             link.outFrameBytes, link.silence, *link.done);
-  }
-  if (link.in != nullptr && input != nullptr) {
-    captureFrom(*link.in, {static_cast<const uint8_t*>(input), frames * link.inFrameBytes},
-                link.inFrameBytes, *link.done);
-  }
-  link.busy.store((link.out != nullptr && link.out->current != nullptr) ||
-                      (link.in != nullptr && link.in->current != nullptr),
-                  std::memory_order_release);
+  runBlock(link, input, output, frames, times != nullptr ? &at : nullptr,
+           static_cast<uint32_t>(flags));
   link.running.store(false, std::memory_order_release);
   return paContinue;
 }
@@ -288,8 +215,9 @@ WaveError PortAudioBackend::bounded(Call call) {
 
 WaveError PortAudioBackend::deviceFault() const {
   if (noAnswer_) return kWaveNoAnswer;
+  if (reviveFailed_) return kWaveDeviceStopped;
   for (const auto& stream : streams_) {
-    if (Pa_IsStreamActive(stream->pa) != 1) return kWaveDeviceStopped;
+    if (Pa_IsStreamActive(stream->pa) != 1 && !mayRevive()) return kWaveDeviceStopped;
   }
   return kWaveOk;
 }
@@ -371,6 +299,9 @@ WaveError PortAudioBackend::startStream(Half* out, Half* in) {
     raw->link.rate = rate;
     if (const PaStreamInfo* info = Pa_GetStreamInfo(raw->pa); info != nullptr) {
       raw->link.nominalSkewSeconds = info->inputLatency + info->outputLatency;
+      raw->link.settleFrames = static_cast<uint32_t>(info->outputLatency * rate);
+      raw->link.minLeadSeconds = info->outputLatency / 2;
+      raw->link.maxBacklogSeconds = info->inputLatency;
     }
     if (r = Pa_StartStream(raw->pa); r != paNoError) Pa_CloseStream(raw->pa);
     return r;
@@ -382,6 +313,7 @@ WaveError PortAudioBackend::startStream(Half* out, Half* in) {
   }
   s.reset(raw);
   if (e != kWaveOk) return e;
+  reviveFailed_ = false;
   if (out != nullptr) out->stream = s.get();
   if (in != nullptr) in->stream = s.get();
   streams_.push_back(std::move(s));
@@ -441,8 +373,41 @@ void PortAudioBackend::takeBack(Half& half, const WaveHeader* cancelled) {
     dropQueued(t);
     t.flushDone.store(t.flushRequest.load(std::memory_order_acquire), std::memory_order_release);
   }
+  requeue(half, cancelled);
+}
+
+// Only while no callback runs on the half: its ring is empty (or emptied by its callback).
+void PortAudioBackend::requeue(Half& half, const WaveHeader* cancelled) {
   std::erase_if(half.queued, [&](WaveHeader* h) { return h == cancelled || h->done(); });
-  for (WaveHeader* h : half.queued) t.queue.push(h);
+  for (WaveHeader* h : half.queued) half.transfer->queue.push(h);
+}
+
+bool PortAudioBackend::mayRevive() const {
+  return revivedAt_ != done_->count.load(std::memory_order_acquire);
+}
+
+// PortAudio's thread now and then gives a stream up on a healthy but busy machine (the
+// PulseAudio plugin fails a query right after PortAudio started a drained playback again). Such
+// a stream is opened again, with the buffers it held queued again from their start, so a ping
+// cut short is played and recorded whole; until a buffer completes, it gets no other chance. A
+// server that is gone fails the new stream, and deviceFault tells that.
+void PortAudioBackend::reviveEnded() {
+  Stream* ended = nullptr;
+  for (const auto& stream : streams_) {
+    if (Pa_IsStreamActive(stream->pa) != 1) ended = stream.get();
+  }
+  if (ended == nullptr || !mayRevive()) return;
+  revivedAt_ = done_->count.load(std::memory_order_acquire);
+  Half* out = ended->out;
+  Half* in = ended->in;
+  stopStream(ended);
+  if (noAnswer_) return;
+  for (Half* half : {out, in}) {
+    if (half == nullptr) continue;
+    dropQueued(*half->transfer);
+    requeue(*half, nullptr);
+  }
+  reviveFailed_ = startStream(out, in) != kWaveOk;
 }
 
 WaveError PortAudioBackend::close(StreamHandle handle) {
@@ -493,9 +458,10 @@ WaveError PortAudioBackend::enqueue(Half& half, WaveHeader& header) {
   return attach(half);
 }
 
-// A duplex stream is started again when its playback has fallen far behind its capture, once it
-// has finished the buffers it was playing and recording (it starts no others meanwhile); the
-// buffers queued meanwhile start after it. A start that fails leaves the stream stopped, which
+// A duplex stream is started again when its playback has fallen far behind its capture or its
+// callback found it disturbed (CallbackLink::disturbed), once it has finished the buffers it was
+// playing and recording (it starts no others meanwhile); the buffers queued meanwhile start after
+// it. A start that fails leaves the stream stopped, which
 // deviceFault tells. One that ended by itself is left to deviceFault too: its server may be gone,
 // and a start against a server that is gone does not return.
 WaveError PortAudioBackend::resynchronize(Stream& s) {
@@ -503,12 +469,28 @@ WaveError PortAudioBackend::resynchronize(Stream& s) {
   if (s.out == nullptr || s.in == nullptr) return kWaveOk;
   const bool ended = Pa_IsStreamActive(s.pa) != 1;
   const bool astray = link->lateMicroseconds.load(std::memory_order_acquire) >=
-                      static_cast<int32_t>(kRestartLateSeconds * 1e6);
+                          static_cast<int32_t>(kAstraySeconds * 1e6) ||
+                      link->disturbed.load(std::memory_order_acquire);
   if (ended || !astray || link->busy.load(std::memory_order_acquire)) return kWaveOk;
+  if (link->lostSound.load(std::memory_order_acquire)) {
+    // Starting the same stream again keeps what the sound server made of it, and a loopback
+    // that lost a ping's sound went on losing it: the stream is opened anew. The count of
+    // silent pings goes over to it.
+    const uint32_t silent = link->silentPings.load(std::memory_order_relaxed);
+    Half* out = s.out;
+    Half* in = s.in;
+    stopStream(&s);
+    if (noAnswer_) return kWaveNoAnswer;
+    const WaveError e = startStream(out, in);
+    if (e == kWaveOk) out->stream->link.silentPings.store(silent, std::memory_order_relaxed);
+    return e;
+  }
   PaStream* pa = s.pa;
   const WaveError e = bounded([pa, link] {
     Pa_AbortStream(pa);
     link->lateMicroseconds.store(0, std::memory_order_relaxed);
+    link->disturbed.store(false, std::memory_order_relaxed);
+    link->steadyFrames.store(0, std::memory_order_relaxed);
     return Pa_StartStream(pa);
   });
   return e;
@@ -541,7 +523,12 @@ void PortAudioBackend::waitForDone(uint32_t timeoutMs) {
   std::unique_lock lock(waitMutex_);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (done_->count.load(std::memory_order_acquire) == seenDone_) {
-    for (const auto& stream : streams_) resynchronize(*stream);
+    reviveEnded();
+    // Each stream once, by a list of its own: a stream opened anew replaces its entry.
+    std::array<Stream*, 8> current{};
+    const size_t count = std::min(current.size(), streams_.size());
+    for (size_t i = 0; i < count; ++i) current[i] = streams_[i].get();
+    for (size_t i = 0; i < count; ++i) resynchronize(*current[i]);
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline || deviceFault() != kWaveOk) break;
     done_->wake.wait_for(lock,

@@ -68,6 +68,9 @@ class PortAudioBackend final : public AudioBackend {
   template <typename Call>
   WaveError bounded(Call call);
   void takeBack(Half& half, const WaveHeader* cancelled);
+  void requeue(Half& half, const WaveHeader* cancelled);
+  bool mayRevive() const;
+  void reviveEnded();
   WaveError enqueue(Half& half, WaveHeader& header);
   WaveError resynchronize(Stream& stream);
 
@@ -86,6 +89,10 @@ class PortAudioBackend final : public AudioBackend {
   std::unique_ptr<DoneSignal> done_ = std::make_unique<DoneSignal>();
   std::mutex waitMutex_;
   uint64_t seenDone_ = 0;
+  // The count of completed buffers when a stream that had ended by itself was last opened again
+  // (reviveEnded), and whether that failed.
+  uint64_t revivedAt_ = UINT64_MAX;
+  bool reviveFailed_ = false;
 };
 
 struct AudioDeviceInfo {

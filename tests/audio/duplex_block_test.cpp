@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "audio/duplex_block.h"
+
+namespace {
+
+// A duplex host at 1000 frames/s, mono 16-bit, 10 frames a callback, over a loopback that hands
+// every played frame back to the capture `kLoop` frames later: the world the callback is judged
+// against, kept apart from the code under test. A host late with its input (as PortAudio's ALSA
+// host on a busy machine) runs a callback with made-up silent input and the input flagged as
+// underflowed; the frames captured meanwhile come in the callbacks after it.
+constexpr uint32_t kBlock = 10;
+constexpr uint32_t kLoop = 15;
+
+struct Host {
+  Host() {
+    link.out = &out;
+    link.in = &in;
+    link.outFrameBytes = 2;
+    link.inFrameBytes = 2;
+    link.rate = 1000;
+    link.done = &done;
+    in.capturing = true;
+  }
+
+  // One callback; the input is what the loopback captured, or silence when `inputLate`.
+  void callback(uint32_t flags = 0, const BlockTimes* times = nullptr, bool inputLate = false) {
+    std::vector<int16_t> input(kBlock, 0);
+    if (!inputLate) {
+      for (uint32_t i = 0; i < kBlock; ++i) input[i] = heard(captured + i);
+      captured += kBlock;
+    }
+    std::vector<int16_t> output(kBlock, 0);
+    runBlock(link, input.data(), output.data(), kBlock, times,
+             flags | (inputLate ? kInputUnderflow : 0));
+    air.resize(played + kBlock + kLoop, 0);
+    std::copy(output.begin(), output.end(), air.begin() + played + kLoop);
+    played += kBlock;
+  }
+  int16_t heard(uint32_t frame) const { return frame < air.size() ? air[frame] : 0; }
+
+  TransferHalf out, in;
+  DoneSignal done;
+  CallbackLink link;
+  std::vector<int16_t> air;  // what the capture hears, frame by frame
+  uint32_t played = 0;
+  uint32_t captured = 0;
+};
+
+// A ping: a click on the first frame of the playback, 40 frames recorded.
+struct Ping {
+  explicit Ping(Host& host) {
+    click[0] = 20000;
+    play.data = reinterpret_cast<uint8_t*>(click.data());
+    play.length = static_cast<uint32_t>(click.size() * 2);
+    record.data = reinterpret_cast<uint8_t*>(recorded.data());
+    record.length = static_cast<uint32_t>(recorded.size() * 2);
+    host.in.queue.push(&record);
+    host.out.queue.push(&play);
+  }
+  // Where the click landed in the recording, or -1.
+  int clickAt() const {
+    const auto it = std::find(recorded.begin(), recorded.end(), 20000);
+    return it == recorded.end() ? -1 : static_cast<int>(it - recorded.begin());
+  }
+  std::vector<int16_t> click = std::vector<int16_t>(4, 0);
+  std::vector<int16_t> recorded = std::vector<int16_t>(40, 0);
+  WaveHeader play, record;
+};
+
+// The cause of the silent pings under a CPU hog: the made-up silence of a callback whose input
+// was not ready went into the recording, so everything after it came that much late, the click
+// past the recording's end when the host was late often enough. Only real input is recorded now,
+// and the click lands where it lands on an idle machine, however often the input is late.
+TEST(DuplexBlock, MadeUpSilenceOfALateInputIsNotRecorded) {
+  for (const uint32_t lateCallbacks : {0u, 1u, 3u}) {
+    Host host;
+    for (int i = 0; i < 3; ++i) host.callback();
+    Ping ping(host);
+    host.callback();
+    for (uint32_t i = 0; i < lateCallbacks; ++i) host.callback(0, nullptr, true);
+    for (int i = 0; i < 8 && !ping.record.done(); ++i) host.callback();
+    ASSERT_TRUE(ping.record.done());
+    EXPECT_EQ(ping.clickAt(), static_cast<int>(kLoop)) << lateCallbacks << " late callbacks";
+  }
+}
+
+// After the playback ran dry (or input was lost), the distance between the two directions is
+// unknown: no ping starts until the stream has been started again (which clears `disturbed`), or
+// until half a second has passed, when it starts as well as it can rather than not at all.
+TEST(DuplexBlock, APingWaitsForTheRestartAfterADisturbance) {
+  Host host;
+  host.callback(kOutputUnderflow);
+  EXPECT_TRUE(host.link.disturbed.load());
+  Ping ping(host);
+  for (int i = 0; i < 5; ++i) host.callback();
+  EXPECT_EQ(host.in.current, nullptr) << "started in a disturbed stream";
+  host.link.disturbed = false;
+  host.callback();
+  EXPECT_EQ(host.in.current, &ping.record);
+
+  Host stuck;
+  stuck.callback(kInputOverflow);
+  Ping late(stuck);
+  for (int i = 0; i < 50; ++i) stuck.callback();
+  EXPECT_EQ(stuck.in.current, nullptr);
+  stuck.callback();
+  EXPECT_EQ(stuck.in.current, &late.record) << "waited longer than half a second";
+}
+
+// A ping starts only in a callback that comes on time: one that finds the playback nearly
+// drained, or input piled up beyond the input latency, holds it back; so do the first callbacks
+// after a (re)start, before the stream has run steadily for its output latency.
+TEST(DuplexBlock, APingStartsOnlyInACallbackOnTime) {
+  Host host;
+  host.link.minLeadSeconds = 0.010;
+  host.link.maxBacklogSeconds = 0.020;
+  host.link.settleFrames = 30;
+  const BlockTimes onTime{100.0, 99.990, 100.030};
+  const BlockTimes drained{100.0, 99.990, 100.002};
+  const BlockTimes piledUp{100.0, 99.950, 100.030};
+  Ping ping(host);
+  for (int i = 0; i < 2; ++i) host.callback(0, &onTime);
+  EXPECT_EQ(host.in.current, nullptr) << "not settled yet";
+  host.callback(0, &drained);
+  host.callback(0, &piledUp);
+  EXPECT_EQ(host.in.current, nullptr);
+  host.callback(0, &onTime);
+  EXPECT_EQ(host.in.current, &ping.record);
+}
+
+// A ping that hears only digital silence lost its sound on the way: the stream is started again
+// after the 1st, 2nd, 4th, 8th ... silent ping in a row, so a device that stays silent (muted) is
+// not restarted before every ping; a ping that hears something starts the count again.
+TEST(DuplexBlock, SilentPingsRestartTheStreamLessOftenTheLongerTheyLast) {
+  Host host;
+  host.link.silence = 0;
+  const auto ping = [&host](bool mute) {
+    Ping p(host);
+    if (mute) p.click[0] = 0;
+    for (int i = 0; i < 8 && !p.record.done(); ++i) host.callback();
+    EXPECT_TRUE(p.record.done());
+    for (int i = 0; i < 3; ++i) host.callback();
+    const bool restart = host.link.disturbed.exchange(false);
+    return restart;
+  };
+  EXPECT_FALSE(ping(false)) << "a ping that heard its click";
+  std::vector<bool> restarts;
+  for (int i = 0; i < 8; ++i) restarts.push_back(ping(true));
+  EXPECT_EQ(restarts, (std::vector<bool>{true, true, false, true, false, false, false, true}));
+  EXPECT_FALSE(ping(false));
+  EXPECT_TRUE(ping(true)) << "a new silence after sound";
+}
+
+}  // namespace
