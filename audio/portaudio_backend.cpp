@@ -321,11 +321,14 @@ WaveError PortAudioBackend::startStream(Half* out, Half* in) {
 }
 
 // After this no callback runs for the stream's halves; what they had queued stays in their
-// rings and is taken up again by the next stream either half gets.
+// rings and is taken up again by the next stream either half gets. Streams are stopped, never
+// aborted: an abort cancels PortAudio's ALSA thread wherever it is (pthread_cancel), even inside
+// a call a checker or the C library has wrapped, where a stop lets it leave its loop and end
+// normally once the few milliseconds already handed to the device have played.
 void PortAudioBackend::stopStream(Stream* stream) {
   PaStream* pa = stream->pa;
   const WaveError e = bounded([pa] {
-    Pa_AbortStream(pa);
+    Pa_StopStream(pa);
     return Pa_CloseStream(pa);
   });
   if (noAnswer_ || e == kWaveNoThread) {
@@ -487,7 +490,7 @@ WaveError PortAudioBackend::resynchronize(Stream& s) {
   }
   PaStream* pa = s.pa;
   const WaveError e = bounded([pa, link] {
-    Pa_AbortStream(pa);
+    Pa_StopStream(pa);
     link->lateMicroseconds.store(0, std::memory_order_relaxed);
     link->disturbed.store(false, std::memory_order_relaxed);
     link->steadyFrames.store(0, std::memory_order_relaxed);
