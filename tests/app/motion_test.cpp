@@ -167,6 +167,28 @@ TEST_F(MotionTest, TheScanCycleFollowsThePickedEchoAndTheExportWritesItsRows) {
   EXPECT_EQ(trackCsvRow(trackRow(t, t.count - 1)), std::string(line));
 }
 
+// A person at the desk, followed the way the window follows it: every ping tracked, no step
+// between pings larger than the chest's own (0.85 mm at most), the breathing's ±4 mm swing seen.
+TEST_F(MotionTest, TheScanCycleFollowsABreathingPersonWithoutALoss) {
+  use("preset=desk,person=1.2");
+  startTracking(program.tracking, 1.2);
+  for (int n = 0; n < 120; ++n) ping();
+  const Tracking& t = program.tracking;
+  ASSERT_EQ(t.count, 120u);
+  EXPECT_EQ(t.lostTimes, 0u);
+  double low = INFINITY, high = -INFINITY, step = 0.0;
+  for (size_t i = 0; i < t.count; ++i) {
+    const TrackPoint& p = trackRow(t, i);
+    ASSERT_EQ(p.state, TrackState::kTracking) << i;
+    low = std::min(low, p.distanceM);
+    high = std::max(high, p.distanceM);
+    if (i > 0) step = std::max(step, std::abs(p.distanceM - trackRow(t, i - 1).distanceM));
+  }
+  EXPECT_LE(step, 0.0015);
+  EXPECT_NEAR(high - low, 0.008, 0.002);
+  EXPECT_NEAR(0.5 * (low + high), 1.2, 0.005);
+}
+
 // With a calibration the table says so first, and the distances read under it like every other.
 TEST_F(MotionTest, ACalibratedTrackReadsAsTheOtherDistances) {
   use("echo=1.00:0.2,noise=46");
