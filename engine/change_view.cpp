@@ -96,18 +96,26 @@ void addColumn(ChangeView& view, double weight, size_t from, size_t to, Value va
   }
 }
 
-// The still room at value i: the mean over the last time constant.
-double stillAt(ChangeView& view, size_t i) {
-  const double* oldest = blockAt(view, view.newestBlock - static_cast<int64_t>(kChangeBlocks));
-  const double tau = view.blockSeconds * static_cast<double>(kChangeBlocks);
-  return (view.total[i] - (1.0 - view.oldestShare) * oldest[i]) / tau;
-}
+// The still room, value by value: the mean over the last time constant.
+struct StillRoom {
+  explicit StillRoom(ChangeView& view)
+      : total(view.total.data()),
+        oldest(blockAt(view, view.newestBlock - static_cast<int64_t>(kChangeBlocks))),
+        leftOut(1.0 - view.oldestShare),
+        perSecond(1.0 / (view.blockSeconds * static_cast<double>(kChangeBlocks))) {}
+  double operator()(size_t i) const { return (total[i] - leftOut * oldest[i]) * perSecond; }
+
+  const double* total;
+  const double* oldest;
+  double leftOut, perSecond;
+};
 
 void learnStrengths(ChangeView& view, std::span<const int32_t> values, double weight) {
   auto value = [&](size_t i) { return i < values.size() ? static_cast<double>(values[i]) : 0.0; };
   addColumn(view, weight, 0, kEnvelopeBins, value);
+  const StillRoom still(view);
   for (size_t i = 0; i < kEnvelopeBins; ++i) {
-    view.column[i] = static_cast<int32_t>(std::min(std::abs(value(i) - stillAt(view, i)), 2.0e9));
+    view.column[i] = static_cast<int32_t>(std::min(std::abs(value(i) - still(i)), 2.0e9));
   }
 }
 
@@ -171,16 +179,17 @@ void observeChangeMeasurement(ChangeView& view, const SonarSettings& s, DirectAr
   addColumn(view, weight, kRe, kRe + lagCount,
             [&](size_t i) { return view.raw[i - kRe + kMargin]; });
   addColumn(view, weight, kIm, kIm + lagCount, [&](size_t i) { return view.quadrature[i - kIm]; });
+  const StillRoom still(view);
   for (size_t k = 0; k < bins; ++k) {
     const uint64_t from = k * width;
     const uint64_t to = from + width + 1;
     if (to > lagCount) break;
     double most = 0.0;
     for (uint64_t i = from; i < to; ++i) {
-      const double re = view.raw[i + kMargin] - stillAt(view, kRe + i);
-      const double im = view.quadrature[i] - stillAt(view, kIm + i);
-      most = std::max(most, std::hypot(re, im));
+      const double re = view.raw[i + kMargin] - still(kRe + i);
+      const double im = view.quadrature[i] - still(kIm + i);
+      most = std::max(most, re * re + im * im);
     }
-    view.column[k] = static_cast<int32_t>(std::min(most * scale, 2.0e9));
+    view.column[k] = static_cast<int32_t>(std::min(std::sqrt(most) * scale, 2.0e9));
   }
 }
