@@ -19,6 +19,8 @@
 // The last time constant is kept as kChangeBlocks blocks of summed columns plus the one being
 // filled, and the oldest block counts in proportion to its share still inside the time constant:
 // exact for a still room, and memory that does not grow with the time constant or the ping rate.
+// The price of forgetting that fast: a motion whose period is twice the time constant or less is
+// partly taken into the still room too (a breath takes about 4 s; the default is 5 s).
 //
 // Live, the still room is estimated lag by lag on the analytic correlation (the sums plus j
 // times their quadrature), not on the bins' strengths: a breathing chest moves its echo by
