@@ -119,7 +119,7 @@ constexpr const char* kUsage =
     "format a ping takes about 25 KB (a 10 KB recording and its 15 KB warm-up), an hour of\n"
     "timed pings about 340 MB; recording does not start on a disk that cannot hold a minute.\n"
     "--changes draws each column as its change from a running estimate of the still room,\n"
-    "per range bin: a still echo fades to 1/e within --changes-time S seconds (default 5),\n"
+    "per range bin: a still echo fades out within --changes-time S seconds (default 5),\n"
     "what moves stands out; saved files keep the raw columns. track prints one line per\n"
     "ping (with --json a streamed document like ping's, each ping with \"time\", \"track\",\n"
     "\"distance\" and \"amplitude\"); a ping that lost the echo says \"lost\" and leaves\n"

@@ -28,6 +28,7 @@ constexpr uint32_t kBackgroundMemoryPings = 64;
 constexpr uint32_t kBackgroundMinPings = 4;
 constexpr double kAcquireOverNoise = 6.0;
 constexpr double kMaxTrackSpeedMps = 2.0;  // faster than a hand moves
+constexpr double kFitOffsetShare = 0.1;    // of each ping's offset in the fit's
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 double wrapAngle(double a) {
@@ -197,12 +198,14 @@ void centreWindow(TargetTracker& t, double lag) {
 }
 
 // The envelope of the window, over the still room once enough pings have shown it.
-void envelopeOverBackground(TargetTracker& t) {
+// Returns whether the still room was taken out.
+bool envelopeOverBackground(TargetTracker& t) {
   const bool subtract = t.backgroundPings >= kBackgroundMinPings;
   for (size_t i = 0; i < kTrackWindowLags; ++i) {
     const Complex back = subtract ? Complex(t.backRe[i], t.backIm[i]) : Complex();
     t.envelope[i] = std::abs(at(t, i) - back);
   }
+  return subtract;
 }
 
 void learnBackground(TargetTracker& t) {
@@ -249,7 +252,7 @@ TrackPoint pointOf(const TargetTracker& t, const TrackInput& in, double amplitud
 TrackPoint acquire(TargetTracker& t, const TrackInput& in, double nearLag) {
   centreWindow(t, nearLag);
   analyticWindow(t, in, t.windowFirst, kTrackWindowLags);
-  envelopeOverBackground(t);
+  t.fitOverBackground = envelopeOverBackground(t);
   const double noise = noiseFloor(t, kTrackWindowLags);
   const double centre = nearLag - static_cast<double>(t.windowFirst);
   const double peak = findPeak(t, centre, kAcquireWithinM / in.metresPerLag,
@@ -266,6 +269,7 @@ TrackPoint acquire(TargetTracker& t, const TrackInput& in, double nearLag) {
   const Complex value = at(t, static_cast<size_t>(t.reference - t.windowFirst));
   addToCircle(t, value);
   t.lag = phaseLagNear(value, t.reference, t.radiansPerLag, coarse);
+  t.fitOffset = coarse - t.lag;
   t.phaseLag = t.lag;
   t.velocity = 0.0;
   t.fixes = 1;
@@ -284,7 +288,11 @@ TrackPoint follow(TargetTracker& t, const TrackInput& in) {
   const double predicted = t.lag + t.velocity * dt;
   centreWindow(t, predicted);
   analyticWindow(t, in, t.windowFirst, kTrackWindowLags);
-  envelopeOverBackground(t);
+  const bool overBackground = envelopeOverBackground(t);
+  // The still room taken out of the envelope, or put back, moves the fit of an echo that does
+  // not move: this ping's fit is neither followed nor a reason to give the echo up.
+  const bool fitMoved = overBackground != t.fitOverBackground;
+  t.fitOverBackground = overBackground;
   const double noise = noiseFloor(t, kTrackWindowLags);
   const double from = static_cast<double>(t.windowFirst);
   // The second ping has no velocity to predict with yet: it looks as far as the first did, for
@@ -293,8 +301,8 @@ TrackPoint follow(TargetTracker& t, const TrackInput& in) {
   const bool young = t.fixes < 2;
   const double radius = young ? kAcquireWithinM / in.metresPerLag : cycle;
   // A fit on the noise says nothing: then the phase alone carries the track.
-  const double peak =
-      findPeak(t, predicted - from, radius, kAcquireOverNoise * noise, /*nearest=*/young);
+  const double peak = findPeak(t, predicted + t.fitOffset - from, radius, kAcquireOverNoise * noise,
+                               /*nearest=*/young);
   learnBackground(t);
   if (std::abs(predicted - static_cast<double>(t.reference)) > kReferenceDrift) {
     t.reference = static_cast<int64_t>(std::lround(predicted));
@@ -310,10 +318,10 @@ TrackPoint follow(TargetTracker& t, const TrackInput& in) {
   const double phaseLag = phaseLagNear(value, t.reference, t.radiansPerLag, predicted);
   t.phaseLag = phaseLagNear(value, t.reference, t.radiansPerLag, t.phaseLag + t.velocity * dt);
   const double coarse = peak < 0.0 ? INFINITY : from + peak;
-  const double fitLag = phaseLagNear(value, t.reference, t.radiansPerLag, coarse);
+  const double fitLag = phaseLagNear(value, t.reference, t.radiansPerLag, coarse - t.fitOffset);
   t.quietPings = amplitude < kLostShare * t.foundAmplitude ? t.quietPings + 1 : 0;
-  const bool fitted = std::isfinite(coarse);
-  if ((fitted && t.fixes >= 2 && std::abs(coarse - predicted) > cycle / 2.0) ||
+  const bool fitted = std::isfinite(coarse) && !fitMoved;
+  if ((fitted && t.fixes >= 2 && std::abs(coarse - t.fitOffset - predicted) > cycle / 2.0) ||
       t.quietPings >= kLostQuietPings) {
     t.state = TrackState::kLost;
     TrackPoint p = pointOf(t, in, amplitude);
@@ -343,6 +351,16 @@ TrackPoint follow(TargetTracker& t, const TrackInput& in) {
     const double fastest = kMaxTrackSpeedMps / in.metresPerLag;
     t.velocity =
         std::clamp(t.fixes < 2 ? seen : t.velocity + 0.5 * (seen - t.velocity), -fastest, fastest);
+  }
+  if (std::isfinite(coarse)) {
+    // Where the fit sits from the phase: 0 for a lone echo; for a cluster of reflections (a
+    // body), somewhere inside it. Learned slowly, so that a fit wandering within the cluster
+    // does not move the track to another cycle, nor a fit on the noise walk the offset away
+    // (re-anchoring takes the fit's cycle, not its offset); learned afresh only where the lag
+    // or the fit changed their meaning.
+    const double offset = coarse - t.lag;
+    t.fitOffset +=
+        fitMoved || newCentre ? offset - t.fitOffset : kFitOffsetShare * (offset - t.fitOffset);
   }
   ++t.fixes;
   TrackPoint p = pointOf(t, in, amplitude);

@@ -25,7 +25,11 @@
 //  [unwrap]   each ping's phase is taken on the cycle nearest the prediction (the latest lag
 //             plus the velocity); where the matched fit (the envelope's peak, which tells the
 //             cycles apart) says the echo moved more than a quarter cycle, the track is
-//             re-anchored on the cycle the fit picks;
+//             re-anchored on the cycle the fit picks. The fit is read from where it usually sits
+//             beside the phase's lag: 0 for a lone echo, but a body is a cluster of reflections
+//             (chest, shoulders, head within a few centimetres) whose envelope peaks inside the
+//             cluster, often near half a cycle behind the chest; taken as it stands, it would
+//             pick the neighbouring cycle every time the breathing carried the phase across;
 //  [lost]     the echo is lost when its amplitude stays below kLostShare of what it had when it
 //             was found for kLostQuietPings pings, or when the fit lands more than half a cycle
 //             from the prediction; the next ping looks for the echo nearest its last distance.
@@ -80,12 +84,14 @@ struct TargetTracker {
   double radiansPerLag = 0.0;
 
   // The echo.
-  int64_t windowFirst = 0;  // lag of the window's first entry
-  int64_t reference = 0;    // the lag whose phase is followed
-  double lag = 0.0;         // absolute, fractional
-  double phaseLag = 0.0;    // the lag the phase alone, unwrapped, gives
-  double velocity = 0.0;    // [lags per second]
-  uint32_t fixes = 0;       // pings since the echo was found
+  int64_t windowFirst = 0;         // lag of the window's first entry
+  int64_t reference = 0;           // the lag whose phase is followed
+  double lag = 0.0;                // absolute, fractional
+  double phaseLag = 0.0;           // the lag the phase alone, unwrapped, gives
+  double velocity = 0.0;           // [lags per second]
+  uint32_t fixes = 0;              // pings since the echo was found
+  double fitOffset = 0.0;          // where the matched fit sits from `lag` [lags]
+  bool fitOverBackground = false;  // the fit's envelope had the still room taken out
   uint32_t quietPings = 0;
   double foundAmplitude = 0.0;
 

@@ -2,6 +2,7 @@
 
 #include <QDoubleSpinBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
@@ -189,6 +190,14 @@ void TrackWindow::createMenus(const std::function<void(CommandId)>& runCommand) 
   exportAction->setObjectName(QStringLiteral("cmd%1").arg(number));
   connect(exportAction, &QAction::triggered, this,
           [runCommand] { runCommand(CommandId::kExportTrack); });
+}
+
+void TrackWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
 }
 
 void TrackWindow::fillRulerMenu() {

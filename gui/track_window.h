@@ -46,6 +46,10 @@ class TrackWindow : public QMainWindow {
   TrackPlot* plot() const { return plot_; }
   QMenu* rulerMenu() const { return rulerMenu_; }
 
+ protected:
+  // Escape closes the window as it closes the program's dialogs.
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void createMenus(const std::function<void(CommandId)>& runCommand);
   void fillRulerMenu();

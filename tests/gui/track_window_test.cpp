@@ -2,6 +2,7 @@
 
 #include "test_helpers.h"
 
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QTest>
 #include <cmath>
@@ -164,6 +165,29 @@ TEST_F(TrackWindowTest, AClickOnTheEchogramPicksTheEchoOfItsRow) {
   ASSERT_EQ(p.state, TrackState::kTracking);
   EXPECT_NEAR(p.distanceM, 1.20, 0.005);
   track->close();
+}
+
+// Escape closes the tracking window, from wherever the keyboard is in it, and leaves the program's
+// own window and the track alone.
+TEST_F(TrackWindowTest, EscapeClosesTheWindow) {
+  open("echo=1.00:0.2");
+  window_->runCommand(CommandId::kTrackEcho);
+  TrackWindow* track = window_->trackWindow();
+  ASSERT_NE(track, nullptr);
+  track->follow(1.0);
+  for (QWidget* target :
+       {static_cast<QWidget*>(track->findChild<QDoubleSpinBox*>(QStringLiteral("trackNear"))),
+        static_cast<QWidget*>(track)}) {
+    ASSERT_NE(target, nullptr);
+    window_->runCommand(CommandId::kTrackEcho);
+    ASSERT_TRUE(track->isVisible());
+    track->activateWindow();
+    target->setFocus();
+    QTest::keyClick(target, Qt::Key_Escape);
+    EXPECT_FALSE(track->isVisible()) << target->objectName().toStdString();
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_TRUE(window_->program().tracking.on);
+  }
 }
 
 // The change view's toolbar button and its Analyze item show the same state, whichever was used.
