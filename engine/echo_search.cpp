@@ -32,10 +32,18 @@ constexpr double kSupportFloor = 1e-6;  // of the shape's envelope peak
 constexpr int kPhases = 16;             // steps of a lag in the table of the shape
 constexpr int kCoarseSteps = 16;        // looks over one carrier period before the fine search
 constexpr double kGolden = 0.6180339887498949;
-constexpr int kGoldenSteps = 24;  // shrinks the bracket to 1e-5 of itself
+constexpr int kGoldenSteps = 16;  // shrinks the bracket to 5e-4 of itself, 1e-4 of a lag
 constexpr int kDirectParts = 3;   // the direct arrival and the parts that come with it
 // A part of the direct arrival is fitted while the residual in its main lobe reaches this share.
 constexpr double kDirectPartShare = 0.05;
+// A carrier cycle other than the envelope's must leave at most this share of what the
+// envelope's leaves, with the strongest arrival within this many main lobes; it is looked for
+// within this share of a period of one period away.
+constexpr double kCycleGain = 0.9;
+constexpr int64_t kCycleReachLobes = 2;
+constexpr double kCycleWithin = 0.25;
+// How much larger an arrival fitted on the neighbouring cycle can come out.
+constexpr double kCycleAmplitudeSpread = 1.5;
 
 // The whole lag nearest to a fractional one (without the library call: this runs for every lag
 // of every search).
@@ -127,6 +135,7 @@ class Search {
   double tableAt(int64_t n, int phase) const;
   void tabulateShape();
   void measureBlocks();
+  double robustLevel(int64_t b, int64_t blocks) const;
   double levelAt(int64_t lag) const;
   void guardArrivals();
   double energyNear(int64_t lag) const;
@@ -140,6 +149,9 @@ class Search {
   double echoSign() const { return arrivals_[0].amplitude < 0.0 ? -1.0 : 1.0; }
   size_t reportable() const;
   void refitNear(size_t index);
+  FoundArrival bestCycle(const FoundArrival& found);
+  bool stands(const FoundArrival& echo, double peak);
+  double leftWithNeighbour(const FoundArrival& found, int64_t from, int64_t to);
   void fitDirectCluster(double peak);
   FoundArrival fitDirectAgain() {
     return std::isfinite(limits_.directWithin)
@@ -166,6 +178,8 @@ class Search {
   size_t count_ = 0;
   std::array<int64_t, kMaxRejected> rejected_{};
   int rejectedCount_ = 0;
+  // Lags the residual changed in since the blocks were last measured (all of them at first).
+  int64_t changedFrom_ = INT64_MIN, changedTo_ = INT64_MAX;
 };
 
 // residual += sign * amplitude * shape(lag - a.lag) wherever the shape reaches.
@@ -180,6 +194,8 @@ void Search::add(const FoundArrival& a, double sign) {
   const std::array<double, 4> w = {-0.5 * f * (1.0 - f) * (1.0 - f), 1.0 + f * f * (1.5 * f - 2.5),
                                    0.5 * f * (1.0 + f * (4.0 - 3.0 * f)), -0.5 * f * f * (1.0 - f)};
   const double scale = sign * a.amplitude;
+  changedFrom_ = std::min(changedFrom_, base + tableFrom_);
+  changedTo_ = std::max(changedTo_, base + tableTo_);
   for (int64_t n = tableFrom_; n <= tableTo_; ++n) {
     const int64_t i = base + n - limits_.firstLag;
     if (i < 0 || i >= static_cast<int64_t>(s_.residual.size())) continue;
@@ -344,31 +360,52 @@ FoundArrival Search::fit(double guess, int reach, double polarity, double within
 // to it, never below the floor.
 void Search::measureBlocks() {
   const int64_t block = lobe_;
-  const auto blocks = static_cast<size_t>(std::min<int64_t>(
-      (last_ - blocksFrom_) / block + 1, static_cast<int64_t>(s_.blockRms.capacity())));
-  s_.blockRms.resize(blocks);
-  s_.blockLevel.resize(blocks);
-  for (size_t b = 0; b < blocks; ++b) {
-    const int64_t from = blocksFrom_ + static_cast<int64_t>(b) * block;
+  const auto blocks = std::min<int64_t>((last_ - blocksFrom_) / block + 1,
+                                        static_cast<int64_t>(s_.blockRms.capacity()));
+  if (changedFrom_ > changedTo_ || changedTo_ < blocksFrom_ || changedFrom_ > last_ ||
+      blocks <= 0) {
+    guardArrivals();
+    return;
+  }
+  s_.blockRms.resize(static_cast<size_t>(blocks));
+  s_.blockLevel.resize(static_cast<size_t>(blocks));
+  // Only the blocks the residual changed in since the last look, and the levels they enter.
+  const int64_t first = (std::max(changedFrom_, blocksFrom_) - blocksFrom_) / block;
+  const int64_t last = (std::min(changedTo_, last_) - blocksFrom_) / block;
+  changedFrom_ = INT64_MAX;
+  changedTo_ = INT64_MIN;
+  for (int64_t b = first; b <= last; ++b) {
+    const int64_t from = blocksFrom_ + b * block;
     double sum = 0.0;
     for (int64_t l = from; l < from + block; ++l) sum += residual(l) * residual(l);
-    s_.blockRms[b] = std::sqrt(sum / static_cast<double>(block));
+    s_.blockRms[static_cast<size_t>(b)] = std::sqrt(sum / static_cast<double>(block));
   }
-  for (size_t b = 0; b < blocks; ++b) {
-    double power = 0.0;
-    size_t n = 0;
-    for (int side = -1; side <= 1; side += 2) {
-      for (int k = kCfarGuardBlocks + 1; k <= kCfarBlocksEachSide; ++k) {
-        const int64_t at = static_cast<int64_t>(b) + side * k;
-        if (at < 0 || at >= static_cast<int64_t>(blocks)) continue;
-        const double rms = s_.blockRms[static_cast<size_t>(at)];
-        power += rms * rms;
-        ++n;
-      }
-    }
-    s_.blockLevel[b] = std::max(n > 0 ? std::sqrt(power / static_cast<double>(n)) : 0.0, floor_);
+  const int64_t levelsTo = std::min(blocks - 1, last + kCfarBlocksEachSide);
+  for (int64_t b = std::max<int64_t>(0, first - kCfarBlocksEachSide); b <= levelsTo; ++b) {
+    s_.blockLevel[static_cast<size_t>(b)] = std::max(robustLevel(b, blocks), floor_);
   }
   guardArrivals();
+}
+
+// The RMS of the blocks on either side of block `b`, leaving out those next to it, told by their
+// median: a few strong reflections among them (or what is left of the candidate's own lobes)
+// raise their mean, not their median. A block's power is about exponentially distributed, whose
+// median is ln 2 times its mean.
+double Search::robustLevel(int64_t b, int64_t blocks) const {
+  std::array<double, 2 * kCfarBlocksEachSide> around{};
+  size_t n = 0;
+  for (int side = -1; side <= 1; side += 2) {
+    for (int k = kCfarGuardBlocks + 1; k <= kCfarBlocksEachSide; ++k) {
+      const int64_t at = b + side * k;
+      if (at < 0 || at >= blocks) continue;
+      const double rms = s_.blockRms[static_cast<size_t>(at)];
+      around[n++] = rms * rms;
+    }
+  }
+  if (n == 0) return 0.0;
+  const auto middle = around.begin() + static_cast<std::ptrdiff_t>(n / 2);
+  std::nth_element(around.begin(), middle, around.begin() + static_cast<std::ptrdiff_t>(n));
+  return std::sqrt(*middle / std::numbers::ln2);
 }
 
 double Search::energyNear(int64_t lag) const {
@@ -429,6 +466,8 @@ double Search::quietFloor() {
       s_.blockLevel.begin() +
       static_cast<std::ptrdiff_t>(kFloorQuantile * static_cast<double>(s_.blockLevel.size() - 1));
   std::nth_element(s_.blockLevel.begin(), at, s_.blockLevel.end());
+  changedFrom_ = blocksFrom_;  // the levels are to be measured again, under the floor
+  changedTo_ = last_;
   // A block of one main lobe holds about one independent value of the envelope, whose power is
   // exponentially distributed: its quantile q lies at -ln(1 - q) times the mean.
   return *at / std::sqrt(-std::log(1.0 - kFloorQuantile));
@@ -483,12 +522,17 @@ int64_t Search::strongestLag(int64_t from, int64_t to) const {
 std::pair<int64_t, double> Search::candidate() const {
   int64_t best = -1;
   double bestRatio = 0.0;
-  for (int64_t lag = blocksFrom_; lag <= last_; ++lag) {
-    const double level = levelAt(lag);
-    const double ratio = level > 0.0 ? std::abs(residual(lag)) / level : 0.0;
-    if (ratio > bestRatio && !rejected(lag)) {  // the rejected ones are checked rarely
-      bestRatio = ratio;
-      best = lag;
+  // Block by block, each lag held against its block's level: one division per better lag.
+  for (int64_t from = blocksFrom_; from <= last_; from += lobe_) {
+    const double level = levelAt(from);
+    if (level <= 0.0) continue;
+    const int64_t to = std::min(last_, from + lobe_ - 1);
+    for (int64_t lag = from; lag <= to; ++lag) {
+      const double v = std::abs(residual(lag));
+      if (v > bestRatio * level && !rejected(lag)) {  // the rejected ones are checked rarely
+        bestRatio = v / level;
+        best = lag;
+      }
     }
   }
   return {best, bestRatio};
@@ -518,7 +562,8 @@ void Search::fitDirectCluster(double peak) {
 }
 
 // Arrivals close to each other bias each other's fits: each one near the arrival `index` is
-// fitted again against the residual of all the others.
+// fitted again against the residual of all the others. An echo keeps the carrier cycle it was
+// found on (see bestCycle): the envelope that would pick another is the one a neighbour bends.
 void Search::refitNear(size_t index) {
   // Beyond a few main lobes the side lobes of one arrival barely move the fit of another.
   const double reachOfShape = kRefitLobes * lobe_;
@@ -526,13 +571,76 @@ void Search::refitNear(size_t index) {
     for (size_t k = 0; k < count_; ++k) {
       if (std::abs(arrivals_[k].lag - arrivals_[index].lag) > reachOfShape) continue;
       add(arrivals_[k], 1.0);
-      arrivals_[k] = partOfDirect_[k]
-                         ? fit(arrivals_[0].lag, limits_.directSpread, 0.0, limits_.directSpread)
-                     : k == 0 ? fitDirectAgain()
-                              : fit(arrivals_[k].lag, std::max(2, lobe_ / 2), echoSign());
+      arrivals_[k] =
+          partOfDirect_[k] ? fit(arrivals_[0].lag, limits_.directSpread, 0.0, limits_.directSpread)
+          : k == 0         ? fitDirectAgain()
+                   : fit(arrivals_[k].lag, std::max(2, lobe_ / 2), echoSign(), 0.5 * period_);
       add(arrivals_[k], -1.0);
     }
   }
+}
+
+// What a found arrival and the strongest other one near it leave of the residual between `from`
+// and `to`: how well the two explain it; infinity where the other is the stronger (a faint copy a
+// cycle off the true arrival explains it as well as that arrival, beside it). The residual is as
+// before afterwards.
+double Search::leftWithNeighbour(const FoundArrival& found, int64_t from, int64_t to) {
+  add(found, -1.0);
+  const int64_t at = strongestLag(from, to);
+  const FoundArrival other = fit(static_cast<double>(at), std::max(2, lobe_ / 2), echoSign());
+  add(other, -1.0);
+  double left = 0.0;
+  for (int64_t l = from; l <= to; ++l) left += residual(l) * residual(l);
+  add(other, 1.0);
+  add(found, 1.0);
+  return std::abs(other.amplitude) < std::abs(found.amplitude) ? left : INFINITY;
+}
+
+// The envelope picks an arrival's carrier cycle, but a weaker arrival a main lobe or so away
+// (an image source behind a wall's echo) bends the envelope's peak by half a period or more,
+// where the chirp's band is narrow beside its centre. Each cycle next to the envelope's is
+// tried with the strongest arrival near it: the cycle whose pair explains the lags around them
+// clearly best is the arrival's.
+FoundArrival Search::bestCycle(const FoundArrival& found) {
+  // Cheaply out of the question first: what stays below the level around it (its own lobes
+  // barely move the median of the blocks beside them).
+  const int64_t at = nearestLag(found.lag);
+  if (std::abs(found.amplitude) * peakOf(shape_) * kCycleAmplitudeSpread <=
+      std::max(kCfarFactor * levelAt(at), kNoiseFactor * noise_)) {
+    return found;
+  }
+  const int64_t from = std::max(blocksFrom_, at - kCycleReachLobes * lobe_);
+  const int64_t to = std::min(last_, at + kCycleReachLobes * lobe_);
+  const double envelopes = leftWithNeighbour(found, from, to);
+  if (!std::isfinite(envelopes)) return found;
+  FoundArrival best = found;
+  double bestLeft = kCycleGain * envelopes;
+  for (int side = -1; side <= 1; side += 2) {
+    const FoundArrival other =
+        fit(found.lag + side * period_, 1, echoSign(), kCycleWithin * period_);
+    if (other.amplitude * echoSign() <= 0.0) continue;
+    const double left = leftWithNeighbour(other, from, to);
+    if (left < bestLeft) {
+      bestLeft = left;
+      best = other;
+    }
+  }
+  return best;
+}
+
+// Whether `echo` stands as one: judged against what is left around it once its own side lobes
+// are gone, and it must be an arrival, a copy of the shape, that explains most of what stood
+// there. The residual is as before afterwards.
+bool Search::stands(const FoundArrival& echo, double peak) {
+  const int64_t at = std::llround(echo.lag);
+  const double before = energyNear(at);
+  add(echo, -1.0);
+  measureBlocks();
+  const double level = levelAt(at);
+  const double left = energyNear(at);
+  add(echo, 1.0);
+  const double threshold = std::max(kCfarFactor * level, kNoiseFactor * noise_);
+  return std::abs(echo.amplitude) * peak > threshold && left <= kUnexplained * before;
 }
 
 EchoSearchResult Search::run() {
@@ -566,21 +674,13 @@ EchoSearchResult Search::run() {
     measureBlocks();
     const auto [lag, ratio] = candidate();
     if (lag < 0 || ratio <= kCandidateFactor) break;
-    const FoundArrival echo = fit(static_cast<double>(lag), std::max(2, lobe_ / 2), echoSign());
-    const int64_t at = std::llround(echo.lag);
-    const double before = energyNear(at);
-    add(echo, -1.0);
-    // Judged against what is left around it once its own side lobes are gone; and it must be
-    // an arrival, a copy of the shape, that explains most of what stood there.
-    measureBlocks();
-    const double level = levelAt(at);
-    const double left = energyNear(at);
-    const double threshold = std::max(kCfarFactor * level, kNoiseFactor * noise_);
-    if (std::abs(echo.amplitude) * peak <= threshold || left > kUnexplained * before) {
-      add(echo, 1.0);
+    const FoundArrival echo =
+        bestCycle(fit(static_cast<double>(lag), std::max(2, lobe_ / 2), echoSign()));
+    if (!stands(echo, peak)) {
       rejected_[static_cast<size_t>(rejectedCount_++)] = lag;
       continue;
     }
+    add(echo, -1.0);
     arrivals_[count_++] = echo;
     refitNear(count_ - 1);
   }

@@ -13,7 +13,8 @@
 //            sampled at whole lags;
 //  [direct]  the direct arrival near lag 0 is fitted and its whole response subtracted;
 //  [cfar]    a lag counts as an echo when it stands kCfarFactor times above the noise and
-//            clutter around it: the RMS of the blocks on either side, never below the noise
+//            clutter around it: the RMS of the blocks on either side as their median tells it (a
+//            few strong reflections among them do not raise it), never below the noise
 //            (told by the quietest blocks); near every arrival found so far, the
 //            direct one included, it must also reach a share of that arrival's envelope, since
 //            no learned shape fits a real arrival exactly;
@@ -21,7 +22,9 @@
 //            it passes, and every arrival near it is fitted again against the others, up to the
 //            limit of echoes. A fit takes the peak of the matched filter's envelope (filters with
 //            the shape and its quadrature), which tells the carrier's cycles apart, then the
-//            filter's own peak on that cycle, never another cycle.
+//            filter's own peak on that cycle, never another cycle. Where a weaker arrival close
+//            behind bends the envelope, the neighbouring cycle is taken when it and that arrival
+//            explain the lags around them clearly better; refits keep the cycle.
 
 //
 // The promise. In white noise an echo must stand kNoiseFactor (5.5) times the RMS of the lags

@@ -250,12 +250,13 @@ void summarise(const char* mode, const Totals& t, size_t cases) {
 
 // Cases within reach whose facing wall the detector still misses, by reading: the expectation of
 // every case, so that a change for better or worse shows here.
-constexpr std::array<size_t, 6> kSingleMisses{6, 10, 25, 41, 47, 54};
-constexpr std::array<size_t, 4> kRulerMisses{6, 41, 47, 54};
-// Where the false echoes stand today against the target of one per ten cases (not met: most are
-// weaker image sources, -40 to -60 dB, or two reflections merged more than 1 cm from either).
-constexpr size_t kSingleFalseEchoesToday = 65;
-constexpr size_t kRulerFalseEchoesToday = 76;
+constexpr std::array<size_t, 3> kSingleMisses{10, 25, 54};
+constexpr std::array<size_t, 2> kRulerMisses{51, 54};
+// Where the false echoes stand today against the target of one per ten cases (not met: about half
+// are weaker image sources, -40 to -60 dB, found where they are; most of the rest are real
+// reflections above -40 dB read one carrier cycle, 15-19 mm, off, beside another arrival).
+constexpr size_t kSingleFalseEchoesToday = 53;
+constexpr size_t kRulerFalseEchoesToday = 67;
 
 template <size_t N>
 bool listed(const std::array<size_t, N>& list, size_t i) {

@@ -365,3 +365,35 @@ TEST(EchoDetector, FalseEchoesInWhiteNoiseStayUnderThePromisedRate) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace planted;
+
+// A wall with a weaker reflection a main lobe or so behind it (a wall and the floor beside it, as
+// a room's image sources stand): the pair bends the envelope's peak half a carrier period towards
+// the weaker one. Both stand where they are, the wall to the millimetre, over a range of gaps and
+// shares: neither read a carrier cycle (about 17 mm) off.
+TEST(EchoDetector, AWallWithAWeakerReflectionJustBehindItKeepsItsCycle) {
+  SonarSettings s = planned(Format::kStereo16At44k, kAir);
+  int slips = 0;
+  int cases = 0;
+  for (const double gap : {0.036, 0.040, 0.044, 0.048, 0.052, 0.056, 0.060}) {
+    for (const double share : {0.35, 0.42, 0.5}) {
+      for (uint32_t seed = 1; seed <= 3; ++seed) {
+        Scene scene;
+        scene.seed = seed;
+        scene.echoes = {{1.95, 0.05}, {1.95 + gap, 0.05 * share}};
+        const auto found = measure(s, scene);
+        ++cases;
+        const bool right = std::abs(found[0] - 1.95) <= 0.002;
+        slips += right ? 0 : 1;
+        EXPECT_TRUE(right) << "gap " << gap << " share " << share << " seed " << seed << ": "
+                           << found[0] << " " << found[1];
+      }
+    }
+  }
+  std::printf("a wall beside a weaker reflection: %d of %d read off\n", slips, cases);
+}
+
+}  // namespace
