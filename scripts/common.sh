@@ -63,7 +63,7 @@ MERVANE_SANITIZE_TREE=$MERVANE_ROOT/build/sanitize
 MERVANE_SANITIZE_ARGS=(
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG"
-  -DMERVANE_SANITIZE=ON -DMERVANE_FUZZ=ON -DMERVANE_BENCH=OFF -DMERVANE_WERROR=ON
+  -DMERVANE_SANITIZE=ON -DMERVANE_FUZZ=ON -DMERVANE_BENCH=OFF -DMERVANE_WERROR=ON -DMERVANE_PCH=ON
 )
 MERVANE_FUZZ_TARGETS=(load_file analyze_wav settings room cli_options session_json)
 
@@ -76,7 +76,7 @@ MERVANE_TSAN_TREE=$MERVANE_ROOT/build/tsan
 MERVANE_TSAN_ARGS=(
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only -DNDEBUG"
-  -DMERVANE_TSAN=ON -DMERVANE_BENCH=OFF -DMERVANE_WERROR=ON
+  -DMERVANE_TSAN=ON -DMERVANE_BENCH=OFF -DMERVANE_WERROR=ON -DMERVANE_PCH=ON
 )
 # Each entry: a test binary of the tree, and the tests of it that run (a gtest filter).
 # The engine's detector tables are left out: they repeat the same single-threaded search over
