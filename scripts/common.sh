@@ -112,16 +112,21 @@ declare -gA MERVANE_TSAN_OPTIONS_OF=(
 # ran the full count already.
 MERVANE_TSAN_SOAK_PINGS=800
 
-# Builds the thread-sanitizer tree's test binaries and runs them one after the other; the first
-# data race (or any other finding) fails the stage with its two stacks. The suppressions name
-# frames of third-party libraries only (tests/tsan.supp). Address-space randomisation is turned
-# off for the runs: clang 14's runtime cannot map its shadow memory under the kernel's newer,
-# wider randomisation ("unexpected memory mapping").
-run_tsan_stage() {
+# Builds the thread-sanitizer tree's test binaries, and only those.
+build_tsan_tree() {
   local targets=() entry
   for entry in "${MERVANE_TSAN_TESTS[@]}"; do targets+=("$(basename "${entry%% *}")"); done
   cmake -S "$MERVANE_ROOT" -B "$MERVANE_TSAN_TREE" -G Ninja "${MERVANE_TSAN_ARGS[@]}" >/dev/null
   cmake --build "$MERVANE_TSAN_TREE" -j2 --target "${targets[@]}" -- --quiet
+}
+
+# Runs the thread-sanitizer tree's tests one binary after the other; the first data race (or any
+# other finding) fails the stage with its two stacks. The suppressions name frames of third-party
+# libraries only (tests/tsan.supp). Address-space randomisation is turned off for the runs: clang
+# 14's runtime cannot map its shadow memory under the kernel's newer, wider randomisation
+# ("unexpected memory mapping").
+run_tsan_tests() {
+  local entry
   say "ThreadSanitizer runs:"
   for entry in "${MERVANE_TSAN_TESTS[@]}"; do say "  ${entry%% *} --gtest_filter=${entry#* }"; done
   local binary filter started extra
@@ -136,6 +141,11 @@ run_tsan_stage() {
       { say "ThreadSanitizer: ${entry%% *} failed"; return 1; }
     say "ThreadSanitizer: ${entry%% *} passed in $((SECONDS - started)) s"
   done
+}
+
+run_tsan_stage() {
+  build_tsan_tree
+  run_tsan_tests
 }
 
 # Every sanitizer finding ends the process that made it, with a stack; leaks are findings too.
