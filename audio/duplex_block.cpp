@@ -42,10 +42,29 @@ void noteSteadiness(CallbackLink& link, const BlockTimes* times, uint32_t flags,
 bool steadyBlock(const CallbackLink& link, const BlockTimes* times, uint32_t flags) {
   if ((flags & kAnyXrun) != 0 || link.disturbed.load(std::memory_order_acquire)) return false;
   if (!hasTimes(times)) return true;
+  // The input waiting for made-up frames is a backlog that stays (no callback takes more input
+  // than it plays): the ping drops it, so it does not count as lateness.
+  const double owed = link.rate > 0 ? link.lateInputFrames.load(std::memory_order_relaxed) /
+                                          static_cast<double>(link.rate)
+                                    : 0.0;
   const bool onTime = times->outputDac - times->current >= link.minLeadSeconds &&
-                      times->current - times->inputAdc <= link.maxBacklogSeconds;
+                      times->current - times->inputAdc - owed <= link.maxBacklogSeconds;
   return link.steadyFrames.load(std::memory_order_relaxed) >= link.settleFrames && onTime &&
          lateness(link, *times) < kAstraySeconds;
+}
+
+// A host that runs a duplex callback before its input is ready hands over made-up input and
+// plays the output all the same, so the capture falls behind the playback by those frames for
+// as long as the stream runs (counted once the capture has delivered: a stream that is starting
+// makes its input up while it fills its playback, which is the distance it starts at).
+void noteMadeUpInput(CallbackLink& link, unsigned long frames, uint32_t flags) {
+  if ((flags & kInputUnderflow) == 0) {
+    link.inputFlowing = true;
+  } else if (link.inputFlowing) {
+    const uint32_t owed = link.lateInputFrames.load(std::memory_order_relaxed);
+    link.lateInputFrames.store(owed + static_cast<uint32_t>(std::min(frames, 1ul << 20)),
+                               std::memory_order_relaxed);
+  }
 }
 
 // A ping whose whole recording is digital silence heard nothing, not even the noise of a
@@ -74,6 +93,7 @@ void runBlock(CallbackLink& link, const void* input, void* output, unsigned long
               const BlockTimes* times, uint32_t flags) {
   const bool duplex = link.out != nullptr && link.in != nullptr;
   if (duplex) noteSteadiness(link, times, flags, frames);
+  if (duplex && input != nullptr) noteMadeUpInput(link, frames, flags);
   beginBlock(link.gate, link.out, link.in);
   bool ping = duplex && startsTogether(*link.out, *link.in);
   // A ping waits for a steady callback, half a second at most: then it starts lined up by the
@@ -85,9 +105,10 @@ void runBlock(CallbackLink& link, const void* input, void* output, unsigned long
   } else {
     link.heldFrames = 0;
   }
-  if (ping && hasTimes(times)) {
-    alignCapture(*link.in, times->inputAdc, times->outputDac, link.nominalSkewSeconds, link.rate,
-                 link.inFrameBytes);
+  if (ping) {
+    const uint64_t owed = link.lateInputFrames.load(std::memory_order_relaxed);
+    link.in->skipBytes = static_cast<uint32_t>(
+        std::min<uint64_t>(owed * std::max(link.inFrameBytes, 1u), UINT32_MAX));
   }
   if (link.out != nullptr && output != nullptr) {
     playInto(*link.out, {static_cast<uint8_t*>(output), frames * link.outFrameBytes},

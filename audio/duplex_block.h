@@ -52,11 +52,17 @@ struct CallbackLink {
   std::atomic<bool> abandoned{false};
   std::atomic<bool> running{false};
   // How much later than on time the stream plays what it captures now [us], as the last
-  // callback saw it. PortAudio mends a gap in the playback (a callback late on a busy machine)
-  // by preparing the playback again, while the capture keeps its place: every gap makes the
-  // playback-to-record latency longer by its length. A ping's capture skips that much input
-  // (alignCapture), and a stream that has gone further astray is started again.
+  // callback saw it (the host's times, which wander by a few milliseconds from callback to
+  // callback): a stream that has gone this far astray is started again.
   std::atomic<int32_t> lateMicroseconds{0};
+  // Frames of made-up input the host handed over since the capture first delivered (the made-up
+  // input of a stream that is still starting does not count). The capture those frames stood in
+  // for still comes, later: each of them leaves every later block of input captured one frame
+  // earlier, against the playback handed over with it, than when the stream started. A ping's
+  // capture drops that many frames, so its chirp lands where it lands in a fresh stream, to the
+  // frame. Cleared with `steadyFrames` when the stream is started again.
+  std::atomic<uint32_t> lateInputFrames{0};
+  bool inputFlowing = false;
   // Set by a callback after which the two directions no longer keep their distance (the
   // playback ran dry, input was lost) or a ping heard only digital silence: the stream is
   // started again before its next buffer. Cleared by that restart, with `steadyFrames`.

@@ -471,9 +471,11 @@ WaveError PortAudioBackend::resynchronize(Stream& s) {
   CallbackLink* link = &s.link;
   if (s.out == nullptr || s.in == nullptr) return kWaveOk;
   const bool ended = Pa_IsStreamActive(s.pa) != 1;
-  const bool astray = link->lateMicroseconds.load(std::memory_order_acquire) >=
-                          static_cast<int32_t>(kAstraySeconds * 1e6) ||
-                      link->disturbed.load(std::memory_order_acquire);
+  const bool astray =
+      link->lateMicroseconds.load(std::memory_order_acquire) >=
+          static_cast<int32_t>(kAstraySeconds * 1e6) ||
+      link->lateInputFrames.load(std::memory_order_relaxed) >= kAstraySeconds * link->rate ||
+      link->disturbed.load(std::memory_order_acquire);
   if (ended || !astray || link->busy.load(std::memory_order_acquire)) return kWaveOk;
   if (link->lostSound.load(std::memory_order_acquire)) {
     // Starting the same stream again keeps what the sound server made of it, and a loopback
@@ -494,6 +496,8 @@ WaveError PortAudioBackend::resynchronize(Stream& s) {
     link->lateMicroseconds.store(0, std::memory_order_relaxed);
     link->disturbed.store(false, std::memory_order_relaxed);
     link->steadyFrames.store(0, std::memory_order_relaxed);
+    link->lateInputFrames.store(0, std::memory_order_relaxed);
+    link->inputFlowing = false;
     return Pa_StartStream(pa);
   });
   return e;

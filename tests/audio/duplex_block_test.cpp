@@ -28,11 +28,15 @@ struct Host {
     in.capturing = true;
   }
 
-  // One callback; the input is what the loopback captured, or silence when `inputLate`.
-  void callback(uint32_t flags = 0, const BlockTimes* times = nullptr, bool inputLate = false) {
+  // One callback; the input is what the loopback captured, or silence when `inputLate`. A
+  // capture that has not started yet (`captureIdle`, as while a stream starts) hands over made-up
+  // silence too, but nothing it missed comes later.
+  void callback(uint32_t flags = 0, const BlockTimes* times = nullptr, bool inputLate = false,
+                bool captureIdle = false) {
     std::vector<int16_t> input(kBlock, 0);
-    if (!inputLate) {
-      for (uint32_t i = 0; i < kBlock; ++i) input[i] = heard(captured + i);
+    inputLate = inputLate || captureIdle;
+    if (!inputLate || captureIdle) {
+      for (uint32_t i = 0; i < kBlock && !inputLate; ++i) input[i] = heard(captured + i);
       captured += kBlock;
     }
     std::vector<int16_t> output(kBlock, 0);
@@ -87,6 +91,28 @@ TEST(DuplexBlock, MadeUpSilenceOfALateInputIsNotRecorded) {
     for (int i = 0; i < 8 && !ping.record.done(); ++i) host.callback();
     ASSERT_TRUE(ping.record.done());
     EXPECT_EQ(ping.clickAt(), static_cast<int>(kLoop)) << lateCallbacks << " late callbacks";
+  }
+}
+
+// Made-up input before a ping leaves the capture behind the playback for good (the host takes no
+// more input in a callback than it plays): the ping drops exactly those frames, so its click lands
+// where it lands in a fresh stream. The made-up input of a stream that is still starting is where
+// the stream starts from, and is not dropped.
+TEST(DuplexBlock, InputMadeUpBeforeAPingDoesNotMoveItsClick) {
+  for (const uint32_t lateCallbacks : {0u, 1u, 4u}) {
+    Host host;
+    for (int i = 0; i < 2; ++i) host.callback(0, nullptr, false, true);
+    for (int i = 0; i < 3; ++i) host.callback();
+    for (uint32_t i = 0; i < lateCallbacks; ++i) host.callback(0, nullptr, true);
+    for (int i = 0; i < 2; ++i) host.callback();
+    Ping ping(host);
+    for (int i = 0; i < 8 && !ping.record.done(); ++i) host.callback();
+    ASSERT_TRUE(ping.record.done());
+    EXPECT_EQ(ping.clickAt(), static_cast<int>(kLoop)) << lateCallbacks << " late callbacks";
+    // And so for every later ping of the same stream.
+    Ping next(host);
+    for (int i = 0; i < 8 && !next.record.done(); ++i) host.callback();
+    EXPECT_EQ(next.clickAt(), static_cast<int>(kLoop)) << lateCallbacks << " late callbacks";
   }
 }
 
