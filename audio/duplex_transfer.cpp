@@ -110,12 +110,6 @@ void captureFrom(TransferHalf& half, std::span<const uint8_t> in, uint32_t frame
   while (at < in.size()) {
     WaveHeader* h = currentHeader(half, done);
     if (h == nullptr) return;
-    if (half.skipBytes > 0 && half.position == 0) {
-      const size_t skipped = std::min<size_t>(in.size() - at, half.skipBytes);
-      at += skipped;
-      half.skipBytes -= static_cast<uint32_t>(skipped);
-      continue;
-    }
     const size_t n = std::min<size_t>(in.size() - at, h->length - half.position);
     std::memcpy(h->data + half.position, in.data() + at, n);
     at += n;
@@ -135,7 +129,6 @@ bool startsTogether(const TransferHalf& out, const TransferHalf& in) {
 void dropQueued(TransferHalf& half) {
   half.current = nullptr;
   half.position = 0;
-  half.skipBytes = 0;
   while (half.queue.pop() != nullptr) {
   }
 }

@@ -76,9 +76,6 @@ struct TransferHalf {
   uint32_t position = 0;
   // Ring position up to which headers may start (set by beginBlock).
   uint32_t startLimit = HeaderRing::kNoStartLimit;
-  // Input bytes to drop before the next header starts filling: sound that a late callback
-  // delivers only now although it was captured before the playback it goes with.
-  uint32_t skipBytes = 0;
 };
 
 // Callback side, after beginBlock: whether a capture buffer and a playback buffer both start in

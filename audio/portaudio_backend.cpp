@@ -461,45 +461,32 @@ WaveError PortAudioBackend::enqueue(Half& half, WaveHeader& header) {
   return attach(half);
 }
 
-// A duplex stream is started again when its playback has fallen far behind its capture or its
+// A duplex stream is opened anew when its playback has fallen far behind its capture or its
 // callback found it disturbed (CallbackLink::disturbed), once it has finished the buffers it was
 // playing and recording (it starts no others meanwhile); the buffers queued meanwhile start after
-// it. A start that fails leaves the stream stopped, which
-// deviceFault tells. One that ended by itself is left to deviceFault too: its server may be gone,
-// and a start against a server that is gone does not return.
+// it. Opened anew, not started again: a stream started again keeps what the sound server made of
+// it, and on the PulseAudio plugin it came back 16 ms further apart than a new one (its playback
+// is not filled from the start), enough to put a chirp past its recording's end; a loopback that
+// lost a ping's sound went on losing it. A stream that cannot be opened again leaves the halves
+// without one, which the next buffer tries again and the wait tells. One that ended by itself is
+// left to reviveEnded and deviceFault: its server may be gone.
 WaveError PortAudioBackend::resynchronize(Stream& s) {
   CallbackLink* link = &s.link;
   if (s.out == nullptr || s.in == nullptr) return kWaveOk;
   const bool ended = Pa_IsStreamActive(s.pa) != 1;
-  const bool astray =
-      link->lateMicroseconds.load(std::memory_order_acquire) >=
-          static_cast<int32_t>(kAstraySeconds * 1e6) ||
-      link->lateInputFrames.load(std::memory_order_relaxed) >= kAstraySeconds * link->rate ||
-      link->disturbed.load(std::memory_order_acquire);
+  const bool astray = link->lateMicroseconds.load(std::memory_order_acquire) >=
+                          static_cast<int32_t>(kAstraySeconds * 1e6) ||
+                      link->disturbed.load(std::memory_order_acquire);
   if (ended || !astray || link->busy.load(std::memory_order_acquire)) return kWaveOk;
-  if (link->lostSound.load(std::memory_order_acquire)) {
-    // Starting the same stream again keeps what the sound server made of it, and a loopback
-    // that lost a ping's sound went on losing it: the stream is opened anew. The count of
-    // silent pings goes over to it.
-    const uint32_t silent = link->silentPings.load(std::memory_order_relaxed);
-    Half* out = s.out;
-    Half* in = s.in;
-    stopStream(&s);
-    if (noAnswer_) return kWaveNoAnswer;
-    const WaveError e = startStream(out, in);
-    if (e == kWaveOk) out->stream->link.silentPings.store(silent, std::memory_order_relaxed);
-    return e;
-  }
-  PaStream* pa = s.pa;
-  const WaveError e = bounded([pa, link] {
-    Pa_StopStream(pa);
-    link->lateMicroseconds.store(0, std::memory_order_relaxed);
-    link->disturbed.store(false, std::memory_order_relaxed);
-    link->steadyFrames.store(0, std::memory_order_relaxed);
-    link->lateInputFrames.store(0, std::memory_order_relaxed);
-    link->inputFlowing = false;
-    return Pa_StartStream(pa);
-  });
+  const uint32_t silent = link->silentPings.load(std::memory_order_relaxed);
+  Half* out = s.out;
+  Half* in = s.in;
+  stopStream(&s);
+  if (noAnswer_) return kWaveNoAnswer;
+  const WaveError e = startStream(out, in);
+  if (e == kWaveOk) out->stream->link.silentPings.store(silent, std::memory_order_relaxed);
+  // The halves are left without a stream: the wait hears of it at once, not after a time-out.
+  reviveFailed_ = e != kWaveOk;
   return e;
 }
 

@@ -137,31 +137,6 @@ TEST(DuplexFlush, NothingQueuedAfterTheBlockBeganStartsInIt) {
 
 namespace {
 
-// Input a ping's capture owes (captured before the playback it goes with: CallbackLink's
-// lateInputFrames) is dropped before the capture buffer fills, across the blocks it arrives in,
-// and forgotten with the queue.
-TEST(DuplexCapture, InputOwedIsDroppedBeforeTheCaptureFills) {
-  TransferHalf out, in;
-  DoneSignal done;
-  Buffer play(4), record(8);
-  StartGate gate;
-  out.queue.push(&play.header);
-  in.queue.push(&record.header);
-  in.capturing = true;
-  beginBlock(gate, &out, &in);
-  ASSERT_TRUE(startsTogether(out, in));
-  in.skipBytes = 12;
-  captureFrom(in, counting(8, 0), 2, done);
-  captureFrom(in, counting(8, 8), 2, done);
-  captureFrom(in, counting(8, 16), 2, done);
-  EXPECT_TRUE(record.header.done());
-  EXPECT_EQ(record.bytes, counting(8, 12));
-  EXPECT_GE(done.progress.load(), 3u);
-  in.skipBytes = 6;
-  dropQueued(in);
-  EXPECT_EQ(in.skipBytes, 0u);
-}
-
 // Only a capture that starts together with a playback is lined up: a warm-up recording alone,
 // or a capture already under way, is not.
 TEST(DuplexCapture, OnlyAPingsCaptureIsLinedUp) {
