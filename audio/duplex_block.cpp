@@ -132,9 +132,14 @@ void runBlock(CallbackLink& link, const void* input, void* output, unsigned long
   if (link.in != nullptr && input != nullptr && (flags & kInputUnderflow) == 0) {
     const std::span<const uint8_t> block{static_cast<const uint8_t*>(input),
                                          frames * link.inFrameBytes};
+    // Only what goes into the ping's recording tells whether it heard anything: a chirp that
+    // arrives just after its end was not recorded.
+    const WaveHeader* recording = link.in->current;
+    const size_t room = recording != nullptr ? recording->length - link.in->position : block.size();
     captureFrom(*link.in, block, link.inFrameBytes, *link.done);
     if (ping) link.pingListening = true;
-    if (duplex && link.pingListening) watchForSilence(link, block);
+    if (duplex && link.pingListening)
+      watchForSilence(link, block.first(std::min(room, block.size())));
   }
   link.busy.store((link.out != nullptr && link.out->current != nullptr) ||
                       (link.in != nullptr && link.in->current != nullptr),

@@ -217,4 +217,16 @@ TEST(DuplexBlock, SilentPingsRestartTheStreamLessOftenTheLongerTheyLast) {
   EXPECT_TRUE(ping(true)) << "a new silence after sound";
 }
 
+// Only what went into the recording counts: a click that arrives in the same block, just after
+// a recording that was too short for it, was not heard.
+TEST(DuplexBlock, AClickJustAfterTheRecordingsEndIsNotHeard) {
+  Host host;
+  Ping ping(host);
+  ping.record.length = 12 * 2;  // ends at frame 12, the click comes at kLoop = 15
+  for (int i = 0; i < 3 && !ping.record.done(); ++i) host.callback();
+  ASSERT_TRUE(ping.record.done());
+  EXPECT_EQ(ping.clickAt(), -1);
+  EXPECT_TRUE(host.link.disturbed.load()) << "a silent ping, to be opened anew";
+}
+
 }  // namespace
