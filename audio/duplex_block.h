@@ -16,9 +16,15 @@ constexpr uint32_t kOutputUnderflow = 4;  // the playback ran dry and was starte
 constexpr uint32_t kOutputOverflow = 8;   // output was thrown away
 constexpr uint32_t kAnyXrun = kInputUnderflow | kInputOverflow | kOutputUnderflow | kOutputOverflow;
 
-// A duplex stream this much later than on time (CallbackLink::lateMicroseconds) is started again
+// A duplex stream this much later than on time (CallbackLink::lateMicroseconds) is opened anew
 // before its next buffer [s]; no ping starts in it meanwhile.
 constexpr double kAstraySeconds = 0.25;
+// A steady stream whose playback-to-record distance has moved this far from where it settled,
+// in kDriftBlocks callbacks in a row, has been moved by a gap its host never reported [s]. The
+// times a host gives wander by a few milliseconds from callback to callback; a ping's recording
+// leaves its chirp about 15 ms of room on the PulseAudio test server.
+constexpr double kDriftSeconds = 0.010;
+constexpr uint32_t kDriftBlocks = 4;
 
 // The host's times of a callback [s], all on one clock; 0 where the host gives none.
 struct BlockTimes {
@@ -52,22 +58,28 @@ struct CallbackLink {
   std::atomic<bool> abandoned{false};
   std::atomic<bool> running{false};
   // How much later than on time the stream plays what it captures now [us], as the last
-  // callback saw it. PortAudio mends a gap in the playback (a callback late on a busy machine)
-  // by preparing the playback again, while the capture keeps its place: every gap makes the
-  // playback-to-record latency longer by its length. A ping's capture skips that much input
-  // (alignCapture), and a stream that has gone further astray is started again.
+  // callback saw it (the host's times, which wander by a few milliseconds from callback to
+  // callback): one kAstraySeconds astray is opened anew.
   std::atomic<int32_t> lateMicroseconds{0};
+  // Once the stream has run steadily for `settleFrames` after it opened (it makes its input up
+  // while it fills its playback, and that is the distance it starts at), made-up input moves the
+  // capture against the playback for as long as it runs, by an amount no one is told.
+  bool settled = false;
+  // The playback-to-record distance the stream settled at, by its times [s], and the steady
+  // callbacks in a row that found it moved by more than kDriftSeconds.
+  double settledLateness = 0.0;
+  bool hasSettledLateness = false;
+  uint32_t driftedBlocks = 0;
   // Set by a callback after which the two directions no longer keep their distance (the
-  // playback ran dry, input was lost) or a ping heard only digital silence: the stream is
-  // started again before its next buffer. Cleared by that restart, with `steadyFrames`.
+  // playback ran dry, input was lost or made up, the distance moved without a word from the host)
+  // or a ping heard only digital silence: the stream is opened anew before its next buffer.
   std::atomic<bool> disturbed{false};
   std::atomic<uint32_t> steadyFrames{0};
   uint32_t heldFrames = 0;  // frames a ping has waited for a steady callback
   bool pingListening = false;
   bool pingHeard = false;
-  // Pings in a row that heard only digital silence; `lostSound` set with `disturbed` for them.
+  // Pings in a row that heard only digital silence; carried over to the stream opened anew.
   std::atomic<uint32_t> silentPings{0};
-  std::atomic<bool> lostSound{false};
   // Whether a buffer is being played or recorded.
   std::atomic<bool> busy{false};
 };

@@ -110,12 +110,6 @@ void captureFrom(TransferHalf& half, std::span<const uint8_t> in, uint32_t frame
   while (at < in.size()) {
     WaveHeader* h = currentHeader(half, done);
     if (h == nullptr) return;
-    if (half.skipBytes > 0 && half.position == 0) {
-      const size_t skipped = std::min<size_t>(in.size() - at, half.skipBytes);
-      at += skipped;
-      half.skipBytes -= static_cast<uint32_t>(skipped);
-      continue;
-    }
     const size_t n = std::min<size_t>(in.size() - at, h->length - half.position);
     std::memcpy(h->data + half.position, in.data() + at, n);
     at += n;
@@ -132,26 +126,9 @@ bool startsTogether(const TransferHalf& out, const TransferHalf& in) {
          in.queue.begin() != in.startLimit && in.capturing.load(std::memory_order_acquire);
 }
 
-void alignCapture(TransferHalf& in, double inputAdcSeconds, double outputDacSeconds,
-                  double nominalSeconds, uint32_t rate, uint32_t frameBytes) {
-  // A tenth of a second at most: further behind, the machine hands the sound over slower than it
-  // comes (measured at a load of 19 to 22 on 2 cores: 0.5, 1.0, 2.8, 3.7 s behind on four pings
-  // in a row), and waiting for half a second of it ended most pings in a time-out; the ping is
-  // then told as silent instead.
-  constexpr double kMostSeconds = 0.1;
-  const double early = outputDacSeconds - inputAdcSeconds - nominalSeconds;
-  if (!(early > 0.0) || inputAdcSeconds <= 0.0 || outputDacSeconds <= 0.0) {
-    in.skipBytes = 0;
-    return;
-  }
-  const auto frames = static_cast<uint32_t>(std::min(early, kMostSeconds) * rate + 0.5);
-  in.skipBytes = frames * std::max(frameBytes, 1u);
-}
-
 void dropQueued(TransferHalf& half) {
   half.current = nullptr;
   half.position = 0;
-  half.skipBytes = 0;
   while (half.queue.pop() != nullptr) {
   }
 }

@@ -76,23 +76,11 @@ struct TransferHalf {
   uint32_t position = 0;
   // Ring position up to which headers may start (set by beginBlock).
   uint32_t startLimit = HeaderRing::kNoStartLimit;
-  // Input bytes to drop before the next header starts filling: sound that a late callback
-  // delivers only now although it was captured before the playback it goes with (alignCapture).
-  uint32_t skipBytes = 0;
 };
 
 // Callback side, after beginBlock: whether a capture buffer and a playback buffer both start in
 // this callback (a ping), so the capture can be lined up with the playback.
 bool startsTogether(const TransferHalf& out, const TransferHalf& in);
-
-// Callback side: lines up a capture that starts with a playback. A duplex stream normally plays
-// a block `nominalSeconds` after the block it captures in the same callback; a callback that a
-// busy machine held up hands over input captured longer ago (and output that plays later), and
-// a recording started there would end before the chirp arrives. The input captured that much
-// too early is dropped, so the chirp lands where it lands on an idle machine. `inputAdcSeconds`
-// and `outputDacSeconds` are the stream's times of this callback's first frames.
-void alignCapture(TransferHalf& in, double inputAdcSeconds, double outputDacSeconds,
-                  double nominalSeconds, uint32_t rate, uint32_t frameBytes);
 
 // Callback side, once at the start of every callback: decides which queued headers may start in
 // this callback (on both halves of a stream alike). `out` or `in` may be null. With `holdNew`

@@ -84,9 +84,13 @@ PaStreamParameters streamParameters(int device, const WaveFormat& f, StreamDirec
   // the capture and, through the PulseAudio plugin, now and then ends the stream. With the low
   // one, a stream at a rate the server resamples (48 kHz on a 44.1 kHz sink) runs dry in its
   // second callback and ends at once. The longer playback-to-record latency is what the offset
-  // search finds.
+  // search finds. The capture asks for half its high latency: a new stream on the PulseAudio
+  // test server settles anywhere within about 10 ms, and at the full high latency one in ten put
+  // the chirp so late that a default recording no longer held it whole (the direct sound not
+  // found, 45 of 800 pings under the CPU hog); at half it lands about 6 ms earlier (0 of 800).
+  // The low one fails the stream at the rates the server resamples (22.05, 48, 96 kHz).
   p.suggestedLatency = info == nullptr                ? 0.05
-                       : d == StreamDirection::kInput ? info->defaultHighInputLatency
+                       : d == StreamDirection::kInput ? info->defaultHighInputLatency / 2
                                                       : info->defaultHighOutputLatency;
   return p;
 }
@@ -461,12 +465,15 @@ WaveError PortAudioBackend::enqueue(Half& half, WaveHeader& header) {
   return attach(half);
 }
 
-// A duplex stream is started again when its playback has fallen far behind its capture or its
+// A duplex stream is opened anew when its playback has fallen far behind its capture or its
 // callback found it disturbed (CallbackLink::disturbed), once it has finished the buffers it was
 // playing and recording (it starts no others meanwhile); the buffers queued meanwhile start after
-// it. A start that fails leaves the stream stopped, which
-// deviceFault tells. One that ended by itself is left to deviceFault too: its server may be gone,
-// and a start against a server that is gone does not return.
+// it. Opened anew, not started again: a stream started again keeps what the sound server made of
+// it, and on the PulseAudio plugin it came back 16 ms further apart than a new one (its playback
+// is not filled from the start), enough to put a chirp past its recording's end; a loopback that
+// lost a ping's sound went on losing it. A stream that cannot be opened again leaves the halves
+// without one, which the next buffer tries again and the wait tells. One that ended by itself is
+// left to reviveEnded and deviceFault: its server may be gone.
 WaveError PortAudioBackend::resynchronize(Stream& s) {
   CallbackLink* link = &s.link;
   if (s.out == nullptr || s.in == nullptr) return kWaveOk;
@@ -475,27 +482,15 @@ WaveError PortAudioBackend::resynchronize(Stream& s) {
                           static_cast<int32_t>(kAstraySeconds * 1e6) ||
                       link->disturbed.load(std::memory_order_acquire);
   if (ended || !astray || link->busy.load(std::memory_order_acquire)) return kWaveOk;
-  if (link->lostSound.load(std::memory_order_acquire)) {
-    // Starting the same stream again keeps what the sound server made of it, and a loopback
-    // that lost a ping's sound went on losing it: the stream is opened anew. The count of
-    // silent pings goes over to it.
-    const uint32_t silent = link->silentPings.load(std::memory_order_relaxed);
-    Half* out = s.out;
-    Half* in = s.in;
-    stopStream(&s);
-    if (noAnswer_) return kWaveNoAnswer;
-    const WaveError e = startStream(out, in);
-    if (e == kWaveOk) out->stream->link.silentPings.store(silent, std::memory_order_relaxed);
-    return e;
-  }
-  PaStream* pa = s.pa;
-  const WaveError e = bounded([pa, link] {
-    Pa_StopStream(pa);
-    link->lateMicroseconds.store(0, std::memory_order_relaxed);
-    link->disturbed.store(false, std::memory_order_relaxed);
-    link->steadyFrames.store(0, std::memory_order_relaxed);
-    return Pa_StartStream(pa);
-  });
+  const uint32_t silent = link->silentPings.load(std::memory_order_relaxed);
+  Half* out = s.out;
+  Half* in = s.in;
+  stopStream(&s);
+  if (noAnswer_) return kWaveNoAnswer;
+  const WaveError e = startStream(out, in);
+  if (e == kWaveOk) out->stream->link.silentPings.store(silent, std::memory_order_relaxed);
+  // The halves are left without a stream: the wait hears of it at once, not after a time-out.
+  reviveFailed_ = e != kWaveOk;
   return e;
 }
 

@@ -90,7 +90,7 @@ class PortAudioBackend final : public AudioBackend {
   std::mutex waitMutex_;
   uint64_t seenDone_ = 0;
   // The count of completed buffers when a stream that had ended by itself was last opened again
-  // (reviveEnded), and whether that failed.
+  // (reviveEnded), and whether that or opening a disturbed stream anew (resynchronize) failed.
   uint64_t revivedAt_ = UINT64_MAX;
   bool reviveFailed_ = false;
 };

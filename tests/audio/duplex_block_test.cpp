@@ -28,11 +28,15 @@ struct Host {
     in.capturing = true;
   }
 
-  // One callback; the input is what the loopback captured, or silence when `inputLate`.
-  void callback(uint32_t flags = 0, const BlockTimes* times = nullptr, bool inputLate = false) {
+  // One callback; the input is what the loopback captured, or silence when `inputLate`. A
+  // capture that has not started yet (`captureIdle`, as while a stream starts) hands over made-up
+  // silence too, but nothing it missed comes later.
+  void callback(uint32_t flags = 0, const BlockTimes* times = nullptr, bool inputLate = false,
+                bool captureIdle = false) {
     std::vector<int16_t> input(kBlock, 0);
-    if (!inputLate) {
-      for (uint32_t i = 0; i < kBlock; ++i) input[i] = heard(captured + i);
+    inputLate = inputLate || captureIdle;
+    if (!inputLate || captureIdle) {
+      for (uint32_t i = 0; i < kBlock && !inputLate; ++i) input[i] = heard(captured + i);
       captured += kBlock;
     }
     std::vector<int16_t> output(kBlock, 0);
@@ -90,6 +94,27 @@ TEST(DuplexBlock, MadeUpSilenceOfALateInputIsNotRecorded) {
   }
 }
 
+// Made-up input leaves the capture behind the playback for as long as the stream runs, by an
+// amount the host does not tell: once the stream has settled, it is disturbed (and opened anew
+// before the next ping). The made-up input of a stream that is still starting is where it starts
+// from.
+TEST(DuplexBlock, InputMadeUpOnceTheStreamSettledDisturbsIt) {
+  Host host;
+  host.link.settleFrames = 20;
+  for (int i = 0; i < 2; ++i) host.callback(0, nullptr, false, true);
+  EXPECT_FALSE(host.link.disturbed.load()) << "a stream that is starting";
+  host.callback();
+  for (int i = 0; i < 2; ++i) host.callback(0, nullptr, false, true);
+  EXPECT_FALSE(host.link.disturbed.load()) << "nor one that has not yet run for its latency";
+  for (int i = 0; i < 2; ++i) host.callback();
+  EXPECT_FALSE(host.link.disturbed.load());
+  host.callback(0, nullptr, true);
+  EXPECT_TRUE(host.link.disturbed.load());
+  Ping ping(host);
+  for (int i = 0; i < 5; ++i) host.callback();
+  EXPECT_EQ(host.in.current, nullptr) << "a ping started in a stream whose distance moved";
+}
+
 // After the playback ran dry (or input was lost), the distance between the two directions is
 // unknown: no ping starts until the stream has been started again (which clears `disturbed`), or
 // until half a second has passed, when it starts as well as it can rather than not at all.
@@ -134,6 +159,41 @@ TEST(DuplexBlock, APingStartsOnlyInACallbackOnTime) {
   EXPECT_EQ(host.in.current, &ping.record);
 }
 
+// A stream whose playback-to-record distance moves without a word from the host (a playback
+// prepared again after a gap it never reported) would put the chirp elsewhere, past the
+// recording's end when it moved later: once several steady callbacks in a row agree on it, the
+// stream is disturbed (and opened anew). The few milliseconds the host's times wander by from
+// callback to callback are no such move.
+TEST(DuplexBlock, ADistanceMovedWithoutAWordDisturbsTheStream) {
+  const auto at = [](double late) { return BlockTimes{100.0, 99.990, 100.030 + late}; };
+  const auto settle = [&at](Host& host) {
+    host.link.nominalSkewSeconds = 0.040;
+    host.link.settleFrames = 20;
+    for (int i = 0; i < 4; ++i) {
+      const BlockTimes t = at(0.0);
+      host.callback(0, &t);
+    }
+  };
+  Host wandering;
+  settle(wandering);
+  for (const double late : {0.004, -0.006, 0.008, 0.009, -0.009, 0.007, 0.0, 0.0}) {
+    const BlockTimes t = at(late);
+    wandering.callback(0, &t);
+  }
+  EXPECT_FALSE(wandering.link.disturbed.load());
+
+  Host moved;
+  settle(moved);
+  for (int i = 0; i < 3; ++i) {
+    const BlockTimes t = at(0.020);
+    moved.callback(0, &t);
+  }
+  EXPECT_FALSE(moved.link.disturbed.load()) << "three callbacks are not yet a move";
+  const BlockTimes t = at(0.020);
+  moved.callback(0, &t);
+  EXPECT_TRUE(moved.link.disturbed.load());
+}
+
 // A ping that hears only digital silence lost its sound on the way: the stream is started again
 // after the 1st, 2nd, 4th, 8th ... silent ping in a row, so a device that stays silent (muted) is
 // not restarted before every ping; a ping that hears something starts the count again.
@@ -155,6 +215,18 @@ TEST(DuplexBlock, SilentPingsRestartTheStreamLessOftenTheLongerTheyLast) {
   EXPECT_EQ(restarts, (std::vector<bool>{true, true, false, true, false, false, false, true}));
   EXPECT_FALSE(ping(false));
   EXPECT_TRUE(ping(true)) << "a new silence after sound";
+}
+
+// Only what went into the recording counts: a click that arrives in the same block, just after
+// a recording that was too short for it, was not heard.
+TEST(DuplexBlock, AClickJustAfterTheRecordingsEndIsNotHeard) {
+  Host host;
+  Ping ping(host);
+  ping.record.length = 12 * 2;  // ends at frame 12, the click comes at kLoop = 15
+  for (int i = 0; i < 3 && !ping.record.done(); ++i) host.callback();
+  ASSERT_TRUE(ping.record.done());
+  EXPECT_EQ(ping.clickAt(), -1);
+  EXPECT_TRUE(host.link.disturbed.load()) << "a silent ping, to be opened anew";
 }
 
 }  // namespace

@@ -137,40 +137,6 @@ TEST(DuplexFlush, NothingQueuedAfterTheBlockBeganStartsInIt) {
 
 namespace {
 
-// A ping whose callback came late: the input it hands over was captured 6 ms further before
-// the playback than the stream's own latencies account for, and those 6 ms (frames of 2 bytes at
-// 1000 Hz) are dropped before the capture buffer fills, across the blocks they arrive in.
-TEST(DuplexCapture, ALateCallbacksInputIsLinedUpWithThePlayback) {
-  TransferHalf out, in;
-  DoneSignal done;
-  Buffer play(4), record(8);
-  StartGate gate;
-  out.queue.push(&play.header);
-  in.queue.push(&record.header);
-  in.capturing = true;
-  beginBlock(gate, &out, &in);
-  ASSERT_TRUE(startsTogether(out, in));
-  alignCapture(in, 10.000, 10.010, 0.004, 1000, 2);
-  EXPECT_EQ(in.skipBytes, 12u);
-  captureFrom(in, counting(8, 0), 2, done);
-  captureFrom(in, counting(8, 8), 2, done);
-  captureFrom(in, counting(8, 16), 2, done);
-  EXPECT_TRUE(record.header.done());
-  EXPECT_EQ(record.bytes, counting(8, 12));
-  EXPECT_GE(done.progress.load(), 3u);
-
-  // On time, or with times the stream does not give: nothing dropped. Far behind: a tenth of a
-  // second at most, the rest is the machine's to catch up.
-  alignCapture(in, 10.000, 10.003, 0.004, 1000, 2);
-  EXPECT_EQ(in.skipBytes, 0u);
-  alignCapture(in, 0.0, 0.0, 0.004, 1000, 2);
-  EXPECT_EQ(in.skipBytes, 0u);
-  alignCapture(in, 10.000, 15.000, 0.004, 1000, 2);
-  EXPECT_EQ(in.skipBytes, 200u);
-  dropQueued(in);
-  EXPECT_EQ(in.skipBytes, 0u);
-}
-
 // Only a capture that starts together with a playback is lined up: a warm-up recording alone,
 // or a capture already under way, is not.
 TEST(DuplexCapture, OnlyAPingsCaptureIsLinedUp) {
