@@ -145,7 +145,7 @@ class Search {
   void tabulateShape();
   void measureBlocks();
   double robustLevel(int64_t b, int64_t blocks) const;
-  double roomLevel(int64_t b, int64_t blocks) const;
+  double roomLevel(int64_t b, int64_t blocks, double atLeast) const;
   double levelAt(int64_t lag) const;
   void guardArrivals();
   double energyNear(int64_t lag) const;
@@ -410,14 +410,15 @@ void Search::measureBlocks() {
   const int64_t levelsTo = std::min(blocks - 1, last + kRoomBlocksEachSide);
   for (int64_t b = std::max<int64_t>(0, first - kRoomBlocksEachSide); b <= levelsTo; ++b) {
     s_.blockLevel[static_cast<size_t>(b)] =
-        std::max({s_.blockNear[static_cast<size_t>(b)], roomLevel(b, blocks), floor_});
+        roomLevel(b, blocks, std::max(s_.blockNear[static_cast<size_t>(b)], floor_));
   }
   guardArrivals();
 }
 
 // The RMS of the residual over kRoomBlocksEachSide blocks on either side of block `b`, leaving
-// out the block and those next to it, from the running sums of the blocks' power.
-double Search::roomLevel(int64_t b, int64_t blocks) const {
+// out the block and those next to it, from the running sums of the blocks' power; `atLeast`
+// where that is lower.
+double Search::roomLevel(int64_t b, int64_t blocks, double atLeast) const {
   const auto sum = [&](int64_t from, int64_t to) {  // blocks from .. to - 1, clipped
     from = std::clamp<int64_t>(from, 0, blocks);
     to = std::clamp<int64_t>(to, from, blocks);
@@ -433,8 +434,11 @@ double Search::roomLevel(int64_t b, int64_t blocks) const {
       sum(std::max(roomFrom, b - kRoomBlocksEachSide), b + kRoomBlocksEachSide + 1);
   const auto [own, ownCount] =
       sum(std::max(roomFrom, b - kCfarGuardBlocks), b + kCfarGuardBlocks + 1);
-  const int64_t count = wideCount - ownCount;
-  return count > 0 ? std::sqrt(std::max(0.0, wide - own) / static_cast<double>(count)) : 0.0;
+  // Compared as powers first: this runs for every block around each change, and the root is
+  // taken only where the room's mean is the higher.
+  const auto count = static_cast<double>(wideCount - ownCount);
+  const double power = wide - own;
+  return count > 0.0 && power > atLeast * atLeast * count ? std::sqrt(power / count) : atLeast;
 }
 
 // The RMS of the blocks on either side of block `b`, leaving out those next to it, told by their
