@@ -14,7 +14,9 @@
 //  [direct]  the direct arrival near lag 0 is fitted and its whole response subtracted;
 //  [cfar]    a lag counts as an echo when it stands kCfarFactor times above the noise and
 //            clutter around it: the RMS of the blocks on either side as their median tells it (a
-//            few strong reflections among them do not raise it), never below the noise
+//            few strong reflections among them do not raise it), never below the mean of the
+//            room's residual over a few metres around it (the weak image sources of the room's
+//            decay, which the median leaves out), nor below the noise
 //            (told by the quietest blocks); near every arrival found so far, the
 //            direct one included, it must also reach a share of that arrival's envelope, since
 //            no learned shape fits a real arrival exactly;
@@ -82,7 +84,10 @@ struct EchoSearchScratch {
   std::vector<double> matched;     // the matched filter around one candidate
   std::vector<double> quadrature;  // and its quadrature
   std::vector<double> blockRms;    // RMS of the residual per block of one main lobe
+  std::vector<double> blockPeak;   // and its largest magnitude
   std::vector<double> blockLevel;  // noise and clutter around each block
+  std::vector<double> blockNear;   // the clutter of the blocks just around each block
+  std::vector<double> blockPower;  // the residual's power summed over the blocks before each
   std::vector<double> envelope;    // of the shape
   std::vector<double> shapeTable;  // the shape at fractions of a lag
 };
