@@ -20,14 +20,20 @@ bool envIs(const char* name, std::string_view value) {
 }
 
 // Every ping heard the chirp (an offset past the correlation start and a peak far above the
-// digital silence of the loopback), and the last three agree to a few lags.
+// digital silence of the loopback), and once the stream has settled (the last four pings) the
+// offset stays put to a few lags, but for at most one step: a stream whose playback-to-record
+// distance may have moved (a stall on a busy machine) is opened anew, and the new one settles at
+// a distance of its own.
 bool steady(const std::vector<long>& offsets, const std::vector<long>& peaks) {
   if (offsets.size() != 5 || peaks.size() != 5) return false;
   for (size_t i = 0; i < 5; ++i) {
     if (offsets[i] == 600 || peaks[i] < 1000000) return false;
   }
-  const auto [low, high] = std::minmax_element(offsets.begin() + 2, offsets.end());
-  return *high - *low <= 4;
+  int steps = 0;
+  for (size_t i = 2; i < 5; ++i) {
+    if (std::abs(offsets[i] - offsets[i - 1]) > 4) ++steps;
+  }
+  return steps <= 1;
 }
 
 bool pulseServerReady() {
@@ -84,23 +90,16 @@ TEST(RealAudio, TheChirpComesBackThroughTheLoopbackServer) {
                  " ***\n\n";
     GTEST_SKIP() << "no PulseAudio test server";
   }
-  // A scheduling stall on a loaded machine can make the sound server grow its buffers, which
-  // moves the latency; another run tells that apart from a broken loopback.
-  constexpr int kAttempts = 3;
-  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-    std::ostringstream out, err;
-    const int code = runCli({"--backend", "portaudio", "ping", "--count", "5", "--json"}, out, err);
-    ASSERT_EQ(code, 0) << err.str();
-    const auto offsets = numbersAfter(out.str(), "foundOffset");
-    const auto peaks = numbersAfter(out.str(), "peakAmplitude");
-    std::ostringstream seen;
-    for (size_t i = 0; i < offsets.size() && i < peaks.size(); ++i) {
-      seen << " " << offsets[i] << "/" << peaks[i];
-    }
-    std::cerr << "run " << attempt << " offset/peak:" << seen.str() << "\n";
-    if (steady(offsets, peaks)) return;
+  std::ostringstream out, err;
+  const int code = runCli({"--backend", "portaudio", "ping", "--count", "5", "--json"}, out, err);
+  ASSERT_EQ(code, 0) << err.str();
+  const auto offsets = numbersAfter(out.str(), "foundOffset");
+  const auto peaks = numbersAfter(out.str(), "peakAmplitude");
+  std::ostringstream seen;
+  for (size_t i = 0; i < offsets.size() && i < peaks.size(); ++i) {
+    seen << " " << offsets[i] << "/" << peaks[i];
   }
-  FAIL() << "the chirp did not come back steadily in " << kAttempts << " runs";
+  EXPECT_TRUE(steady(offsets, peaks)) << "offset/peak of each ping:" << seen.str();
 }
 
 }  // namespace
