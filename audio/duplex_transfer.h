@@ -79,7 +79,7 @@ struct TransferHalf {
 };
 
 // Callback side, after beginBlock: whether a capture buffer and a playback buffer both start in
-// this callback (a ping), so the capture can be lined up with the playback.
+// this callback (a ping), so that the recording starts with the chirp it is to hear.
 bool startsTogether(const TransferHalf& out, const TransferHalf& in);
 
 // Callback side, once at the start of every callback: decides which queued headers may start in

@@ -145,7 +145,7 @@ class Search {
   void tabulateShape();
   void measureBlocks();
   double robustLevel(int64_t b, int64_t blocks) const;
-  double roomLevel(int64_t b, int64_t blocks, double atLeast) const;
+  double roomLevel(int64_t b, int64_t blocks, int64_t roomFrom, double atLeast) const;
   double levelAt(int64_t lag) const;
   void guardArrivals();
   double energyNear(int64_t lag) const;
@@ -407,18 +407,22 @@ void Search::measureBlocks() {
   for (int64_t b = std::max<int64_t>(0, first - kCfarBlocksEachSide); b <= nearTo; ++b) {
     s_.blockNear[static_cast<size_t>(b)] = robustLevel(b, blocks);
   }
+  // What the direct arrival's response leaves where the shape does not fit it exactly is no
+  // part of the room.
+  const int64_t roomFrom =
+      (nearestLag(arrivals_[0].lag) + shape_.after() - blocksFrom_) / lobe_ + 1;
   const int64_t levelsTo = std::min(blocks - 1, last + kRoomBlocksEachSide);
   for (int64_t b = std::max<int64_t>(0, first - kRoomBlocksEachSide); b <= levelsTo; ++b) {
     s_.blockLevel[static_cast<size_t>(b)] =
-        roomLevel(b, blocks, std::max(s_.blockNear[static_cast<size_t>(b)], floor_));
+        roomLevel(b, blocks, roomFrom, std::max(s_.blockNear[static_cast<size_t>(b)], floor_));
   }
   guardArrivals();
 }
 
 // The RMS of the residual over kRoomBlocksEachSide blocks on either side of block `b`, leaving
-// out the block and those next to it, from the running sums of the blocks' power; `atLeast`
-// where that is lower.
-double Search::roomLevel(int64_t b, int64_t blocks, double atLeast) const {
+// out the block and those next to it and every block before `roomFrom`, from the running sums of
+// the blocks' power; `atLeast` where that is lower.
+double Search::roomLevel(int64_t b, int64_t blocks, int64_t roomFrom, double atLeast) const {
   const auto sum = [&](int64_t from, int64_t to) {  // blocks from .. to - 1, clipped
     from = std::clamp<int64_t>(from, 0, blocks);
     to = std::clamp<int64_t>(to, from, blocks);
@@ -426,10 +430,6 @@ double Search::roomLevel(int64_t b, int64_t blocks, double atLeast) const {
         s_.blockPower[static_cast<size_t>(to)] - s_.blockPower[static_cast<size_t>(from)],
         to - from};
   };
-  // What the direct arrival's response leaves where the shape does not fit it exactly is no
-  // part of the room.
-  const int64_t roomFrom =
-      (nearestLag(arrivals_[0].lag) + shape_.after() - blocksFrom_) / lobe_ + 1;
   const auto [wide, wideCount] =
       sum(std::max(roomFrom, b - kRoomBlocksEachSide), b + kRoomBlocksEachSide + 1);
   const auto [own, ownCount] =
