@@ -323,6 +323,19 @@ constexpr std::array<size_t, 3> kRulerMisses{41, 51, 54};
 constexpr size_t kSingleFalseEchoesToday = 36;
 constexpr size_t kRulerFalseEchoesToday = 44;
 
+// The false echoes of each case today, from its single ping and as the Ruler reads it: none may
+// come back where a case had fewer.
+struct FalseEchoes {
+  size_t single, ruler;
+};
+constexpr std::array<FalseEchoes, 58> kFalseEchoesToday{{
+    {0, 0}, {0, 0}, {0, 0}, {0, 1}, {1, 1}, {0, 0}, {1, 1}, {2, 1}, {0, 0}, {1, 1}, {0, 0}, {1, 1},
+    {1, 0}, {2, 2}, {3, 4}, {0, 0}, {2, 3}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {3, 4}, {1, 3}, {0, 0},
+    {2, 1}, {0, 1}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {1, 1}, {0, 0}, {3, 2}, {1, 2},
+    {1, 1}, {0, 0}, {1, 0}, {0, 0}, {0, 1}, {0, 0}, {3, 3}, {0, 2}, {0, 0}, {0, 1}, {1, 2}, {0, 0},
+    {1, 0}, {0, 0}, {1, 2}, {0, 0}, {1, 0}, {2, 2}, {0, 0}, {0, 0}, {0, 1}, {0, 0},
+}};
+
 template <size_t N>
 bool listed(const std::array<size_t, N>& list, size_t i) {
   return std::find(list.begin(), list.end(), i) != list.end();
@@ -355,6 +368,9 @@ TEST(RealisticRooms, FacingWallWithinTwoCentimetresAndFewFalseEchoes) {
     if (o.ruler.reachable) {
       EXPECT_EQ(o.ruler.hit, !listed(kRulerMisses, i)) << "case " << i;
     }
+    ASSERT_LT(i, kFalseEchoesToday.size());
+    EXPECT_LE(o.single.falseEchoes.size(), kFalseEchoesToday[i].single) << "case " << i;
+    EXPECT_LE(o.ruler.falseEchoes.size(), kFalseEchoesToday[i].ruler) << "case " << i;
   }
   const size_t n = only != nullptr ? 1 : cases.size();
   summarise("single pings", single, n);
