@@ -42,9 +42,7 @@ constexpr int kPhases = 16;             // steps of a lag in the table of the sh
 constexpr int kCoarseSteps = 16;        // looks over one carrier period before the fine search
 constexpr double kGolden = 0.6180339887498949;
 constexpr int kGoldenSteps = 16;  // shrinks the bracket to 5e-4 of itself, 1e-4 of a lag
-constexpr int kDirectParts = 3;
-constexpr int kCopyPasses = 4;  // fits of the direct arrival against its known second arrival   //
-                                // the direct arrival and the parts that come with it
+constexpr int kDirectParts = 3;   // the direct arrival and the parts that come with it
 // A part of the direct arrival is fitted while the residual in its main lobe reaches this share.
 constexpr double kDirectPartShare = 0.05;
 // A carrier cycle other than the envelope's must leave at most this share of what the
@@ -165,7 +163,6 @@ class Search {
   bool stands(const FoundArrival& echo, double peak);
   double leftWithNeighbour(const FoundArrival& found, int64_t from, int64_t to);
   void fitDirectCluster(double peak);
-  void fitDirectWithCopy();
   FoundArrival fitDirectAgain() {
     return std::isfinite(limits_.directWithin)
                ? fit(0.0, static_cast<int>(std::ceil(limits_.directWithin)), 1.0,
@@ -622,35 +619,6 @@ void Search::fitDirectCluster(double peak) {
   }
 }
 
-// The direct arrival and its second arrival the shape leaves out (a bounce off the desk), fitted
-// together: the second a fixed share of the first at a fixed lag after it, each fit of the first
-// made on what the second leaves. The two overlap within the main lobe, so a fit of the first
-// alone would be pulled towards the second.
-void Search::fitDirectWithCopy() {
-  if (!(limits_.directCopyShare > 0.0) || !std::isfinite(limits_.directWithin) ||
-      count_ + 1 > arrivals_.size()) {
-    return;
-  }
-  const auto copyOf = [&](const FoundArrival& direct) {
-    FoundArrival copy = direct;
-    copy.lag = direct.lag + limits_.directCopyLag;
-    copy.amplitude = direct.amplitude * limits_.directCopyShare;
-    return copy;
-  };
-  FoundArrival copy = copyOf(arrivals_[0]);
-  add(copy, -1.0);
-  for (int pass = 0; pass < kCopyPasses; ++pass) {
-    add(arrivals_[0], 1.0);
-    arrivals_[0] = fitDirectAgain();
-    add(arrivals_[0], -1.0);
-    add(copy, 1.0);
-    copy = copyOf(arrivals_[0]);
-    add(copy, -1.0);
-  }
-  partOfDirect_[count_] = true;
-  arrivals_[count_++] = copy;
-}
-
 // Arrivals close to each other bias each other's fits: each one near the arrival `index` is
 // fitted again against the residual of all the others. An echo keeps the carrier cycle it was
 // found on (see bestCycle): the envelope that would pick another is the one a neighbour bends.
@@ -749,7 +717,6 @@ EchoSearchResult Search::run() {
   }
   result.direct = arrivals_[0];
   add(arrivals_[0], -1.0);
-  fitDirectWithCopy();
   fitDirectCluster(peak);
 
   blocksFrom_ = static_cast<int64_t>(std::ceil(arrivals_[0].lag)) + lobe_;

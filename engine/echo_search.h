@@ -106,10 +106,6 @@ struct EchoSearchLimits {
   // Arrivals this close to the direct one are part of it (a bounce off the desk the device
   // stands on, sound through its case) [lags].
   int directSpread = 0;
-  // The direct arrival's second arrival that the shape leaves out (a bounce off the desk the
-  // device stands on): its lag after the first and its share of it (0: none). Fitted with it.
-  double directCopyLag = 0.0;
-  double directCopyShare = 0.0;
   // The least noise the recording can hold (its quantisation), in the signal's units.
   double leastNoise = 0.0;
 };

@@ -384,15 +384,6 @@ void combineChannels(EchoTracker& t, const Channels& ch) {
   quadratureOf({t.latest.shape.data(), t.latest.shapeLags},
                {t.latest.shapeQuadrature.data(), t.latest.shapeLags}, 0);
   whitenLatestShape(t.latest);
-  double lag = 0.0, share = 0.0;
-  for (size_t c = 0; c < ch.count; ++c) {
-    const ChannelPath& path = t.learnt.paths[c];
-    const double weight = ch.strengths[c] * ch.strengths[c] / norm;
-    lag += path.fitted && path.copyShare > 0.0 ? weight * path.copyLag : NAN;
-    share += weight * path.copyShare;
-  }
-  t.latest.directCopyLag = std::isfinite(lag) ? lag : 0.0;
-  t.latest.directCopyShare = std::isfinite(lag) ? share : 0.0;
   t.latest.directFrom = -kDirectReach;
   t.latest.directTo = kDirectReach;
 }
@@ -502,22 +493,16 @@ EchoSearchResult searchSignal(const LatestMeasurement& m, std::span<const double
     gain = std::sqrt(gain);
   }
   limits.leastNoise = m.quantisationNoise * gain;
-  if (m.source == EchoSource::kLearned) {
-    limits.directWithin = kDirectWithinLags;
-    limits.directCopyLag = m.directCopyLag;
-    limits.directCopyShare = m.directCopyShare;
-  }
+  if (m.source == EchoSource::kLearned) limits.directWithin = kDirectWithinLags;
   return searchEchoes(signal, shape, limits, work.search);
 }
 
 // What the paths' fits leave out: the parts of the direct arrival, echoes clear of its main
 // lobes, and strong ones within them. A weak one that close may be no echo at all but what the
 // path does not fit yet, and leaving it out would teach the path to keep it.
-void rememberEchoes(const EchoSearchResult& found, LearntPath& learnt, bool withCopy) {
+void rememberEchoes(const EchoSearchResult& found, LearntPath& learnt) {
   learnt.knownEchoCount = 0;
-  // The direct sound's second arrival that the paths model themselves stays in their mean.
-  const size_t first = withCopy ? 2 : 1;
-  for (size_t k = first; k < found.arrivalCount && found.direct.amplitude != 0.0; ++k) {
+  for (size_t k = 1; k < found.arrivalCount && found.direct.amplitude != 0.0; ++k) {
     const FoundArrival& a = found.arrivals[k];
     const double share = a.amplitude / found.direct.amplitude;
     const bool near = a.lag - found.direct.lag < kCleanFromLobes * found.mainLobe;
@@ -568,7 +553,7 @@ void searchAverage(EchoTracker& t) {
     found = searchSignal(t.latest, {t.latest.combined.data(), t.latest.lags}, t.latest.firstLag,
                          t.work);
   }
-  rememberEchoes(found, t.learnt, t.latest.directCopyShare > 0.0);
+  rememberEchoes(found, t.learnt);
   t.run.distances = metresOf(found, t.latest, &t.run.echoLags);
 }
 
@@ -648,7 +633,7 @@ void takeIn(const SonarSettings& s, DirectArrival direct, EchoTracker& t) {
   for (int round = 0; round < kYoungRefits && t.learnt.paths[0].pings <= kYoungPathPings; ++round) {
     rememberEchoes(searchSignal(t.latest, {t.latest.combined.data(), t.latest.lags},
                                 t.latest.firstLag, t.work),
-                   t.learnt, t.latest.directCopyShare > 0.0);
+                   t.learnt);
     refitChannels(t, ch);
     combineChannels(t, ch);
   }

@@ -67,11 +67,7 @@ struct LatestMeasurement {
   int shapeBefore = 0;
   size_t shapeLags = 0;
   int64_t directFrom = 0, directTo = 0;
-  bool directConfirmed = false;  // the offset finder found the direct arrival there
-  // The direct sound's second arrival the shape leaves out (a bounce off the desk), where every
-  // channel's path holds one: lags after the first, and share of it.
-  double directCopyLag = 0.0;
-  double directCopyShare = 0.0;
+  bool directConfirmed = false;    // the offset finder found the direct arrival there
   double metresPerLag = 0.0;       // at the calibrated speed
   double samplesPerLag = 1.0;      // a lag in samples of one channel, whatever the speed
   double offsetMetres = 0.0;       // the calibration's, added to every distance

@@ -34,13 +34,9 @@ struct ChannelPath {
   std::vector<double> model;       // the fitted response, peak 1, over modelLags lags
   size_t modelLags = 0;            // from -before on: its ringing runs on past `after`
   std::vector<double> work;        // the fit's own buffers
-  // The direct sound's second arrival (a bounce off the desk) that the model leaves out: its lag
-  // after the first and its share of it (0: none).
-  double copyLag = 0.0;
-  double copyShare = 0.0;
-  uint32_t pings = 0;     // pings in the mean
-  uint32_t sinceFit = 0;  // pings added since the latest fit
-  bool fitted = false;    // the model holds a fit
+  uint32_t pings = 0;              // pings in the mean
+  uint32_t sinceFit = 0;           // pings added since the latest fit
+  bool fitted = false;             // the model holds a fit
 
   ChannelPath();  // every buffer at its largest size, once
   size_t lags() const { return static_cast<size_t>(before + after + 1); }
