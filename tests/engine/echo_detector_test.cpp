@@ -396,4 +396,54 @@ TEST(EchoDetector, AWallWithAWeakerReflectionJustBehindItKeepsItsCycle) {
   std::printf("a wall beside a weaker reflection: %d of %d read off\n", slips, cases);
 }
 
+// A device standing on a desk hears its own sound twice: directly, and off the desk a centimetre
+// or two later (2 to 3 lags at 44.1 kHz, inside the chirp's main lobe), nearly as loud. The wall
+// in front of it comes back as one arrival (its own bounce off the desk is a fraction of a lag
+// late). The wall is to be read to the millimetre over a range of such bounces, from a single
+// recording and over a run of eight pings. Built here, apart from the simulated room, so that the
+// desk is a plain copy of the direct sound.
+//
+// Known misses: where the bounce is 0.7 of the direct sound or more, the learnt shape takes it in
+// (its taps make the notch the pair puts in the band), and the wall, which comes without it, fits
+// that shape a carrier cycle long (0.715 to 0.718 m) or, 2.8 lags late, 2.3 mm long (0.7023 m).
+// Each case is expected as it reads today, so that a change for better or worse shows here.
+struct DeskBounce {
+  double lags;   // how much later the bounce arrives
+  double share;  // of the direct sound's amplitude
+  bool singleMiss, runMiss;
+};
+constexpr double kDeskWallM = 0.70;
+constexpr double kDeskWallGain = 0.05;
+
+Scene deskScene(const DeskBounce& b, uint32_t seed) {
+  Scene scene;
+  scene.seed = seed;
+  const double metresPerLag = speedOfSound(kAir) / (2.0 * 44100.0);
+  scene.echoes = {{b.lags * metresPerLag, b.share * scene.direct}, {kDeskWallM, kDeskWallGain}};
+  return scene;
+}
+
+TEST(EchoDetector, AWallBeforeADeviceThatHearsItselfOffTheDesk) {
+  SonarSettings s = planned(Format::kStereo16At44k, kAir);
+  const std::vector<DeskBounce> bounces = {
+      {2.0, 0.5, false, false}, {2.0, 0.7, true, true},   {2.0, 0.9, true, true},
+      {2.4, 0.5, false, false}, {2.4, 0.7, true, false},  {2.4, 0.9, true, true},
+      {2.8, 0.5, false, false}, {2.8, 0.7, false, false}, {2.8, 0.9, true, true}};
+  int off = 0, cases = 0;
+  for (const DeskBounce& b : bounces) {
+    const auto single = measure(s, deskScene(b, 1));
+    const auto run = measureRun(s, deskScene(b, 2), 8);
+    for (const bool isRun : {false, true}) {
+      const auto& found = isRun ? run : single;
+      ++cases;
+      const bool right = std::abs(found[0] - kDeskWallM) <= 0.002;
+      off += right ? 0 : 1;
+      EXPECT_EQ(right, !(isRun ? b.runMiss : b.singleMiss))
+          << "bounce " << b.lags << " lags at " << b.share << (isRun ? ", run: " : ", single: ")
+          << found[0] << " " << found[1];
+    }
+  }
+  std::printf("a wall before a device on a desk: %d of %d read off\n", off, cases);
+}
+
 }  // namespace
