@@ -143,11 +143,6 @@ run_tsan_tests() {
   done
 }
 
-run_tsan_stage() {
-  build_tsan_tree
-  run_tsan_tests
-}
-
 # Every sanitizer finding ends the process that made it, with a stack; leaks are findings too.
 # Tests that load ALSA's plugins set their own LSAN_OPTIONS (tests/audio/lsan.supp).
 export_sanitizer_options() {
