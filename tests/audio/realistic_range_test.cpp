@@ -137,50 +137,64 @@ struct RealRanges {
   std::vector<double> images;    // each image source as one microphone hears it
   std::vector<double> arrivals;  // and those with what the channels together hear
 };
+bool loudEnough(int order, double gain) {
+  return order == 1 || (order > 1 && std::abs(gain) >= kLoudImage * kDirect);
+}
+
+// Each image source as the channels together hear it: at the mean of its ranges and gains, nearest
+// first. Every channel lists the image sources in the same order.
+std::vector<ShoeboxArrival> heardTogether(const std::vector<std::vector<ShoeboxArrival>>& heard) {
+  std::vector<ShoeboxArrival> together;
+  const auto channels = static_cast<double>(heard.size());
+  for (size_t k = 0; k < heard[0].size(); ++k) {
+    if (heard[0][k].order == 0) continue;
+    ShoeboxArrival a = heard[0][k];
+    for (size_t ch = 1; ch < heard.size(); ++ch) {
+      a.rangeM += heard[ch][k].rangeM;
+      a.gain += heard[ch][k].gain;
+    }
+    a.rangeM /= channels;
+    a.gain /= channels;
+    together.push_back(a);
+  }
+  std::sort(together.begin(), together.end(),
+            [](const ShoeboxArrival& x, const ShoeboxArrival& y) { return x.rangeM < y.rangeM; });
+  return together;
+}
+
+// The ranges of the arrivals that sorted image sources make where those within kCoincident of a
+// carrier cycle of the first of them add up, with the phases their ranges give them.
+void addCoincident(const std::vector<ShoeboxArrival>& sorted, double carrierM,
+                   std::vector<double>& ranges) {
+  for (size_t i = 0; i < sorted.size();) {
+    double re = 0.0, im = 0.0, weighted = 0.0, weights = 0.0;
+    bool first = false;
+    size_t j = i;
+    for (; j < sorted.size() && sorted[j].rangeM - sorted[i].rangeM <= kCoincident * carrierM;
+         ++j) {
+      const double phase = 2.0 * M_PI * (sorted[j].rangeM - sorted[i].rangeM) / carrierM;
+      re += sorted[j].gain * std::cos(phase);
+      im += sorted[j].gain * std::sin(phase);
+      weighted += std::abs(sorted[j].gain) * sorted[j].rangeM;
+      weights += std::abs(sorted[j].gain);
+      first = first || sorted[j].order == 1;
+    }
+    if (first || std::hypot(re, im) >= kLoudImage * kDirect) ranges.push_back(weighted / weights);
+    i = j;
+  }
+}
+
 RealRanges realRanges(const SimRoom& room, size_t channels, double carrierM) {
   std::vector<std::vector<ShoeboxArrival>> heard(channels);
   RealRanges real;
   for (size_t ch = 0; ch < channels; ++ch) {
     heard[ch] = shoeboxArrivals(room, ch, *room.speedMps);
     for (const ShoeboxArrival& a : heard[ch]) {
-      if (a.order == 1 || (a.order > 1 && std::abs(a.gain) >= kLoudImage * kDirect)) {
-        real.images.push_back(a.rangeM);
-      }
+      if (loudEnough(a.order, a.gain)) real.images.push_back(a.rangeM);
     }
   }
   real.arrivals = real.images;
-  std::vector<ShoeboxArrival> together;
-  for (size_t k = 0; k < heard[0].size(); ++k) {
-    if (heard[0][k].order == 0) continue;
-    ShoeboxArrival a = heard[0][k];
-    for (size_t ch = 1; ch < channels; ++ch) {
-      a.rangeM += heard[ch][k].rangeM;
-      a.gain += heard[ch][k].gain;
-    }
-    a.rangeM /= static_cast<double>(channels);
-    a.gain /= static_cast<double>(channels);
-    together.push_back(a);
-  }
-  std::sort(together.begin(), together.end(),
-            [](const ShoeboxArrival& x, const ShoeboxArrival& y) { return x.rangeM < y.rangeM; });
-  for (size_t i = 0; i < together.size();) {
-    size_t j = i;
-    double re = 0.0, im = 0.0, weighted = 0.0, weights = 0.0;
-    bool first = false;
-    for (; j < together.size() && together[j].rangeM - together[i].rangeM <= kCoincident * carrierM;
-         ++j) {
-      const double phase = 2.0 * M_PI * (together[j].rangeM - together[i].rangeM) / carrierM;
-      re += together[j].gain * std::cos(phase);
-      im += together[j].gain * std::sin(phase);
-      weighted += std::abs(together[j].gain) * together[j].rangeM;
-      weights += std::abs(together[j].gain);
-      first = first || together[j].order == 1;
-    }
-    if (first || std::hypot(re, im) >= kLoudImage * kDirect) {
-      real.arrivals.push_back(weighted / weights);
-    }
-    i = j;
-  }
+  addCoincident(heardTogether(heard), carrierM, real.arrivals);
   return real;
 }
 
