@@ -27,6 +27,8 @@
 //            filter's own peak on that cycle, never another cycle. Where a weaker arrival close
 //            behind bends the envelope, the neighbouring cycle is taken when it and that arrival
 //            explain the lags around them clearly better; refits keep the cycle.
+// The thresholds of [cfar] are in echo_threshold.h, the fit and the subtraction of one arrival
+// in arrival_fit.h; this file holds the loop that uses them.
 
 //
 // The promise. In white noise an echo must stand kNoiseFactor (5.5) times the RMS of the lags
