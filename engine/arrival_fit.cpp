@@ -11,7 +11,10 @@ namespace {
 constexpr double kSupportFloor = 1e-6;  // of the shape's envelope peak
 constexpr int kCoarseSteps = 16;        // looks over one carrier period before the fine search
 constexpr double kGolden = 0.6180339887498949;
-constexpr int kGoldenSteps = 16;  // shrinks the bracket to 5e-4 of itself, 1e-4 of a lag
+constexpr int kGoldenSteps = 16;     // shrinks the bracket to 5e-4 of itself, 1e-4 of a lag
+constexpr double kLobeShare = 0.25;  // of the shape's peak: where its main lobe ends
+// Carrier cycles on either side of a fit's reach whose filter outputs it may read.
+constexpr double kFitCycles = 1.5;
 
 // The largest value of `score` between lo and hi, where it has one peak: golden-section search.
 template <typename Score>
@@ -40,7 +43,7 @@ double goldenMaximum(Score score, double lo, double hi) {
 
 }  // namespace
 
-// Beyond the last lag where |shape| still reaches a quarter of its peak.
+// Beyond the last lag where |shape| still reaches kLobeShare of its peak.
 int mainLobe(const ArrivalShape& s) {
   double peak = 0.0;
   int at = 0;
@@ -52,7 +55,7 @@ int mainLobe(const ArrivalShape& s) {
   }
   int last = at + 1;
   for (int t = at + 1; t <= s.after(); ++t) {
-    if (std::abs(s.at(t)) >= 0.25 * peak) last = t;
+    if (std::abs(s.at(t)) >= kLobeShare * peak) last = t;
   }
   return std::max(2, last - at + 2);
 }
@@ -232,7 +235,7 @@ class ArrivalModel::FilterMemo {
 // lags: a coarse look over that period, then a golden-section search around the best of it.
 FoundArrival ArrivalModel::fit(double guess, int reach, double polarity, double within) {
   const auto centre = static_cast<int64_t>(std::llround(guess));
-  const auto cycles = static_cast<int64_t>(std::ceil(1.5 * period_));  // either side
+  const auto cycles = static_cast<int64_t>(std::ceil(kFitCycles * period_));
   FilterMemo memo(*this, centre - reach - cycles - kInterpTaps - 1,
                   static_cast<size_t>(2 * (reach + cycles + kInterpTaps + 1) + 1));
 

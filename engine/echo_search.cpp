@@ -25,6 +25,9 @@ constexpr int64_t kCycleReachLobes = 2;
 constexpr double kCycleWithin = 0.25;
 // How much larger an arrival fitted on the neighbouring cycle can come out.
 constexpr double kCycleAmplitudeSpread = 1.5;
+// Lags of filter output one fit may read besides its interpolation's: its reach (a main lobe, or
+// the direct arrival's spread) and a few carrier cycles, for the widest lobes a format gives.
+constexpr size_t kMostFitLags = 4096;
 
 // The CLEAN loop: the strongest candidate the threshold lets through is fitted, checked and
 // subtracted, until nothing stands out or the echoes are many enough.
@@ -260,7 +263,7 @@ void reserveEchoSearch(EchoSearchScratch& scratch, size_t signalLags, size_t sha
   scratch.envelope.reserve(shapeLags);
   scratch.shapeTable.reserve((shapeLags + 2 * kInterpTaps + 4) * kPhases);
   scratch.residual.reserve(signalLags);
-  scratch.matched.reserve(4 * static_cast<size_t>(kInterpTaps) + 4096);
+  scratch.matched.reserve(4 * static_cast<size_t>(kInterpTaps) + kMostFitLags);
   scratch.quadrature.reserve(scratch.matched.capacity());
   scratch.blockRms.reserve(signalLags / 2 + 1);
   scratch.blockLevel.reserve(signalLags / 2 + 1);
