@@ -77,16 +77,13 @@ double carrierPeriod(const ArrivalShape& s) {
   return 2.0;
 }
 
-double peakOf(const ArrivalShape& s) {
-  double peak = 0.0;
-  for (const double v : s.values) peak = std::max(peak, std::abs(v));
-  return peak;
-}
-
 ArrivalModel::ArrivalModel(std::span<const double> signal, const ArrivalShape& shape,
                            int64_t firstLag, EchoSearchScratch& scratch)
     : shape_(shape), s_(scratch), firstLag_(firstLag), lobe_(mainLobe(shape)) {
-  for (const double v : shape.values) energy_ += v * v;
+  for (const double v : shape.values) {
+    energy_ += v * v;
+    peak_ = std::max(peak_, std::abs(v));
+  }
   period_ = carrierPeriod(shape);
   s_.envelope.resize(std::min(shape.values.size(), s_.envelope.capacity()));
   double peakEnvelope = 0.0;

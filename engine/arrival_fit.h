@@ -29,8 +29,6 @@ inline int64_t nearestLag(double lag) {
 int mainLobe(const ArrivalShape& s);
 // Lags of one period of the shape's carrier.
 double carrierPeriod(const ArrivalShape& s);
-// The shape's largest magnitude.
-double peakOf(const ArrivalShape& s);
 
 class ArrivalModel {
  public:
@@ -51,6 +49,7 @@ class ArrivalModel {
   int lobe() const { return lobe_; }         // lags of the shape's main lobe after its peak
   double period() const { return period_; }  // of the carrier, in lags
   double energy() const { return energy_; }  // of the shape
+  double peak() const { return peak_; }      // the shape's largest magnitude
   // The shape's envelope at its lag `offset` - shape().before; 0 beyond it.
   double envelopeAt(int64_t offset) const {
     return offset < 0 || offset >= static_cast<int64_t>(s_.envelope.size())
@@ -95,6 +94,7 @@ class ArrivalModel {
   int lobe_;
   double period_ = 2.0;
   double energy_ = 0.0;
+  double peak_ = 0.0;
   int64_t supportFrom_ = 0, supportTo_ = 0;  // lags of the shape that matter
   int64_t tableFrom_ = 0, tableTo_ = 0;      // lags the shape's table covers
   // Lags the residual changed in since they were last taken (all of them at first).

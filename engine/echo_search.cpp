@@ -50,9 +50,9 @@ class Search {
   size_t reportable() const;
   void refitNear(size_t index);
   FoundArrival bestCycle(const FoundArrival& found);
-  bool stands(const FoundArrival& echo, double peak);
+  bool stands(const FoundArrival& echo);
   double leftWithNeighbour(const FoundArrival& found, int64_t from, int64_t to);
-  void fitDirectCluster(double peak);
+  void fitDirectCluster();
   FoundArrival fitDirectAgain() {
     return std::isfinite(limits_.directWithin)
                ? model_.fit(0.0, static_cast<int>(std::ceil(limits_.directWithin)), 1.0,
@@ -99,7 +99,7 @@ size_t Search::reportable() const {
 // What arrives within a centimetre or two of the direct arrival belongs to it: a bounce off the
 // desk the device stands on, sound through its case. Each such part is fitted and subtracted (and
 // never reported) while its lags still hold a fair share of the direct arrival.
-void Search::fitDirectCluster(double peak) {
+void Search::fitDirectCluster() {
   for (int part = 1; part < kDirectParts && count_ < arrivals_.size() && limits_.directSpread > 0;
        ++part) {
     const auto centre = static_cast<int64_t>(std::llround(arrivals_[0].lag));
@@ -107,7 +107,7 @@ void Search::fitDirectCluster(double peak) {
         model_.strongestLag(std::max(limits_.firstLag, centre - limits_.directSpread),
                             std::min(model_.lastLag(), centre + limits_.directSpread));
     if (at < 0 || std::abs(model_.residual(at)) <
-                      kDirectPartShare * std::abs(arrivals_[0].amplitude) * peak) {
+                      kDirectPartShare * std::abs(arrivals_[0].amplitude) * model_.peak()) {
       return;
     }
     const FoundArrival found =
@@ -165,7 +165,7 @@ FoundArrival Search::bestCycle(const FoundArrival& found) {
   // Cheaply out of the question first: what stays below the level around it (its own lobes
   // barely move the median of the blocks beside them).
   const int64_t at = nearestLag(found.lag);
-  if (std::abs(found.amplitude) * peakOf(model_.shape()) * kCycleAmplitudeSpread <=
+  if (std::abs(found.amplitude) * model_.peak() * kCycleAmplitudeSpread <=
       levels_.thresholdAt(at)) {
     return found;
   }
@@ -193,7 +193,7 @@ FoundArrival Search::bestCycle(const FoundArrival& found) {
 // Whether `echo` stands as one: judged against what is left around it once its own side lobes
 // are gone, and it must be an arrival, a copy of the shape, that explains most of what stood
 // there. The residual is as before afterwards.
-bool Search::stands(const FoundArrival& echo, double peak) {
+bool Search::stands(const FoundArrival& echo) {
   const int64_t at = std::llround(echo.lag);
   const double before = model_.energyNear(at);
   model_.add(echo, -1.0);
@@ -201,14 +201,13 @@ bool Search::stands(const FoundArrival& echo, double peak) {
   const double threshold = levels_.thresholdAt(at);
   const double left = model_.energyNear(at);
   model_.add(echo, 1.0);
-  return std::abs(echo.amplitude) * peak > threshold && left <= kUnexplained * before;
+  return std::abs(echo.amplitude) * model_.peak() > threshold && left <= kUnexplained * before;
 }
 
 EchoSearchResult Search::run() {
   EchoSearchResult result;
   const int64_t last = model_.lastLag();
   if (model_.energy() <= 0.0 || last < limits_.firstLag) return result;
-  const double peak = peakOf(model_.shape());
   const int64_t directFrom = std::max(limits_.firstLag, limits_.directFrom);
   const int64_t directTo = std::min(last, limits_.directTo);
   if (directFrom > directTo) return result;
@@ -221,12 +220,13 @@ EchoSearchResult Search::run() {
   }
   result.direct = arrivals_[0];
   model_.add(arrivals_[0], -1.0);
-  fitDirectCluster(peak);
+  fitDirectCluster();
 
   const int64_t blocksFrom = static_cast<int64_t>(std::ceil(arrivals_[0].lag)) + model_.lobe();
   if (blocksFrom >= last) return result;
   levels_.start(blocksFrom, found());
-  if (std::abs(result.direct.amplitude) * peak < limits_.directOverNoise * levels_.noise()) {
+  if (std::abs(result.direct.amplitude) * model_.peak() <
+      limits_.directOverNoise * levels_.noise()) {
     return {};
   }
 
@@ -238,7 +238,7 @@ EchoSearchResult Search::run() {
     if (lag < 0 || ratio <= kCandidateFactor) break;
     const FoundArrival echo =
         bestCycle(model_.fit(static_cast<double>(lag), std::max(2, model_.lobe() / 2), echoSign()));
-    if (!stands(echo, peak)) {
+    if (!stands(echo)) {
       rejected_[static_cast<size_t>(rejectedCount_++)] = lag;
       continue;
     }
